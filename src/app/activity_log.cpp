@@ -1,0 +1,50 @@
+#include "app/activity_log.h"
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace romsetter {
+
+bool CRuntimeErrorText(std::uint32_t code, std::string& text) {
+  const char* message = std::strerror(static_cast<int>(code));
+  if (message == nullptr || std::strncmp(message, "Unknown error", 13) == 0) return false;
+  text = message;
+  return true;
+}
+
+ActivityLog::ActivityLog(std::string logPath, WindowPort& window, SystemErrorText errorText)
+    : logPath_(std::move(logPath)), window_(window), errorText_(std::move(errorText)) {}
+
+void ActivityLog::Log(const std::string& text) {
+  const std::uint32_t n = lineNumber_++;
+  const std::string line = Format("%#07x %s", n, text.c_str());
+  if (n == 1) std::remove(logPath_.c_str());
+  // Opened and closed per line so the file is complete even if the program stops abruptly.
+  if (std::FILE* f = std::fopen(logPath_.c_str(), "ab")) {
+    std::fwrite(line.data(), 1, line.size(), f);
+    std::fwrite("\r\n", 1, 2, f);
+    std::fclose(f);
+  }
+  if (window_.StatusCount() > kStatusListLimit) window_.StatusRemoveFirst();
+  window_.StatusAppend(line);
+}
+
+void ActivityLog::Logf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = FormatV(format, args);
+  va_end(args);
+  Log(text);
+}
+
+void ActivityLog::LogSystemError(std::uint32_t code) {
+  std::string text;
+  if (!errorText_ || !errorText_(code, text)) return;
+  Logf("PrintError.ErrorCode=%d", static_cast<int>(code));
+  Log(text);
+}
+
+void ActivityLog::AddStatusLine(const std::string& text) { window_.StatusAppend(text); }
+
+}  // namespace romsetter

@@ -1,0 +1,41 @@
+#pragma once
+// The numbered activity log: one line at a time to the log file and the window's status list.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/window_port.h"
+#include "base/format.h"
+
+namespace romsetter {
+
+// The operating system's text for an error code; false when it has none (or it does not fit).
+using SystemErrorText = std::function<bool(std::uint32_t code, std::string& text)>;
+
+// C library texts, for platforms without a system message table.
+bool CRuntimeErrorText(std::uint32_t code, std::string& text);
+
+class ActivityLog {
+ public:
+  static constexpr int kStatusListLimit = 200;  // more than this many items: drop the oldest
+
+  ActivityLog(std::string logPath, WindowPort& window, SystemErrorText errorText = CRuntimeErrorText);
+
+  void Log(const std::string& text);
+  void Logf(const char* format, ...) ROMSETTER_PRINTF(2, 3);
+  void LogSystemError(std::uint32_t code);
+  // Un-numbered, status list only.
+  void AddStatusLine(const std::string& text);
+
+  std::uint32_t lineNumber() const { return lineNumber_; }
+  void SetLineNumber(std::uint32_t n) { lineNumber_ = n; }
+  const std::string& logPath() const { return logPath_; }
+
+ private:
+  std::string logPath_;
+  WindowPort& window_;
+  SystemErrorText errorText_;
+  std::uint32_t lineNumber_ = 1;
+};
+
+}  // namespace romsetter

@@ -1,0 +1,116 @@
+#include "device/aspi_transport.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace romsetter {
+
+namespace {
+constexpr std::uint32_t kWaitSignalled = 0;      // WAIT_OBJECT_0
+constexpr std::uint32_t kWaitTimedOut = 0x102;   // WAIT_TIMEOUT
+}  // namespace
+
+AspiTransport::AspiTransport(AspiLibrary& library, std::uint32_t waitMs) : library_(library), waitMs_(waitMs) {}
+
+AspiTransport::~AspiTransport() {
+  EndJob();
+  for (Retired& r : retired_) {
+    if (r.event != nullptr) library_.CloseCompletionEvent(r.event);
+  }
+}
+
+void AspiTransport::BeginJob() {
+  block_ = std::make_unique<RequestBlock>();
+  buffer_ = std::make_unique<TransferBlock>();
+  std::memset(block_.get(), 0, sizeof(RequestBlock));
+  buffer_->fill(0);
+}
+
+bool AspiTransport::Available() {
+  const std::uint32_t info = library_.GetSupportInfo();
+  adapterCount_ = static_cast<std::uint8_t>(info & 0xFF);
+  supportStatus_ = static_cast<std::uint8_t>((info >> 8) & 0xFF);
+  return adapterCount_ != 0 && supportStatus_ == SS_COMP;
+}
+
+bool AspiTransport::CreateEvent() {
+  if (event_ == nullptr) event_ = library_.CreateCompletionEvent();
+  return event_ != nullptr;
+}
+
+void AspiTransport::EndJob() {
+  block_.reset();
+  buffer_.reset();
+  if (event_ != nullptr) {
+    library_.CloseCompletionEvent(event_);
+    event_ = nullptr;
+  }
+}
+
+std::uint8_t* AspiTransport::TransferBuffer() { return buffer_ ? buffer_->data() : nullptr; }
+
+void AspiTransport::FillBlock(RequestBlock& block, const ScsiRequest& request) {
+  std::memset(&block, 0, sizeof block);
+  SrbExecScsiCmd& srb = block.srb;
+  srb.cmd = SC_EXEC_SCSI_CMD;
+  srb.haId = request.adapterId;
+  srb.flags = static_cast<std::uint8_t>((request.direction == DataDirection::In ? SRB_DIR_IN : SRB_DIR_OUT) |
+                                        SRB_EVENT_NOTIFY);
+  srb.target = request.targetId;
+  srb.lun = 0;
+  srb.bufLen = request.length;
+  srb.bufPointer = buffer_->data();
+  srb.senseLen = kAspiSenseLength;
+  srb.cdbLen = request.cdbLength;
+  srb.postProc = event_;
+  std::memcpy(srb.cdbByte, request.cdb.data(), std::min<std::size_t>(request.cdbLength, sizeof srb.cdbByte));
+}
+
+void AspiTransport::Retire(std::unique_ptr<RequestBlock> block, bool withBuffer) {
+  Retired r{std::move(block), nullptr, event_};
+  if (withBuffer) {
+    // The next command still sees the buffer's last content, as with a shared buffer.
+    auto fresh = std::make_unique<TransferBlock>(*buffer_);
+    r.buffer = std::move(buffer_);
+    buffer_ = std::move(fresh);
+  }
+  retired_.push_back(std::move(r));
+  event_ = library_.CreateCompletionEvent();
+}
+
+ScsiResult AspiTransport::Execute(const ScsiRequest& request) {
+  ScsiResult result;
+  if (!block_ || !buffer_ || event_ == nullptr || request.length > kTransferBufferSize) return result;
+
+  std::unique_ptr<RequestBlock> own;
+  RequestBlock* block = block_.get();
+  if (request.ownRequestBlock) {
+    own = std::make_unique<RequestBlock>();
+    block = own.get();
+  }
+  FillBlock(*block, request);
+  library_.SendCommand(&block->srb);
+
+  const std::uint8_t status = block->srb.status;
+  if (status == SS_PENDING || status == SS_COMP) {
+    const bool signalled = library_.WaitCompletion(event_, waitMs_);
+    lastWaitResult_ = signalled ? kWaitSignalled : kWaitTimedOut;
+    if (!signalled) {
+      // The library may still write into this block, the buffer and signal the event.
+      if (own) {
+        Retire(std::move(own), true);
+      } else {
+        Retire(std::move(block_), true);
+        block_ = std::make_unique<RequestBlock>();
+      }
+      return result;
+    }
+  }
+  result.delivered = true;
+  result.statusGood = block->srb.status == SS_COMP;
+  library_.ResetCompletion(event_);
+  return result;
+}
+
+}  // namespace romsetter

@@ -1,0 +1,121 @@
+#include "support/test_support.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace romsetter::test {
+
+MessageAnswer RecordingWindow::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                                           MessageButtons buttons) {
+  messages.push_back({text, caption, icon, buttons});
+  events.push_back("message " + text);
+  if (answers.empty()) return MessageAnswer::Ok;
+  const MessageAnswer a = answers.front();
+  answers.pop_front();
+  return a;
+}
+
+void RecordingWindow::StatusAppend(const std::string& line) {
+  status.push_back(line);
+  allStatus.push_back(line);
+}
+
+void RecordingWindow::StatusRemoveFirst() {
+  if (!status.empty()) status.pop_front();
+}
+
+void RecordingWindow::ShowEraseNotice(const std::string& text) {
+  noticeVisible = true;
+  noticeText = text;
+  events.push_back("notice " + text);
+}
+
+void RecordingWindow::HideEraseNotice() {
+  noticeVisible = false;
+  events.push_back("notice hidden");
+}
+
+void RecordingWindow::StartTimer(unsigned id, unsigned periodMs) {
+  events.push_back("timer start " + std::to_string(id) + " " + std::to_string(periodMs));
+}
+
+void RecordingWindow::StopTimer(unsigned id) { events.push_back("timer stop " + std::to_string(id)); }
+
+void RecordingWindow::EnableControl(Control control, bool enabled) { enables.emplace_back(control, enabled); }
+
+void RecordingWindow::ShowControl(Control control, bool visible) { shows.emplace_back(control, visible); }
+
+std::optional<std::string> RecordingWindow::OpenFileDialog(const FileDialogRequest& request) {
+  dialogs.push_back(request);
+  if (dialogAnswers.empty()) return std::nullopt;
+  auto a = dialogAnswers.front();
+  dialogAnswers.pop_front();
+  return a;
+}
+
+bool RecordingWindow::CloseWindowByTitle(const std::string& title) {
+  for (auto it = openWindows.begin(); it != openWindows.end(); ++it) {
+    if (*it == title) {
+      openWindows.erase(it);
+      closedTitles.push_back(title);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool RecordingWindow::IsEnabled(Control control, bool fallback) const {
+  for (auto it = enables.rbegin(); it != enables.rend(); ++it) {
+    if (it->first == control) return it->second;
+  }
+  return fallback;
+}
+
+std::string ScratchDir(const std::string& name) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(ROMSETTER_BINARY_DIR) / "scratch" / name;
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  fs::create_directories(dir, ec);
+  return dir.string();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::vector<std::string> StripNumbers(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const std::string& l : lines) {
+    const auto space = l.find(' ');
+    out.push_back(l.rfind("0x", 0) == 0 && space != std::string::npos ? l.substr(space + 1) : l);
+  }
+  return out;
+}
+
+}  // namespace romsetter::test

@@ -1,0 +1,83 @@
+#pragma once
+// Test doubles shared by every suite: a window that records what the core asked of it,
+// a clock that never sleeps, and a scratch folder per test.
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/window_port.h"
+#include "base/clock.h"
+
+namespace romsetter::test {
+
+struct RecordedMessage {
+  std::string text;
+  std::string caption;
+  MessageIcon icon;
+  MessageButtons buttons;
+};
+
+class RecordingWindow : public WindowPort {
+ public:
+  MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                            MessageButtons buttons) override;
+  void SetProgress(int position) override { progress.push_back(position); }
+  void StatusAppend(const std::string& line) override;
+  void StatusRemoveFirst() override;
+  int StatusCount() const override { return static_cast<int>(status.size()); }
+  void ShowEraseNotice(const std::string& text) override;
+  void HideEraseNotice() override;
+  void FlashCaption(bool on) override { events.push_back(on ? "flash on" : "flash off"); }
+  void StartTimer(unsigned id, unsigned periodMs) override;
+  void StopTimer(unsigned id) override;
+  void SetWaitCursor() override { events.push_back("wait cursor"); }
+  void Repaint() override { events.push_back("repaint"); }
+  void EnableControl(Control control, bool enabled) override;
+  void ShowControl(Control control, bool visible) override;
+  void SetVersionLine(const std::string& text) override { versionLine = text; }
+  std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
+  bool CloseWindowByTitle(const std::string& title) override;
+
+  // Recorded state.
+  std::vector<RecordedMessage> messages;
+  std::vector<int> progress;
+  std::deque<std::string> status;       // what the status list holds now
+  std::vector<std::string> allStatus;   // every line ever appended
+  std::vector<std::string> events;      // notices, timers, repaints, flashes, in order
+  bool noticeVisible = false;
+  std::string noticeText;
+  std::string versionLine;
+  std::vector<FileDialogRequest> dialogs;
+  std::vector<std::pair<Control, bool>> enables;
+  std::vector<std::pair<Control, bool>> shows;
+  std::vector<std::string> closedTitles;
+
+  // Scripted answers.
+  std::deque<MessageAnswer> answers;                     // default: Ok
+  std::deque<std::optional<std::string>> dialogAnswers;  // default: cancelled
+  std::vector<std::string> openWindows;                  // titles CloseWindowByTitle can find
+
+  bool IsEnabled(Control control, bool fallback = false) const;
+};
+
+class FakeClock : public Clock {
+ public:
+  std::uint32_t NowSeconds() override { return now; }
+  void SleepMs(std::uint32_t ms) override { sleeps.push_back(ms); }
+  std::uint32_t now = 1000;
+  std::vector<std::uint32_t> sleeps;
+};
+
+// A fresh, empty folder for one test (removed at the start of the next run of that test).
+std::string ScratchDir(const std::string& name);
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+bool FileExists(const std::string& path);
+// Text lines of a log file (CR LF removed).
+std::vector<std::string> ReadLines(const std::string& path);
+// The text of numbered log lines without their "0x..... " prefix.
+std::vector<std::string> StripNumbers(const std::vector<std::string>& lines);
+
+}  // namespace romsetter::test
