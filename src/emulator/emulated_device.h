@@ -61,6 +61,7 @@ struct EmulatedDeviceConfig {
   std::uint32_t replyLimit = 0;
   std::uint32_t latencyUs = 0;  // per command, for benchmarks
   bool detachOnRestart = true;
+  bool attached = true;         // false: the device starts unplugged
   bool traceData = true;        // keep the payload of every write in the trace
   std::vector<EmulatorFault> faults;
 };

@@ -57,6 +57,10 @@ class EmulatedAspiLibrary final : public AspiLibrary {
  private:
   struct Event {
     bool signalled = false;
+    // A completion the library finishes during the wait, as a real one finishes later:
+    // the request reads as pending right after the send.
+    SrbExecScsiCmd* completing = nullptr;
+    std::uint8_t finalStatus = 0;
   };
   Event* Find(void* handle);  // null for a handle this library did not create
   std::vector<EmulatedDevice*> devices_;

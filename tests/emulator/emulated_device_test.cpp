@@ -1,0 +1,209 @@
+#include "emulator/emulated_device.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "base/bytes.h"
+#include "device/vendor_commands.h"
+
+namespace romsetter {
+namespace {
+
+using Page = EmulatedDevice::Page;
+using Outcome = EmulatedOutcome;
+
+EmulatedDevice Scenario(const std::string& text) {
+  EmulatorConfig config;
+  std::string error;
+  EXPECT_TRUE(ParseEmulatorConfig(text, "scenario", config, error)) << error;
+  return EmulatedDevice(config.devices[0]);
+}
+
+Page Filled(std::uint8_t value) {
+  Page p;
+  p.fill(value);
+  return p;
+}
+
+EmulatedResult Send(EmulatedDevice& d, std::uint8_t code, std::uint8_t* data = nullptr, std::uint32_t length = 0,
+                   DataDirection dir = DataDirection::Out, std::uint32_t address = 0, std::uint32_t number = 0) {
+  std::array<std::uint8_t, 12> cdb{kVendorOpcode, code};
+  WritePageParam(&cdb[3], address);
+  WritePageParam(&cdb[7], number);
+  return d.Execute(cdb.data(), code == DEV_FORMAT_16 ? 6 : 12, dir, data, length);
+}
+
+EmulatedResult Write(EmulatedDevice& d, std::uint32_t address, Page page, std::uint32_t number = 1,
+                     std::uint8_t code = UPT_WRITE_PAGE) {
+  return Send(d, code, page.data(), 512, DataDirection::Out, address, number);
+}
+
+Page Read(EmulatedDevice& d, std::uint32_t address, std::uint8_t code = UPT_READ_PAGE, EmulatedResult* r = nullptr) {
+  Page p = Filled(0x5A);
+  const EmulatedResult result = Send(d, code, p.data(), 512, DataDirection::In, address, 1);
+  if (r != nullptr) *r = result;
+  return p;
+}
+
+std::vector<std::uint8_t> Query(EmulatedDevice& d, std::uint8_t code, std::uint32_t length) {
+  std::vector<std::uint8_t> reply(length, 0xEE);
+  EXPECT_TRUE(Send(d, code, reply.data(), length, DataDirection::In).statusGood);
+  return reply;
+}
+
+TEST(EmulatedDevice, WritesProgramBitsFromOneToZeroOnly) {
+  EmulatedDevice d;
+  EXPECT_EQ(Read(d, 0x1000), Filled(0xFF));
+  Write(d, 0x1000, Filled(0xF0));
+  Write(d, 0x1000, Filled(0x3C));
+  EXPECT_EQ(Read(d, 0x1000, FONT_READ_PAGE), Filled(0x30));  // font commands address the same flash
+}
+
+TEST(EmulatedDevice, EachEraseCoversItsRegionOnly) {
+  EmulatedDevice d = Scenario("firmware 4 0x100 0\ngap 2 1\nbackup 0x200 0x300\nboot 3 0x400 0x480\nfont 2 0x500 0x600\n");
+  const std::vector<std::uint32_t> edges = {0x0FF, 0x100, 0x105, 0x106, 0x200, 0x203, 0x204, 0x300, 0x303,
+                                            0x400, 0x402, 0x403, 0x480, 0x500, 0x501, 0x502, 0x600, 0x601};
+  auto erasedBy = [&](std::uint8_t code) {
+    for (std::uint32_t p : edges) d.WriteFlash(p, Filled(0));
+    EXPECT_TRUE(Send(d, code).statusGood);
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t p : edges) {
+      if (d.ReadFlash(p) == Filled(0xFF)) out.push_back(p);
+    }
+    return out;
+  };
+  using V = std::vector<std::uint32_t>;
+  EXPECT_EQ(erasedBy(UPT_FW_ERASE_MEM), (V{0x100, 0x105}));  // size plus the NOR gap
+  EXPECT_EQ(erasedBy(BACKUP_FW_ERASE_MEM), (V{0x200, 0x203, 0x300, 0x303}));
+  EXPECT_EQ(erasedBy(UPT_BOOT_ERASE_MEM), (V{0x400, 0x402}));
+  EXPECT_EQ(erasedBy(FONT_ERASE_FONT_BLKS), (V{0x500, 0x501, 0x600, 0x601}));
+  EXPECT_EQ(erasedBy(DEV_FORMAT_16), edges);
+}
+
+TEST(EmulatedDevice, MarkRecordsAndErasesThePageSoTheRewriteVerifies) {
+  EmulatedDevice d;
+  Write(d, 0x1234, Filled(0x0F));
+  Write(d, 0x1234, Filled(0xAA), 0);
+  EXPECT_EQ(d.markedPages(), std::vector<std::uint32_t>{0x1234});
+  Write(d, 0x1234, Filled(0xAA));
+  EXPECT_EQ(Read(d, 0x1234), Filled(0xAA));
+  EXPECT_EQ(d.TraceOf("UPT_MARK_ERROR_PAGE").size(), 1u);
+  EXPECT_EQ(d.TraceOf("UPT_WRITE_PAGE").size(), 2u);
+}
+
+TEST(EmulatedDevice, RepliesFollowTheConfiguration) {
+  EmulatedDevice d = Scenario(
+      "firmware 0x40 0x100 0\nflash_type 2\nbackup 0x11223344 0x3000\n"
+      "inquiry \"Short\"\nversion \"1.2\"\nproduct \"Exactly20Characters!\"\n");
+  using B = std::vector<std::uint8_t>;
+  EXPECT_EQ(Query(d, UPT_FW_GET_SIZE, 10), (B{0, 0x40, 0, 0, 1, 0, 2, 0, 0, 0}));
+  EXPECT_EQ(Query(d, BACKUP_FW_GET_SIZE_32, 8), (B{0x11, 0x22, 0x33, 0x44, 0, 0, 0x30, 0}));
+  const B version = Query(d, DEV_GET_VERSION, 8);
+  EXPECT_EQ(std::string(version.begin(), version.end()), "1.2     ");
+  const B product = Query(d, DEV_GET_PRODUCT, 20);
+  EXPECT_EQ(std::string(product.begin(), product.end()), "Exactly20Characters!");
+
+  const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, 0x24, 0};
+  B reply(36, 0xEE);
+  EXPECT_TRUE(d.Execute(inquiry, 6, DataDirection::In, reply.data(), 36).statusGood);
+  EXPECT_EQ(reply[0], 0x00);
+  EXPECT_EQ(reply[1], 0x80);
+  EXPECT_EQ(std::string(reply.begin() + 8, reply.end()), "Short                       ");
+
+  EXPECT_FALSE(Send(d, 0x08).statusGood);  // never-sent sub-command
+  d.config().answersVendorCommands = false;
+  EXPECT_FALSE(Send(d, FONT_END_OF_UPDATE).statusGood);
+  const std::uint8_t tur[6] = {};
+  EXPECT_TRUE(d.Execute(tur, 6, DataDirection::Out, nullptr, 0).statusGood);
+}
+
+TEST(EmulatedDevice, ShortReplyLeavesTheRestOfTheBuffer) {
+  EmulatedDevice d = Scenario("reply_limit 4\n");
+  d.WriteFlash(7, Filled(0x00));
+  const Page p = Read(d, 7);
+  EXPECT_EQ(p[3], 0x00);
+  EXPECT_EQ(p[4], 0x5A);
+  EXPECT_EQ(d.trace().back().digest, Fnv1a(p.data(), 4));
+}
+
+TEST(EmulatedDevice, DetachFailsEveryCommandUntilAttach) {
+  EmulatedDevice d = Scenario("fault detach UPT_READ_PAGE occurrence=2\n");
+  EXPECT_TRUE(Send(d, UPT_FW_RESTART_SYS).statusGood);
+  EXPECT_EQ(Send(d, FONT_END_OF_UPDATE).outcome, Outcome::NotDelivered);
+  d.Attach();
+  d.config().detachOnRestart = false;
+  Send(d, UPT_FW_RESTART_SYS);
+  EXPECT_TRUE(d.attached());
+
+  EmulatedResult r;
+  Read(d, 0, UPT_READ_PAGE, &r);
+  EXPECT_TRUE(r.statusGood);
+  Read(d, 0, UPT_READ_PAGE, &r);
+  EXPECT_EQ(r.outcome, Outcome::NotDelivered);
+  EXPECT_EQ(Send(d, FONT_END_OF_UPDATE).outcome, Outcome::NotDelivered);
+  d.Attach();
+  Read(d, 0, UPT_READ_PAGE, &r);
+  EXPECT_TRUE(r.statusGood);        // the second match has passed
+  EXPECT_EQ(d.trace().size(), 7u);  // failed commands are traced too
+}
+
+TEST(EmulatedDevice, DeliveryFaultsMatchByCommandPageAndOccurrence) {
+  EmulatedDevice d = Scenario(
+      "fault bad_status UPT_WRITE_PAGE page=0x20 occurrence=2\n"
+      "fault not_delivered FONT_ERASE_FONT_BLKS\n"
+      "fault no_completion * page=0x99\n");
+  EXPECT_TRUE(Write(d, 0x21, Filled(0)).statusGood);  // other page: not counted
+  EXPECT_TRUE(Write(d, 0x20, Filled(0xF0)).statusGood);
+  const EmulatedResult bad = Write(d, 0x20, Filled(0x00));
+  EXPECT_EQ(bad.outcome, Outcome::Completed);
+  EXPECT_FALSE(bad.statusGood);
+  EXPECT_EQ(d.ReadFlash(0x20), Filled(0xF0));  // no effect
+  EXPECT_TRUE(Write(d, 0x20, Filled(0x00)).statusGood);
+
+  d.WriteFlash(0x4000, Filled(0));
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(Send(d, FONT_ERASE_FONT_BLKS).outcome, Outcome::NotDelivered);
+  EXPECT_EQ(d.ReadFlash(0x4000), Filled(0));
+
+  EXPECT_EQ(Write(d, 0x99, Filled(0)).outcome, Outcome::NoCompletion);
+  EXPECT_EQ(d.ReadFlash(0x99), Filled(0xFF));
+  EXPECT_TRUE(Send(d, UPT_FW_ERASE_MEM).statusGood);  // a page fault skips non-page commands
+}
+
+TEST(EmulatedDevice, DataFaultsCorruptReadsAndIgnoreWrites) {
+  EmulatedDevice d = Scenario(
+      "fault corrupt_once UPT_READ_PAGE byte=508\n"
+      "fault bad_page FONT_READ_PAGE page=5\n"
+      "fault write_ignored FONT_WRITE_PAGE occurrence=1\n");
+  Page first = Read(d, 3);
+  EXPECT_EQ(first[508], 0x00);  // erased 0xFF, inverted
+  first[508] = 0xFF;
+  EXPECT_EQ(first, Filled(0xFF));
+  EXPECT_EQ(Read(d, 3), Filled(0xFF));
+
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(Read(d, 5, FONT_READ_PAGE)[0], 0x00);
+  EXPECT_EQ(Read(d, 6, FONT_READ_PAGE), Filled(0xFF));
+  EXPECT_EQ(d.ReadFlash(5), Filled(0xFF));  // the flash itself is intact
+
+  EXPECT_TRUE(Write(d, 9, Filled(0), 1, FONT_WRITE_PAGE).statusGood);
+  EXPECT_EQ(d.ReadFlash(9), Filled(0xFF));
+  Write(d, 9, Filled(0), 1, FONT_WRITE_PAGE);
+  EXPECT_EQ(d.ReadFlash(9), Filled(0));
+}
+
+TEST(EmulatedDevice, TraceDecodesPageCommandsAndKeepsPayloads) {
+  EmulatedDevice d;
+  Write(d, 0x00012345, Filled(0x11), 7);
+  const TraceEntry& e = d.trace().back();
+  EXPECT_EQ(e.command, "UPT_WRITE_PAGE");
+  EXPECT_EQ(e.pageAddress, 0x00012345u);
+  EXPECT_EQ(e.pageNumber, 7u);
+  EXPECT_EQ(e.data, std::vector<std::uint8_t>(512, 0x11));
+  EXPECT_EQ(e.digest, Fnv1a(e.data.data(), 512));
+  d.config().traceData = false;
+  Write(d, 1, Filled(0x11));
+  EXPECT_TRUE(d.trace().back().data.empty());
+}
+
+}  // namespace
+}  // namespace romsetter

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "emulator/emulated_device.h"
+#include "support/test_support.h"
+
+namespace romsetter {
+namespace {
+
+EmulatorConfig Parse(const std::string& text) {
+  EmulatorConfig config;
+  std::string error;
+  EXPECT_TRUE(ParseEmulatorConfig(text, "t.cfg", config, error)) << error;
+  return config;
+}
+
+std::string Error(const std::string& text) {
+  EmulatorConfig config;
+  config.adapterCount = 77;
+  std::string error;
+  EXPECT_FALSE(ParseEmulatorConfig(text, "t.cfg", config, error)) << text;
+  EXPECT_EQ(config.adapterCount, 77) << "a failed parse must leave the configuration alone";
+  return error;
+}
+
+TEST(EmulatorConfig, ParsesEveryKey) {
+  const EmulatorConfig c = Parse(
+      "# scenario\r\n"
+      "adapters 2\n"
+      "support_status 0x01\n"
+      "drive g\n"
+      "\n"
+      "[device]\n"
+      "inquiry \"Morvent  USB-MSC Disk # INT\"  # comment\n"
+      "vendor_commands no\n"
+      "version \"12345678\"\n"
+      "product \"MV-3\"\n"
+      "firmware 0x800 0x1000 0x2000\n"
+      "flash_type 2\n"
+      "boot 64 0x100 0x200\n"
+      "font 0x400 0x4000 0x5000\n"
+      "backup 0xFFFFFFFF 7\n"
+      "reply_limit 4\n"
+      "latency_us 50\n"
+      "detach_on_restart no\n"
+      "trace_data no\n"
+      "fault corrupt_once UPT_READ_PAGE page=0x1003 occurrence=2 byte=511\n"
+      "fault detach *\n"
+      "[ device 1 3 ]\n"
+      "gap 4 8\n");
+  EXPECT_EQ(c.adapterCount, 2);
+  EXPECT_EQ(c.supportStatus, 1);
+  EXPECT_EQ(c.driveLetter, 'G');
+  ASSERT_EQ(c.devices.size(), 2u);
+  const EmulatedDeviceConfig& d = c.devices[0];
+  EXPECT_EQ(d.inquiry, "Morvent  USB-MSC Disk # INT");
+  EXPECT_FALSE(d.answersVendorCommands);
+  EXPECT_EQ(d.version, "12345678");
+  EXPECT_EQ(d.product, "MV-3");
+  EXPECT_EQ(d.firmware.size, 0x800);
+  EXPECT_EQ(d.firmware.addr1, 0x1000u);
+  EXPECT_EQ(d.firmware.addr2, 0x02002000u);
+  EXPECT_EQ(d.boot.size, 64);
+  EXPECT_EQ(d.font.addr2, 0x5000u);
+  EXPECT_EQ(d.backupAddr1, 0xFFFFFFFFu);
+  EXPECT_EQ(d.backupAddr2, 7u);
+  EXPECT_EQ(d.replyLimit, 4u);
+  EXPECT_EQ(d.latencyUs, 50u);
+  EXPECT_FALSE(d.detachOnRestart);
+  EXPECT_FALSE(d.traceData);
+  ASSERT_EQ(d.faults.size(), 2u);
+  EXPECT_EQ(d.faults[0].kind, FaultKind::CorruptOnce);
+  EXPECT_FALSE(d.faults[0].anyPage);
+  EXPECT_EQ(d.faults[0].page, 0x1003u);
+  EXPECT_EQ(d.faults[0].occurrence, 2u);
+  EXPECT_EQ(d.faults[0].byteIndex, 511u);
+  EXPECT_EQ(d.faults[1].kind, FaultKind::Detach);
+  EXPECT_EQ(d.faults[1].command, "*");
+  EXPECT_TRUE(d.faults[1].anyPage);
+  const EmulatedDeviceConfig& e = c.devices[1];
+  EXPECT_EQ(e.adapterId, 1);
+  EXPECT_EQ(e.targetId, 3);
+  EXPECT_EQ(e.firmware.addr2, 0x00040008u);
+  EXPECT_EQ(e.gapLength, 4);
+}
+
+TEST(EmulatorConfig, ImplicitAndDefaultDevices) {
+  const EmulatorConfig empty = Parse("# nothing\n");
+  ASSERT_EQ(empty.devices.size(), 1u);
+  EXPECT_EQ(empty.devices[0].inquiry, EmulatedDeviceConfig{}.inquiry);
+
+  const EmulatorConfig implicit = Parse("product \"P\"\nadapters 3\n[device 0 1]\n");
+  ASSERT_EQ(implicit.devices.size(), 2u);
+  EXPECT_EQ(implicit.devices[0].product, "P");
+  EXPECT_EQ(implicit.devices[1].targetId, 1);
+  EXPECT_EQ(implicit.adapterCount, 3);
+}
+
+TEST(EmulatorConfig, BadLinesNameFileAndLine) {
+  const struct {
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {"\n\nbogus 1\n", "t.cfg:3: unknown key 'bogus'"},
+      {"firmware 1 2\n", "t.cfg:1: missing value for 'firmware' (expects 3)"},
+      {"reply_limit 1 2\n", "t.cfg:1: extra value '2' after 'reply_limit'"},
+      {"adapters 256\n", "t.cfg:1: number 256 for 'adapters' is out of range (0 to 255)"},
+      {"boot 0x10000 0 0\n", "t.cfg:1: number 0x10000 for 'boot' is out of range (0 to 65535)"},
+      {"backup 0x100000000 0\n", "t.cfg:1: number 0x100000000 for 'backup' is out of range (0 to 4294967295)"},
+      {"latency_us -5\n", "t.cfg:1: bad number '-5' for 'latency_us'"},
+      {"font 0x 1 2\n", "t.cfg:1: bad number '0x' for 'font'"},
+      {"product \"open\n", "t.cfg:1: unterminated quote"},
+      {"product plain\n", "t.cfg:1: 'product' expects a quoted text, as in product \"plain\""},
+      {"version \"123456789\"\n", "t.cfg:1: 'version' text is longer than 8 characters"},
+      {"trace_data maybe\n", "t.cfg:1: 'trace_data' expects yes or no, not 'maybe'"},
+      {"drive EF\n", "t.cfg:1: drive expects one letter A to Z, not 'EF'"},
+      {"[device]\nadapters 1\n", "t.cfg:2: 'adapters' is a global key and must come before the first section"},
+      {"[disk]\n", "t.cfg:1: unknown section '[disk]' (only [device] or [device ADAPTER TARGET])"},
+      {"[device 1]\n", "t.cfg:1: [device] takes either no values or an adapter and a target"},
+      {"inquiry \"x\"\n[device]\n", "t.cfg:2: a device at adapter 0 target 0 is already defined"},
+      {"fault explode *\n", "t.cfg:1: unknown fault kind 'explode'"},
+      {"fault bad_status UPT_WRITE\n", "t.cfg:1: unknown command 'UPT_WRITE' in fault"},
+      {"fault bad_status * page=1 page=2\n", "t.cfg:1: page= given twice"},
+      {"fault bad_status * when=1\n", "t.cfg:1: unexpected 'when=1' in fault (page=N, occurrence=N or byte=N)"},
+      {"fault bad_page UPT_READ_PAGE byte=512\n",
+       "t.cfg:1: number 512 for 'fault byte' is out of range (0 to 511)"},
+      {"fault bad_status DEV_FORMAT_16 page=3\n", "t.cfg:1: page= needs a page command, not DEV_FORMAT_16"},
+      {"fault corrupt_once UPT_WRITE_PAGE\n", "t.cfg:1: corrupt_once acts on page reads, not UPT_WRITE_PAGE"},
+      {"fault write_ignored UPT_READ_PAGE\n", "t.cfg:1: write_ignored acts on page writes, not UPT_READ_PAGE"},
+      {"fault detach * byte=3\n", "t.cfg:1: byte= applies only to corrupt_once and bad_page"},
+      {"product \"a\"b\n", "t.cfg:1: text right after a closing quote"},
+      {"product \"a\x01\"\n", "t.cfg:1: control character in the line"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Error(c.text), c.error);
+}
+
+TEST(EmulatorConfig, LoadNamesAnUnreadableFile) {
+  const std::string dir = test::ScratchDir("emulator_config_load");
+  EmulatorConfig config;
+  std::string error;
+  EXPECT_FALSE(LoadEmulatorConfig(dir + "/missing.cfg", config, error));
+  EXPECT_EQ(error, dir + "/missing.cfg: cannot open the emulator configuration");
+  test::WriteFile(dir + "/two.cfg", "[device 0 2]\nlatency_us 1000001\n");
+  EXPECT_FALSE(LoadEmulatorConfig(dir + "/two.cfg", config, error));
+  EXPECT_EQ(error, dir + "/two.cfg:2: number 1000001 for 'latency_us' is out of range (0 to 1000000)");
+  test::WriteFile(dir + "/ok.cfg", "drive F\n");
+  ASSERT_TRUE(LoadEmulatorConfig(dir + "/ok.cfg", config, error)) << error;
+  EXPECT_EQ(config.driveLetter, 'F');
+}
+
+TEST(EmulatorConfig, DocumentedExamplesParse) {
+  const std::string doc = test::ReadFile(std::string(ROMSETTER_SOURCE_DIR) + "/docs/emulator.md");
+  int examples = 0;
+  for (std::size_t at = doc.find("```config\n"); at != std::string::npos; at = doc.find("```config\n", at)) {
+    at += 10;
+    const std::size_t end = doc.find("```", at);
+    ASSERT_NE(end, std::string::npos);
+    Parse(doc.substr(at, end - at));
+    ++examples;
+  }
+  EXPECT_EQ(examples, 4);
+}
+
+}  // namespace
+}  // namespace romsetter
