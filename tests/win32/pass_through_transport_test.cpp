@@ -1,0 +1,157 @@
+// PassThroughTransport as the storage driver sees it.  Wine refuses the pass-through on
+// ordinary drives, so an emulated driver takes the request block in its place.
+#include "device/win32/pass_through_transport.h"
+
+#include <windows.h>
+#include <ntddscsi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/device_link.h"
+#include "emulator/emulated_device.h"
+#include "support/test_support.h"
+
+namespace romsetter {
+namespace {
+
+#if !defined(_WIN64)
+static_assert(PassThroughTransport::kRecordSize == 44, "the program's record is the 32-bit one");
+#endif
+
+struct Received {
+  std::uint32_t code, inSize, outSize;
+  bool inIsOut;
+  SCSI_PASS_THROUGH_DIRECT record;
+  std::vector<std::uint8_t> tail;  // the block past the record
+};
+
+class PassThroughTest : public ::testing::Test {
+ protected:
+  // Plays the driver: decodes the block, runs the command on the emulated device and writes
+  // the SCSI status back, or fails the call with the error a driver would give.
+  bool Driver(std::uint32_t code, void* in, std::uint32_t inSize, void* out, std::uint32_t outSize) {
+    Received r{code, inSize, outSize, in == out, {}, {}};
+    std::memcpy(&r.record, in, sizeof r.record);
+    const auto* bytes = static_cast<const std::uint8_t*>(in);
+    r.tail.assign(bytes + sizeof r.record, bytes + PassThroughTransport::kBlockSize);
+    received.push_back(r);
+    const SCSI_PASS_THROUGH_DIRECT& spt = r.record;
+    const EmulatedResult result =
+        device.Execute(spt.Cdb, spt.CdbLength, spt.DataIn == SCSI_IOCTL_DATA_IN ? DataDirection::In : DataDirection::Out,
+                       static_cast<std::uint8_t*>(spt.DataBuffer), spt.DataTransferLength);
+    if (result.outcome != EmulatedOutcome::Completed) {
+      SetLastError(result.outcome == EmulatedOutcome::NoCompletion ? ERROR_SEM_TIMEOUT : ERROR_GEN_FAILURE);
+      return false;
+    }
+    static_cast<SCSI_PASS_THROUGH_DIRECT*>(out)->ScsiStatus = result.statusGood ? 0 : 2;
+    return true;
+  }
+
+  void AddFault(FaultKind kind, const char* command) {
+    EmulatorFault fault;
+    fault.kind = kind;
+    fault.command = command;
+    device.AddFault(fault);
+  }
+
+  test::RecordingWindow window;
+  ActivityLog log{test::ScratchDir("pass_through") + "/romsetter.log", window};
+  Selections selections;
+  EmulatedDevice device;
+  std::vector<Received> received;
+  PassThroughTransport transport{[this](void*, std::uint32_t code, void* in, std::uint32_t inSize, void* out,
+                                        std::uint32_t outSize, std::uint32_t*) {
+    return Driver(code, in, inSize, out, outSize);
+  }};
+  DeviceLink link{transport, log, window, selections};
+};
+
+TEST_F(PassThroughTest, EachCommandReachesTheDriverInTheDirectTransferBlock) {
+  ASSERT_TRUE(link.TestUnitReady());
+  ASSERT_TRUE(link.SendFormat().statusGood);
+  std::uint8_t version[kVersionReplyLength] = {};
+  ASSERT_TRUE(link.Query(DEV_GET_VERSION, version, sizeof version).statusGood);
+  link.pageBuffer.fill(0x5A);
+  ASSERT_TRUE(link.WritePage(0x00012345, 7, false));
+  PageBuffer readBack{};
+  ASSERT_TRUE(link.ReadPage(readBack.data(), 0x00012345, 7, false));
+  EXPECT_EQ(readBack, link.pageBuffer);
+
+  ASSERT_EQ(received.size(), 5u);
+  for (const Received& r : received) {
+    EXPECT_EQ(r.code, 0x4D014u);
+    EXPECT_EQ(r.inSize, 80u);
+    EXPECT_EQ(r.outSize, 80u);
+    EXPECT_TRUE(r.inIsOut);
+    EXPECT_EQ(r.record.Length, PassThroughTransport::kRecordSize);
+    EXPECT_EQ(r.record.SenseInfoLength, 0);
+    EXPECT_EQ(r.record.TimeOutValue, 2000u);
+    EXPECT_NE(r.record.DataBuffer, nullptr);  // also without a data phase
+    EXPECT_EQ(r.tail, std::vector<std::uint8_t>(r.tail.size(), 0));
+  }
+  // Commands without data go out with length 0, the format as a 6-byte CDB.
+  for (int i : {0, 1}) {
+    EXPECT_EQ(received[i].record.CdbLength, 6);
+    EXPECT_EQ(received[i].record.DataIn, SCSI_IOCTL_DATA_OUT);
+    EXPECT_EQ(received[i].record.DataTransferLength, 0u);
+  }
+  EXPECT_EQ(received[1].record.Cdb[1], DEV_FORMAT_16);
+  EXPECT_EQ(received[2].record.CdbLength, 12);
+  EXPECT_EQ(received[2].record.DataIn, SCSI_IOCTL_DATA_IN);
+  EXPECT_EQ(received[2].record.DataTransferLength, kVersionReplyLength);
+  EXPECT_EQ(std::string(version, version + sizeof version), device.config().version);
+  EXPECT_EQ(received[3].record.DataIn, SCSI_IOCTL_DATA_OUT);
+  EXPECT_EQ(std::vector<std::uint8_t>(received[3].record.Cdb, received[3].record.Cdb + 12),
+            (std::vector<std::uint8_t>{0xFF, 0x03, 0x00, 0x01, 0x00, 0x45, 0x23, 0x00, 0x00, 0x07, 0x00, 0x00}));
+  // A read lands straight in the caller's destination.
+  EXPECT_EQ(received[4].record.DataIn, SCSI_IOCTL_DATA_IN);
+  EXPECT_EQ(received[4].record.DataBuffer, readBack.data());
+  EXPECT_EQ(received[4].record.DataTransferLength, kPageSize);
+}
+
+TEST_F(PassThroughTest, StatusDecidesReadsNotWritesAndAFailedCallCarriesTheLastError) {
+  AddFault(FaultKind::BadStatus, "UPT_WRITE_PAGE");
+  AddFault(FaultKind::BadStatus, "UPT_READ_PAGE");
+  AddFault(FaultKind::NotDelivered, "UPT_FW_RESTART_SYS");
+  AddFault(FaultKind::NoCompletion, "DEV_GET_PRODUCT");
+
+  EXPECT_TRUE(link.WritePage(0x100, 1, false));
+  PageBuffer page{};
+  EXPECT_FALSE(link.ReadPage(page.data(), 0x100, 1, false));
+
+  EXPECT_FALSE(link.SendControl(UPT_FW_RESTART_SYS));
+  EXPECT_EQ(test::StripNumbers(test::ReadLines(log.logPath())), (std::vector<std::string>{"UPT_FW_RESTART_SYS FAIL!!"}));
+  std::uint8_t product[kProductReplyLength];
+  const ScsiResult hung = link.Query(DEV_GET_PRODUCT, product, sizeof product);
+  EXPECT_FALSE(hung.delivered);
+  EXPECT_EQ(hung.systemError, static_cast<std::uint32_t>(ERROR_SEM_TIMEOUT));
+}
+
+TEST(PassThroughDrive, OpensExistingPathsAndTheRealCallRefusesAnOrdinaryFile) {
+  const std::string dir = test::ScratchDir("pass_through_drive");
+  PassThroughTransport transport;
+  std::uint32_t error = 0;
+  EXPECT_FALSE(transport.OpenDrive(dir + "/missing", error));
+  EXPECT_NE(error, 0u);
+  EXPECT_FALSE(transport.DriveOpen());
+
+  test::WriteFile(dir + "/drive.bin", std::string(kPageSize, '\0'));
+  ASSERT_TRUE(transport.OpenDrive(dir + "/drive.bin", error));
+  EXPECT_TRUE(transport.DriveOpen());
+  PageBuffer buffer{};
+  ScsiRequest request;
+  request.buffer = buffer.data();
+  const ScsiResult result = transport.Execute(request);
+  EXPECT_FALSE(result.delivered);
+  EXPECT_NE(result.systemError, 0u);
+
+  transport.CloseDrive();
+  EXPECT_FALSE(transport.DriveOpen());
+}
+
+}  // namespace
+}  // namespace romsetter

@@ -1,0 +1,55 @@
+// The start-up's system adapters: the transport choice from the platform, and the
+// system's error texts in the activity log.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/win32/system_error_text.h"
+#include "device/win32/transport_choice.h"
+#include "support/test_support.h"
+
+namespace romsetter {
+namespace {
+
+constexpr std::uint32_t kUnknownCode = 0x2FFFFFFF;
+
+TEST(TransportChoice, NtChoosesPassThroughAnyOtherPlatformOrAFailedQueryAspi) {
+  test::RecordingWindow window;
+  ActivityLog log(test::ScratchDir("transport_choice") + "/romsetter.log", window);
+  const auto platform = [](std::uint32_t id, bool ok) {
+    return [id, ok](std::uint32_t& out) {
+      out = id;
+      return ok;
+    };
+  };
+  EXPECT_EQ(ChooseTransport(log, platform(kPlatformWin32Nt, true)), TransportKind::PassThrough);
+  EXPECT_EQ(ChooseTransport(log, platform(1, true)), TransportKind::Aspi);
+  EXPECT_EQ(ChooseTransport(log, platform(kPlatformWin32Nt, false)), TransportKind::Aspi);
+  EXPECT_EQ(ChooseTransport(log), TransportKind::PassThrough);  // wine reports the NT family
+
+  EXPECT_EQ(test::ReadLines(log.logPath()),
+            (std::vector<std::string>{"0x00001 Checking OS version.", "0x00002 OS != WinME or Win98",
+                                      "0x00003 Checking OS version.", "0x00004 OS = WinME or Win98",
+                                      "0x00005 Checking OS version.", "0x00006 OS = WinME or Win98",
+                                      "0x00007 Checking OS version.", "0x00008 OS != WinME or Win98"}));
+}
+
+TEST(SystemErrorText, LoggedAsTheCodeThenTheSystemsOwnLine) {
+  std::string text;
+  ASSERT_TRUE(Win32SystemErrorText(5, text));
+  ASSERT_GE(text.size(), 3u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  std::string unknown;
+  EXPECT_FALSE(Win32SystemErrorText(kUnknownCode, unknown));
+
+  test::RecordingWindow window;
+  ActivityLog log(test::ScratchDir("system_error_text") + "/romsetter.log", window, Win32SystemErrorText);
+  log.LogSystemError(5);
+  log.LogSystemError(kUnknownCode);
+  EXPECT_EQ(std::vector<std::string>(window.status.begin(), window.status.end()),
+            (std::vector<std::string>{"0x00001 PrintError.ErrorCode=5", "0x00002 " + text}));
+}
+
+}  // namespace
+}  // namespace romsetter
