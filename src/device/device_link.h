@@ -3,6 +3,7 @@
 // buffer, the memory map, the identification, and one operation per vendor command.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/activity_log.h"
@@ -76,6 +77,8 @@ class DeviceLink {
   std::uint8_t adapterId = 0;  // ASPI address of the device
   std::uint8_t targetId = 0;
   std::string versionLabel = "Ver:1.1.1.1 Product:???";  // pushed to the window by QueryProduct
+  // The ASPI target scan (DeviceDiscovery installs it), which the ASPI product query runs.
+  std::function<bool()> scanAspiTargets;
 
  private:
   ScsiResult Run(ScsiRequest request);

@@ -1,0 +1,174 @@
+// NT discovery for real: wine's SetupAPI and registry, set up by the test itself, and the
+// settings file through the profile functions.  Only the drive opens are a fake, since wine
+// cannot open a device drive.
+#include <windows.h>
+// Keep the system's A/W macros off the methods of the same names.
+#undef CreateEvent
+#undef DeleteFile
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/win32/win32_profile_store.h"
+#include "device/discovery.h"
+#include "device/discovery_fakes.h"
+#include "device/win32/nt_device_registry.h"
+#include "support/test_support.h"
+
+namespace romsetter {
+namespace {
+
+const std::string kEnum = "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR";
+const std::string kMounted = "SYSTEM\\MountedDevices";
+const std::string kReader = kEnum + "\\Disk&Ven_RsA&Prod_Reader";
+const std::string kTwo = kEnum + "\\Disk&Ven_RsB&Prod_Two";
+const std::string kPrefix = "7&2a3b4c5d&0";
+const std::string kVolume = "\\??\\STORAGE#RemovableMedia#" + kPrefix;
+const std::string kVolumeTail = "&RM#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
+const char* const kDiskClass = "{4d36e967-e325-11ce-bfc1-08002be10318}";
+const char kLetters[] = {'N', 'O', 'P', 'Q'};
+
+std::string Dos(char letter) { return std::string("\\DosDevices\\") + letter + ":"; }
+
+bool SetRaw(const std::string& path, const std::string& name, DWORD type, const std::string& bytes) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const LONG rc = RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                 static_cast<DWORD>(bytes.size()));
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS;
+}
+bool SetString(const std::string& path, const std::string& name, const std::string& text) {
+  return SetRaw(path, name, REG_SZ, text + '\0');
+}
+bool SetMulti(const std::string& path, const std::string& name, const std::vector<std::string>& texts) {
+  std::string all;
+  for (const std::string& t : texts) all += t + '\0';
+  return SetRaw(path, name, REG_MULTI_SZ, all + '\0');
+}
+std::string Utf16(const std::string& text) {
+  std::string bytes;
+  for (char c : text) {
+    bytes.push_back(c);
+    bytes.push_back('\0');
+  }
+  return bytes;
+}
+// A device instance as the set-up service lists it.
+bool AddInstance(const std::string& path, const std::vector<std::string>& hardwareIds) {
+  return SetString(path, "ClassGUID", kDiskClass) && SetMulti(path, "HardwareID", hardwareIds);
+}
+
+void DeleteTree(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  char name[256];
+  for (;;) {
+    DWORD length = sizeof name;
+    if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    DeleteTree(key, name);
+  }
+  RegCloseKey(key);
+  RegDeleteKeyA(root, path.c_str());
+}
+
+void DeleteMounted() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMounted.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  for (char letter : kLetters) RegDeleteValueA(key, Dos(letter).c_str());
+  RegCloseKey(key);
+}
+
+class NtRegistryDiscovery : public ::testing::Test {
+ protected:
+  NtRegistryDiscovery()
+      : dir_(test::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name())),
+        store_(dir_ + "\\Romsetter.ini"),
+        log_(dir_ + "\\r.log", window_),
+        link_(drive_, log_, window_, selections_),
+        discovery_(link_, store_, process_, registry_) {}
+
+  void SetUp() override { TearDown(); }
+  void TearDown() override {
+    DeleteTree(HKEY_LOCAL_MACHINE, kReader);
+    DeleteTree(HKEY_LOCAL_MACHINE, kTwo);
+    DeleteMounted();
+  }
+
+  void Entry(int n, const std::string& hardware, const std::string& subkey, const std::string& inquiry) {
+    const std::string key = Format("DiskVen_%02d", n);
+    ASSERT_TRUE(store_.Write("HardwareID", key, hardware));
+    ASSERT_TRUE(store_.Write("USBSTOR_SUBKEY", key, subkey));
+    ASSERT_TRUE(store_.Write("DiskVen_98", key, inquiry));
+  }
+  std::vector<std::string> Lines() const {
+    return test::StripNumbers(std::vector<std::string>(window_.allStatus.begin(), window_.allStatus.end()));
+  }
+
+  std::string dir_;
+  Win32ProfileStore store_;
+  test::RecordingWindow window_;
+  ActivityLog log_;
+  Selections selections_;
+  test::ScriptedDrive drive_;
+  ProcessState process_;
+  NtDeviceRegistry registry_;
+  DeviceLink link_;
+  DeviceDiscovery discovery_;
+};
+
+TEST_F(NtRegistryDiscovery, SecondEntryIsFoundThroughSetupApiAndMountedDevices) {
+  Entry(0, "DiskRsNone", "Disk&Ven_RsNone", "RsNone");
+  Entry(1, "DiskRsB_Two", "Disk&Ven_RsB&Prod_Two", "RsB Two");
+  ASSERT_TRUE(AddInstance(kReader + "\\r1", {"USBSTOR\\DiskRsA_Reader", "GenDisk"}));
+  ASSERT_TRUE(AddInstance(kReader + "\\r2", {"USBSTOR\\DiskRsB_Two" + std::string(1100, '_')}));  // too long
+  ASSERT_TRUE(AddInstance(kTwo + "\\0001", {"usbstor\\diskrsb_two", "GenDisk"}));
+  ASSERT_TRUE(SetRaw(kTwo + "\\0001", "ParentIdPrefix", REG_BINARY, kPrefix + '\0'));  // not a string
+  ASSERT_TRUE(AddInstance(kTwo + "\\0002", {"usbstor\\diskrsb_two", "GenDisk"}));
+  ASSERT_TRUE(SetString(kTwo + "\\0002", "ParentIdPrefix", kPrefix));
+  std::string huge = Utf16(kVolume);
+  huge.resize(1030, '\0');
+  ASSERT_TRUE(SetRaw(kMounted, Dos('N'), REG_BINARY, huge));  // more than 1024 bytes
+  ASSERT_TRUE(SetRaw(kMounted, Dos('O'), REG_BINARY, Utf16("\\??\\STORAGE#RemovableMedia#9&1&0&RM")));
+  ASSERT_TRUE(SetRaw(kMounted, Dos('P'), REG_BINARY, Utf16(kVolume + kVolumeTail)));
+  ASSERT_TRUE(SetRaw(kMounted, Dos('Q'), REG_BINARY, Utf16(kVolume + kVolumeTail)));
+  drive_.openable = {"\\\\.\\N:", "\\\\.\\Q:"};  // P: matches too, but will not open
+
+  ASSERT_TRUE(discovery_.OpenDev(true));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "OpenDev() to Get InDisk Name",
+                         "SET HardwareID:\"USBSTOR\\DiskRsNone\" (DiskVen_00)",
+                         "Get HardwareID:\"USBSTOR\\DiskRsA_Reader\"",
+                         "Get HardwareID:\"usbstor\\diskrsb_two\"",
+                         "Get HardwareID:\"usbstor\\diskrsb_two\"",
+                         "SET HardwareID:\"USBSTOR\\DiskRsB_Two\" (DiskVen_01)",
+                         "Get HardwareID:\"USBSTOR\\DiskRsA_Reader\"",
+                         "Get HardwareID:\"usbstor\\diskrsb_two\"",
+                         "SET USBSTOR_SUBKEY:\"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\Disk&Ven_RsB&Prod_Two\"",
+                         "Check HardwareID OK!!, Now checking USBSTOR_SUBKEY & InDisk...",
+                         "01 CreatFile(\\\\.\\Q:)",
+                         "\"Q:\" is got for InDisk!!",
+                     }));
+  EXPECT_EQ(drive_.opens, (std::vector<std::string>{"\\\\.\\P:", "\\\\.\\Q:", "\\\\.\\Q:"}));
+  EXPECT_EQ(link_.inDiskName, "Q:");
+  EXPECT_EQ(link_.identity.inquiryText, "RsB Two");
+
+  // Take the device away: the same search ends without a name, and tells the user.
+  TearDown();
+  window_.allStatus.clear();
+  EXPECT_FALSE(discovery_.OpenDev(true));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "OpenDev() to Get InDisk Name", "SET HardwareID:\"USBSTOR\\DiskRsNone\" (DiskVen_00)",
+                         "SET HardwareID:\"USBSTOR\\DiskRsB_Two\" (DiskVen_01)", "Lost InDisk Name!!",
+                         "The device opened failure!!"}));
+  ASSERT_EQ(window_.messages.size(), 1u);
+  EXPECT_EQ(window_.messages[0].text, "The device opened failure!!,please check the connection!");
+}
+
+}  // namespace
+}  // namespace romsetter
