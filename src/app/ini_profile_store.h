@@ -1,0 +1,36 @@
+#pragma once
+// The settings file as a plain INI file in a folder of the caller's choosing, read and
+// written the way the Windows profile functions treat theirs, so the rest of the program
+// cannot tell the two stores apart.
+#include <cstddef>
+#include <string>
+
+#include "app/profile_store.h"
+
+namespace romsetter {
+
+// Whether a write could be stored without changing the file's structure: section and key
+// not empty, no line breaks anywhere, no '=' in the key and no ']' in the section.  Both
+// stores refuse anything else rather than let a value turn into lines of its own.
+bool ProfileEntryWritable(const std::string& section, const std::string& key, const std::string& value);
+
+class IniProfileStore final : public ProfileStore {
+ public:
+  static constexpr const char* kFileName = "Romsetter.ini";
+  // A settings file is a few kilobytes; anything far larger is not one of ours and is
+  // neither parsed nor overwritten.
+  static constexpr std::size_t kFileLimit = 4u << 20;
+
+  explicit IniProfileStore(const std::string& folder);
+
+  std::string Read(const std::string& section, const std::string& key, const std::string& defaultValue) override;
+  bool Write(const std::string& section, const std::string& key, const std::string& value) override;
+  bool DeleteFile() override;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace romsetter

@@ -1,0 +1,102 @@
+#pragma once
+// Validation of the firmware and boot code images before anything on the device is erased:
+// whole pages, a 16-bit word-XOR checksum, the optional firmware header.  A valid file is
+// loaded into its ImageStore slot; in package mode the images already there are checked.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/activity_log.h"
+#include "app/main_window_model.h"
+#include "app/process_state.h"
+#include "app/settings_file.h"
+#include "app/window_port.h"
+#include "device/memory_map.h"
+#include "package/image_store.h"
+
+namespace romsetter {
+
+// The largest region a device can report; a bigger image could never be written.
+constexpr std::uint32_t kMaxImagePages = 65535;
+
+// XOR of little-endian 16-bit words.
+class WordXorChecksum {
+ public:
+  void AddWord(std::uint16_t word) { value_ ^= word; }
+  // `byteCount` is even; a trailing odd byte is ignored.
+  void AddWords(const std::uint8_t* data, std::size_t byteCount);
+  std::uint16_t value() const { return value_; }
+
+ private:
+  std::uint16_t value_ = 0;
+};
+
+enum class HeaderLayout { Nand, Nor };
+
+// Optional header at the start of a firmware image, recognised by "MORVENT " (with the blank).
+struct FirmwareImageHeader {
+  static constexpr std::size_t kNandProbeBytes = 512;
+  static constexpr std::size_t kNorProbeBytes = 24;
+
+  bool present = false;
+  std::uint32_t totalLength = 0;  // bytes
+  std::uint16_t storedChecksum = 0;
+
+  static std::size_t ProbeBytes(HeaderLayout layout) {
+    return layout == HeaderLayout::Nor ? kNorProbeBytes : kNandProbeBytes;
+  }
+  // Words at the start of the first page that stay out of the checksum when a header is present.
+  static std::size_t SkippedWords(HeaderLayout layout) { return layout == HeaderLayout::Nor ? 24 : 256; }
+  // Reads at most the probe's length of `image`; bytes beyond `length` count as zero.
+  static FirmwareImageHeader Probe(const std::uint8_t* image, std::size_t length, HeaderLayout layout);
+};
+
+// Image lengths in bytes as the package trailer records them (package mode only).
+struct PackageImageLengths {
+  std::uint32_t big = 0;
+  std::uint32_t small = 0;
+  std::uint32_t boot = 0;
+};
+
+class ImageChecks {
+ public:
+  static constexpr int kBigBlock = 1;
+  static constexpr int kSmallBlock = 2;
+
+  // `settings` records the boot file after a good boot check.
+  ImageChecks(ActivityLog& log, WindowPort& window, const ProcessState& process, const MainWindowModel& model,
+              ImageStore& images, ImagePageCounts& pages, SettingsFile& settings);
+
+  void SetPackageLengths(const PackageImageLengths& lengths) { packageLengths_ = lengths; }
+
+  // Kind 2 is the small-block image, any other the big-block (or NOR) one.  True when the
+  // image is valid and in its slot; otherwise the user has been told and Upgrade disabled.
+  bool CheckFirmwareFile(int kind);
+  bool CheckBootFile();
+
+ private:
+  enum class FileRead { Ok, Missing, OpenFailed, TooLarge };
+
+  FileRead ReadImage(const std::string& path, std::vector<std::uint8_t>& data, int& error);
+  bool RefuseFile(FileRead result, int error, const char* words, Control picker);
+  // Counts pages into `pages` and sums the admitted words; false on a partial last page.
+  bool ScanPages(const std::vector<std::uint8_t>& image, std::size_t length, bool header, HeaderLayout layout,
+                 std::uint32_t& pages, WordXorChecksum& sum);
+  bool SizeError();
+  bool FirmwareVerdict(int kind, std::uint32_t pages, std::uint16_t checksum, const FirmwareImageHeader& header,
+                       std::uint64_t imageLength);
+  void StopBox(const std::string& text);
+  HeaderLayout Layout() const;
+
+  ActivityLog& log_;
+  WindowPort& window_;
+  const ProcessState& process_;
+  const MainWindowModel& model_;
+  ImageStore& images_;
+  ImagePageCounts& pages_;
+  SettingsFile& settings_;
+  PackageImageLengths packageLengths_;
+};
+
+}  // namespace romsetter
