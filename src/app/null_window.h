@@ -1,0 +1,33 @@
+#pragma once
+// A window that shows nothing: for benchmarks and other runs where only the log matters.
+#include "app/window_port.h"
+
+namespace romsetter {
+
+class NullWindow final : public WindowPort {
+ public:
+  MessageAnswer ShowMessage(const std::string&, const std::string&, MessageIcon, MessageButtons) override {
+    return MessageAnswer::Ok;
+  }
+  void SetProgress(int) override {}
+  void StatusAppend(const std::string&) override { ++count_; }
+  void StatusRemoveFirst() override { --count_; }
+  int StatusCount() const override { return count_; }
+  void ShowEraseNotice(const std::string&) override {}
+  void HideEraseNotice() override {}
+  void FlashCaption(bool) override {}
+  void StartTimer(unsigned, unsigned) override {}
+  void StopTimer(unsigned) override {}
+  void SetWaitCursor() override {}
+  void Repaint() override {}
+  void EnableControl(Control, bool) override {}
+  void ShowControl(Control, bool) override {}
+  void SetVersionLine(const std::string&) override {}
+  std::optional<std::string> OpenFileDialog(const FileDialogRequest&) override { return std::nullopt; }
+  bool CloseWindowByTitle(const std::string&) override { return false; }
+
+ private:
+  int count_ = 0;
+};
+
+}  // namespace romsetter

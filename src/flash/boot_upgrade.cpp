@@ -1,0 +1,104 @@
+#include "flash/boot_upgrade.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "flash/flash_programmer.h"
+
+namespace romsetter {
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// A dump that cannot be created is skipped: it is a diagnosis aid, not part of the upgrade.
+void WriteDump(const std::string& path, const PageBuffer& page) {
+  if (File f{std::fopen(path.c_str(), "wb")}) std::fwrite(page.data(), 1, page.size(), f.get());
+}
+
+}  // namespace
+
+void BootUpgrader::DumpPages() {
+  WriteDump(ctx_.paths.bootWriteDump, ctx_.link.pageBuffer);
+  WriteDump(ctx_.paths.bootReadDump, readBack_);
+}
+
+bool BootUpgrader::UpgradeBootFromFile() {
+  DeviceLink& link = ctx_.link;
+  ActivityLog& log = link.log();
+  const MemoryMap& map = link.memoryMap;
+  const std::uint32_t pages = link.imagePages.bootImagePages;
+  cursor_.Reset();
+
+  // What the file check and the device reported must make sense before the region is erased.
+  if (!PageCountUsable(log, "Boot", pages)) return false;
+  if (map.bootSize == 0) {
+    log.Log("Device Memory is not enough.");
+    return false;
+  }
+  if (!PageAddressesFit(log, "Boot", map.bootAddr1, pages)) return false;
+
+  if (!link.EraseRegion(UPT_BOOT_ERASE_MEM)) {
+    log.Log("UPT_BOOT_ERASE_MEM Failed!!");
+    return false;
+  }
+  log.Log("Boot file Upgrading...");
+  const std::string& path = link.selections().bootPath;
+  File file{std::fopen(path.c_str(), "rb")};
+  if (!file) {
+    link.window().ShowMessage("can't open Boot file", "F/W Upgrade", MessageIcon::Error);
+    return false;
+  }
+  const std::uint32_t started = ctx_.clock.NowSeconds();
+
+  for (;;) {
+    // A page cut short means the file changed since it was checked: its tail would be the
+    // previous page's bytes, so it counts as missing.
+    if (std::fread(link.pageBuffer.data(), 1, kPageSize, file.get()) != kPageSize) {
+      log.Log("No data any more...");
+      return false;
+    }
+    // The file position stays put while one page is rewritten.
+    for (int rewrites = 0;; ++rewrites) {
+      const std::uint32_t address = map.bootAddr1 + cursor_.pageOffset;
+      if (!link.WritePage(address, cursor_.pageNumber, false)) {
+        log.Log("Written Boot Page Failed!!");
+        return false;
+      }
+      PoisonReadBack(link, readBack_);
+      if (!link.ReadPage(readBack_.data(), address, cursor_.pageNumber, false)) {
+        log.Log("Read Boot Page Failed!!");
+        return false;
+      }
+      if (ComparePages(log, readBack_.data(), link.pageBuffer.data(), kPageSize) == 0) break;
+      if (link.selections().debugWritePageError) {
+        DumpPages();
+        log.Log("Debug_Write_Page_Error");
+        return false;
+      }
+      if (rewrites == kMaxPageRewrites || !link.MarkErrorPage(address)) {
+        log.Log("Fail to Mark Error Page.");
+        return false;
+      }
+      log.Log("Mark 1 Error page.");
+    }
+    link.window().SetProgress(ProgressPosition(cursor_.pageNumber, pages));
+    ++cursor_.pageNumber;
+    ++cursor_.pageOffset;
+    if (cursor_.pageOffset >= pages) break;
+    if (cursor_.pageOffset >= map.bootSize) {
+      log.Log("Device Memory is not enough.");
+      return false;
+    }
+  }
+
+  log.Logf("Loaded elapsed %d seconds for F/W:%s", static_cast<int>(ctx_.clock.NowSeconds() - started), path.c_str());
+  log.Logf("Written total of the Boot Page size = 0x%04X", static_cast<unsigned>(cursor_.pageOffset));
+  return true;
+}
+
+}  // namespace romsetter

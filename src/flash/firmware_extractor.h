@@ -1,0 +1,28 @@
+#pragma once
+// Reads the firmware region back into a file chosen by the user.
+#include "app/process_state.h"
+#include "flash/page_engine.h"
+
+namespace romsetter {
+
+class FirmwareExtractor {
+ public:
+  // The output path the user confirms is kept in `process` for the next extraction.
+  FirmwareExtractor(FlashContext& context, ProcessState& process) : ctx_(context), process_(process) {}
+
+  // Asks for the output file, writes the preparation page, reads the firmware region into
+  // the file and tells the user to format the device.  True when every page was read
+  // ("OutPut %s OK!" logged); callers need not look at it.
+  bool ExtractFirmware();
+
+  const PageCursor& cursor() const { return cursor_; }
+
+  static constexpr std::uint32_t kPreparationPage = 0x20000;
+
+ private:
+  FlashContext& ctx_;
+  ProcessState& process_;
+  PageCursor cursor_;
+};
+
+}  // namespace romsetter

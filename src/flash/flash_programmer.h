@@ -1,0 +1,49 @@
+#pragma once
+// Writes the firmware, its two backup copies and the boot code page by page, reading every
+// page back before the next one is touched.
+#include <cstdint>
+
+#include "flash/page_engine.h"
+
+namespace romsetter {
+
+// A page that keeps reading back wrong while the device accepts the mark is not rewritten
+// for ever: after this many rewrites the copy ends with the kind's mark-failure line.
+constexpr int kMaxPageRewrites = 8;
+
+// Page numbers travel as 16 bits, so no image may have more pages than this.
+constexpr std::uint32_t kPageNumberLimit = 0xFFFF;
+
+// False, after a line naming `label`, for an image of no pages or of more than kPageNumberLimit.
+bool PageCountUsable(ActivityLog& log, const char* label, std::uint32_t pages);
+// False, after a line naming `label`, when `pages` pages from `base` would pass 0xFFFFFFFF.
+bool PageAddressesFit(ActivityLog& log, const char* label, std::uint32_t base, std::uint32_t pages);
+
+// Before a read-back, the destination (and over ASPI the shared transfer buffer) is filled
+// with the complement of the page written, so bytes a short reply leaves untouched can never
+// pass for verified data.
+void PoisonReadBack(DeviceLink& link, PageBuffer& readBack);
+
+class FlashProgrammer {
+ public:
+  explicit FlashProgrammer(FlashContext& context) : ctx_(context) {}
+
+  // kind: kImageFirmware, kImageBackup or kImageBootCode.  Over pass-through the caller has
+  // erased the region; over ASPI the firmware and backup regions are erased here, and the
+  // boot code is written from its file (BootUpgrader).  True when every copy verified
+  // (ASPI: when the last copy that ran did).
+  bool ProgramImage(int kind);
+
+  const PageCursor& cursor() const { return cursor_; }
+
+ private:
+  struct CopyPlan;
+
+  bool CopyImage(const CopyPlan& plan);
+
+  FlashContext& ctx_;
+  PageCursor cursor_;
+  PageBuffer readBack_{};
+};
+
+}  // namespace romsetter
