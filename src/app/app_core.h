@@ -1,0 +1,59 @@
+#pragma once
+// The long-lived objects of one run of the program, wired together once: what the main
+// window owns, minus the window itself.  The Windows dialog and the command line both
+// build one over their own ports.
+#include <memory>
+
+#include "app/activity_log.h"
+#include "app/device_presence.h"
+#include "app/main_window_model.h"
+#include "app/process_state.h"
+#include "app/settings_file.h"
+#include "app/upgrade_job.h"
+#include "base/clock.h"
+#include "base/fixed_paths.h"
+#include "device/device_link.h"
+#include "device/device_registry.h"
+#include "device/discovery.h"
+#include "package/font_list.h"
+#include "package/image_checks.h"
+#include "package/image_store.h"
+
+namespace romsetter {
+
+struct AppPorts {
+  WindowPort& window;
+  ProfileStore& profile;
+  DeviceRegistry& registry;
+  Clock& clock;
+  FixedPaths paths;
+  SystemErrorText errorText = CRuntimeErrorText;
+  // Exactly one of the two transports.
+  DriveTransport* drive = nullptr;
+  AspiTransport* aspi = nullptr;
+};
+
+class AppCore {
+ public:
+  AppCore(AppPorts ports, ProcessState& process);
+  AppCore(const AppCore&) = delete;
+  AppCore& operator=(const AppCore&) = delete;
+
+  void UpdateControls();
+  JobOutcome RunJob(JobMode mode);
+
+  AppPorts ports;
+  ProcessState& process;
+  MainWindowModel model;
+  ActivityLog log;
+  ImageStore images;
+  std::unique_ptr<DeviceLink> link;
+  DeviceDiscovery discovery;
+  SettingsFile settings;
+  ImageChecks checks;
+  FontList fonts;
+  DevicePresence presence;
+  UpgradeJob job;
+};
+
+}  // namespace romsetter
