@@ -6,11 +6,11 @@
 #include <optional>
 #include <string>
 
-#include "app/window_port.h"
+#include "app/null_window.h"
 
 namespace romsetter {
 
-class ConsoleWindow final : public WindowPort {
+class ConsoleWindow final : public NullWindow {
  public:
   ConsoleWindow(std::FILE* out, std::FILE* err, bool drawProgress);
 
@@ -20,18 +20,8 @@ class ConsoleWindow final : public WindowPort {
   void StatusAppend(const std::string& line) override;
   void StatusRemoveFirst() override {}
   int StatusCount() const override { return 0; }  // the terminal keeps every line
-  void ShowEraseNotice(const std::string&) override {}
-  void HideEraseNotice() override {}
-  void FlashCaption(bool) override {}
-  void StartTimer(unsigned, unsigned) override {}
-  void StopTimer(unsigned) override {}
-  void SetWaitCursor() override {}
-  void Repaint() override {}
-  void EnableControl(Control, bool) override {}
-  void ShowControl(Control, bool) override {}
   void SetVersionLine(const std::string& text) override { versionLine_ = text; }
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
-  bool CloseWindowByTitle(const std::string&) override { return false; }
 
   // The answer every file dialog gets (none: cancelled).
   void SetFileDialogAnswer(std::optional<std::string> answer) { dialogAnswer_ = std::move(answer); }

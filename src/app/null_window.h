@@ -1,10 +1,11 @@
 #pragma once
-// A window that shows nothing: for benchmarks and other runs where only the log matters.
+// A window that shows nothing: for benchmarks and other runs where only the log matters,
+// and the base of windows that show only some things.
 #include "app/window_port.h"
 
 namespace romsetter {
 
-class NullWindow final : public WindowPort {
+class NullWindow : public WindowPort {
  public:
   MessageAnswer ShowMessage(const std::string&, const std::string&, MessageIcon, MessageButtons) override {
     return MessageAnswer::Ok;

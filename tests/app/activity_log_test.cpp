@@ -4,45 +4,39 @@
 
 #include "support/test_support.h"
 
-namespace romsetter {
+namespace romsetter::test {
 namespace {
 
-using test::ReadLines;
-using test::RecordingWindow;
+using Lines = std::vector<std::string>;
 
 struct LogFixture : ::testing::Test {
-  std::string dir = test::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::string dir = ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
   std::string path = dir + "/Romsetter.log";
   RecordingWindow window;
 };
 
-TEST_F(LogFixture, NumbersAreHexZeroPaddedToSevenAndGrowPastIt) {
-  ActivityLog log(path, window);
+TEST_F(LogFixture, NumbersAreHexZeroPaddedToSevenAndGrowPastItEvenWithoutAFile) {
+  ActivityLog log(dir + "/no/such/folder/Romsetter.log", window);
   log.Log("Checking OS version.");
-  EXPECT_EQ(window.status.back(), "0x00001 Checking OS version.");
   log.SetLineNumber(16);
-  log.Log("");
-  EXPECT_EQ(window.status.back(), "0x00010 ");  // an empty text still gets number and blank
-  log.SetLineNumber(255);
-  log.Log("x");
-  EXPECT_EQ(window.status.back(), "0x000ff x");
+  log.Log("");  // an empty text still gets number and blank
   log.SetLineNumber(0x100000);
   log.Log("wide");
-  EXPECT_EQ(window.status.back(), "0x100000 wide");
-  EXPECT_EQ(log.lineNumber(), 0x100001u);
+  EXPECT_EQ(window.allStatus, (Lines{"0x00001 Checking OS version.", "0x00010 ", "0x100000 wide"}));
 }
 
-TEST_F(LogFixture, FirstLineOfARunDeletesThePreviousFile) {
-  test::WriteFile(path, "old run\r\n");
+TEST_F(LogFixture, FirstLineReplacesTheOldFileAndStatusLinesAreUnnumberedListOnly) {
+  WriteFile(path, "old run\r\n");
   ActivityLog log(path, window);
-  log.Log("one");
-  log.Log("two");
-  EXPECT_EQ(test::ReadFile(path), "0x00001 one\r\n0x00002 two\r\n");
+  log.Log("a");
+  log.AddStatusLine("Error occurs at [3]: Src = 0x01, Err = 0x02");
+  log.Log("b");
+  EXPECT_EQ(window.allStatus, (Lines{"0x00001 a", "Error occurs at [3]: Src = 0x01, Err = 0x02", "0x00002 b"}));
+  EXPECT_EQ(ReadFile(path), "0x00001 a\r\n0x00002 b\r\n");
 
-  // A later line never deletes: a second log object continuing at line 3 appends.
-  ActivityLog more(path, window);
+  ActivityLog more(path, window);  // a later line appends
   more.SetLineNumber(3);
-  more.Log("three");
+  more.Log("c");
   EXPECT_EQ(ReadLines(path).size(), 3u);
 }
 
@@ -55,41 +49,5 @@ TEST_F(LogFixture, StatusListKeepsTheNewest201WhileTheFileKeepsAll) {
   EXPECT_EQ(ReadLines(path).size(), 202u);
 }
 
-TEST_F(LogFixture, StatusLinesAreUnnumberedListOnlyAndDoNotCount) {
-  ActivityLog log(path, window);
-  log.Log("a");
-  log.AddStatusLine("Error occurs at [3]: Src = 0x01, Err = 0x02");
-  log.Log("b");
-  EXPECT_EQ(window.allStatus[1], "Error occurs at [3]: Src = 0x01, Err = 0x02");
-  EXPECT_EQ(window.allStatus[2], "0x00002 b");
-  EXPECT_EQ(test::ReadFile(path), "0x00001 a\r\n0x00002 b\r\n");
-}
-
-TEST_F(LogFixture, UnopenableFileLosesOnlyTheFileLine) {
-  ActivityLog log(dir + "/no/such/folder/Romsetter.log", window);
-  log.Log("still listed");
-  EXPECT_EQ(window.status.back(), "0x00001 still listed");
-}
-
-TEST_F(LogFixture, SystemErrorLogsCodeThenTextOrNothing) {
-  ActivityLog log(path, window, [](std::uint32_t code, std::string& text) {
-    if (code != 5) return false;
-    text = "Access is denied.\r\n";
-    return true;
-  });
-  log.LogSystemError(5);
-  log.LogSystemError(999999);
-  ASSERT_EQ(window.allStatus.size(), 2u);
-  EXPECT_EQ(window.allStatus[0], "0x00001 PrintError.ErrorCode=5");
-  EXPECT_EQ(window.allStatus[1], "0x00002 Access is denied.\r\n");
-}
-
-TEST_F(LogFixture, CRuntimeTextsKnowCommonCodesOnly) {
-  std::string text;
-  EXPECT_TRUE(CRuntimeErrorText(2, text));
-  EXPECT_FALSE(text.empty());
-  EXPECT_FALSE(CRuntimeErrorText(987654, text));
-}
-
 }  // namespace
-}  // namespace romsetter
+}  // namespace romsetter::test

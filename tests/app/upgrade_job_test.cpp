@@ -2,179 +2,228 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "app/app_core.h"
+#include "app/in_memory_profile_store.h"
 #include "app/removal_warnings.h"
 #include "app/update_controls.h"
-#include "job_rig.h"
+#include "emulator/emulated_registry.h"
+#include "emulator/emulated_transport.h"
+#include "package/sample_images.h"
+#include "support/test_support.h"
 
-namespace romsetter {
+namespace romsetter::test {
 namespace {
 
-using test::Fault;
-using test::JobRig;
+using Lines = std::vector<std::string>;
+
+EmulatedDeviceConfig Device(bool nor = false) {
+  EmulatedDeviceConfig d;
+  if (!nor) d.firmware.addr2 = 0x01000000;  // NAND: flash type 1 in byte 6
+  return d;
+}
+
+// A whole application core over the emulated device, on either transport.
+struct JobRig {
+  explicit JobRig(bool aspiTransport, EmulatedDeviceConfig config = Device())
+      : device(config), drive(device), library({&device}), aspi(library, 20) {
+    static int counter = 0;
+    dir = ScratchDir(Format("job_%s_%d", aspiTransport ? "aspi" : "pt", ++counter));
+    PopulateEmulatedRegistry(EmulatorConfig{}, registry);
+    process.packageMode = PackageMode::Plain;
+    AppPorts ports{window, profile, registry, clock, FixedPaths::UnderFolder(dir)};
+    if (aspiTransport) ports.aspi = &aspi;
+    else ports.drive = &drive;
+    core = std::make_unique<AppCore>(ports, process);
+    core->discovery.WriteIdentificationDefaults();
+    sel().loadFirmware = false;
+    sel().bootPath = sel().bigFirmwarePath = sel().smallFirmwarePath = sel().fontListPath = sel().reportPath = "NONE";
+    core->link->devicePresent = true;
+  }
+
+  Selections& sel() { return core->model.selections; }
+  void Fail(FaultKind kind, const char* command, long page = -1) {
+    device.AddFault({kind, command, page < 0, static_cast<std::uint32_t>(std::max(page, 0L))});
+  }
+  std::string Save(const std::string& name, const std::vector<std::uint8_t>& data) {
+    WriteFile(dir + "/" + name, std::string(data.begin(), data.end()));
+    return dir + "/" + name;
+  }
+  void WithFirmware(std::size_t pages = 8) {
+    sel().loadFirmware = true;
+    sel().bigFirmwarePath = Save("fw.bin", BalancedImage(pages, 11));
+  }
+  void WithFonts() {
+    sel().loadFont = true;
+    Save("A.FNT", PatternBytes(1500, 12));
+    WriteFile(sel().fontListPath = dir + "/fonts.tab", dir + "/A.FNT\r\n");
+    sel().reportPath = dir + "/fonts.h";
+  }
+  void WithBoot() {
+    sel().norSelected = sel().loadBootCode = true;
+    sel().bootPath = Save("boot.bin", BalancedImage(4, 13));
+  }
+
+  JobOutcome Run(JobMode mode = JobMode::Upgrade) { return core->RunJob(mode); }
+  int Done() const { return core->job.doneKinds(); }
+  Lines Log() const { return StripNumbers(ReadLines(dir + "/Romsetter.log")); }
+  Lines Messages() const {
+    Lines out;
+    for (const auto& m : window.messages) out.push_back(m.caption + ": " + m.text);
+    return out;
+  }
+  std::size_t Count(const std::string& command) const { return device.TraceOf(command).size(); }
+
+  EmulatedDevice device;
+  EmulatedTransport drive;
+  EmulatedAspiLibrary library;
+  AspiTransport aspi;
+  InMemoryDeviceRegistry registry;
+  InMemoryProfileStore profile;
+  RecordingWindow window;
+  FakeClock clock;
+  std::string dir;
+  ProcessState process;
+  std::unique_ptr<AppCore> core;
+};
 
 class EachTransport : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Job, EachTransport, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Aspi" : "PassThrough"; });
 
-TEST_P(EachTransport, UnknownFlashTypeStopsBeforeTheDevice) {
-  JobRig rig(GetParam());
-  rig.device.Detach();  // never queried: the flash type is still 0xFF
-  rig.WithFirmware();
-  EXPECT_EQ(rig.Run(), JobOutcome::Refused);
-  EXPECT_EQ(rig.Messages(), (std::vector<std::string>{"Romsetter: FlashType 0xff."}));
-  EXPECT_EQ(rig.window.messages[0].icon, MessageIcon::Error);
-  EXPECT_EQ(rig.Count("UPT_WRITE_PAGE"), 0u);
-}
-
-TEST_P(EachTransport, SmallBlockDeviceNeedsTheSmallImage) {
-  EmulatedDeviceConfig config = test::NandDevice();
-  config.firmware.addr2 = 0x02000000;  // flash type 2
-  JobRig rig(GetParam(), config);
-  rig.WithFirmware();
-  rig.sel().smallFirmwarePath = "NONE";
-  EXPECT_EQ(rig.Run(), JobOutcome::Refused);
-  EXPECT_EQ(rig.Messages(), (std::vector<std::string>{"Romsetter: The SMALL block file is \"NONE\". (FlashType:2)"}));
+TEST_P(EachTransport, UnusableFirmwareChoicesAreRefusedBeforeAnyWrite) {
+  const struct { bool detached; std::uint32_t addr2; const char* big, *message; } cases[] = {
+      {true, 0x01000000, nullptr, "Romsetter: FlashType 0xff."},  // never queried: still 0xFF
+      {false, 0x02000000, nullptr, "Romsetter: The SMALL block file is \"NONE\". (FlashType:2)"},
+      {false, 0x01000000, "none", "Romsetter: The BIG(default) block file is \"NONE\". (FlashType:1)"}};
+  for (const auto& c : cases) {
+    EmulatedDeviceConfig config = Device();
+    config.firmware.addr2 = c.addr2;
+    JobRig rig(GetParam(), config);
+    if (c.detached) rig.device.Detach();
+    rig.WithFirmware();
+    if (c.big) rig.sel().bigFirmwarePath = c.big;
+    EXPECT_EQ(rig.Run(), JobOutcome::Refused);
+    EXPECT_EQ(rig.Messages(), Lines{c.message});
+    EXPECT_EQ(rig.Count("UPT_WRITE_PAGE"), 0u);
+  }
 }
 
 TEST(JobNone, WholeNameIgnoringCaseAgainstTheEnablingRulesSubstring) {
-  EXPECT_TRUE(IsNoneName("none"));
   EXPECT_TRUE(IsNoneName("NoNe"));
-  EXPECT_FALSE(IsNoneName("NONE0"));
-  EXPECT_FALSE(IsNoneName("D:\\NONEXT\\fw.bin"));
+  EXPECT_FALSE(IsNoneName("NONE0") || IsNoneName("D:\\NONEXT\\fw.bin"));
   EXPECT_FALSE(UsableFileName("D:\\NONEXT\\fw.bin"));
   EXPECT_TRUE(UsableFileName("D:\\none\\fw.bin"));  // only capitals count for the buttons
-
-  JobRig rig(false);
-  rig.WithFirmware();
-  rig.sel().bigFirmwarePath = "none";
-  EXPECT_EQ(rig.Run(), JobOutcome::Refused);
-  EXPECT_EQ(rig.Messages(), (std::vector<std::string>{"Romsetter: The BIG(default) block file is \"NONE\". (FlashType:1)"}));
 }
 
-TEST_P(EachTransport, FormatAloneRestartsWithoutASummaryLine) {
-  JobRig rig(GetParam());
-  rig.sel().formatChecked = true;
-  EXPECT_EQ(rig.Run(), JobOutcome::Success);
-  EXPECT_EQ(rig.core->job.doneKinds(), 0);
-  EXPECT_EQ(rig.Count("DEV_FORMAT_16"), 1u);
-  EXPECT_EQ(rig.Count("UPT_FW_RESTART_SYS"), 1u);
-  EXPECT_EQ(rig.Messages(), (std::vector<std::string>{"Successful: Please Unplug the Device first!"}));
-  for (const std::string& line : rig.Lines()) EXPECT_EQ(line.find("*****"), std::string::npos) << line;
+// Every sum of kinds a run can reach, with its closing line ("" for none), its message and its commands.
+struct SumCase {
+  const char* name;
+  const char* steps;  // among: nor boot fw failfw backup font format
+  int doneKinds;
+  const char* line;
+  bool Has(const std::string& step) const {
+    return (" " + std::string(steps) + " ").find(" " + step + " ") != std::string::npos;
+  }
+};
+
+void PrintTo(const SumCase& c, std::ostream* os) { *os << c.name; }
+
+class Sums : public ::testing::TestWithParam<SumCase> {};
+
+TEST_P(Sums, ReachTheirClosingLine) {
+  const SumCase& c = GetParam();
+  for (bool aspi : {false, true}) {
+    SCOPED_TRACE(aspi ? "ASPI" : "pass-through");
+    JobRig rig(aspi, Device(c.Has("nor")));
+    if (c.Has("boot")) rig.WithBoot();
+    if (c.Has("fw")) rig.WithFirmware();
+    if (c.Has("font")) rig.WithFonts();
+    rig.sel().backupChecked = c.Has("backup");
+    rig.sel().formatChecked = c.Has("format");
+    if (c.Has("failfw")) rig.Fail(FaultKind::NotDelivered, "UPT_WRITE_PAGE", 0x1000);
+    EXPECT_EQ(rig.Run(), JobOutcome::Success);
+    EXPECT_EQ(rig.Done(), c.doneKinds);
+    Lines summaries;
+    for (const std::string& l : rig.Log()) {
+      if (l.rfind(" *****", 0) == 0) summaries.push_back(l);
+    }
+    EXPECT_EQ(summaries, *c.line ? Lines{c.line} : Lines{});
+    const bool fontOnly = c.doneKinds == 2;
+    EXPECT_EQ(rig.Messages(), Lines{fontOnly ? "Successful: The font has been updated into the Device."
+                                             : "Successful: Please Unplug the Device first!"});
+    EXPECT_EQ(rig.Count("UPT_FW_RESTART_SYS"), fontOnly ? 0u : 1u);
+    EXPECT_EQ(rig.Count("DEV_FORMAT_16"), c.Has("format") ? 1u : 0u);
+    // The pass-through font writer ends every update; over ASPI the job does, for a font alone.
+    EXPECT_EQ(rig.Count("FONT_END_OF_UPDATE"), c.Has("font") && (!aspi || fontOnly) ? 1u : 0u);
+  }
 }
 
-TEST_P(EachTransport, FontOnlyIsNotRestarted) {
-  JobRig rig(GetParam());
-  rig.WithFonts();
-  EXPECT_EQ(rig.Run(), JobOutcome::Success);
-  EXPECT_EQ(rig.core->job.doneKinds(), 2);
-  EXPECT_TRUE(rig.Logged(" ***** Font Upgrade successfully!!"));
-  EXPECT_EQ(rig.Messages(), (std::vector<std::string>{"Successful: The font has been updated into the Device."}));
-  EXPECT_EQ(rig.Count("UPT_FW_RESTART_SYS"), 0u);
-  EXPECT_EQ(rig.Count("FONT_END_OF_UPDATE"), 1u);  // by the font writer, or over ASPI by the job
-  EXPECT_TRUE(test::FileExists(rig.dir + "/fonts.h"));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Job, Sums,
+    ::testing::Values(SumCase{"FormatAlone", "format", 0, ""},
+                      SumCase{"Firmware", "fw", 1, " ***** F/W Upgrade successfully!!"},
+                      SumCase{"FontAlone", "font", 2, " ***** Font Upgrade successfully!!"},
+                      SumCase{"FirmwareFont", "fw font", 3, " ***** F/W and Font Upgrade successfully!!"},
+                      SumCase{"Boot", "nor boot", 4, " ***** Boot Upgrade successfully!!"},
+                      SumCase{"BootFirmware", "nor boot fw", 5, " ***** F/W and Boot Upgrade successfully!!"},
+                      SumCase{"BootFont", "nor boot font", 6, " ***** Boot and Font Upgrade successfully!!"},
+                      SumCase{"All", "nor boot fw font", 7, " ***** Boot , F/W and Font Upgrade successfully!!"},
+                      SumCase{"FailedFirmwareGoodBackup", "fw failfw backup", 8, ""},
+                      SumCase{"FirmwareBackup", "fw backup", 9, " ***** F/W and BackUp F/W Upgrade successfully!!"},
+                      SumCase{"BackupFont", "fw failfw backup font", 10, ""},
+                      SumCase{"FirmwareBackupFont", "fw backup font", 11,
+                              " ***** F/W, BackUp F/W and Font Upgrade successfully!!"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JobAspi, FontEndFailureFailsTheFontOnlyRun) {
   JobRig rig(true);
-  rig.device.AddFault(Fault(FaultKind::NoCompletion, "FONT_END_OF_UPDATE"));
+  rig.Fail(FaultKind::NoCompletion, "FONT_END_OF_UPDATE");
   rig.WithFonts();
   EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
-  EXPECT_FALSE(rig.Logged(" ***** Font Upgrade successfully!!"));
   EXPECT_TRUE(rig.window.messages.empty());
-  EXPECT_FALSE(test::FileExists(rig.dir + "/fonts.h"));
+  EXPECT_FALSE(FileExists(rig.dir + "/fonts.h"));
 }
 
-TEST(JobAspi, FontWithFirmwareSendsNoFontEnd) {
-  JobRig rig(true);
-  rig.WithFirmware();
-  rig.WithFonts();
-  EXPECT_EQ(rig.Run(), JobOutcome::Success);
-  EXPECT_EQ(rig.Count("FONT_END_OF_UPDATE"), 0u);
-  EXPECT_TRUE(rig.Logged(" ***** F/W and Font Upgrade successfully!!"));
-}
-
-TEST_P(EachTransport, FailedFirmwareThenGoodBackupCountsOnlyTheBackup) {
-  JobRig rig(GetParam());
-  rig.device.AddFault(Fault(FaultKind::NotDelivered, "UPT_WRITE_PAGE", 0x1000));
-  rig.WithFirmware();
-  rig.sel().backupChecked = true;
-  EXPECT_EQ(rig.Run(), JobOutcome::Success);
-  EXPECT_EQ(rig.core->job.doneKinds(), 8);
-  EXPECT_EQ(rig.Messages(), (std::vector<std::string>{"Successful: Please Unplug the Device first!"}));
-  for (const std::string& line : rig.Lines()) EXPECT_EQ(line.find("*****"), std::string::npos) << line;
-}
-
-TEST(JobPassThrough, NorBootRegionOfSizeZeroIsSkippedAndNotCounted) {
-  EmulatedDeviceConfig config = test::NorDevice();
+TEST_P(EachTransport, NorBootRegionOfSizeZeroIsNotWrittenButOverAspiCounts) {
+  EmulatedDeviceConfig config = Device(true);
   config.boot.size = 0;
-  JobRig rig(false, config);
+  JobRig rig(GetParam(), config);
   rig.WithBoot();
   rig.WithFirmware();
   EXPECT_EQ(rig.Run(), JobOutcome::Success);
-  EXPECT_EQ(rig.core->job.doneKinds(), 1);
-  EXPECT_TRUE(rig.Logged("User can't upgrade the boot code."));
-  EXPECT_TRUE(rig.Logged(" ***** F/W Upgrade successfully!!"));
   EXPECT_EQ(rig.Count("UPT_BOOT_ERASE_MEM"), 0u);
-}
-
-TEST(JobAspi, NorBootRegionOfSizeZeroCountsAsDone) {
-  EmulatedDeviceConfig config = test::NorDevice();
-  config.boot.size = 0;
-  JobRig rig(true, config);
-  rig.WithBoot();
-  EXPECT_EQ(rig.Run(), JobOutcome::Success);
-  EXPECT_EQ(rig.core->job.doneKinds(), 4);
-  EXPECT_TRUE(rig.Logged(" ***** Boot Upgrade successfully!!"));
-  EXPECT_EQ(rig.Count("UPT_WRITE_PAGE"), 0u);
+  EXPECT_EQ(rig.Done(), GetParam() ? 5 : 1);
 }
 
 TEST(JobPassThrough, FailedFontEraseSendsTheFontToItsSecondPlaceAndNamesIt) {
   JobRig rig(false);
-  rig.device.AddFault(Fault(FaultKind::NotDelivered, "FONT_ERASE_FONT_BLKS"));
-  rig.device.AddFault(Fault(FaultKind::NotDelivered, "FONT_WRITE_PAGE", 0x5000));
+  rig.Fail(FaultKind::NotDelivered, "FONT_ERASE_FONT_BLKS");
+  rig.Fail(FaultKind::NotDelivered, "FONT_WRITE_PAGE", 0x5000);
   rig.WithFonts();
   EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
-  const auto lines = rig.Lines();
-  auto at = [&](const char* text) { return std::find(lines.begin(), lines.end(), text) - lines.begin(); };
-  EXPECT_LT(at("Font page erased Failure!!"), at("Font_2 Upgrading, Please Wait..."));
-  EXPECT_LT(at("Font_2 Upgrading, Please Wait..."), at("Font_2 upgrade failure!!"));
-  EXPECT_FALSE(rig.Logged("Font_1 Upgrading, Please Wait..."));
-  EXPECT_TRUE(rig.window.messages.empty());
+  const Lines lines = rig.Log();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(Lines(lines.end() - 3, lines.end()),
+            (Lines{"Font page erased Failure!!", "Font_2 Upgrading, Please Wait...", "Font_2 upgrade failure!!"}));
 }
 
-TEST(JobPassThrough, FontThatFillsTheRegionIsRefusedBeforeTheErase) {
-  JobRig rig(false);
-  rig.WithFonts(0x40 * 512);  // exactly the region: its last page would carry the flag
-  EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
-  EXPECT_TRUE(rig.Logged("Font file Size is larger then device memory."));
-  EXPECT_EQ(rig.Count("FONT_ERASE_FONT_BLKS"), 0u);
-  EXPECT_EQ(rig.Count("FONT_WRITE_PAGE"), 0u);
-}
-
-TEST(JobExtract, PassThroughExtractsRightAfterInitialisation) {
-  JobRig rig(false);
+TEST_P(EachTransport, ExtractFollowsInitialisationOrOverAspiTheFormat) {
+  JobRig rig(GetParam());
   rig.WithFirmware(3);
   rig.sel().formatChecked = true;
   rig.window.dialogAnswers.push_back(rig.dir + "/out.bin");
   EXPECT_EQ(rig.Run(JobMode::Extract), JobOutcome::Success);
-  EXPECT_EQ(rig.Count("DEV_FORMAT_16"), 0u);
-  EXPECT_EQ(test::ReadFile(rig.dir + "/out.bin").size(), 3u * 512);
-  EXPECT_FALSE(rig.process.extractMode);
-  EXPECT_EQ(rig.Count("UPT_FW_RESTART_SYS"), 0u);
-}
-
-TEST(JobExtract, AspiFormatsFirstThenExtracts) {
-  JobRig rig(true);
-  rig.WithFirmware(3);
-  rig.sel().formatChecked = true;
-  rig.window.dialogAnswers.push_back(rig.dir + "/out.bin");
-  EXPECT_EQ(rig.Run(JobMode::Extract), JobOutcome::Success);
-  std::vector<std::string> order;
+  Lines order;
   for (const TraceEntry& e : rig.device.trace()) {
-    if (e.command == "DEV_FORMAT_16" || e.command == "UPT_WRITE_PAGE") order.push_back(e.command);
+    if (e.command == "DEV_FORMAT_16" || e.command == "UPT_WRITE_PAGE" || e.command == "UPT_FW_RESTART_SYS") {
+      order.push_back(e.command);
+    }
   }
-  EXPECT_EQ(order, (std::vector<std::string>{"DEV_FORMAT_16", "UPT_WRITE_PAGE"}));  // the preparation page
-  EXPECT_EQ(test::ReadFile(rig.dir + "/out.bin").size(), 3u * 512);
+  EXPECT_EQ(order, GetParam() ? (Lines{"DEV_FORMAT_16", "UPT_WRITE_PAGE"}) : Lines{"UPT_WRITE_PAGE"});
+  EXPECT_EQ(ReadFile(rig.dir + "/out.bin").size(), 3u * 512);
+  EXPECT_FALSE(rig.process.extractMode);
 }
 
 TEST(JobPackage, FontDataIsPaddedWithErasedBytesAndNothingIsWrittenBack) {
@@ -190,125 +239,44 @@ TEST(JobPackage, FontDataIsPaddedWithErasedBytesAndNothingIsWrittenBack) {
   const auto second = rig.device.ReadFlash(0x4001);
   EXPECT_TRUE(std::equal(font.begin() + 512, font.end(), second.begin()));
   EXPECT_TRUE(std::all_of(second.begin() + 88, second.end(), [](std::uint8_t b) { return b == 0xFF; }));
-  EXPECT_TRUE(rig.Logged("Loaded elapsed 0 seconds for FontData:"));
   EXPECT_EQ(rig.profile.Read("Romsetter", "FW_Version", "<none>"), "<none>");
   EXPECT_EQ(rig.core->images.Slot(ImageSlot::FontData), font);  // the package's own copy is kept
 }
 
-TEST(JobPassThrough, NoDriveLeavesThePresenceAndShowsTheOpenFailure) {
-  JobRig rig(false);
-  rig.sel().formatChecked = true;
+TEST_P(EachTransport, MissingDeviceIsNoDeviceAndOnlyAspiClearsThePresence) {
+  JobRig rig(GetParam());
   rig.device.Detach();
   EXPECT_EQ(rig.Run(), JobOutcome::NoDevice);
-  EXPECT_EQ(rig.Messages(), (std::vector<std::string>{"F/W Upgrade: The device opened failure!!,please check the connection!"}));
-  EXPECT_TRUE(rig.core->link->devicePresent);
-  EXPECT_FALSE(rig.drive.DriveOpen());
+  EXPECT_EQ(rig.core->link->devicePresent, !GetParam());
+  EXPECT_FALSE(rig.drive.DriveOpen() || rig.aspi.InJob());
 }
-
-TEST(JobAspi, TargetNotFoundClearsThePresence) {
-  EmulatedDeviceConfig config = test::NandDevice();
-  config.inquiry = "Someone  Other Disk        ";
-  JobRig rig(true, config);
-  rig.sel().formatChecked = true;
-  EXPECT_EQ(rig.Run(), JobOutcome::NoDevice);
-  EXPECT_TRUE(rig.Logged("InDisk be removed. Device opened Failure!!"));
-  EXPECT_FALSE(rig.core->link->devicePresent);
-  EXPECT_FALSE(rig.aspi.InJob());
-  EXPECT_EQ(rig.library.openEvents(), 0);
-}
-
-// Every sum of kinds a run can reach, with its closing line.
-struct SumCase {
-  const char* name;
-  bool nor, boot, firmware, backup, font, failFirmware;
-  int doneKinds;
-  const char* line;  // "" when the sum has none
-};
-
-void PrintTo(const SumCase& c, std::ostream* os) { *os << c.name; }
-
-class Sums : public ::testing::TestWithParam<SumCase> {};
-
-TEST_P(Sums, ReachTheirClosingLine) {
-  const SumCase& c = GetParam();
-  for (bool aspi : {false, true}) {
-    SCOPED_TRACE(aspi ? "ASPI" : "pass-through");
-    JobRig rig(aspi, c.nor ? test::NorDevice() : test::NandDevice());
-    if (c.boot) rig.WithBoot();
-    if (c.nor) rig.sel().norSelected = true;
-    if (c.firmware) rig.WithFirmware();
-    if (c.font) rig.WithFonts();
-    rig.sel().backupChecked = c.backup;
-    if (c.failFirmware) rig.device.AddFault(Fault(FaultKind::NotDelivered, "UPT_WRITE_PAGE", 0x1000));
-    EXPECT_EQ(rig.Run(), JobOutcome::Success);
-    EXPECT_EQ(rig.core->job.doneKinds(), c.doneKinds);
-    EXPECT_STREQ(SummaryLine(c.doneKinds), c.line);
-    int summaryLines = 0;
-    for (const std::string& l : rig.Lines()) summaryLines += l.rfind(" *****", 0) == 0;
-    EXPECT_EQ(summaryLines, *c.line != '\0' || c.doneKinds == 2 ? 1 : 0);
-    if (*c.line != '\0') {
-      EXPECT_TRUE(rig.Logged(c.line));
-    }
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Job, Sums,
-    ::testing::Values(SumCase{"Firmware", false, false, true, false, false, false, 1, " ***** F/W Upgrade successfully!!"},
-                      SumCase{"FirmwareFont", false, false, true, false, true, false, 3,
-                              " ***** F/W and Font Upgrade successfully!!"},
-                      SumCase{"Boot", true, true, false, false, false, false, 4, " ***** Boot Upgrade successfully!!"},
-                      SumCase{"BootFirmware", true, true, true, false, false, false, 5,
-                              " ***** F/W and Boot Upgrade successfully!!"},
-                      SumCase{"BootFont", true, true, false, false, true, false, 6,
-                              " ***** Boot and Font Upgrade successfully!!"},
-                      SumCase{"All", true, true, true, false, true, false, 7,
-                              " ***** Boot , F/W and Font Upgrade successfully!!"},
-                      SumCase{"Backup", false, false, true, true, false, true, 8, ""},
-                      SumCase{"FirmwareBackup", false, false, true, true, false, false, 9,
-                              " ***** F/W and BackUp F/W Upgrade successfully!!"},
-                      SumCase{"BackupFont", false, false, true, true, true, true, 10, ""},
-                      SumCase{"FirmwareBackupFont", false, false, true, true, true, false, 11,
-                              " ***** F/W, BackUp F/W and Font Upgrade successfully!!"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Presence, ArrivalAndRemovalProbeAfterTheirSleeps) {
   JobRig rig(false);
+  DevicePresence& presence = rig.core->presence;
   rig.sel().checkProduct = true;
   rig.core->link->devicePresent = false;
-  EXPECT_TRUE(rig.core->presence.OnDeviceChange(DevicePresence::kDeviceArrival, DevicePresence::kDeviceTypeVolume));
-  EXPECT_TRUE(rig.core->link->devicePresent);
-  EXPECT_EQ(rig.window.versionLine, "Ver:01.02.03  Product:MV-Demo Player");
-  EXPECT_FALSE(rig.drive.DriveOpen());
-
+  EXPECT_TRUE(presence.OnDeviceChange(DevicePresence::kDeviceArrival, DevicePresence::kDeviceTypeVolume));
+  EXPECT_TRUE(rig.core->link->devicePresent && !rig.window.versionLine.empty());
   rig.device.Detach();
-  EXPECT_TRUE(rig.core->presence.OnDeviceChange(DevicePresence::kDeviceRemoveComplete,
-                                                 DevicePresence::kDeviceTypeVolume));
-  EXPECT_FALSE(rig.core->link->devicePresent);
+  EXPECT_TRUE(presence.OnDeviceChange(DevicePresence::kDeviceRemoveComplete, DevicePresence::kDeviceTypeVolume));
+  EXPECT_FALSE(rig.core->link->devicePresent || rig.window.IsEnabled(Control::Upgrade, true));
   EXPECT_EQ(rig.window.versionLine, "");
   EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{2000u, 1000u}));
-  EXPECT_FALSE(rig.window.IsEnabled(Control::Upgrade, true));
-
-  // Other device types and events are left to the default processing.
-  EXPECT_FALSE(rig.core->presence.OnDeviceChange(DevicePresence::kDeviceArrival, 3));
-  EXPECT_FALSE(rig.core->presence.OnDeviceChange(0x8001, DevicePresence::kDeviceTypeVolume));
+  EXPECT_FALSE(presence.OnDeviceChange(DevicePresence::kDeviceArrival, 3));  // not a volume: default processing
 }
 
 TEST(Presence, WarningWindowsCloseOnePerActivation) {
   JobRig rig(false);
   const auto& titles = RemovalWarningTitles();
-  EXPECT_EQ(titles[0], std::string("\xAB\x44\xA6\x77\xA5\xFE\xA4\xE8\xA6\xA1\xB2\xBE\xB0\xA3\xB8\xCB\xB8\x6D"));
-  EXPECT_EQ(titles[5], std::string("\xBF\xC9\xD2\xD4\xB7\xC5\xD0\xC4\xD2\xC6\xB3\xFD\xD3\xB2\xCC\xE5"));
-  for (const auto& t : titles) EXPECT_TRUE(t.size() == 16 || t.size() == 18);
   rig.window.openWindows = {titles[4], titles[1]};
   rig.core->presence.OnActivate();
-  EXPECT_EQ(rig.window.closedTitles, (std::vector<std::string>{titles[1]}));  // the earlier title in the list
+  EXPECT_EQ(rig.window.closedTitles, (Lines{titles[1]}));  // the earlier title in the list
   rig.core->presence.OnActivate();
-  EXPECT_EQ(rig.window.closedTitles, (std::vector<std::string>{titles[1], titles[4]}));
   rig.core->presence.OnActivate();
-  EXPECT_EQ(rig.window.closedTitles.size(), 2u);
+  EXPECT_EQ(rig.window.closedTitles, (Lines{titles[1], titles[4]}));
   EXPECT_EQ(rig.clock.sleeps.size(), 2u);
 }
 
 }  // namespace
-}  // namespace romsetter
+}  // namespace romsetter::test

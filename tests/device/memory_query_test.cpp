@@ -4,65 +4,20 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "device/device_link.h"
 #include "device/discovery.h"
 #include "device/discovery_fakes.h"
-#include "emulator/emulated_transport.h"
-#include "support/test_support.h"
 
 namespace romsetter {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-bool FakeErrorText(std::uint32_t code, std::string& text) {
-  text = Format("system says %u", code);
-  return true;
-}
-
-struct QueryRig {
-  explicit QueryRig(bool aspi, EmulatedDeviceConfig config = {})
-      : device(config),
-        drive(device),
-        library({&device}),
-        transport(library, 10),
-        log(test::ScratchDir("memory_query") + "/r.log", window, FakeErrorText) {
-    if (aspi) {
-      link = std::make_unique<DeviceLink>(transport, log, window, selections);
-      transport.BeginJob();
-      transport.CreateEvent();
-    } else {
-      link = std::make_unique<DeviceLink>(drive, log, window, selections);
-    }
-    link->imagePages = {1, 1, 1, 1};
-  }
-  Lines Logged() const { return test::StripNumbers(Lines(window.allStatus.begin(), window.allStatus.end())); }
-  Lines Commands() const {
-    Lines names;
-    for (const TraceEntry& e : device.trace()) names.push_back(e.command);
-    return names;
-  }
-  void Clear() {
-    window.allStatus.clear();
-    device.ClearTrace();
-  }
-  void Fault(FaultKind kind, const std::string& command) {
-    EmulatorFault f;
-    f.kind = kind;
-    f.command = command;
-    device.AddFault(f);
-  }
-
-  EmulatedDevice device;
-  EmulatedTransport drive;
-  EmulatedAspiLibrary library;
-  AspiTransport transport;
-  test::RecordingWindow window;
-  ActivityLog log;
-  Selections selections;
-  std::unique_ptr<DeviceLink> link;
+struct QueryRig : test::LinkRig {
+  explicit QueryRig(bool aspi) : LinkRig(aspi) { link->imagePages = {1, 1, 1, 1}; }
+  void Fault(FaultKind kind, const std::string& command) { device.AddFault({kind, command}); }
 };
 
 class OnBoth : public ::testing::TestWithParam<bool> {};
@@ -70,32 +25,27 @@ INSTANTIATE_TEST_SUITE_P(Query, OnBoth, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Aspi" : "PassThrough"; });
 
 TEST_P(OnBoth, FlashTypeChoosesTheFirmwareSetAndTheImageItIsComparedWith) {
-  EmulatedDeviceConfig config;
-  config.firmware = {0x0100, 0x00001000, 0x02003456};  // byte 6 = 2: small-block
-  QueryRig rig(GetParam(), config);
-  MemoryMap& map = rig.link->memoryMap;
-  rig.link->imagePages = {0xFFFF, 0x100, 0, 0};  // a region exactly as large as the image
+  QueryRig rig(GetParam());
+  rig.device.config().firmware = {0x0100, 0x00001000, 0x02003456};  // byte 6 = 2: small-block
+  const MemoryMap& map = rig.link->memoryMap;
+  rig.link->imagePages = {0xFFFF, 0x100, 0, 0};  // the small image exactly as large as its region
   EXPECT_TRUE(rig.link->GetMemInfo(1));
-  EXPECT_EQ(map.fwSizeSmall, 0x100);
-  EXPECT_EQ(map.fwAddr2Small, 0x02003456u);
-  EXPECT_EQ(map.fwSize, 0);
+  EXPECT_EQ(std::make_tuple(int{map.flashType}, int{map.fwSizeSmall}, map.fwAddr2Small, int{map.fwSize}),
+            std::make_tuple(2, 0x100, 0x02003456u, 0));
   rig.link->imagePages.smallImagePages = 0x101;  // one page more: refused, the map still filled
   EXPECT_FALSE(rig.link->GetMemInfo(1));
   EXPECT_EQ(rig.Logged(), (Lines{"F/W Size=0x0100, 1BLK=0x00001000, 2BLK=0x02003456",
                                  "F/W Size=0x0100, 1BLK=0x00001000, 2BLK=0x02003456",
                                  "F/W file Size is larger then device memory."}));
 
+  // Big-block now; the backup query prints and compares the firmware set in force.
   rig.device.config().firmware = {0x0200, 0x00000800, 0x01000000};
   rig.link->imagePages.bigImagePages = 0x200;
   EXPECT_TRUE(rig.link->GetMemInfo(1));
-  EXPECT_EQ(map.flashType, 1);
-  EXPECT_EQ(map.fwSize, 0x200);
-  EXPECT_EQ(map.fwSizeSmall, 0x100);
-
-  // The backup query prints and compares the firmware set in force.
+  EXPECT_EQ(std::make_tuple(int{map.flashType}, int{map.fwSize}, int{map.fwSizeSmall}),
+            std::make_tuple(1, 0x200, 0x100));
   rig.Clear();
   EXPECT_TRUE(rig.link->GetMemInfo(32));
-  EXPECT_EQ(rig.device.trace().at(0).length, 8u);
   rig.link->imagePages.bigImagePages = 0x201;
   EXPECT_FALSE(rig.link->GetMemInfo(32));
   EXPECT_EQ(rig.Logged(), (Lines{"BackupSize=0x0200, 1Addr=0x00002000, 2Addr=0x00003000",
@@ -104,32 +54,25 @@ TEST_P(OnBoth, FlashTypeChoosesTheFirmwareSetAndTheImageItIsComparedWith) {
 }
 
 TEST_P(OnBoth, NorReadsGapsAndKeepsTheFirmwareGapApart) {
-  EmulatedDeviceConfig config;
-  config.firmware = {0x0300, 0x00000400, 0x02000010};  // NOR: gap of 0x200 pages at 0x10
-  config.font = {0x0040, 0x00004000, 0x00050006};
-  QueryRig rig(GetParam(), config);
+  QueryRig rig(GetParam());
+  rig.device.config().firmware = {0x0300, 0x00000400, 0x02000010};  // NOR: gap of 0x200 pages at 0x10
+  rig.device.config().font = {0x0040, 0x00004000, 0x00050006};
   rig.selections.norSelected = true;
-  MemoryMap& map = rig.link->memoryMap;
+  const MemoryMap& map = rig.link->memoryMap;
   ASSERT_TRUE(rig.link->GetMemInfo(1));
-  EXPECT_EQ(map.flashType, 0);  // byte 6 belongs to the gap here
-  EXPECT_EQ(map.fwSize, 0x300);
+  EXPECT_EQ(std::make_tuple(int{map.flashType}, int{map.fwSize}), std::make_tuple(0, 0x300));  // byte 6: the gap's
   ASSERT_TRUE(rig.link->GetMemInfo(9));
-  EXPECT_EQ(map.gapLength, 5);
-  EXPECT_EQ(map.gapStart, 6);
-  EXPECT_EQ(map.fwGapLength, 0x200);
-  EXPECT_EQ(map.fwGapStart, 0x10);
-
+  const auto gaps = [&] { return std::vector<int>{map.gapLength, map.gapStart, map.fwGapLength, map.fwGapStart}; };
+  EXPECT_EQ(gaps(), std::vector<int>({5, 6, 0x200, 0x10}));
   rig.selections.norSelected = false;  // NAND clears the gaps
   rig.device.config().firmware.addr2 = 0x00000010;
   ASSERT_TRUE(rig.link->GetMemInfo(1));
-  EXPECT_EQ(map.gapLength, 0);
-  EXPECT_EQ(map.fwGapLength, 0);
+  EXPECT_EQ(gaps(), std::vector<int>({0, 0, 0, 0}));
 }
 
 TEST_P(OnBoth, BootOfSizeZeroIsAcceptedAndNoImageMeansNoCommand) {
-  EmulatedDeviceConfig config;
-  config.boot = {0x0000, 0x00000100, 0x00000200};
-  QueryRig rig(GetParam(), config);
+  QueryRig rig(GetParam());
+  rig.device.config().boot = {0x0000, 0x00000100, 0x00000200};
   rig.link->imagePages.bootImagePages = 40;
   EXPECT_TRUE(rig.link->GetMemInfo(6));
   EXPECT_EQ(rig.Logged(), (Lines{"BootSize=0x0000, 1Addr=0x00000100, 2Addr=0x00000200",
@@ -144,81 +87,60 @@ TEST_P(OnBoth, BootOfSizeZeroIsAcceptedAndNoImageMeansNoCommand) {
 }
 
 TEST(MemoryQueryFailures, EachTransportWithItsOwnWords) {
-  struct Case {
-    int code;
-    const char* command;
-    const char* failed;
-    const char* failStatus;
-  };
-  const Case cases[] = {
-      {1, "UPT_FW_GET_SIZE", "UPT_FW_GET_SIZE Failed!!", "<FAIL> UPT_FW_GET_SIZE"},
-      {6, "UPT_BOOT_GET_SIZE", "UPT_BOOT_GET_SIZE Failed!!", "<FAIL> UPT_BOOT_GET_SIZE"},
-      {9, "FONT_GET_BLK_INFO", "FONT_GET_BLK_INFO Failed!!", "<FAIL> FONT_GET_BLK_INFO"},
-      {32, "BACKUP_FW_GET_SIZE_32", "BACKUP_FW_GET_SIZE_32 Failed!!", "<FAIL> BACKUP_FW_GET_SIZE"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.command);
-    const struct {
-      bool aspi;
-      FaultKind kind;
-      Lines lines;
-    } runs[] = {
-        {false, FaultKind::NotDelivered, {"PrintError.ErrorCode=31", "system says 31", c.failed}},
-        {false, FaultKind::BadStatus, {c.failed}},
-        {true, FaultKind::NoCompletion, {c.failed}},
-        {true, FaultKind::BadStatus, {c.failStatus}},
-    };
-    for (const auto& run : runs) {
-      QueryRig rig(run.aspi);
-      rig.Fault(run.kind, c.command);
-      EXPECT_FALSE(rig.link->GetMemInfo(c.code));
-      EXPECT_EQ(rig.Logged(), run.lines);
+  const std::tuple<int, std::string, std::string> cases[] = {{1, "UPT_FW_GET_SIZE", "UPT_FW_GET_SIZE"},
+                                                             {6, "UPT_BOOT_GET_SIZE", "UPT_BOOT_GET_SIZE"},
+                                                             {9, "FONT_GET_BLK_INFO", "FONT_GET_BLK_INFO"},
+                                                             {32, "BACKUP_FW_GET_SIZE_32", "BACKUP_FW_GET_SIZE"}};
+  for (const auto& [code, command, aspiName] : cases) {
+    SCOPED_TRACE(command);
+    const std::string failed = command + " Failed!!";
+    const std::tuple<bool, FaultKind, Lines> runs[] = {
+        {false, FaultKind::NotDelivered, {"PrintError.ErrorCode=31", "system says 31", failed}},
+        {false, FaultKind::BadStatus, {failed}},
+        {true, FaultKind::NoCompletion, {failed}},
+        {true, FaultKind::BadStatus, {"<FAIL> " + aspiName}}};
+    for (const auto& [aspi, kind, lines] : runs) {
+      QueryRig rig(aspi);
+      rig.Fault(kind, command);
+      EXPECT_FALSE(rig.link->GetMemInfo(code));
+      EXPECT_EQ(rig.Logged(), lines);
       EXPECT_EQ(rig.link->memoryMap.flashType, kFlashTypeUnknown);
     }
   }
 }
 
 TEST(InitDevice, NandAndNorSequencesAndTheirFailureLines) {
-  QueryRig rig(false);
-  rig.selections.loadFont = true;
-  rig.Fault(FaultKind::BadStatus, "INQUIRY");  // only its delivery counts
-  EXPECT_TRUE(rig.link->InitDevice());
-  EXPECT_EQ(rig.Commands(), (Lines{"INQUIRY", "SCSI_TST_U_RDY", "UPT_FW_GET_SIZE", "FONT_GET_BLK_INFO"}));
-  EXPECT_EQ(rig.Logged().front(), "Initiating InDisk...");
-  rig.Clear();
-  rig.selections.norSelected = true;
-  rig.selections.loadBootCode = true;
-  EXPECT_TRUE(rig.link->InitDevice());
-  EXPECT_EQ(rig.Commands(), (Lines{"INQUIRY", "UPT_BOOT_GET_SIZE", "UPT_FW_GET_SIZE", "FONT_GET_BLK_INFO"}));
+  for (bool nor : {false, true}) {
+    QueryRig rig(false);
+    rig.selections.loadFont = true;
+    rig.selections.norSelected = rig.selections.loadBootCode = nor;
+    rig.Fault(FaultKind::BadStatus, "INQUIRY");  // only its delivery counts
+    EXPECT_TRUE(rig.link->InitDevice());
+    EXPECT_EQ(rig.Commands(), (Lines{"INQUIRY", nor ? "UPT_BOOT_GET_SIZE" : "SCSI_TST_U_RDY", "UPT_FW_GET_SIZE",
+                                     "FONT_GET_BLK_INFO"}));
+  }
 
-  const struct {
-    bool nor;
-    FaultKind kind;
-    const char* command;
-    const char* line;
-  } steps[] = {
+  const std::tuple<bool, FaultKind, std::string, std::string> steps[] = {  // NOR, fault, its command, the line
       {false, FaultKind::NotDelivered, "INQUIRY", "Initiating INQUIRY_BUFFER_LENGTH error!"},
       {false, FaultKind::BadStatus, "SCSI_TST_U_RDY", "Initiating SCSI_TST_U_RDY error!"},
       {true, FaultKind::BadStatus, "UPT_BOOT_GET_SIZE", "GetMemInfo(UPT_BOOT_GET_SIZE) error!"},
       {false, FaultKind::BadStatus, "UPT_FW_GET_SIZE", "GetMemInfo(UPT_FW_GET_SIZE) error!"},
-      {true, FaultKind::BadStatus, "FONT_GET_BLK_INFO", "GetMemInfo(FONT_GET_BLK_INFO) error!"},
-  };
-  for (const auto& s : steps) {
-    SCOPED_TRACE(s.line);
+      {true, FaultKind::BadStatus, "FONT_GET_BLK_INFO", "GetMemInfo(FONT_GET_BLK_INFO) error!"}};
+  for (const auto& [nor, kind, command, line] : steps) {
+    SCOPED_TRACE(line);
     QueryRig r(false);
-    r.selections.norSelected = r.selections.loadBootCode = s.nor;
+    r.selections.norSelected = r.selections.loadBootCode = nor;
     r.selections.loadFont = true;
-    r.Fault(s.kind, s.command);
+    r.Fault(kind, command);
     EXPECT_FALSE(r.link->InitDevice());
-    EXPECT_EQ(r.Logged().back(), s.line);
-    EXPECT_EQ(r.Commands().back(), s.command);  // nothing after the failure
+    EXPECT_EQ(r.Logged().back(), line);
+    EXPECT_EQ(r.Commands().back(), command);  // nothing after the failure
   }
 }
 
 TEST(ProductQuery, PassThroughTextsAndFailures) {
-  EmulatedDeviceConfig config;
-  config.product = "ABCDEFGHIJKLMNOPQRST";  // 20 characters, no NUL
-  QueryRig rig(false, config);
+  QueryRig rig(false);
+  rig.device.config().product = "ABCDEFGHIJKLMNOPQRST";  // 20 characters, no NUL
   std::uint32_t error = 0;
   ASSERT_TRUE(rig.drive.OpenDrive("\\\\.\\E:", error));
   EXPECT_FALSE(rig.link->QueryProduct(17));  // device not present: nothing at all
@@ -233,9 +155,7 @@ TEST(ProductQuery, PassThroughTextsAndFailures) {
   rig.Fault(FaultKind::BadStatus, "DEV_GET_PRODUCT");
   EXPECT_FALSE(rig.link->QueryProduct(18));
   EXPECT_EQ(rig.window.versionLine, "Checking product is not supported.");
-
-  // A short version reply ends where the device stopped sending.
-  rig.device.config().replyLimit = 4;
+  rig.device.config().replyLimit = 4;  // a short version reply ends where the device stopped
   EXPECT_TRUE(rig.link->QueryProduct(17));
   EXPECT_EQ(rig.window.versionLine, "Ver:01.0");
 
@@ -247,7 +167,7 @@ TEST(ProductQuery, PassThroughTextsAndFailures) {
 
 TEST(ProductQuery, AspiRunsAJobOfItsOwnAndAlwaysReportsSuccess) {
   QueryRig rig(true);
-  rig.transport.EndJob();
+  rig.aspiTransport.EndJob();
   test::MemoryProfileStore store;
   store.Set("DiskVen_98", "DiskVen_00", "Morvent");
   ProcessState process;
@@ -258,7 +178,7 @@ TEST(ProductQuery, AspiRunsAJobOfItsOwnAndAlwaysReportsSuccess) {
   EXPECT_TRUE(rig.link->QueryProduct(0));
   EXPECT_EQ(rig.window.versionLine, "Ver:01.02.03  Product:MV-Demo Player");
   EXPECT_EQ(rig.Commands(), (Lines{"INQUIRY", "SCSI_TST_U_RDY", "DEV_GET_VERSION", "DEV_GET_PRODUCT"}));
-  EXPECT_FALSE(rig.transport.InJob());
+  EXPECT_FALSE(rig.aspiTransport.InJob());
   EXPECT_EQ(rig.library.openEvents(), 0);
 
   rig.Fault(FaultKind::BadStatus, "DEV_GET_PRODUCT");  // the version stays

@@ -1,17 +1,21 @@
+// The emulated device on its own (both transports over it: tests/device).
 #include "emulator/emulated_device.h"
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "base/bytes.h"
 #include "device/vendor_commands.h"
+#include "emulator/emulated_transport.h"
 
 namespace romsetter {
 namespace {
 
 using Page = EmulatedDevice::Page;
 using Outcome = EmulatedOutcome;
+using Bytes = std::vector<std::uint8_t>;
 
 EmulatedDevice Scenario(const std::string& text) {
   EmulatorConfig config;
@@ -27,7 +31,7 @@ Page Filled(std::uint8_t value) {
 }
 
 EmulatedResult Send(EmulatedDevice& d, std::uint8_t code, std::uint8_t* data = nullptr, std::uint32_t length = 0,
-                   DataDirection dir = DataDirection::Out, std::uint32_t address = 0, std::uint32_t number = 0) {
+                    DataDirection dir = DataDirection::Out, std::uint32_t address = 0, std::uint32_t number = 1) {
   std::array<std::uint8_t, 12> cdb{kVendorOpcode, code};
   WritePageParam(&cdb[3], address);
   WritePageParam(&cdb[7], number);
@@ -39,25 +43,25 @@ EmulatedResult Write(EmulatedDevice& d, std::uint32_t address, Page page, std::u
   return Send(d, code, page.data(), 512, DataDirection::Out, address, number);
 }
 
-Page Read(EmulatedDevice& d, std::uint32_t address, std::uint8_t code = UPT_READ_PAGE, EmulatedResult* r = nullptr) {
+Page Read(EmulatedDevice& d, std::uint32_t address, std::uint8_t code = UPT_READ_PAGE) {
   Page p = Filled(0x5A);
-  const EmulatedResult result = Send(d, code, p.data(), 512, DataDirection::In, address, 1);
-  if (r != nullptr) *r = result;
+  Send(d, code, p.data(), 512, DataDirection::In, address);
   return p;
 }
 
-std::vector<std::uint8_t> Query(EmulatedDevice& d, std::uint8_t code, std::uint32_t length) {
-  std::vector<std::uint8_t> reply(length, 0xEE);
-  EXPECT_TRUE(Send(d, code, reply.data(), length, DataDirection::In).statusGood);
-  return reply;
-}
-
-TEST(EmulatedDevice, WritesProgramBitsFromOneToZeroOnly) {
+TEST(EmulatedDevice, WritesProgramBitsFromOneToZeroOnlyAndAreTraced) {
   EmulatedDevice d;
-  EXPECT_EQ(Read(d, 0x1000), Filled(0xFF));
-  Write(d, 0x1000, Filled(0xF0));
-  Write(d, 0x1000, Filled(0x3C));
-  EXPECT_EQ(Read(d, 0x1000, FONT_READ_PAGE), Filled(0x30));  // font commands address the same flash
+  EXPECT_EQ(Read(d, 0x00012345), Filled(0xFF));
+  Write(d, 0x00012345, Filled(0xF0), 7);
+  const TraceEntry e = d.trace().back();
+  EXPECT_EQ(std::make_tuple(e.command, e.pageAddress, e.pageNumber),
+            std::make_tuple("UPT_WRITE_PAGE", 0x00012345u, 7u));
+  EXPECT_EQ(e.data, Bytes(512, 0xF0));
+  EXPECT_EQ(e.digest, Fnv1a(e.data.data(), 512));
+  d.config().traceData = false;
+  Write(d, 0x00012345, Filled(0x3C));
+  EXPECT_TRUE(d.trace().back().data.empty());
+  EXPECT_EQ(Read(d, 0x00012345, FONT_READ_PAGE), Filled(0x30));  // font commands address the same flash
 }
 
 TEST(EmulatedDevice, EachEraseCoversItsRegionOnly) {
@@ -86,45 +90,39 @@ TEST(EmulatedDevice, MarkRecordsAndErasesThePageSoTheRewriteVerifies) {
   Write(d, 0x1234, Filled(0x0F));
   Write(d, 0x1234, Filled(0xAA), 0);
   EXPECT_EQ(d.markedPages(), std::vector<std::uint32_t>{0x1234});
+  EXPECT_EQ(d.TraceOf("UPT_MARK_ERROR_PAGE").size(), 1u);
   Write(d, 0x1234, Filled(0xAA));
   EXPECT_EQ(Read(d, 0x1234), Filled(0xAA));
-  EXPECT_EQ(d.TraceOf("UPT_MARK_ERROR_PAGE").size(), 1u);
-  EXPECT_EQ(d.TraceOf("UPT_WRITE_PAGE").size(), 2u);
 }
 
-TEST(EmulatedDevice, RepliesFollowTheConfiguration) {
-  EmulatedDevice d = Scenario(
-      "firmware 0x40 0x100 0\nflash_type 2\nbackup 0x11223344 0x3000\n"
-      "inquiry \"Short\"\nversion \"1.2\"\nproduct \"Exactly20Characters!\"\n");
-  using B = std::vector<std::uint8_t>;
-  EXPECT_EQ(Query(d, UPT_FW_GET_SIZE, 10), (B{0, 0x40, 0, 0, 1, 0, 2, 0, 0, 0}));
-  EXPECT_EQ(Query(d, BACKUP_FW_GET_SIZE_32, 8), (B{0x11, 0x22, 0x33, 0x44, 0, 0, 0x30, 0}));
-  const B version = Query(d, DEV_GET_VERSION, 8);
-  EXPECT_EQ(std::string(version.begin(), version.end()), "1.2     ");
-  const B product = Query(d, DEV_GET_PRODUCT, 20);
-  EXPECT_EQ(std::string(product.begin(), product.end()), "Exactly20Characters!");
-
+TEST(EmulatedDevice, RepliesFollowTheConfigurationAndMayBeShort) {
+  EmulatedDevice d = Scenario("firmware 0x40 0x100 0\nflash_type 2\nbackup 0x11223344 0x3000\ninquiry \"Short\"\n"
+                              "version \"1.2\"\n");
+  const auto query = [&](std::uint8_t code, std::uint32_t length) {
+    Bytes reply(length, 0xEE);
+    EXPECT_TRUE(Send(d, code, reply.data(), length, DataDirection::In).statusGood);
+    return reply;
+  };
+  EXPECT_EQ(query(UPT_FW_GET_SIZE, 10), (Bytes{0, 0x40, 0, 0, 1, 0, 2, 0, 0, 0}));
+  EXPECT_EQ(query(BACKUP_FW_GET_SIZE_32, 8), (Bytes{0x11, 0x22, 0x33, 0x44, 0, 0, 0x30, 0}));
+  EXPECT_EQ(query(DEV_GET_VERSION, 8), Bytes({'1', '.', '2', ' ', ' ', ' ', ' ', ' '}));
   const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, 0x24, 0};
-  B reply(36, 0xEE);
+  Bytes reply(36, 0xEE);
   EXPECT_TRUE(d.Execute(inquiry, 6, DataDirection::In, reply.data(), 36).statusGood);
-  EXPECT_EQ(reply[0], 0x00);
-  EXPECT_EQ(reply[1], 0x80);
+  EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 2), (Bytes{0x00, 0x80}));
   EXPECT_EQ(std::string(reply.begin() + 8, reply.end()), "Short                       ");
-
   EXPECT_FALSE(Send(d, 0x08).statusGood);  // never-sent sub-command
-  d.config().answersVendorCommands = false;
-  EXPECT_FALSE(Send(d, FONT_END_OF_UPDATE).statusGood);
-  const std::uint8_t tur[6] = {};
-  EXPECT_TRUE(d.Execute(tur, 6, DataDirection::Out, nullptr, 0).statusGood);
-}
 
-TEST(EmulatedDevice, ShortReplyLeavesTheRestOfTheBuffer) {
-  EmulatedDevice d = Scenario("reply_limit 4\n");
+  d.config().replyLimit = 4;
   d.WriteFlash(7, Filled(0x00));
   const Page p = Read(d, 7);
   EXPECT_EQ(p[3], 0x00);
-  EXPECT_EQ(p[4], 0x5A);
+  EXPECT_EQ(p[4], 0x5A);  // the rest of the buffer is left alone
   EXPECT_EQ(d.trace().back().digest, Fnv1a(p.data(), 4));
+  d.config().answersVendorCommands = false;  // an ordinary disk
+  EXPECT_FALSE(Send(d, FONT_END_OF_UPDATE).statusGood);
+  const std::uint8_t tur[6] = {};
+  EXPECT_TRUE(d.Execute(tur, 6, DataDirection::Out, nullptr, 0).statusGood);
 }
 
 TEST(EmulatedDevice, DetachFailsEveryCommandUntilAttach) {
@@ -136,15 +134,13 @@ TEST(EmulatedDevice, DetachFailsEveryCommandUntilAttach) {
   Send(d, UPT_FW_RESTART_SYS);
   EXPECT_TRUE(d.attached());
 
-  EmulatedResult r;
-  Read(d, 0, UPT_READ_PAGE, &r);
-  EXPECT_TRUE(r.statusGood);
-  Read(d, 0, UPT_READ_PAGE, &r);
-  EXPECT_EQ(r.outcome, Outcome::NotDelivered);
+  Page page;
+  const auto read = [&] { return Send(d, UPT_READ_PAGE, page.data(), 512, DataDirection::In); };
+  EXPECT_TRUE(read().statusGood);
+  EXPECT_EQ(read().outcome, Outcome::NotDelivered);
   EXPECT_EQ(Send(d, FONT_END_OF_UPDATE).outcome, Outcome::NotDelivered);
   d.Attach();
-  Read(d, 0, UPT_READ_PAGE, &r);
-  EXPECT_TRUE(r.statusGood);        // the second match has passed
+  EXPECT_TRUE(read().statusGood);  // the second match has passed
   EXPECT_EQ(d.trace().size(), 7u);  // failed commands are traced too
 }
 
@@ -191,18 +187,18 @@ TEST(EmulatedDevice, DataFaultsCorruptReadsAndIgnoreWrites) {
   EXPECT_EQ(d.ReadFlash(9), Filled(0));
 }
 
-TEST(EmulatedDevice, TraceDecodesPageCommandsAndKeepsPayloads) {
-  EmulatedDevice d;
-  Write(d, 0x00012345, Filled(0x11), 7);
-  const TraceEntry& e = d.trace().back();
-  EXPECT_EQ(e.command, "UPT_WRITE_PAGE");
-  EXPECT_EQ(e.pageAddress, 0x00012345u);
-  EXPECT_EQ(e.pageNumber, 7u);
-  EXPECT_EQ(e.data, std::vector<std::uint8_t>(512, 0x11));
-  EXPECT_EQ(e.digest, Fnv1a(e.data.data(), 512));
-  d.config().traceData = false;
-  Write(d, 1, Filled(0x11));
-  EXPECT_TRUE(d.trace().back().data.empty());
+TEST(EmulatedTransport, OpensOnlyItsDriveWhileAttachedAndAHangIsATimeOut) {
+  EmulatedDevice device;
+  EmulatedTransport t(device, 'F');
+  std::uint32_t error = 0;
+  EXPECT_FALSE(t.OpenDrive("\\\\.\\E:", error));
+  EXPECT_EQ(error, EmulatedTransport::kNotFoundError);
+  EXPECT_FALSE(t.OpenDrive("F:", error));
+  EXPECT_TRUE(t.OpenDrive("\\\\.\\F:", error));
+  device.AddFault({FaultKind::NoCompletion});
+  EXPECT_EQ(t.Execute(ScsiRequest{}).systemError, EmulatedTransport::kTimeoutError);
+  device.Detach();
+  EXPECT_FALSE(t.OpenDrive("\\\\.\\F:", error));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "flash/flash_programmer.h"
 
+#include <tuple>
+
 #include "flash/flash_rig.h"
 
 namespace romsetter::test {
@@ -8,53 +10,33 @@ namespace {
 class ProgramBoth : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Flash, ProgramBoth, ::testing::Values(false, true), TransportName);
 
-// A clock whose every reading is a few seconds after the last.
-struct SteppingClock : FakeClock {
-  std::uint32_t NowSeconds() override { return now += 7; }
-};
+bool Program(FlashRig& rig, int kind) { return FlashProgrammer(*rig.context).ProgramImage(kind); }
 
 TEST_P(ProgramBoth, EveryPageIsWrittenReadAndLandsInOrder) {
   const bool aspi = GetParam();
   FlashRig rig(aspi);
+  rig.clock.step = 7;
   const Bytes image = rig.LoadFirmware(64);
-  SteppingClock clock;
-  FlashContext context{*rig.link, rig.images, clock, rig.process, rig.paths};
-  FlashProgrammer programmer(context);
+  ASSERT_TRUE(Program(rig, kImageFirmware));
 
-  ASSERT_TRUE(programmer.ProgramImage(kImageFirmware));
-
-  const auto writes = rig.Writes();
-  const auto reads = rig.Reads();
-  ASSERT_EQ(writes.size(), 64u);
-  ASSERT_EQ(reads.size(), 64u);
-  for (std::uint32_t k = 0; k < 64; ++k) {
-    EXPECT_EQ(writes[k].pageAddress, 0x1000 + k);
-    EXPECT_EQ(writes[k].pageNumber, k + 1);
-    EXPECT_EQ(reads[k].pageAddress, 0x1000 + k);
-    EXPECT_EQ(rig.Flash(0x1000 + k), PageOf(image, k));
-  }
-  EXPECT_TRUE(rig.Marks().empty());
+  // Addresses and page numbers of every write: the NOR gap test.
+  EXPECT_EQ(rig.Writes().size(), 64u);
+  EXPECT_EQ(rig.Reads().size(), 64u);
+  for (std::uint32_t k = 0; k < 64; ++k) EXPECT_EQ(rig.Flash(0x1000 + k), PageOf(image, k)) << k;
   EXPECT_EQ(rig.window.progress.back(), 100);
-  EXPECT_EQ(rig.window.progress.size(), 64u);
-  if (aspi) {
-    EXPECT_EQ(rig.device.trace().front().command, "UPT_FW_ERASE_MEM");
-    EXPECT_EQ(rig.Lines(), (std::vector<std::string>{"F/W Upgrading...",
-                                                     "Loaded elapsed 7 seconds for FlashType:1 F/W:big.bin",
-                                                     "Written total of the F/W Page size = 0x0040"}));
-  } else {
-    EXPECT_EQ(rig.device.trace().front().command, "UPT_WRITE_PAGE");  // the caller erases
-    EXPECT_EQ(rig.Lines(), (std::vector<std::string>{"F/W Upgrading, Please Wait...",
-                                                     "Loaded elapsed 7 seconds for FlashType:1 BIN:big.bin",
-                                                     "Written total of the BIN Page size = 0x0040"}));
-  }
+  // Over ASPI the programmer erases the region itself; over pass-through the caller does.
+  EXPECT_EQ(rig.device.trace().front().command, aspi ? "UPT_FW_ERASE_MEM" : "UPT_WRITE_PAGE");
+  const char* const tag = aspi ? "F/W" : "BIN";
+  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{aspi ? "F/W Upgrading..." : "F/W Upgrading, Please Wait...",
+                                                   Format("Loaded elapsed 7 seconds for FlashType:1 %s:big.bin", tag),
+                                                   Format("Written total of the %s Page size = 0x0040", tag)}));
 }
 
 TEST_P(ProgramBoth, ShortReadBackNeverPassesForVerified) {
   FlashRig rig(GetParam());
   rig.LoadFirmware(2);
   rig.device.config().replyLimit = 100;
-  FlashProgrammer programmer(*rig.context);
-  EXPECT_FALSE(programmer.ProgramImage(kImageFirmware));
+  EXPECT_FALSE(Program(rig, kImageFirmware));
   EXPECT_EQ(rig.Marks().size(), static_cast<std::size_t>(kMaxPageRewrites));
   EXPECT_TRUE(InOrder(rig.Lines(), {"Error occurs at [100]: Src = 0x9B, Err = 0x64"}));
 }
@@ -63,143 +45,88 @@ TEST_P(ProgramBoth, BackupWritesTwoCopiesEachCountedFromOne) {
   const bool aspi = GetParam();
   FlashRig rig(aspi);
   const Bytes image = rig.LoadFirmware(3);
-  FlashProgrammer programmer(*rig.context);
-
-  ASSERT_TRUE(programmer.ProgramImage(kImageBackup));
+  ASSERT_TRUE(Program(rig, kImageBackup));
 
   const auto writes = rig.Writes();
   ASSERT_EQ(writes.size(), 6u);
-  for (std::uint32_t k = 0; k < 3; ++k) {
-    EXPECT_EQ(writes[k].pageAddress, 0x2000 + k);
-    EXPECT_EQ(writes[k + 3].pageAddress, 0x3000 + k);
-    EXPECT_EQ(writes[k].pageNumber, k + 1);
-    EXPECT_EQ(writes[k + 3].pageNumber, k + 1);
-    EXPECT_EQ(rig.Flash(0x3000 + k), PageOf(image, k));
+  for (std::uint32_t k = 0; k < 6; ++k) {
+    EXPECT_EQ(writes[k].pageAddress, (k < 3 ? 0x2000 : 0x3000 - 3) + k);
+    EXPECT_EQ(writes[k].pageNumber, k % 3 + 1);
+    EXPECT_EQ(rig.Flash(writes[k].pageAddress), PageOf(image, k % 3));
   }
-  const std::string elapsed = aspi ? "Loaded elapsed 0 seconds for FlashType:1 F/W:big.bin"
-                                   : "Loaded elapsed 0 seconds for FlashType:1 BIN:big.bin";
-  const std::string total = aspi ? "Written total of the F/W Page size = 0x0003" : "Written total of the BIN Page size = 0x0003";
+  const char* const tag = aspi ? "F/W" : "BIN";
+  const std::string elapsed = Format("Loaded elapsed 0 seconds for FlashType:1 %s:big.bin", tag);
+  const std::string total = Format("Written total of the %s Page size = 0x0003", tag);
   std::vector<std::string> expected{"Backup_1 F/W Upgrading, Please Wait...", elapsed, total,
                                     "Backup_2 F/W Upgrading, Please Wait...", elapsed, total};
-  if (aspi) {
-    expected.insert(expected.begin(), "F/W Upgrading...");
-    EXPECT_EQ(rig.device.trace().front().command, "BACKUP_FW_ERASE_MEM");
-  }
+  if (aspi) expected.insert(expected.begin(), "F/W Upgrading...");
   EXPECT_EQ(rig.Lines(), expected);
-}
-
-TEST_P(ProgramBoth, SmallBlockDeviceTakesTheSmallImageRegionAndName) {
-  FlashRig rig(GetParam());
-  rig.LoadFirmware(4);
-  const Bytes small = MakeImage(2);
-  rig.images.Replace(ImageSlot::SmallFirmware, small);
-  rig.link->imagePages.smallImagePages = 2;
-  rig.link->memoryMap.flashType = kFlashTypeSmallBlock;
-  rig.link->memoryMap.fwSizeSmall = 0x10;
-  rig.link->memoryMap.fwAddr1Small = 0x1000;
-  rig.selections.smallFirmwarePath = "small.bin";
-  FlashProgrammer programmer(*rig.context);
-
-  ASSERT_TRUE(programmer.ProgramImage(kImageFirmware));
-  EXPECT_EQ(rig.Writes().size(), 2u);
-  EXPECT_TRUE(InOrder(rig.Lines(), {GetParam() ? "Loaded elapsed 0 seconds for FlashType:2 F/W:small.bin"
-                                               : "Loaded elapsed 0 seconds for FlashType:2 BIN:small.bin"}));
-}
-
-TEST_P(ProgramBoth, AnImageLargerThanItsRegionStopsWhenTheRegionIsFull) {
-  const bool aspi = GetParam();
-  FlashRig rig(aspi);
-  rig.LoadFirmware(10, 4);
-  FlashProgrammer programmer(*rig.context);
-  EXPECT_FALSE(programmer.ProgramImage(kImageFirmware));
-  EXPECT_EQ(rig.Writes().size(), 4u);
-  EXPECT_EQ(rig.Lines().back(), aspi ? "(FW) Device Memory is not enough." : "(F/W) Device Memory is not enough.");
-}
-
-// Region size, page count, image length and addresses that cannot be written are refused
-// before anything reaches the device.
-struct Refusal {
-  const char* name;
-  std::uint32_t pages;
-  std::size_t imagePages;
-  std::uint16_t region;
-  std::uint32_t addr;
-  const char* line;
-};
-
-class Refused : public ::testing::TestWithParam<Refusal> {};
-INSTANTIATE_TEST_SUITE_P(
-    Flash, Refused,
-    ::testing::Values(Refusal{"NoPages", 0, 0, 0x100, 0x1000, "F/W image has no pages to write."},
-                      Refusal{"ShortSlot", 4, 3, 0x100, 0x1000, "F/W image holds 1536 bytes, less than its 4 pages."},
-                      Refusal{"TooManyPages", 0x10000, 1, 0x100, 0x1000,
-                              "F/W image has 65536 pages, more than page numbers can count."},
-                      Refusal{"EmptyRegion", 4, 4, 0, 0x1000, "(F/W) Device Memory is not enough."},
-                      Refusal{"AddressWraps", 4, 4, 0x100, 0xFFFFFFFE,
-                              "(F/W) Page addresses from 0xFFFFFFFE for 4 pages pass 0xFFFFFFFF."}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_P(Refused, NothingIsSent) {
-  const Refusal& r = GetParam();
-  FlashRig rig(false);
-  rig.LoadFirmware(4, r.region, r.addr);
-  rig.images.Replace(ImageSlot::BigFirmware, MakeImage(static_cast<std::uint32_t>(r.imagePages)));
-  rig.link->imagePages.bigImagePages = r.pages;
-  FlashProgrammer programmer(*rig.context);
-  EXPECT_FALSE(programmer.ProgramImage(kImageFirmware));
-  EXPECT_TRUE(rig.device.trace().empty());
-  EXPECT_EQ(rig.Lines().back(), r.line);
+  EXPECT_EQ(rig.device.trace().front().command, aspi ? "BACKUP_FW_ERASE_MEM" : "UPT_WRITE_PAGE");
 }
 
 TEST(FlashProgrammer, AspiEraseFailureEndsBeforeTheStartLine) {
   FlashRig rig(true);
   rig.LoadFirmware(2);
-  rig.AddFault(FaultKind::BadStatus, "BACKUP_FW_ERASE_MEM", 0);
-  rig.device.config().faults.back().anyPage = true;
-  FlashProgrammer programmer(*rig.context);
-  EXPECT_FALSE(programmer.ProgramImage(kImageBackup));
+  rig.AddFault(FaultKind::BadStatus, "BACKUP_FW_ERASE_MEM");
+  EXPECT_FALSE(Program(rig, kImageBackup));
   EXPECT_EQ(rig.Lines(), (std::vector<std::string>{"Erase FW Block Failed!!"}));
   EXPECT_TRUE(rig.Writes().empty());
 }
 
-// NOR firmware: pages from the gap's start on are skipped, and the page numbers jump with them.
-struct GapCase {
-  const char* name;
-  bool nor;
-  std::uint16_t gapStart, gapLength;
-  std::uint32_t skipFrom, skipTo;  // image pages never written
-  const char* total;
-};
-
-class NorGap : public ::testing::TestWithParam<GapCase> {};
-INSTANTIATE_TEST_SUITE_P(Flash, NorGap,
-                         ::testing::Values(GapCase{"Skipped", true, 8, 4, 8, 12, "0x0014"},
-                                           GapCase{"StartAtZeroNeverReached", true, 0, 4, 0, 0, "0x0014"},
-                                           GapCase{"NoLength", true, 8, 0, 0, 0, "0x0014"},
-                                           GapCase{"StartAtPageCount", true, 20, 4, 0, 0, "0x0018"},
-                                           GapCase{"NandIgnoresIt", false, 8, 4, 0, 0, "0x0014"}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_P(NorGap, PagesAndNumbersFollowTheGap) {
-  const GapCase& c = GetParam();
-  FlashRig rig(false);
-  const Bytes image = rig.LoadFirmware(20, 0x20);
-  rig.selections.norSelected = c.nor;
-  rig.link->memoryMap.fwGapStart = c.gapStart;
-  rig.link->memoryMap.fwGapLength = c.gapLength;
-  ASSERT_TRUE(FlashProgrammer(*rig.context).ProgramImage(kImageFirmware));
-
-  const auto writes = rig.Writes();
-  ASSERT_EQ(writes.size(), 20 - (c.skipTo - c.skipFrom));
-  std::uint32_t k = 0;
-  for (const TraceEntry& w : writes) {
-    if (k == c.skipFrom) k = c.skipTo;
-    EXPECT_EQ(w.pageAddress, 0x1000 + k);
-    EXPECT_EQ(w.pageNumber, k + 1);
-    EXPECT_EQ(w.data, PageOf(image, k));
-    ++k;
+// Counts, image lengths, regions and addresses that cannot be written are refused before
+// anything reaches the device; an image larger than its region stops when the region is full.
+TEST(FlashProgrammer, UnusableInputIsRefused) {
+  // Pages counted, pages in the image, region size, first address, pages written, last line.
+  const std::tuple<std::uint32_t, std::uint32_t, std::uint16_t, std::uint32_t, std::size_t, const char*> cases[] = {
+      {0, 0, 0x100, 0x1000, 0, "F/W image has no pages to write."},
+      {4, 3, 0x100, 0x1000, 0, "F/W image holds 1536 bytes, less than its 4 pages."},
+      {0x10000, 1, 0x100, 0x1000, 0, "F/W image has 65536 pages, more than page numbers can count."},
+      {4, 4, 0, 0x1000, 0, "(F/W) Device Memory is not enough."},
+      {4, 4, 0x100, 0xFFFFFFFE, 0, "(F/W) Page addresses from 0xFFFFFFFE for 4 pages pass 0xFFFFFFFF."},
+      {10, 10, 4, 0x1000, 4, "(F/W) Device Memory is not enough."}};
+  for (const auto& [pages, imagePages, region, addr, writes, line] : cases) {
+    SCOPED_TRACE(line);
+    FlashRig rig(false);
+    rig.LoadFirmware(4, region, addr);
+    rig.images.Replace(ImageSlot::BigFirmware, MakeImage(imagePages));
+    rig.link->imagePages.bigImagePages = pages;
+    EXPECT_FALSE(Program(rig, kImageFirmware));
+    EXPECT_EQ(rig.device.trace().size(), 2 * writes);
+    EXPECT_EQ(rig.Writes().size(), writes);
+    EXPECT_EQ(rig.Lines().back(), line);
   }
-  EXPECT_EQ(rig.Lines().back(), std::string("Written total of the BIN Page size = ") + c.total);
+}
+
+// NOR firmware: pages from the gap's start on are skipped, and the page numbers jump with them.
+TEST(FlashProgrammer, NorGapSkipsPagesAndPageNumbers) {
+  // NOR, gap start, gap length, the image pages from .. to that are never written, total.
+  const std::tuple<bool, std::uint16_t, std::uint16_t, std::uint32_t, std::uint32_t, const char*> cases[] = {
+      {true, 8, 4, 8, 12, "0x0014"},
+      {true, 0, 4, 0, 0, "0x0014"},    // a start of 0 is never reached
+      {true, 8, 0, 0, 0, "0x0014"},    // no length
+      {true, 20, 4, 0, 0, "0x0018"},   // starting at the page count: only the count jumps
+      {false, 8, 4, 0, 0, "0x0014"}};  // NAND has no gap
+  for (const auto& [nor, gapStart, gapLength, skipFrom, skipTo, total] : cases) {
+    SCOPED_TRACE(testing::Message() << nor << " " << gapStart << "+" << gapLength);
+    FlashRig rig(false);
+    const Bytes image = rig.LoadFirmware(20, 0x20);
+    rig.selections.norSelected = nor;
+    rig.link->memoryMap.fwGapStart = gapStart;
+    rig.link->memoryMap.fwGapLength = gapLength;
+    ASSERT_TRUE(Program(rig, kImageFirmware));
+
+    const auto writes = rig.Writes();
+    ASSERT_EQ(writes.size(), 20 - (skipTo - skipFrom));
+    std::uint32_t k = 0;
+    for (const TraceEntry& w : writes) {
+      if (k == skipFrom) k = skipTo;
+      EXPECT_EQ(w.pageAddress, 0x1000 + k);
+      EXPECT_EQ(w.pageNumber, k + 1);
+      EXPECT_EQ(w.data, PageOf(image, k));
+      ++k;
+    }
+    EXPECT_EQ(rig.Lines().back(), std::string("Written total of the BIN Page size = ") + total);
+  }
 }
 
 }  // namespace

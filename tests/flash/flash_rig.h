@@ -1,6 +1,5 @@
 #pragma once
-// One DeviceLink over the emulated device on either transport, with everything the page
-// loops need, and small helpers to read back what happened.
+// One DeviceLink over the emulated device on either transport, with what the page loops need.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,6 +13,7 @@
 namespace romsetter::test {
 
 using Bytes = std::vector<std::uint8_t>;
+constexpr std::uint32_t kAnyPage = 0xFFFFFFFF;
 
 // Page k of a test image; no byte is 0xFF, so an unwritten (erased) page always differs at byte 0.
 inline std::uint8_t ImageByte(std::uint32_t page, std::size_t i) {
@@ -28,36 +28,35 @@ inline Bytes PageOf(const Bytes& image, std::uint32_t page) {
   return Bytes(image.begin() + page * 512, image.begin() + (page + 1) * 512);
 }
 
+// Every reading is `step` seconds after the last, so an elapsed line shows both ends were read.
+struct StepClock : FakeClock {
+  std::uint32_t NowSeconds() override { return now += step; }
+  std::uint32_t step = 0;
+};
+
 struct FlashRig {
-  explicit FlashRig(bool aspi, const std::string& name = "flash")
-      : drive(device),
-        library({&device}),
-        aspiTransport(library, 1),
-        dir(ScratchDir(name)),
-        log(dir + "/Romsetter.log", window),
-        paths(FixedPaths::UnderFolder(dir)) {
+  explicit FlashRig(bool aspi, const std::string& name = "flash") : dir(ScratchDir(name)) {
     if (aspi) {
-      link = std::make_unique<DeviceLink>(aspiTransport, log, window, selections);
       aspiTransport.BeginJob();
       aspiTransport.CreateEvent();
-    } else {
-      link = std::make_unique<DeviceLink>(drive, log, window, selections);
     }
+    link = aspi ? std::make_unique<DeviceLink>(aspiTransport, log, window, selections)
+                : std::make_unique<DeviceLink>(drive, log, window, selections);
     context = std::make_unique<FlashContext>(FlashContext{*link, images, clock, process, paths});
     process.extractOutputPath = dir + "/read_fw.bin";
   }
 
-  // A big-block firmware image of `pages` pages, with the region set alike in the memory map
-  // and in the device (so erases the device runs cover it).
+  // A big-block firmware image, with the region set alike in the memory map and the device.
   Bytes LoadFirmware(std::uint32_t pages, std::uint16_t regionSize = 0x100, std::uint32_t addr1 = 0x1000) {
     Bytes image = MakeImage(pages);
     images.Replace(ImageSlot::BigFirmware, image);
     link->imagePages.bigImagePages = pages;
-    link->memoryMap.flashType = 1;
-    link->memoryMap.fwSize = regionSize;
-    link->memoryMap.fwAddr1 = addr1;
-    link->memoryMap.backupAddr1 = device.config().backupAddr1;
-    link->memoryMap.backupAddr2 = device.config().backupAddr2;
+    MemoryMap& map = link->memoryMap;
+    map.flashType = 1;
+    map.fwSize = regionSize;
+    map.fwAddr1 = addr1;
+    map.backupAddr1 = device.config().backupAddr1;
+    map.backupAddr2 = device.config().backupAddr2;
     device.config().firmware = {regionSize, addr1, 0};
     selections.bigFirmwarePath = "big.bin";
     return image;
@@ -76,16 +75,9 @@ struct FlashRig {
     return image;
   }
 
-  void AddFault(FaultKind kind, const std::string& command, std::uint32_t page, std::uint32_t occurrence = 0,
+  void AddFault(FaultKind kind, const std::string& command, std::uint32_t page = kAnyPage, std::uint32_t occurrence = 0,
                 std::uint32_t byteIndex = 0) {
-    EmulatorFault f;
-    f.kind = kind;
-    f.command = command;
-    f.anyPage = false;
-    f.page = page;
-    f.occurrence = occurrence;
-    f.byteIndex = byteIndex;
-    device.AddFault(f);
+    device.AddFault({kind, command, page == kAnyPage, page, occurrence, byteIndex});
   }
 
   std::vector<std::string> Lines() const { return StripNumbers(window.allStatus); }
@@ -98,18 +90,18 @@ struct FlashRig {
   }
 
   EmulatedDevice device;
-  EmulatedTransport drive;
-  EmulatedAspiLibrary library;
-  AspiTransport aspiTransport;
+  EmulatedTransport drive{device};
+  EmulatedAspiLibrary library{{&device}};
+  AspiTransport aspiTransport{library, 1};
   RecordingWindow window;
   std::string dir;
-  ActivityLog log;
+  ActivityLog log{dir + "/Romsetter.log", window};
   Selections selections;
   std::unique_ptr<DeviceLink> link;
   ImageStore images;
-  FakeClock clock;
+  StepClock clock;
   ProcessState process;
-  FixedPaths paths;
+  FixedPaths paths = FixedPaths::UnderFolder(dir);
   std::unique_ptr<FlashContext> context;
 };
 
@@ -121,13 +113,10 @@ inline std::string TransportName(const ::testing::TestParamInfo<bool>& info) {
 inline ::testing::AssertionResult InOrder(const std::vector<std::string>& lines,
                                           const std::vector<std::string>& expected) {
   std::size_t at = 0;
-  for (const std::string& line : lines) {
-    if (at < expected.size() && line == expected[at]) ++at;
-  }
+  for (const std::string& line : lines) at += at < expected.size() && line == expected[at];
   if (at == expected.size()) return ::testing::AssertionSuccess();
-  std::string all;
-  for (const std::string& l : lines) all += "\n  " + l;
-  return ::testing::AssertionFailure() << "missing \"" << expected[at] << "\" in order; lines:" << all;
+  return ::testing::AssertionFailure() << "missing \"" << expected[at] << "\" in order in "
+                                       << ::testing::PrintToString(lines);
 }
 
 }  // namespace romsetter::test

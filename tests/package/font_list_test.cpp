@@ -6,13 +6,10 @@
 
 #include "support/test_support.h"
 
-namespace romsetter {
+namespace romsetter::test {
 namespace {
 
 namespace fs = std::filesystem;
-using test::FileExists;
-using test::ReadFile;
-using test::WriteFile;
 
 // Written out here rather than taken from the code, so a changed blank or tab shows.
 const std::string kStars = "/**************************************************************************/\r\n";
@@ -34,9 +31,9 @@ std::string Bytes(std::size_t n, char seed) {
 
 // Each test runs inside its own folder, so the upper-cased derived names stay relative.
 struct FontListTest : ::testing::Test {
-  std::string dir = test::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::string dir = ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
   fs::path previous = fs::current_path();
-  test::RecordingWindow window;
+  RecordingWindow window;
   ActivityLog log{dir + "/Romsetter.log", window};
   Selections selections;
   ProcessState process;
@@ -54,20 +51,20 @@ struct FontListTest : ::testing::Test {
   }
   void TearDown() override { fs::current_path(previous); }
 
-  std::string Data() const {
-    const auto& d = images.Slot(ImageSlot::FontData);
-    return std::string(d.begin(), d.end());
-  }
-  // Refused with `text`, logged and shown; nothing loaded.
+  // The loader refused with `text`, logged and shown; nothing loaded.
   void ExpectRefused(const std::string& text, const std::string& caption = "F/W Upgrade") {
     ASSERT_EQ(window.messages.size(), 1u) << text;
-    EXPECT_EQ(window.messages[0].text, text);
-    EXPECT_EQ(window.messages[0].caption, caption);
-    EXPECT_EQ(window.messages[0].icon, MessageIcon::Error);
-    EXPECT_EQ(test::StripNumbers({window.status.back()})[0], text);
-    EXPECT_FALSE(images.Held(ImageSlot::FontData));
-    EXPECT_EQ(pages.fontImagePages, 0u);
+    const RecordedMessage& m = window.messages[0];
+    EXPECT_EQ(m.caption + ": " + m.text, caption + ": " + text);
+    EXPECT_EQ(m.icon, MessageIcon::Error);
+    EXPECT_EQ(StripNumbers({window.status.back()})[0], text);
+    EXPECT_FALSE(images.Held(ImageSlot::FontData) || pages.fontImagePages != 0);
     window.messages.clear();
+  }
+  void LoadRefused(const std::string& list, const std::string& text) {
+    WriteFile(selections.fontListPath, list);
+    EXPECT_FALSE(fonts.FontListLoader());
+    ExpectRefused(text);
   }
 };
 
@@ -84,7 +81,7 @@ TEST(FontListNames, DerivedFileNamesAndFontNames) {
   EXPECT_EQ(FontNameOf("\xe4x\xe9.fnt"), "\xe4X\xe9");  // bytes past ASCII stay as they are
 }
 
-TEST_F(FontListTest, ExampleHeaderByteForByte) {
+TEST_F(FontListTest, HeaderGivesEachFontItsStartAndPageCount) {
   WriteFile("A.FNT", Bytes(4000, 'a'));
   WriteFile("B.FNT", Bytes(600, 'b'));
   WriteFile("fonts.tab", "A.FNT\r\nB.FNT\r\n");
@@ -94,17 +91,6 @@ TEST_F(FontListTest, ExampleHeaderByteForByte) {
                                     "#define B_H  \t0x0000\r\n#define B_L  \t0x0008\r\n#define B_NUM\t0x0002\r\n" +
                                     kClosing);
   EXPECT_EQ(pages.fontImagePages, 1u);  // report mode leaves the loaded font alone
-}
-
-TEST_F(FontListTest, EmptyLinesOnlyAndSameBaseNameTwice) {
-  WriteFile("fonts.tab", "\r\n\n\r\n");
-  ASSERT_TRUE(fonts.HeaderReport());
-  EXPECT_EQ(ReadFile("BIG5.H"), kBanner + kClosing);
-  ASSERT_TRUE(fonts.FontListLoader());
-  EXPECT_EQ(pages.fontImagePages, 0u);
-  EXPECT_FALSE(images.Held(ImageSlot::FontData));
-  EXPECT_TRUE(FileExists("BIG5_In.dat"));
-  EXPECT_EQ(ReadFile("BIG5_In.dat"), "");
 
   fs::create_directories("one");
   fs::create_directories("two");
@@ -116,6 +102,13 @@ TEST_F(FontListTest, EmptyLinesOnlyAndSameBaseNameTwice) {
                                     "#define F_H  \t0x0000\r\n#define F_L  \t0x0000\r\n#define F_NUM\t0x0001\r\n"
                                     "#define F_H  \t0x0000\r\n#define F_L  \t0x0001\r\n#define F_NUM\t0x0003\r\n" +
                                     kClosing);
+
+  WriteFile("fonts.tab", "\r\n\n\r\n");
+  ASSERT_TRUE(fonts.HeaderReport());
+  EXPECT_EQ(ReadFile("BIG5.H"), kBanner + kClosing);
+  ASSERT_TRUE(fonts.FontListLoader());
+  EXPECT_FALSE(images.Held(ImageSlot::FontData) || pages.fontImagePages != 0);
+  EXPECT_TRUE(FileExists("BIG5_In.dat") && ReadFile("BIG5_In.dat").empty());
 }
 
 TEST_F(FontListTest, FontsArePaddedToWholePagesWith0xFF) {
@@ -125,7 +118,7 @@ TEST_F(FontListTest, FontsArePaddedToWholePagesWith0xFF) {
   ASSERT_TRUE(fonts.FontListLoader());
   EXPECT_EQ(pages.fontImagePages, 3u);
   const std::string expected = Bytes(512, 'x') + Bytes(513, 'y') + std::string(511, '\xFF');
-  EXPECT_EQ(Data(), expected);
+  EXPECT_EQ(images.Slot(ImageSlot::FontData), std::vector<std::uint8_t>(expected.begin(), expected.end()));
   EXPECT_EQ(ReadFile("BIG5_In.dat"), expected);
 }
 
@@ -135,68 +128,48 @@ TEST_F(FontListTest, LoadNeverChangesTheHeaderOrItsBackup) {
   WriteFile("BIG5_In.dat", "previous data");
   WriteFile("a.fnt", Bytes(700, 'a'));
   WriteFile("b.fnt", Bytes(100, 'b'));
-  WriteFile("fonts.tab", "a.fnt\r\nmissing.fnt\r\n");
-  EXPECT_FALSE(fonts.FontListLoader());
-  ExpectRefused("The missing.fnt isn't found. Please check contents of the fonts.tab!");
+  LoadRefused("a.fnt\r\nmissing.fnt\r\n", "The missing.fnt isn't found. Please check contents of the fonts.tab!");
   EXPECT_EQ(ReadFile("BIG5_In.dat"), "previous data");
 
-  // Gone before the second pass.
-  WriteFile("fonts.tab", "a.fnt\r\nb.fnt\r\n");
   fonts.SetBetweenPassesHook([] { fs::remove("b.fnt"); });
-  EXPECT_FALSE(fonts.FontListLoader());
-  ExpectRefused("The b.fnt isn't found.\nPlese check contents of the fonts.tab!");
+  LoadRefused("a.fnt\r\nb.fnt\r\n", "The b.fnt isn't found.\nPlese check contents of the fonts.tab!");
 
   // Grown past its measured pages: never read into a buffer sized for fewer.
   fonts.SetBetweenPassesHook([] { WriteFile("a.fnt", Bytes(5000, 'a')); });
   WriteFile("b.fnt", Bytes(100, 'b'));
-  EXPECT_FALSE(fonts.FontListLoader());
-  ExpectRefused("The a.fnt changed while it was loaded. Please check contents of the fonts.tab!");
+  LoadRefused("a.fnt\r\nb.fnt\r\n",
+              "The a.fnt changed while it was loaded. Please check contents of the fonts.tab!");
 
   fonts.SetBetweenPassesHook(nullptr);
   ASSERT_TRUE(fonts.FontListLoader());
-  EXPECT_EQ(ReadFile("BIG5.H"), "previous header\r\n");
-  EXPECT_EQ(ReadFile("BIG5_h.bak"), "the user's backup\r\n");
+  EXPECT_EQ(ReadFile("BIG5.H") + ReadFile("BIG5_h.bak"), "previous header\r\nthe user's backup\r\n");
 
-  // Report mode: a missing font leaves the previous header whole.
-  WriteFile("fonts.tab", "missing.fnt\r\n");
+  WriteFile("fonts.tab", "missing.fnt\r\n");  // report mode: the previous header stays whole
   EXPECT_FALSE(fonts.HeaderReport());
   EXPECT_EQ(ReadFile("BIG5.H"), "previous header\r\n");
 }
 
 TEST_F(FontListTest, OutputsNeverOverwriteInputs) {
   WriteFile("a.fnt", Bytes(10, 'a'));
-  WriteFile("fonts.tab", "a.fnt\r\n");
   WriteFile("BIG5.TXT", "a header without the extension");
   selections.reportPath = "BIG5.TXT";
-  EXPECT_FALSE(fonts.FontListLoader());
-  ExpectRefused("The font data file \"BIG5.TXT\" would overwrite the Report file \"BIG5.TXT\"; "
-                "please choose a Report file ending in \".h\"!");
+  LoadRefused("a.fnt\r\n", "The font data file \"BIG5.TXT\" would overwrite the Report file \"BIG5.TXT\"; "
+                            "please choose a Report file ending in \".h\"!");
   EXPECT_EQ(ReadFile("BIG5.TXT"), "a header without the extension");
 
   selections.reportPath = "BIG5.H";
   selections.fontListPath = "BIG5_In.dat";
-  WriteFile("BIG5_In.dat", "a.fnt\r\n");
-  EXPECT_FALSE(fonts.FontListLoader());
-  ExpectRefused("The font data file \"BIG5_In.dat\" would overwrite the FontList file \"BIG5_In.dat\"!");
+  LoadRefused("a.fnt\r\n", "The font data file \"BIG5_In.dat\" would overwrite the FontList file \"BIG5_In.dat\"!");
   EXPECT_EQ(ReadFile("BIG5_In.dat"), "a.fnt\r\n");
 
   selections.fontListPath = "fonts.tab";
   selections.reportPath = "./fonts.tab";  // the list under another spelling
+  WriteFile("fonts.tab", "a.fnt\r\n");
   EXPECT_FALSE(fonts.HeaderReport());
   EXPECT_EQ(ReadFile("fonts.tab"), "a.fnt\r\n");
-
-  // Entries naming the outputs are read as they were before anything is written.
-  selections.reportPath = "BIG5.H";
-  WriteFile("BIG5.H", "header text\r\n");
-  WriteFile("fonts.tab", "a.fnt\r\nBIG5_In.dat\r\nBIG5.H\r\n");
-  ASSERT_TRUE(fonts.FontListLoader());
-  const std::string expected = Bytes(10, 'a') + std::string(502, '\xFF') + "a.fnt\r\n" + std::string(505, '\xFF') +
-                               "header text\r\n" + std::string(499, '\xFF');
-  EXPECT_EQ(ReadFile("BIG5_In.dat"), expected);
-  EXPECT_EQ(ReadFile("BIG5.H"), "header text\r\n");
 }
 
-TEST_F(FontListTest, HostileListsGetAClearMessage) {
+TEST_F(FontListTest, UnusableListsAndFontsGetAClearMessage) {
   process.applicationName = "main12_big5";
   selections.fontListPath = "nope.tab";
   EXPECT_FALSE(fonts.FontListLoader());
@@ -204,59 +177,20 @@ TEST_F(FontListTest, HostileListsGetAClearMessage) {
 
   selections.fontListPath = "fonts.tab";
   WriteFile("a.fnt", Bytes(10, 'a'));
-  WriteFile("fonts.tab", "a.fnt\r\n" + std::string(kMaxFontListLine, 'x') + "\r\n");
-  EXPECT_FALSE(fonts.FontListLoader());  // found nothing, but the line was taken whole
-  EXPECT_NE(window.messages.at(0).text.find(std::string(kMaxFontListLine, 'x') + " isn't found"), std::string::npos);
-  window.messages.clear();
-  WriteFile("fonts.tab", "a.fnt\r\n" + std::string(kMaxFontListLine + 1, 'x') + "\r\n");
-  EXPECT_FALSE(fonts.FontListLoader());
-  ExpectRefused("The FontList file \"fonts.tab\" has a line longer than 4096 characters!!");
-
-  WriteFile("fonts.tab", std::string("a.fnt\0../x\r\n", 12));
-  EXPECT_FALSE(fonts.FontListLoader());
-  ExpectRefused("The FontList file \"fonts.tab\" is not a text file!!");
-
-  WriteFile("fonts.tab", " a.fnt\r\n");  // no trimming: the blank is part of the name
-  EXPECT_FALSE(fonts.FontListLoader());
-  ExpectRefused("The  a.fnt isn't found. Please check contents of the fonts.tab!");
-
-  // A folder: not found where it cannot be opened, unreadable where it can.
-  fs::create_directories("fontdir");
-  WriteFile("fonts.tab", "fontdir\r\n");
-  EXPECT_FALSE(fonts.FontListLoader());
-  ASSERT_EQ(window.messages.size(), 1u);
-  EXPECT_TRUE(window.messages[0].text == "The fontdir isn't found. Please check contents of the fonts.tab!" ||
-              window.messages[0].text == "The fontdir can't be read. Please check contents of the fonts.tab!");
-  EXPECT_FALSE(FileExists("BIG5_In.dat"));
-}
-
-TEST_F(FontListTest, FontDataStaysWithin65535Pages) {
   WriteFile("max.fnt", "");
-  fs::resize_file("max.fnt", std::uintmax_t{0xFFFF} * 512);
-  WriteFile("fonts.tab", "max.fnt\r\n");
-  ASSERT_TRUE(fonts.HeaderReport());
-  EXPECT_NE(ReadFile("BIG5.H").find("#define MAX_NUM\t0xffff\r\n"), std::string::npos);
+  fs::resize_file("max.fnt", std::uintmax_t{0xFFFF} * 512);  // the most font data can take
 
+  const std::string longest(kMaxFontListLine, 'x');
+  const std::pair<std::string, std::string> cases[] = {
+      {"a.fnt\r\n" + longest + "\r\n", "The " + longest + " isn't found. Please check contents of the fonts.tab!"},
+      {"a.fnt\r\n" + longest + "x\r\n", "The FontList file \"fonts.tab\" has a line longer than 4096 characters!!"},
+      {std::string("a.fnt\0../x\r\n", 12), "The FontList file \"fonts.tab\" is not a text file!!"},
+      {" a.fnt\r\n", "The  a.fnt isn't found. Please check contents of the fonts.tab!"},  // no trimming
+      {"max.fnt\r\na.fnt\r\n", "The fonts of the fonts.tab need more than 65535 pages!!"}};
+  for (const auto& [list, message] : cases) LoadRefused(list, message);
   fs::resize_file("max.fnt", std::uintmax_t{0xFFFF} * 512 + 1);
-  EXPECT_FALSE(fonts.FontListLoader());
-  ExpectRefused("The max.fnt is larger than 65535 pages. Please check contents of the fonts.tab!");
-
-  fs::resize_file("max.fnt", std::uintmax_t{40000} * 512);
-  WriteFile("fonts.tab", "max.fnt\r\nmax.fnt\r\n");
-  EXPECT_FALSE(fonts.FontListLoader());
-  ExpectRefused("The fonts of the fonts.tab need more than 65535 pages!!");
-}
-
-TEST_F(FontListTest, OutputsThatCannotBeWritten) {
-  WriteFile("a.fnt", Bytes(10, 'a'));
-  WriteFile("fonts.tab", "a.fnt\r\n");
-  fs::create_directories("BIG5_In.dat");
-  fs::create_directories("BIG5.H");
-  EXPECT_FALSE(fonts.FontListLoader());
-  ExpectRefused("The font data file \"BIG5_In.dat\" can't be written!!");
-  EXPECT_FALSE(fonts.HeaderReport());
-  EXPECT_EQ(window.messages.at(0).text, "The Report file \"BIG5.H\" can't be written!!");
+  LoadRefused("max.fnt\r\n", "The max.fnt is larger than 65535 pages. Please check contents of the fonts.tab!");
 }
 
 }  // namespace
-}  // namespace romsetter
+}  // namespace romsetter::test

@@ -1,11 +1,13 @@
-// The ASPI path for real: AspiTransport over Win32AspiLibrary, which loads the emulator
-// wnaspi32.dll beside this program and waits on system events that the library signals.
+// The ASPI path for real: AspiTransport and the target scan over Win32AspiLibrary, which loads
+// the emulator wnaspi32.dll beside this program and waits on system events the library signals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "device/device_link.h"
+#include "device/discovery.h"
+#include "device/discovery_fakes.h"
 #include "device/win32/transport_choice.h"
 #include "support/test_support.h"
 #include "win32/emulator_dll.h"
@@ -44,55 +46,23 @@ class AspiEmulatorTest : public ::testing::Test {
 };
 
 TEST_F(AspiEmulatorTest, EveryVendorCommandCompletesThroughTheLibrary) {
-  Scenario("adapters 2\n[device 1 3]\nproduct \"Win98 Player\"\nfirmware 0x40 0x100 0x200\nbackup 0x700 0x800\n");
+  Scenario("adapters 2\n[device 1 3]\n");
   BeginJob();
   link.adapterId = 1;
   link.targetId = 3;
 
-  InquiryReply inquiry{};
-  EXPECT_TRUE(link.Inquiry(inquiry, 1, 3).statusGood);
-  EXPECT_EQ(std::string(inquiry.begin() + 8, inquiry.end()), "Morvent  USB-MSC Disk INT   ");
-  EXPECT_TRUE(link.TestUnitReady());
-  std::uint8_t reply[kProductReplyLength] = {};
-  for (VendorCode query : {UPT_FW_GET_SIZE, UPT_BOOT_GET_SIZE, FONT_GET_BLK_INFO, BACKUP_FW_GET_SIZE_32,
-                           DEV_GET_VERSION, DEV_GET_PRODUCT}) {
-    const std::uint32_t length = query == DEV_GET_PRODUCT ? kProductReplyLength
-                                 : query == DEV_GET_VERSION || query == BACKUP_FW_GET_SIZE_32 ? 8
-                                                                                               : kRegionReplyLength;
-    EXPECT_TRUE(link.Query(query, reply, length).statusGood) << int{query};
-    if (query == UPT_FW_GET_SIZE) {
-      EXPECT_EQ(std::vector<std::uint8_t>(reply, reply + kRegionReplyLength),
-                (std::vector<std::uint8_t>{0x00, 0x40, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00}));
-    }
-  }
-  EXPECT_STREQ(reinterpret_cast<const char*>(reply), "Win98 Player");
-  for (VendorCode erase : {UPT_FW_ERASE_MEM, UPT_BOOT_ERASE_MEM, FONT_ERASE_FONT_BLKS, BACKUP_FW_ERASE_MEM}) {
-    EXPECT_TRUE(link.SendErase(erase).statusGood) << int{erase};
-  }
-  EXPECT_TRUE(link.SendFormat().statusGood);
-  for (std::size_t i = 0; i < kPageSize; ++i) link.pageBuffer[i] = static_cast<std::uint8_t>(i);
-  PageBuffer page{};
-  for (bool font : {false, true}) {
-    EXPECT_TRUE(link.WritePage(0x00012345, 7, font));
-    EXPECT_TRUE(link.ReadPage(page.data(), 0x00012345, 7, font));
-    EXPECT_EQ(page, link.pageBuffer);
-  }
-  EXPECT_TRUE(link.MarkErrorPage(0x00012345));
-  EXPECT_TRUE(link.SendControl(FONT_END_OF_UPDATE));
-  EXPECT_TRUE(link.SendControl(UPT_FW_RESTART_SYS));
-
+  test::RunEveryCommand(link);
   const std::string none = " 1 3 0x00000000 0 ";
   const std::string page7 = " 1 3 0x00012345 7 512";
   EXPECT_EQ(dll.Trace(),
             (std::vector<std::string>{
-                "INQUIRY" + none + "36", "SCSI_TST_U_RDY" + none + "0", "UPT_FW_GET_SIZE" + none + "10",
+                "SCSI_TST_U_RDY" + none + "0", "INQUIRY" + none + "36", "UPT_FW_GET_SIZE" + none + "10",
                 "UPT_BOOT_GET_SIZE" + none + "10", "FONT_GET_BLK_INFO" + none + "10",
                 "BACKUP_FW_GET_SIZE_32" + none + "8", "DEV_GET_VERSION" + none + "8", "DEV_GET_PRODUCT" + none + "20",
                 "UPT_FW_ERASE_MEM" + none + "0", "UPT_BOOT_ERASE_MEM" + none + "0", "FONT_ERASE_FONT_BLKS" + none + "0",
-                "BACKUP_FW_ERASE_MEM" + none + "0", "DEV_FORMAT_16" + none + "0", "UPT_WRITE_PAGE" + page7,
-                "UPT_READ_PAGE" + page7, "FONT_WRITE_PAGE" + page7, "FONT_READ_PAGE" + page7,
-                "UPT_MARK_ERROR_PAGE 1 3 0x00012345 0 512", "FONT_END_OF_UPDATE" + none + "0",
-                "UPT_FW_RESTART_SYS" + none + "0"}));
+                "BACKUP_FW_ERASE_MEM" + none + "0", "UPT_WRITE_PAGE" + page7, "UPT_READ_PAGE" + page7,
+                "FONT_WRITE_PAGE" + page7, "FONT_READ_PAGE" + page7, "UPT_MARK_ERROR_PAGE 1 3 0x00012345 0 512",
+                "FONT_END_OF_UPDATE" + none + "0", "DEV_FORMAT_16" + none + "0", "UPT_FW_RESTART_SYS" + none + "0"}));
 }
 
 TEST_F(AspiEmulatorTest, TimeOutRetiresTheRequestAndARefusalIsNotWaitedFor) {
@@ -104,23 +74,19 @@ TEST_F(AspiEmulatorTest, TimeOutRetiresTheRequestAndARefusalIsNotWaitedFor) {
   EXPECT_EQ(transport.retiredRequests(), 1u);
 
   // Refused by the device or for want of one: failed at once, the last wait untouched.
+  const auto refused = [](const ScsiResult& r) { return r.delivered && !r.statusGood; };
   std::uint8_t version[kVersionReplyLength];
-  const ScsiResult refused = link.Query(DEV_GET_VERSION, version, sizeof version);
-  EXPECT_TRUE(refused.delivered);
-  EXPECT_FALSE(refused.statusGood);
+  EXPECT_TRUE(refused(link.Query(DEV_GET_VERSION, version, sizeof version)));
   InquiryReply inquiry{};
-  const ScsiResult nobody = link.Inquiry(inquiry, 0, 5);
-  EXPECT_TRUE(nobody.delivered);
-  EXPECT_FALSE(nobody.statusGood);
+  EXPECT_TRUE(refused(link.Inquiry(inquiry, 0, 5)));
   EXPECT_EQ(transport.lastWaitResult(), kWaitTimedOut);
-
   // The job goes on with a fresh block and event.
   EXPECT_TRUE(link.ReadPage(page.data(), 0x10, 2, false));
   EXPECT_EQ(transport.lastWaitResult(), 0u);
   EXPECT_EQ(transport.retiredRequests(), 1u);
 }
 
-TEST_F(AspiEmulatorTest, SupportInfoDecidesAvailability) {
+TEST_F(AspiEmulatorTest, AvailabilityNeedsAdaptersAGoodStatusAndAWholeLibrary) {
   Scenario("adapters 0\n");
   EXPECT_FALSE(transport.Available());
   Scenario("adapters 3\nsupport_status 0xE8\n");
@@ -128,20 +94,13 @@ TEST_F(AspiEmulatorTest, SupportInfoDecidesAvailability) {
   EXPECT_EQ(transport.adapterCount(), 3);
   Scenario("adapters 3\n");
   EXPECT_TRUE(transport.Available());
-
   test::WriteFile(dir + "/bad.cfg", "adapters lots\n");
   EXPECT_FALSE(dll.LoadScenario(dir + "/bad.cfg"));
   EXPECT_FALSE(transport.Available());
-  EXPECT_EQ(transport.adapterCount(), 0);
-}
 
-TEST_F(AspiEmulatorTest, LibraryLackingAnEntryPointOrMissingIsNotLoaded) {
   Win32AspiLibrary other;
-  EXPECT_FALSE(other.Load("kernel32.dll"));
-  EXPECT_FALSE(other.Loaded());
-  AspiTransport unloaded(other);
-  EXPECT_FALSE(unloaded.Available());
-
+  EXPECT_FALSE(other.Load("kernel32.dll"));  // lacks the entry points
+  EXPECT_FALSE(AspiTransport(other).Available());
   EXPECT_TRUE(LoadAspiLibrary(other, window));
   EXPECT_TRUE(window.messages.empty());
   EXPECT_FALSE(LoadAspiLibrary(other, window, "romsetter-no-such-aspi.dll"));
@@ -150,6 +109,29 @@ TEST_F(AspiEmulatorTest, LibraryLackingAnEntryPointOrMissingIsNotLoaded) {
   EXPECT_EQ(window.messages[0].text, "Can't LoadLibrary(\"wnaspi32.dll\")");
   EXPECT_EQ(window.messages[0].caption, "Error:");
   EXPECT_EQ(window.messages[0].icon, MessageIcon::Error);
+}
+
+TEST_F(AspiEmulatorTest, ProbeScansAdaptersAndQueriesTheProductOfTheOneThatMatches) {
+  Scenario("adapters 2\n[device 0 0]\ninquiry \"Generic USB Flash Disk  1.00\"\nvendor_commands no\n[device 0 2]\n"
+           "fault no_completion INQUIRY\n[device 1 5]\nversion \"09.08.07\"\nproduct \"MV-3 Player\"\n");
+  test::MemoryProfileStore store;
+  store.Set("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   ");
+  ProcessState process;
+  InMemoryDeviceRegistry registry;
+  DeviceDiscovery discovery(link, store, process, registry);
+  ASSERT_TRUE(discovery.ProbeDevice(true));
+  EXPECT_TRUE(link.devicePresent);
+  EXPECT_FALSE(transport.InJob());
+  EXPECT_EQ(window.versionLine, "Ver:09.08.07  Product:MV-3 Player");
+  // Both scans, the probe's and the product query's own, pass over the target that times out.
+  const std::vector<std::string> lines = test::StripNumbers(window.allStatus);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Bingo m_AdapterId=1 m_TargetId=5!"), 2);
+  EXPECT_EQ(lines.size(), 8u);
+  const std::vector<std::string> trace = dll.Trace();
+  ASSERT_GE(trace.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(trace.end() - 3, trace.end()),
+            (std::vector<std::string>{"SCSI_TST_U_RDY 1 5 0x00000000 0 0", "DEV_GET_VERSION 1 5 0x00000000 0 8",
+                                      "DEV_GET_PRODUCT 1 5 0x00000000 0 20"}));
 }
 
 }  // namespace

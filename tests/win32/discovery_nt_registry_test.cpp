@@ -28,7 +28,6 @@ const std::string kPrefix = "7&2a3b4c5d&0";
 const std::string kVolume = "\\??\\STORAGE#RemovableMedia#" + kPrefix;
 const std::string kVolumeTail = "&RM#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
 const char* const kDiskClass = "{4d36e967-e325-11ce-bfc1-08002be10318}";
-const char kLetters[] = {'N', 'O', 'P', 'Q'};
 
 std::string Dos(char letter) { return std::string("\\DosDevices\\") + letter + ":"; }
 
@@ -43,45 +42,30 @@ bool SetRaw(const std::string& path, const std::string& name, DWORD type, const 
   RegCloseKey(key);
   return rc == ERROR_SUCCESS;
 }
-bool SetString(const std::string& path, const std::string& name, const std::string& text) {
-  return SetRaw(path, name, REG_SZ, text + '\0');
-}
-bool SetMulti(const std::string& path, const std::string& name, const std::vector<std::string>& texts) {
-  std::string all;
-  for (const std::string& t : texts) all += t + '\0';
-  return SetRaw(path, name, REG_MULTI_SZ, all + '\0');
-}
 std::string Utf16(const std::string& text) {
   std::string bytes;
-  for (char c : text) {
-    bytes.push_back(c);
-    bytes.push_back('\0');
-  }
+  for (char c : text) bytes += std::string{c, '\0'};
   return bytes;
 }
 // A device instance as the set-up service lists it.
 bool AddInstance(const std::string& path, const std::vector<std::string>& hardwareIds) {
-  return SetString(path, "ClassGUID", kDiskClass) && SetMulti(path, "HardwareID", hardwareIds);
+  std::string multi;
+  for (const std::string& id : hardwareIds) multi += id + '\0';
+  return SetRaw(path, "ClassGUID", REG_SZ, std::string(kDiskClass) + '\0') &&
+         SetRaw(path, "HardwareID", REG_MULTI_SZ, multi + '\0');
 }
 
 void DeleteTree(HKEY root, const std::string& path) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
   char name[256];
-  for (;;) {
-    DWORD length = sizeof name;
-    if (RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+  for (DWORD length = sizeof name; RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) ==
+                                   ERROR_SUCCESS;
+       length = sizeof name) {
     DeleteTree(key, name);
   }
   RegCloseKey(key);
   RegDeleteKeyA(root, path.c_str());
-}
-
-void DeleteMounted() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMounted.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-  for (char letter : kLetters) RegDeleteValueA(key, Dos(letter).c_str());
-  RegCloseKey(key);
 }
 
 class NtRegistryDiscovery : public ::testing::Test {
@@ -97,18 +81,18 @@ class NtRegistryDiscovery : public ::testing::Test {
   void TearDown() override {
     DeleteTree(HKEY_LOCAL_MACHINE, kReader);
     DeleteTree(HKEY_LOCAL_MACHINE, kTwo);
-    DeleteMounted();
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMounted.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    for (char letter : {'N', 'O', 'P', 'Q'}) RegDeleteValueA(key, Dos(letter).c_str());
+    RegCloseKey(key);
   }
 
   void Entry(int n, const std::string& hardware, const std::string& subkey, const std::string& inquiry) {
     const std::string key = Format("DiskVen_%02d", n);
-    ASSERT_TRUE(store_.Write("HardwareID", key, hardware));
-    ASSERT_TRUE(store_.Write("USBSTOR_SUBKEY", key, subkey));
-    ASSERT_TRUE(store_.Write("DiskVen_98", key, inquiry));
+    ASSERT_TRUE(store_.Write("HardwareID", key, hardware) && store_.Write("USBSTOR_SUBKEY", key, subkey) &&
+                store_.Write("DiskVen_98", key, inquiry));
   }
-  std::vector<std::string> Lines() const {
-    return test::StripNumbers(std::vector<std::string>(window_.allStatus.begin(), window_.allStatus.end()));
-  }
+  std::vector<std::string> Lines() const { return test::StripNumbers(window_.allStatus); }
 
   std::string dir_;
   Win32ProfileStore store_;
@@ -130,7 +114,7 @@ TEST_F(NtRegistryDiscovery, SecondEntryIsFoundThroughSetupApiAndMountedDevices) 
   ASSERT_TRUE(AddInstance(kTwo + "\\0001", {"usbstor\\diskrsb_two", "GenDisk"}));
   ASSERT_TRUE(SetRaw(kTwo + "\\0001", "ParentIdPrefix", REG_BINARY, kPrefix + '\0'));  // not a string
   ASSERT_TRUE(AddInstance(kTwo + "\\0002", {"usbstor\\diskrsb_two", "GenDisk"}));
-  ASSERT_TRUE(SetString(kTwo + "\\0002", "ParentIdPrefix", kPrefix));
+  ASSERT_TRUE(SetRaw(kTwo + "\\0002", "ParentIdPrefix", REG_SZ, kPrefix + '\0'));
   std::string huge = Utf16(kVolume);
   huge.resize(1030, '\0');
   ASSERT_TRUE(SetRaw(kMounted, Dos('N'), REG_BINARY, huge));  // more than 1024 bytes
@@ -140,20 +124,15 @@ TEST_F(NtRegistryDiscovery, SecondEntryIsFoundThroughSetupApiAndMountedDevices) 
   drive_.openable = {"\\\\.\\N:", "\\\\.\\Q:"};  // P: matches too, but will not open
 
   ASSERT_TRUE(discovery_.OpenDev(true));
-  EXPECT_EQ(Lines(), (std::vector<std::string>{
-                         "OpenDev() to Get InDisk Name",
-                         "SET HardwareID:\"USBSTOR\\DiskRsNone\" (DiskVen_00)",
-                         "Get HardwareID:\"USBSTOR\\DiskRsA_Reader\"",
-                         "Get HardwareID:\"usbstor\\diskrsb_two\"",
-                         "Get HardwareID:\"usbstor\\diskrsb_two\"",
-                         "SET HardwareID:\"USBSTOR\\DiskRsB_Two\" (DiskVen_01)",
-                         "Get HardwareID:\"USBSTOR\\DiskRsA_Reader\"",
-                         "Get HardwareID:\"usbstor\\diskrsb_two\"",
-                         "SET USBSTOR_SUBKEY:\"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\Disk&Ven_RsB&Prod_Two\"",
-                         "Check HardwareID OK!!, Now checking USBSTOR_SUBKEY & InDisk...",
-                         "01 CreatFile(\\\\.\\Q:)",
-                         "\"Q:\" is got for InDisk!!",
-                     }));
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{
+                "OpenDev() to Get InDisk Name", "SET HardwareID:\"USBSTOR\\DiskRsNone\" (DiskVen_00)",
+                "Get HardwareID:\"USBSTOR\\DiskRsA_Reader\"", "Get HardwareID:\"usbstor\\diskrsb_two\"",
+                "Get HardwareID:\"usbstor\\diskrsb_two\"", "SET HardwareID:\"USBSTOR\\DiskRsB_Two\" (DiskVen_01)",
+                "Get HardwareID:\"USBSTOR\\DiskRsA_Reader\"", "Get HardwareID:\"usbstor\\diskrsb_two\"",
+                "SET USBSTOR_SUBKEY:\"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\Disk&Ven_RsB&Prod_Two\"",
+                "Check HardwareID OK!!, Now checking USBSTOR_SUBKEY & InDisk...", "01 CreatFile(\\\\.\\Q:)",
+                "\"Q:\" is got for InDisk!!"}));
   EXPECT_EQ(drive_.opens, (std::vector<std::string>{"\\\\.\\P:", "\\\\.\\Q:", "\\\\.\\Q:"}));
   EXPECT_EQ(link_.inDiskName, "Q:");
   EXPECT_EQ(link_.identity.inquiryText, "RsB Two");

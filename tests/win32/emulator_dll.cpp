@@ -31,8 +31,7 @@ bool EmulatorDll::LoadScenario(const std::string& path) {
 std::vector<std::string> EmulatorDll::Trace() {
   std::vector<std::string> lines;
   const TraceEntry trace = EntryPoint<TraceEntry>(module_, "RomsetterEmulatorTrace");
-  if (trace == nullptr) return lines;
-  const int size = trace(nullptr, 0);
+  const int size = trace == nullptr ? 0 : trace(nullptr, 0);
   if (size <= 0) return lines;
   std::string text(static_cast<std::size_t>(size), '\0');
   trace(&text[0], size);

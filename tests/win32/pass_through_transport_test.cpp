@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "device/device_link.h"
@@ -51,13 +52,6 @@ class PassThroughTest : public ::testing::Test {
     return true;
   }
 
-  void AddFault(FaultKind kind, const char* command) {
-    EmulatorFault fault;
-    fault.kind = kind;
-    fault.command = command;
-    device.AddFault(fault);
-  }
-
   test::RecordingWindow window;
   ActivityLog log{test::ScratchDir("pass_through") + "/romsetter.log", window};
   Selections selections;
@@ -75,50 +69,38 @@ TEST_F(PassThroughTest, EachCommandReachesTheDriverInTheDirectTransferBlock) {
   ASSERT_TRUE(link.SendFormat().statusGood);
   std::uint8_t version[kVersionReplyLength] = {};
   ASSERT_TRUE(link.Query(DEV_GET_VERSION, version, sizeof version).statusGood);
+  EXPECT_EQ(std::string(version, version + sizeof version), device.config().version);
   link.pageBuffer.fill(0x5A);
   ASSERT_TRUE(link.WritePage(0x00012345, 7, false));
   PageBuffer readBack{};
   ASSERT_TRUE(link.ReadPage(readBack.data(), 0x00012345, 7, false));
   EXPECT_EQ(readBack, link.pageBuffer);
 
-  ASSERT_EQ(received.size(), 5u);
-  for (const Received& r : received) {
-    EXPECT_EQ(r.code, 0x4D014u);
-    EXPECT_EQ(r.inSize, 80u);
-    EXPECT_EQ(r.outSize, 80u);
-    EXPECT_TRUE(r.inIsOut);
-    EXPECT_EQ(r.record.Length, PassThroughTransport::kRecordSize);
-    EXPECT_EQ(r.record.SenseInfoLength, 0);
-    EXPECT_EQ(r.record.TimeOutValue, 2000u);
+  const std::tuple<int, int, std::uint32_t> expected[] = {  // CdbLength, DataIn, DataTransferLength
+      {6, SCSI_IOCTL_DATA_OUT, 0}, {6, SCSI_IOCTL_DATA_OUT, 0}, {12, SCSI_IOCTL_DATA_IN, 8},
+      {12, SCSI_IOCTL_DATA_OUT, 512}, {12, SCSI_IOCTL_DATA_IN, 512}};
+  ASSERT_EQ(received.size(), std::size(expected));
+  for (std::size_t i = 0; i < received.size(); ++i) {
+    const Received& r = received[i];
+    EXPECT_EQ(std::make_tuple(r.code, r.inSize, r.outSize, r.inIsOut), std::make_tuple(0x4D014u, 80u, 80u, true));
+    EXPECT_EQ(std::make_tuple(int{r.record.Length}, int{r.record.SenseInfoLength}, r.record.TimeOutValue),
+              std::make_tuple(int{PassThroughTransport::kRecordSize}, 0, 2000u));
     EXPECT_NE(r.record.DataBuffer, nullptr);  // also without a data phase
     EXPECT_EQ(r.tail, std::vector<std::uint8_t>(r.tail.size(), 0));
-  }
-  // Commands without data go out with length 0, the format as a 6-byte CDB.
-  for (int i : {0, 1}) {
-    EXPECT_EQ(received[i].record.CdbLength, 6);
-    EXPECT_EQ(received[i].record.DataIn, SCSI_IOCTL_DATA_OUT);
-    EXPECT_EQ(received[i].record.DataTransferLength, 0u);
+    EXPECT_EQ(std::make_tuple(int{r.record.CdbLength}, int{r.record.DataIn}, r.record.DataTransferLength),
+              expected[i]);
   }
   EXPECT_EQ(received[1].record.Cdb[1], DEV_FORMAT_16);
-  EXPECT_EQ(received[2].record.CdbLength, 12);
-  EXPECT_EQ(received[2].record.DataIn, SCSI_IOCTL_DATA_IN);
-  EXPECT_EQ(received[2].record.DataTransferLength, kVersionReplyLength);
-  EXPECT_EQ(std::string(version, version + sizeof version), device.config().version);
-  EXPECT_EQ(received[3].record.DataIn, SCSI_IOCTL_DATA_OUT);
   EXPECT_EQ(std::vector<std::uint8_t>(received[3].record.Cdb, received[3].record.Cdb + 12),
             (std::vector<std::uint8_t>{0xFF, 0x03, 0x00, 0x01, 0x00, 0x45, 0x23, 0x00, 0x00, 0x07, 0x00, 0x00}));
-  // A read lands straight in the caller's destination.
-  EXPECT_EQ(received[4].record.DataIn, SCSI_IOCTL_DATA_IN);
-  EXPECT_EQ(received[4].record.DataBuffer, readBack.data());
-  EXPECT_EQ(received[4].record.DataTransferLength, kPageSize);
+  EXPECT_EQ(received[4].record.DataBuffer, readBack.data());  // a read lands straight in the destination
 }
 
 TEST_F(PassThroughTest, StatusDecidesReadsNotWritesAndAFailedCallCarriesTheLastError) {
-  AddFault(FaultKind::BadStatus, "UPT_WRITE_PAGE");
-  AddFault(FaultKind::BadStatus, "UPT_READ_PAGE");
-  AddFault(FaultKind::NotDelivered, "UPT_FW_RESTART_SYS");
-  AddFault(FaultKind::NoCompletion, "DEV_GET_PRODUCT");
-
+  device.config().faults = {{FaultKind::BadStatus, "UPT_WRITE_PAGE"},
+                            {FaultKind::BadStatus, "UPT_READ_PAGE"},
+                            {FaultKind::NotDelivered, "UPT_FW_RESTART_SYS"},
+                            {FaultKind::NoCompletion, "DEV_GET_PRODUCT"}};
   EXPECT_TRUE(link.WritePage(0x100, 1, false));
   PageBuffer page{};
   EXPECT_FALSE(link.ReadPage(page.data(), 0x100, 1, false));
@@ -137,18 +119,14 @@ TEST(PassThroughDrive, OpensExistingPathsAndTheRealCallRefusesAnOrdinaryFile) {
   std::uint32_t error = 0;
   EXPECT_FALSE(transport.OpenDrive(dir + "/missing", error));
   EXPECT_NE(error, 0u);
-  EXPECT_FALSE(transport.DriveOpen());
-
   test::WriteFile(dir + "/drive.bin", std::string(kPageSize, '\0'));
   ASSERT_TRUE(transport.OpenDrive(dir + "/drive.bin", error));
-  EXPECT_TRUE(transport.DriveOpen());
   PageBuffer buffer{};
   ScsiRequest request;
   request.buffer = buffer.data();
   const ScsiResult result = transport.Execute(request);
   EXPECT_FALSE(result.delivered);
   EXPECT_NE(result.systemError, 0u);
-
   transport.CloseDrive();
   EXPECT_FALSE(transport.DriveOpen());
 }

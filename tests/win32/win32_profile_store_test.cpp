@@ -1,5 +1,6 @@
 #include "app/win32/win32_profile_store.h"
 
+#include "app/settings_file_suite.h"
 #include "support/profile_store_conformance.h"
 
 namespace romsetter::test {
@@ -13,6 +14,7 @@ struct Win32Maker {
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Win32, ProfileStoreConformance, Win32Maker);
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, SettingsFileSuite, Win32Maker);
 
 TEST(Win32ProfileStore, BareNameLivesInTheWindowsDirectory) {
   Win32ProfileStore store;
