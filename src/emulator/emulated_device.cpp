@@ -55,9 +55,7 @@ const char* VendorName(const Cdb& c) {
   }
 }
 
-void BusyWait(std::uint32_t us) {
-  if (us == 0) return;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
+void BusyWaitUntil(std::chrono::steady_clock::time_point end) {
   while (std::chrono::steady_clock::now() < end) {
   }
 }
@@ -137,6 +135,16 @@ std::vector<TraceEntry> EmulatedDevice::TraceOf(const std::string& command) cons
 
 EmulatedResult EmulatedDevice::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength, DataDirection direction,
                                        std::uint8_t* buffer, std::uint32_t length) {
+  // The latency is the whole time a command takes, the device's own work included.
+  if (config_.latencyUs == 0) return Run(cdb, cdbLength, direction, buffer, length);
+  const auto started = std::chrono::steady_clock::now();
+  const EmulatedResult result = Run(cdb, cdbLength, direction, buffer, length);
+  BusyWaitUntil(started + std::chrono::microseconds(config_.latencyUs));
+  return result;
+}
+
+EmulatedResult EmulatedDevice::Run(const std::uint8_t* cdb, std::uint8_t cdbLength, DataDirection direction,
+                                       std::uint8_t* buffer, std::uint32_t length) {
   if (buffer == nullptr) length = 0;
   const Cdb c = CopyCdb(cdb, cdbLength);
   const bool vendor = cdbLength > 0 && c[0] == kVendorOpcode;
@@ -159,8 +167,6 @@ EmulatedResult EmulatedDevice::Execute(const std::uint8_t* cdb, std::uint8_t cdb
   } else {
     entry.digest = Fnv1a(nullptr, 0);
   }
-
-  BusyWait(config_.latencyUs);
 
   EmulatedResult result;
   if (!attached_) {

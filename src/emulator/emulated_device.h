@@ -131,6 +131,8 @@ class EmulatedDevice {
   void ProgramPage(std::uint32_t address, const std::uint8_t* data, std::size_t length);
   void EraseRange(std::uint32_t first, std::uint32_t count);
   EmulatedResult Record(TraceEntry& entry, const EmulatedResult& result);
+  EmulatedResult Run(const std::uint8_t* cdb, std::uint8_t cdbLength, DataDirection direction, std::uint8_t* buffer,
+                     std::uint32_t length);
 
   EmulatedDeviceConfig config_;
   std::map<std::uint32_t, Page> flash_;
