@@ -148,13 +148,15 @@ bool FlashProgrammer::ProgramImage(int kind) {
   }
 
   const std::uint32_t bases[2] = {map.backupAddr1, map.backupAddr2};
-  bool ok = false;
+  bool ok = true;
   for (int copy = 0; copy < 2; ++copy) {
     log.Log(kBackupStart[copy]);
-    ok = CopyImage({aspi ? kAspiBackup[copy] : kPassBackup[copy], bases[copy], map.FirmwareSize(), pages,
-                    image.data(), 0, 0, fileName});
-    // Over pass-through a failed copy ends the operation; over ASPI the next copy still runs.
-    if (!ok && !aspi) return false;
+    const bool copied = CopyImage({aspi ? kAspiBackup[copy] : kPassBackup[copy], bases[copy], map.FirmwareSize(),
+                                   pages, image.data(), 0, 0, fileName});
+    // Over pass-through a failed copy ends the operation; over ASPI the next copy still runs,
+    // but a backup that is missing a copy is not reported as written.
+    if (!copied && !aspi) return false;
+    ok = ok && copied;
   }
   return ok;
 }

@@ -197,6 +197,19 @@ TEST_P(EachTransport, NorBootRegionOfSizeZeroIsNotWrittenButOverAspiCounts) {
   EXPECT_EQ(rig.Done(), GetParam() ? 5 : 1);
 }
 
+// Over ASPI the second copy is still written, but neither transport may call the backup done.
+TEST_P(EachTransport, BackupMissingACopyIsNotReportedAsWritten) {
+  JobRig rig(GetParam());
+  rig.Fail(FaultKind::NotDelivered, "UPT_WRITE_PAGE", rig.device.config().backupAddr1);
+  rig.WithFirmware();
+  rig.sel().backupChecked = true;
+  EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
+  EXPECT_EQ(rig.Done(), 1);
+  EXPECT_EQ(rig.Count("UPT_FW_RESTART_SYS"), 0u);
+  EXPECT_TRUE(rig.window.messages.empty());
+  EXPECT_EQ(rig.device.ReadFlash(rig.device.config().backupAddr2)[0] != 0xFF, GetParam());
+}
+
 TEST(JobPassThrough, FailedFontEraseSendsTheFontToItsSecondPlaceAndNamesIt) {
   JobRig rig(false);
   rig.Fail(FaultKind::NotDelivered, "FONT_ERASE_FONT_BLKS");

@@ -99,7 +99,8 @@ TEST_P(FaultMatrix, LinesResultAndNothingWrittenAfterAStop) {
     if (!IsFrameLine(l)) lines.push_back(l);
   }
   EXPECT_EQ(lines, expected);
-  EXPECT_EQ(result, !stops || (secondCopyRuns && !detached));
+  // A backup with a failed copy is not reported as written, although ASPI writes the other.
+  EXPECT_EQ(result, !stops);
 
   // Every write of the faulty page is the same data with the same page number.
   for (const TraceEntry& w : rig.Writes()) {
