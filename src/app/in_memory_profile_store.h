@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/profile_store.h"
+#include "base/text.h"
 
 namespace romsetter {
 
@@ -29,12 +30,7 @@ class InMemoryProfileStore final : public ProfileStore {
   }
 
  private:
-  static std::string Fold(std::string s) {
-    for (char& c : s) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return s;
-  }
+  static std::string Fold(const std::string& s) { return AsciiUpper(s); }
   std::map<std::pair<std::string, std::string>, std::string> values_;
 };
 

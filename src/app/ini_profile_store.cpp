@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/text.h"
+
 namespace romsetter {
 
 namespace {
@@ -25,16 +27,6 @@ std::string TrimRight(const std::string& s) {
 }
 
 std::string Trim(const std::string& s) { return TrimRight(TrimLeft(s)); }
-
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
-}
 
 struct ParsedLine {
   enum Kind { Other, Section, Entry } kind = Other;
@@ -148,8 +140,8 @@ std::string IniProfileStore::Read(const std::string& section, const std::string&
     for (const std::string& raw : SplitLines(text)) {
       const ParsedLine line = Parse(raw);
       if (line.kind == ParsedLine::Section) {
-        inSection = EqualNoCase(line.name, section);
-      } else if (inSection && line.kind == ParsedLine::Entry && EqualNoCase(line.name, key)) {
+        inSection = EqualsNoCase(line.name, section);
+      } else if (inSection && line.kind == ParsedLine::Entry && EqualsNoCase(line.name, key)) {
         return Finish(line.value);
       }
     }
@@ -173,11 +165,11 @@ bool IniProfileStore::Write(const std::string& section, const std::string& key, 
   for (int i = 0; i < static_cast<int>(lines.size()) && !replaced; ++i) {
     const ParsedLine line = Parse(lines[i]);
     if (line.kind == ParsedLine::Section) {
-      inSection = EqualNoCase(line.name, section);
+      inSection = EqualsNoCase(line.name, section);
       inFirstSection = inSection && sectionLine < 0;
       if (inFirstSection) sectionLine = i;
     } else if (inSection && line.kind == ParsedLine::Entry) {
-      if (EqualNoCase(line.name, key)) {
+      if (EqualsNoCase(line.name, key)) {
         lines[i] = line.name + "=" + value;
         replaced = true;
       } else if (inFirstSection) {

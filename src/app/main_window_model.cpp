@@ -6,36 +6,12 @@ namespace romsetter {
 
 namespace {
 
-unsigned char Fold(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
-}
-
 const std::string& EmptyText() {
   static const std::string empty;
   return empty;
 }
 
 }  // namespace
-
-int CompareNoCase(const std::string& a, const std::string& b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char x = Fold(a[i]);
-    const unsigned char y = Fold(b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-  if (prefix.size() > text.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (Fold(text[i]) != Fold(prefix[i])) return false;
-  }
-  return true;
-}
 
 int HistoryList::Add(const std::string& item) {
   const auto at = std::upper_bound(items_.begin(), items_.end(), item, [](const std::string& a, const std::string& b) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/selections.h"
+#include "base/text.h"
 
 namespace romsetter {
 
@@ -40,8 +41,6 @@ class HistoryList {
 };
 
 // Letter-case-blind byte comparison as the sorted lists use it (ASCII letters only).
-int CompareNoCase(const std::string& a, const std::string& b);
-bool StartsWithNoCase(const std::string& text, const std::string& prefix);
 
 struct MainWindowModel {
   Selections selections;

@@ -1,8 +1,8 @@
 #include "app/upgrade_job.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "base/text.h"
 #include "flash/boot_upgrade.h"
 #include "flash/firmware_extractor.h"
 #include "flash/flash_programmer.h"
@@ -10,14 +10,7 @@
 
 namespace romsetter {
 
-bool IsNoneName(const std::string& name) {
-  static const char kNone[] = "NONE";
-  if (name.size() != 4) return false;
-  for (std::size_t i = 0; i < 4; ++i) {
-    if (std::toupper(static_cast<unsigned char>(name[i])) != kNone[i]) return false;
-  }
-  return true;
-}
+bool IsNoneName(const std::string& name) { return EqualsNoCase(name, "NONE"); }
 
 const char* SummaryLine(int doneKinds) {
   switch (doneKinds) {

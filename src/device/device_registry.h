@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
+
 namespace romsetter {
 
 enum class RegistryValueType {
@@ -143,12 +145,7 @@ class InMemoryDeviceRegistry final : public DeviceRegistry {
     std::string path_;
   };
 
-  static std::string Fold(std::string s) {
-    for (char& c : s) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return s;
-  }
+  static std::string Fold(const std::string& s) { return AsciiUpper(s); }
   static RegistryValue Bounded(const RegistryValue& v, std::size_t maxBytes) {
     if (v.type != RegistryValueType::Missing && v.data.size() > maxBytes) return RegistryValue{RegistryValueType::TooLong, {}};
     return v;

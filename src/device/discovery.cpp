@@ -3,23 +3,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/text.h"
+
 namespace romsetter {
 
 namespace {
 
 constexpr const char* kMountedDevicesKey = "SYSTEM\\MountedDevices";
 constexpr unsigned kTargetsPerAdapter = 8;
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // The value read as a decimal number (leading blanks skipped, reading stops at the first
 // character that does not belong to it) is 1.72 or more.  Compared in hundredths, so no
@@ -127,7 +118,7 @@ bool DeviceDiscovery::WalkDevices(const std::vector<RegistryValue>& devices) {
     std::string id;
     if (!RegistryText(device, id)) continue;  // no hardware id, or not text
     log().Logf("Get HardwareID:\"%s\"", id.c_str());
-    if (EqualIgnoringCase(id, link_.identity.hardwareId)) return true;
+    if (EqualsNoCase(id, link_.identity.hardwareId)) return true;
   }
   return false;
 }

@@ -9,6 +9,7 @@
 
 #include "base/bytes.h"
 #include "base/format.h"
+#include "base/text.h"
 
 namespace romsetter {
 
@@ -47,27 +48,6 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 File OpenFile(const std::string& path, const char* mode) { return File(std::fopen(path.c_str(), mode)); }
 
-// ASCII only: the bytes of other characters stay as they are in every code page.
-std::string AsciiUpper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
-std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to) {
-  std::string out;
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t hit = text.find(from, pos);
-    if (hit == std::string::npos) break;
-    out.append(text, pos, hit - pos);
-    out += to;
-    pos = hit + from.size();
-  }
-  out.append(text, pos, std::string::npos);
-  return out;
-}
 
 std::uint32_t PagesOf(std::uint64_t bytes) { return static_cast<std::uint32_t>((bytes + kPageSize - 1) / kPageSize); }
 

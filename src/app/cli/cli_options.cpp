@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "base/format.h"
+#include "base/text.h"
 
 namespace romsetter {
 
@@ -17,15 +18,6 @@ const char* CliUsage() {
 }
 
 namespace {
-
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-  std::size_t at = 0;
-  while ((at = text.find(from, at)) != std::string::npos) {
-    text.replace(at, from.size(), to);
-    at += to.size();
-  }
-  return text;
-}
 
 bool RegularFile(const std::string& path) {
   std::error_code ec;
