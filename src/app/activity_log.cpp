@@ -30,14 +30,6 @@ void ActivityLog::Log(const std::string& text) {
   window_.StatusAppend(line);
 }
 
-void ActivityLog::Logf(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const std::string text = FormatV(format, args);
-  va_end(args);
-  Log(text);
-}
-
 void ActivityLog::LogSystemError(std::uint32_t code) {
   std::string text;
   if (!errorText_ || !errorText_(code, text)) return;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/window_port.h"
-#include "base/format.h"
+#include "base/log_sink.h"
 
 namespace romsetter {
 
@@ -15,17 +15,16 @@ using SystemErrorText = std::function<bool(std::uint32_t code, std::string& text
 // C library texts, for platforms without a system message table.
 bool CRuntimeErrorText(std::uint32_t code, std::string& text);
 
-class ActivityLog {
+class ActivityLog final : public LogSink {
  public:
   static constexpr int kStatusListLimit = 200;  // more than this many items: drop the oldest
 
   ActivityLog(std::string logPath, WindowPort& window, SystemErrorText errorText = CRuntimeErrorText);
 
-  void Log(const std::string& text);
-  void Logf(const char* format, ...) ROMSETTER_PRINTF(2, 3);
-  void LogSystemError(std::uint32_t code);
+  void Log(const std::string& text) override;
+  void LogSystemError(std::uint32_t code) override;
   // Un-numbered, status list only.
-  void AddStatusLine(const std::string& text);
+  void AddStatusLine(const std::string& text) override;
 
   std::uint32_t lineNumber() const { return lineNumber_; }
   void SetLineNumber(std::uint32_t n) { lineNumber_ = n; }

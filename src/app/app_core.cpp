@@ -5,9 +5,9 @@
 namespace romsetter {
 
 namespace {
-std::unique_ptr<DeviceLink> MakeLink(const AppPorts& ports, ActivityLog& log, const Selections& selections) {
-  if (ports.aspi != nullptr) return std::make_unique<DeviceLink>(*ports.aspi, log, ports.window, selections);
-  return std::make_unique<DeviceLink>(*ports.drive, log, ports.window, selections);
+ScsiTransport& ChosenTransport(const AppPorts& ports) {
+  if (ports.aspi != nullptr) return *ports.aspi;
+  return *ports.drive;
 }
 }  // namespace
 
@@ -15,17 +15,23 @@ AppCore::AppCore(AppPorts p, ProcessState& processState)
     : ports(std::move(p)),
       process(processState),
       log(ports.paths.logFile, ports.window, ports.errorText),
-      link(MakeLink(ports, log, model.selections)),
-      discovery(*link, ports.profile, process, ports.registry),
+      link(ChosenTransport(ports), log),
+      memory(link, log, memoryMap),
+      discovery(DiscoveryPorts{link, memory, ports.drive, ports.aspi, ports.profile, process, ports.registry, log,
+                               ports.window, ports.window,
+                               [this](const std::string& line) {
+                                 model.versionLabel = line;
+                                 ports.window.SetVersionLine(line);
+                               }}),
       settings(ports.profile, model, process, ports.window, [this] { UpdateControls(); }),
-      checks(log, ports.window, process, model, images, link->imagePages, settings),
-      fonts(model.selections, log, ports.window, process, images, link->imagePages),
-      presence(*link, discovery, model, ports.clock, [this] { UpdateControls(); }),
-      job(JobServices{model, process, *link, discovery, images, checks, fonts, settings, ports.clock, ports.paths,
-                      [this] { UpdateControls(); }}) {}
+      checks(log, ports.window, settings, process, model.selections, images, imagePages),
+      fonts(model.selections, log, ports.window, process, images, imagePages),
+      presence(ports.window, discovery, model, ports.clock, [this] { UpdateControls(); }),
+      job(JobServices{model, process, ports.window, log, link, memory, discovery, ports.drive, ports.aspi, images,
+                      imagePages, checks, fonts, settings, ports.clock, ports.paths, [this] { UpdateControls(); }}) {}
 
 void AppCore::UpdateControls() {
-  romsetter::UpdateControls(model.selections, link->devicePresent, process.InPackageMode(), ports.window);
+  romsetter::UpdateControls(model.selections, discovery.present(), process.InPackageMode(), ports.window);
 }
 
 JobOutcome AppCore::RunJob(JobMode mode) { return job.Run(mode); }

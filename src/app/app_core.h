@@ -7,14 +7,16 @@
 #include "app/activity_log.h"
 #include "app/device_presence.h"
 #include "app/main_window_model.h"
-#include "app/process_state.h"
+#include "base/process_state.h"
 #include "app/settings_file.h"
 #include "app/upgrade_job.h"
 #include "base/clock.h"
 #include "base/fixed_paths.h"
+#include "device/aspi_transport.h"
 #include "device/device_link.h"
 #include "device/device_registry.h"
 #include "device/discovery.h"
+#include "device/memory_query.h"
 #include "package/font_list.h"
 #include "package/image_checks.h"
 #include "package/image_store.h"
@@ -47,7 +49,10 @@ class AppCore {
   MainWindowModel model;
   ActivityLog log;
   ImageStore images;
-  std::unique_ptr<DeviceLink> link;
+  ImagePageCounts imagePages;
+  DeviceLink link;
+  MemoryMap memoryMap;
+  MemoryQuery memory;
   DeviceDiscovery discovery;
   SettingsFile settings;
   ImageChecks checks;

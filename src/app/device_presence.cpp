@@ -6,9 +6,9 @@
 
 namespace romsetter {
 
-DevicePresence::DevicePresence(DeviceLink& link, DeviceDiscovery& discovery, MainWindowModel& model, Clock& clock,
+DevicePresence::DevicePresence(WindowPort& window, DeviceDiscovery& discovery, MainWindowModel& model, Clock& clock,
                                std::function<void()> updateControls)
-    : link_(link), discovery_(discovery), model_(model), clock_(clock), updateControls_(std::move(updateControls)) {}
+    : window_(window), discovery_(discovery), model_(model), clock_(clock), updateControls_(std::move(updateControls)) {}
 
 bool DevicePresence::OnDeviceChange(std::uint32_t event, std::uint32_t deviceType) {
   if (deviceType != kDeviceTypeVolume) return false;
@@ -24,24 +24,24 @@ bool DevicePresence::OnDeviceChange(std::uint32_t event, std::uint32_t deviceTyp
 }
 
 void DevicePresence::OnVolumeArrival() {
-  link_.window().SetWaitCursor();
+  window_.SetWaitCursor();
   clock_.SleepMs(kArrivalSleepMs);  // let the system finish mounting the volume
-  discovery_.ProbeDevice(model_.selections.checkProduct);
+  discovery_.ProbeDevice(model_.selections.checkProduct, model_.selections.norSelected);
   if (updateControls_) updateControls_();
 }
 
 void DevicePresence::OnVolumeRemoval() {
-  link_.window().SetWaitCursor();
+  window_.SetWaitCursor();
   clock_.SleepMs(kRemovalSleepMs);
-  discovery_.ProbeDevice(false);
+  discovery_.ProbeDevice(false, model_.selections.norSelected);
   if (model_.selections.checkProduct) {
-    link_.versionLabel.clear();
+    discovery_.ClearVersionLine();
     model_.versionLabel.clear();
-    link_.window().SetVersionLine("");
+    window_.SetVersionLine("");
   }
   if (updateControls_) updateControls_();
 }
 
-void DevicePresence::OnActivate() { CloseRemovalWarnings(link_.window(), clock_); }
+void DevicePresence::OnActivate() { CloseRemovalWarnings(window_, clock_); }
 
 }  // namespace romsetter

@@ -7,7 +7,6 @@
 #include "app/main_window_model.h"
 #include "app/window_port.h"
 #include "base/clock.h"
-#include "device/device_link.h"
 #include "device/discovery.h"
 
 namespace romsetter {
@@ -21,7 +20,7 @@ class DevicePresence {
   static constexpr std::uint32_t kDeviceRemoveComplete = 0x8004;
   static constexpr std::uint32_t kDeviceTypeVolume = 2;
 
-  DevicePresence(DeviceLink& link, DeviceDiscovery& discovery, MainWindowModel& model, Clock& clock,
+  DevicePresence(WindowPort& window, DeviceDiscovery& discovery, MainWindowModel& model, Clock& clock,
                  std::function<void()> updateControls);
 
   // True when the notification was one of the two handled (the caller then still does the
@@ -32,7 +31,7 @@ class DevicePresence {
   void OnActivate();
 
  private:
-  DeviceLink& link_;
+  WindowPort& window_;
   DeviceDiscovery& discovery_;
   MainWindowModel& model_;
   Clock& clock_;

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "app/profile_store.h"
+#include "base/profile_store.h"
 #include "base/text.h"
 
 namespace romsetter {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "app/profile_store.h"
+#include "base/profile_store.h"
 
 namespace romsetter {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/selections.h"
+#include "base/selections.h"
 #include "base/text.h"
 
 namespace romsetter {

@@ -250,4 +250,19 @@ bool SettingsFile::HistoryItemChosen(Picker picker, int index) {
   return true;
 }
 
+void SettingsFile::ImageRefused(std::optional<ImagePicker> picker) {
+  window_.EnableControl(Control::Upgrade, false);
+  if (!picker) return;
+  const Control button = *picker == ImagePicker::Boot  ? Control::BootButton
+                         : *picker == ImagePicker::Big ? Control::BigButton
+                                                       : Control::SmallButton;
+  window_.EnableControl(button, true);
+}
+
+void SettingsFile::BootFileAccepted(const std::string& path) {
+  WriteSetting("LoadBootCode", model_.selections.loadBootCode ? "1" : "0");
+  WriteSetting("Boot_FileName", path);
+  WriteHistory("Boot", model_.bootHistory);
+}
+
 }  // namespace romsetter

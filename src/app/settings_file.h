@@ -6,15 +6,18 @@
 #include <string>
 
 #include "app/main_window_model.h"
-#include "app/process_state.h"
-#include "app/profile_store.h"
+#include "base/process_state.h"
+#include "base/profile_store.h"
 #include "app/window_port.h"
+#include "package/image_checks.h"
 
 namespace romsetter {
 
 enum class Picker { Boot, Big, Small };
 
-class SettingsFile {
+// It is also how the image checks reach the window: a refused image disables Upgrade, and a
+// boot file that passed is written back with its history.
+class SettingsFile final : public ImageCheckHost {
  public:
   static constexpr const char* kSection = "Romsetter";
   static constexpr int kDefaultCount = 29;
@@ -45,6 +48,9 @@ class SettingsFile {
   // An item chosen from a history list; -1 (nothing selected, as when the list loses the
   // focus) takes the remembered index.  False when the index names no item.
   bool HistoryItemChosen(Picker picker, int index);
+
+  void ImageRefused(std::optional<ImagePicker> picker) override;
+  void BootFileAccepted(const std::string& path) override;
 
   static const char* NameKey(Picker picker);
   static const char* HistoryPrefix(Picker picker);

@@ -1,6 +1,6 @@
 #pragma once
 // Which of the main window's command buttons may be pressed.
-#include "app/selections.h"
+#include "base/selections.h"
 #include "app/window_port.h"
 
 namespace romsetter {

@@ -37,22 +37,22 @@ JobOutcome UpgradeJob::Run(JobMode mode) {
     return JobOutcome::Refused;
   }
 
-  FlashContext ctx{s_.link, s_.images, s_.clock, s_.process, s_.paths};
-  const JobOutcome outcome = s_.link.IsAspi() ? AspiPhase(ctx) : PassThroughPhase(ctx);
+  FlashContext ctx{s_.link,    s_.log,        s_.window,         s_.window, s_.memory.map(), s_.images,
+                   s_.imagePages, s_.clock,    s_.model.selections, s_.process, s_.paths};
+  const JobOutcome outcome = s_.aspi != nullptr ? AspiPhase(ctx) : PassThroughPhase(ctx);
   Cleanup();
   s_.process.extractMode = false;
   return outcome;
 }
 
 bool UpgradeJob::CheckInputs() {
-  DeviceLink& link = s_.link;
   if (sel().norSelected && sel().loadBootCode && !s_.checks.CheckBootFile()) return false;
 
   if (sel().loadFirmware) {
-    s_.discovery.ProbeFlashType();  // sets the big-block count to 1 so the query cannot refuse
-    link.imagePages.bigImagePages = 0;
-    link.imagePages.smallImagePages = 0;
-    const std::uint8_t flashType = link.memoryMap.flashType;
+    s_.discovery.ProbeFlashType(sel().norSelected);
+    s_.imagePages.bigImagePages = 0;
+    s_.imagePages.smallImagePages = 0;
+    const std::uint8_t flashType = s_.memory.map().flashType;
     int kind = 0;
     if (flashType == 0 || flashType == 1) {
       if (IsNoneName(sel().bigFirmwarePath)) {
@@ -96,12 +96,12 @@ bool UpgradeJob::TakePackageFont() {
   // Whole pages; the tail of the last page reads as erased flash, as the font loader pads it.
   packageFont_.assign(pages * kPageSize, 0xFF);
   std::copy(data.begin(), data.end(), packageFont_.begin());
-  s_.link.imagePages.fontImagePages = static_cast<std::uint32_t>(pages);
+  s_.imagePages.fontImagePages = static_cast<std::uint32_t>(pages);
   return true;
 }
 
 void UpgradeJob::DeviceLost() {
-  s_.link.devicePresent = false;
+  s_.discovery.SetPresent(false);
   if (s_.updateControls) s_.updateControls();
 }
 
@@ -114,8 +114,8 @@ void UpgradeJob::FormatFailed() {
 bool UpgradeJob::FirmwareStepPassThrough(FlashContext& ctx) {
   jobOk_ = false;
   FlashProgrammer programmer(ctx);
-  if (s_.link.EraseRegion(UPT_FW_ERASE_MEM) && programmer.ProgramImage(kImageFirmware)) {
-    doneKinds_ += kImageFirmware;
+  if (EraseRegion(ctx, EraseCommand::Firmware) && programmer.ProgramImage(ImageKind::Firmware)) {
+    doneKinds_ += KindBit(ImageKind::Firmware);
     jobOk_ = true;
   }
   return jobOk_;
@@ -127,26 +127,26 @@ bool UpgradeJob::ProgramFontData(FlashContext& ctx) {
 }
 
 JobOutcome UpgradeJob::PassThroughPhase(FlashContext& ctx) {
-  DeviceLink& link = s_.link;
   if (!s_.discovery.OpenDev(true)) return JobOutcome::NoDevice;
-  if (!link.InitDevice()) {
+  const InitRequest init{sel().norSelected, sel().loadBootCode, sel().loadFirmware, sel().loadFont};
+  if (!s_.memory.InitDevice(init, s_.imagePages)) {
     DeviceLost();
     log().Log("Initialization Failed!!");
     return JobOutcome::DeviceFailure;
   }
   if (s_.process.extractMode) {
-    FirmwareExtractor extractor(ctx, s_.process);
+    FirmwareExtractor extractor(ctx, s_.memory, s_.process);
     return extractor.ExtractFirmware() ? JobOutcome::Success : JobOutcome::DeviceFailure;
   }
 
-  if (sel().norSelected && sel().loadBootCode && link.memoryMap.bootSize != 0) {
+  if (sel().norSelected && sel().loadBootCode && s_.memory.map().bootSize != 0) {
     FlashProgrammer programmer(ctx);
-    if (link.EraseRegion(UPT_BOOT_ERASE_MEM) && programmer.ProgramImage(kImageBootCode)) {
+    if (EraseRegion(ctx, EraseCommand::Boot) && programmer.ProgramImage(ImageKind::BootCode)) {
       jobOk_ = true;
-      doneKinds_ = kImageBootCode;
+      doneKinds_ = KindBit(ImageKind::BootCode);
       if (sel().loadFirmware) FirmwareStepPassThrough(ctx);
     }
-  } else if (sel().formatChecked && !link.FormatDevice()) {
+  } else if (sel().formatChecked && !FormatDevice(ctx)) {
     FormatFailed();
   } else {
     jobOk_ = true;
@@ -157,9 +157,10 @@ JobOutcome UpgradeJob::PassThroughPhase(FlashContext& ctx) {
     log().Log("___BackUp FW___");
     jobOk_ = false;
     FlashProgrammer programmer(ctx);
-    if (link.EraseRegion(BACKUP_FW_ERASE_MEM) && link.GetMemInfo(32) && programmer.ProgramImage(kImageBackup)) {
+    if (EraseRegion(ctx, EraseCommand::Backup) && GetMemInfo(RegionQuery::Backup) &&
+        programmer.ProgramImage(ImageKind::Backup)) {
       jobOk_ = true;
-      doneKinds_ += kImageBackup;
+      doneKinds_ += KindBit(ImageKind::Backup);
     }
   }
 
@@ -171,12 +172,12 @@ JobOutcome UpgradeJob::PassThroughPhase(FlashContext& ctx) {
     // A font the region cannot hold with its flag page is refused before anything is erased.
     bool ok = fonts.FontImageFits(data);
     if (ok) {
-      fonts.PrepareStart(link.EraseRegion(FONT_ERASE_FONT_BLKS));
+      fonts.PrepareStart(EraseRegion(ctx, EraseCommand::Font));
       ok = s_.process.InPackageMode() ? fonts.ProgramFont(packageFont_) : fonts.ProgramFont();
     }
     if (ok) {
       if (!s_.process.InPackageMode()) s_.fonts.HeaderReport();
-      doneKinds_ += kImageFont;
+      doneKinds_ += KindBit(ImageKind::Font);
       jobOk_ = true;
     } else {
       log().Log(fonts.location() == FontLocation::Font1 ? "Font_1 upgrade failure!!" : "Font_2 upgrade failure!!");
@@ -186,8 +187,7 @@ JobOutcome UpgradeJob::PassThroughPhase(FlashContext& ctx) {
 }
 
 JobOutcome UpgradeJob::AspiPhase(FlashContext& ctx) {
-  DeviceLink& link = s_.link;
-  AspiTransport& aspi = *link.aspi();
+  AspiTransport& aspi = *s_.aspi;
   aspi.BeginJob();
   log().Log("Initiating InDisk...");
   if (!aspi.Available()) {
@@ -201,38 +201,38 @@ JobOutcome UpgradeJob::AspiPhase(FlashContext& ctx) {
                          MessageIcon::Error);
     return JobOutcome::NoDevice;
   }
-  if (!link.GetDeviceStatus()) {
+  if (!s_.memory.GetDeviceStatus(sel().norSelected)) {
     log().Log("Initialization GetDeviceStatus() Failed!!");
     return JobOutcome::DeviceFailure;
   }
 
   if (sel().norSelected && sel().loadBootCode) {
-    if (!link.GetMemInfo(6)) {
+    if (!GetMemInfo(RegionQuery::Boot)) {
       jobOk_ = false;
-    } else if (link.memoryMap.bootSize == 0) {
+    } else if (s_.memory.map().bootSize == 0) {
       // Counted as done although nothing was written: the device allows no boot upgrade.
       jobOk_ = true;
-      doneKinds_ = kImageBootCode;
+      doneKinds_ = KindBit(ImageKind::BootCode);
     } else {
       BootUpgrader boot(ctx);
       jobOk_ = boot.UpgradeBootFromFile();
-      if (jobOk_) doneKinds_ = kImageBootCode;
+      if (jobOk_) doneKinds_ = KindBit(ImageKind::BootCode);
     }
   } else {
     jobOk_ = true;
-    if (sel().formatChecked && !link.FormatDevice()) FormatFailed();
+    if (sel().formatChecked && !FormatDevice(ctx)) FormatFailed();
   }
 
   if (s_.process.extractMode) {
-    FirmwareExtractor extractor(ctx, s_.process);
+    FirmwareExtractor extractor(ctx, s_.memory, s_.process);
     return extractor.ExtractFirmware() ? JobOutcome::Success : JobOutcome::DeviceFailure;
   }
 
   if (sel().loadFirmware && jobOk_) {
     jobOk_ = false;
     FlashProgrammer programmer(ctx);
-    if (link.GetMemInfo(1) && programmer.ProgramImage(kImageFirmware)) {
-      doneKinds_ += kImageFirmware;
+    if (GetMemInfo(RegionQuery::Firmware) && programmer.ProgramImage(ImageKind::Firmware)) {
+      doneKinds_ += KindBit(ImageKind::Firmware);
       jobOk_ = true;
     }
   }
@@ -241,33 +241,37 @@ JobOutcome UpgradeJob::AspiPhase(FlashContext& ctx) {
     log().Log("___BackUp FW___");
     jobOk_ = false;
     FlashProgrammer programmer(ctx);
-    if (link.GetMemInfo(32) && programmer.ProgramImage(kImageBackup)) {
-      doneKinds_ += kImageBackup;
+    if (GetMemInfo(RegionQuery::Backup) && programmer.ProgramImage(ImageKind::Backup)) {
+      doneKinds_ += KindBit(ImageKind::Backup);
       jobOk_ = true;
     }
   }
 
   if (sel().loadFont && jobOk_) {
     jobOk_ = false;
-    if (link.GetMemInfo(9) && ProgramFontData(ctx) &&
-        (sel().loadFirmware || sel().loadBootCode || link.SendControl(FONT_END_OF_UPDATE))) {
+    if (GetMemInfo(RegionQuery::Font) && ProgramFontData(ctx) &&
+        (sel().loadFirmware || sel().loadBootCode || s_.link.SendControl(ControlCommand::EndOfFontUpdate))) {
       if (!s_.process.InPackageMode()) s_.fonts.HeaderReport();
-      doneKinds_ += kImageFont;
+      doneKinds_ += KindBit(ImageKind::Font);
       jobOk_ = true;
     }
   }
   return Summary();
 }
 
+bool UpgradeJob::GetMemInfo(RegionQuery query) {
+  return s_.memory.GetMemInfo(query, s_.imagePages, sel().norSelected);
+}
+
 JobOutcome UpgradeJob::Summary() {
   if (!jobOk_) return JobOutcome::DeviceFailure;
   if (s_.updateControls) s_.updateControls();
-  if (doneKinds_ == kImageFont) {
+  if (doneKinds_ == KindBit(ImageKind::Font)) {
     log().Log(" ***** Font Upgrade successfully!!");
     window().ShowMessage("The font has been updated into the Device.", "Successful", MessageIcon::Information);
     return JobOutcome::Success;
   }
-  if (!s_.link.SendControl(UPT_FW_RESTART_SYS)) return JobOutcome::DeviceFailure;
+  if (!s_.link.SendControl(ControlCommand::Restart)) return JobOutcome::DeviceFailure;
   const char* line = SummaryLine(doneKinds_);
   if (*line != '\0') log().Log(line);
   window().ShowMessage("Please Unplug the Device first!", "Successful", MessageIcon::Information);
@@ -275,8 +279,8 @@ JobOutcome UpgradeJob::Summary() {
 }
 
 void UpgradeJob::Cleanup() {
-  if (AspiTransport* aspi = s_.link.aspi()) aspi->EndJob();
-  if (DriveTransport* drive = s_.link.drive()) {
+  if (AspiTransport* aspi = s_.aspi) aspi->EndJob();
+  if (DriveTransport* drive = s_.drive) {
     if (drive->DriveOpen()) drive->CloseDrive();
   }
   std::vector<std::uint8_t>().swap(packageFont_);

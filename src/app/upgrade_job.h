@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "app/activity_log.h"
 #include "app/main_window_model.h"
-#include "app/process_state.h"
+#include "base/process_state.h"
 #include "app/settings_file.h"
 #include "device/device_link.h"
 #include "device/discovery.h"
+#include "device/memory_query.h"
 #include "flash/page_engine.h"
 #include "package/font_list.h"
 #include "package/image_checks.h"
@@ -32,9 +34,15 @@ enum class JobOutcome {
 struct JobServices {
   MainWindowModel& model;
   ProcessState& process;
+  WindowPort& window;
+  ActivityLog& log;
   DeviceLink& link;
+  MemoryQuery& memory;
   DeviceDiscovery& discovery;
+  DriveTransport* drive;  // the transport under `link`: exactly one of the two
+  AspiTransport* aspi;
   ImageStore& images;
+  ImagePageCounts& imagePages;
   ImageChecks& checks;
   FontList& fonts;
   SettingsFile& settings;
@@ -61,11 +69,13 @@ class UpgradeJob {
   bool FirmwareStepPassThrough(FlashContext& ctx);
   void FormatFailed();
   bool ProgramFontData(FlashContext& ctx);
+  bool GetMemInfo(RegionQuery query);
   JobOutcome Summary();
   void Cleanup();
   void DeviceLost();
-  ActivityLog& log() { return s_.link.log(); }
-  WindowPort& window() { return s_.link.window(); }
+  ActivityLog& log() { return s_.log; }
+  WindowPort& window() { return s_.window; }
+  FlashContext Context(const std::vector<std::uint8_t>* fontData = nullptr);
   const Selections& sel() const { return s_.model.selections; }
 
   JobServices s_;

@@ -1,5 +1,7 @@
 #include "base/format.h"
 
+#include "base/log_sink.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -24,6 +26,14 @@ std::string Format(const char* format, ...) {
   std::string text = FormatV(format, args);
   va_end(args);
   return text;
+}
+
+void LogSink::Logf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = FormatV(format, args);
+  va_end(args);
+  Log(text);
 }
 
 }  // namespace romsetter

@@ -48,16 +48,15 @@ void AspiTransport::EndJob() {
   }
 }
 
-std::uint8_t* AspiTransport::TransferBuffer() { return buffer_ ? buffer_->data() : nullptr; }
-
 void AspiTransport::FillBlock(RequestBlock& block, const ScsiRequest& request) {
   std::memset(&block, 0, sizeof block);
   SrbExecScsiCmd& srb = block.srb;
   srb.cmd = SC_EXEC_SCSI_CMD;
-  srb.haId = request.adapterId;
+  const ScsiTarget address = request.target.value_or(address_);
+  srb.haId = address.adapter;
   srb.flags = static_cast<std::uint8_t>((request.direction == DataDirection::In ? SRB_DIR_IN : SRB_DIR_OUT) |
                                         SRB_EVENT_NOTIFY);
-  srb.target = request.targetId;
+  srb.target = address.target;
   srb.lun = 0;
   srb.bufLen = request.length;
   srb.bufPointer = buffer_->data();
@@ -80,12 +79,26 @@ void AspiTransport::Retire(std::unique_ptr<RequestBlock> block, bool withBuffer)
 }
 
 ScsiResult AspiTransport::Execute(const ScsiRequest& request) {
-  ScsiResult result;
-  if (!block_ || !buffer_ || event_ == nullptr || request.length > kTransferBufferSize) return result;
+  if (!block_ || !buffer_ || event_ == nullptr || request.length > kTransferBufferSize) return ScsiResult{};
+  if (request.direction == DataDirection::Out && request.dataOut != nullptr) {
+    std::memcpy(buffer_->data(), request.dataOut, request.length);
+  } else if (request.direction == DataDirection::In && request.replyOverDestination && request.dataIn != nullptr) {
+    std::memcpy(buffer_->data(), request.dataIn, request.length);
+  }
+  const ScsiResult result = Send(request);
+  // The reply is what the shared buffer holds, whatever the outcome; after a time-out the
+  // fresh buffer holds a copy of the retired one.
+  if (request.direction == DataDirection::In && request.dataIn != nullptr) {
+    std::memcpy(request.dataIn, buffer_->data(), request.length);
+  }
+  return result;
+}
 
+ScsiResult AspiTransport::Send(const ScsiRequest& request) {
+  ScsiResult result;
   std::unique_ptr<RequestBlock> own;
   RequestBlock* block = block_.get();
-  if (request.ownRequestBlock) {
+  if (request.separateRequest) {
     own = std::make_unique<RequestBlock>();
     block = own.get();
   }

@@ -21,7 +21,7 @@ class AspiTransport final : public ScsiTransport {
   AspiTransport(const AspiTransport&) = delete;
   AspiTransport& operator=(const AspiTransport&) = delete;
 
-  TransportKind Kind() const override { return TransportKind::Aspi; }
+  TransportFamily Family() const override { return TransportFamily::Aspi; }
 
   // Job resources: allocate the request block and the transfer buffer.
   void BeginJob();
@@ -37,11 +37,15 @@ class AspiTransport final : public ScsiTransport {
   std::uint8_t supportStatus() const { return supportStatus_; }
   std::uint32_t lastWaitResult() const { return lastWaitResult_; }
 
-  // The shared transfer buffer (1024 bytes) of the job: pages are copied in before a write
-  // and replies are read from it.  Null outside a job.
-  std::uint8_t* TransferBuffer();
+  // The device's address, set by the target scan and kept until a scan matches elsewhere.
+  void SetDeviceAddress(ScsiTarget address) { address_ = address; }
+  ScsiTarget deviceAddress() const { return address_; }
 
-  // `request.buffer` is ignored: data travels in the transfer buffer.
+  // The shared transfer buffer (1024 bytes) of the job, for tests to look at.  Null outside a job.
+  const std::uint8_t* TransferBuffer() const { return buffer_ ? buffer_->data() : nullptr; }
+
+  // Data travels in the shared transfer buffer: a payload is copied in before the send and a
+  // reply copied out after it.  Fails undelivered outside a job (no block, buffer or event).
   ScsiResult Execute(const ScsiRequest& request) override;
 
   std::size_t retiredRequests() const { return retired_.size(); }
@@ -61,6 +65,7 @@ class AspiTransport final : public ScsiTransport {
     void* event;
   };
 
+  ScsiResult Send(const ScsiRequest& request);
   void FillBlock(RequestBlock& block, const ScsiRequest& request);
   void Retire(std::unique_ptr<RequestBlock> block, bool withBuffer);
 
@@ -72,6 +77,7 @@ class AspiTransport final : public ScsiTransport {
   std::uint8_t adapterCount_ = 0;
   std::uint8_t supportStatus_ = 0;
   std::uint32_t lastWaitResult_ = 0;
+  ScsiTarget address_;
   std::vector<Retired> retired_;
 };
 

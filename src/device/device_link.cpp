@@ -1,146 +1,124 @@
 #include "device/device_link.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace romsetter {
 
-DeviceLink::DeviceLink(DriveTransport& transport, ActivityLog& log, WindowPort& window, const Selections& selections)
-    : drive_(&transport), transport_(transport), log_(log), window_(window), selections_(selections) {}
+DeviceLink::DeviceLink(ScsiTransport& transport, LogSink& log)
+    : transport_(transport), rules_(RulesOf(transport.Family())), log_(log) {}
 
-DeviceLink::DeviceLink(AspiTransport& transport, ActivityLog& log, WindowPort& window, const Selections& selections)
-    : aspi_(&transport), transport_(transport), log_(log), window_(window), selections_(selections) {}
-
-ScsiRequest DeviceLink::VendorRequest(std::uint8_t code, DataDirection direction, std::uint32_t length) const {
+ScsiRequest DeviceLink::VendorRequest(std::uint8_t code, DataDirection direction, std::uint32_t length) {
   ScsiRequest r;
   r.cdb[0] = kVendorOpcode;
   r.cdb[1] = code;
   r.cdbLength = 12;
   r.direction = direction;
   r.length = length;
-  r.adapterId = adapterId;
-  r.targetId = targetId;
   return r;
 }
 
 ScsiRequest DeviceLink::PageRequest(std::uint8_t code, DataDirection direction, std::uint32_t address,
-                                    std::uint16_t number) const {
+                                    std::uint16_t number) {
   ScsiRequest r = VendorRequest(code, direction, kPageSize);
   WritePageParam(&r.cdb[3], address);
   WritePageParam(&r.cdb[7], number);
   return r;
 }
 
-ScsiResult DeviceLink::Run(ScsiRequest request) {
-  if (aspi_ != nullptr) return aspi_->Execute(request);
-  if (request.buffer != nullptr) return transport_.Execute(request);
-  // Every pass-through command carries a buffer of its own, also without a data phase.
-  std::array<std::uint8_t, kPageSize> scratch{};
-  request.buffer = scratch.data();
-  return transport_.Execute(request);
+CommandOutcome DeviceLink::Run(CommandClass kind, const ScsiRequest& request) {
+  CommandOutcome outcome;
+  outcome.transport = transport_.Execute(request);
+  outcome.ok = rules_.Succeeded(kind, outcome.transport);
+  return outcome;
 }
 
 bool DeviceLink::TestUnitReady() {
   ScsiRequest r;
   r.cdb[0] = kOpTestUnitReady;
   r.cdbLength = 6;
-  r.direction = DataDirection::Out;
-  r.adapterId = adapterId;
-  r.targetId = targetId;
-  const ScsiResult result = Run(r);
-  return result.delivered && result.statusGood;
+  return Run(CommandClass::TestUnitReady, r).ok;
 }
 
-ScsiResult DeviceLink::Inquiry(InquiryReply& reply, std::uint8_t adapter, std::uint8_t target) {
+Reply<InquiryReply> DeviceLink::Inquiry(std::optional<ScsiTarget> target) {
+  Reply<InquiryReply> reply;
   ScsiRequest r;
   r.cdb[0] = kOpInquiry;
   r.cdb[4] = static_cast<std::uint8_t>(kInquiryLength);
   r.cdbLength = 6;
   r.direction = DataDirection::In;
   r.length = kInquiryLength;
-  r.adapterId = adapter;
-  r.targetId = target;
-  if (aspi_ != nullptr) {
-    const ScsiResult result = aspi_->Execute(r);
-    if (const std::uint8_t* buffer = aspi_->TransferBuffer()) std::memcpy(reply.data(), buffer, reply.size());
-    return result;
-  }
-  std::array<std::uint8_t, kPageSize> scratch{};
-  r.buffer = scratch.data();
-  const ScsiResult result = transport_.Execute(r);
-  std::memcpy(reply.data(), scratch.data(), reply.size());
-  return result;
+  r.dataIn = reply.value.data();
+  r.target = target;
+  static_cast<CommandOutcome&>(reply) = Run(CommandClass::Inquiry, r);
+  return reply;
 }
 
-ScsiResult DeviceLink::Query(VendorCode code, std::uint8_t* reply, std::uint32_t length) {
-  length = std::min<std::uint32_t>(length, kPageSize);
-  ScsiRequest r = VendorRequest(code, DataDirection::In, length);
-  if (aspi_ != nullptr) {
-    const ScsiResult result = aspi_->Execute(r);
-    if (const std::uint8_t* buffer = aspi_->TransferBuffer()) std::memcpy(reply, buffer, length);
-    return result;
+Reply<RegionReply> DeviceLink::QueryRegion(RegionQuery query) {
+  const bool backup = query == RegionQuery::Backup;
+  std::array<std::uint8_t, kRegionReplyLength> raw{};  // a short reply leaves zeros (pass-through)
+  ScsiRequest r = VendorRequest(static_cast<std::uint8_t>(query), DataDirection::In,
+                                backup ? kBackupReplyLength : kRegionReplyLength);
+  r.dataIn = raw.data();
+  Reply<RegionReply> reply;
+  static_cast<CommandOutcome&>(reply) = Run(CommandClass::Query, r);
+  if (backup) {
+    reply.value.addr1 = ReadBe32(&raw[0]);
+    reply.value.addr2 = ReadBe32(&raw[4]);
+  } else {
+    reply.value.size = ReadBe16(&raw[0]);
+    reply.value.addr1 = ReadBe32(&raw[2]);
+    reply.value.addr2 = ReadBe32(&raw[6]);
   }
-  std::array<std::uint8_t, kPageSize> scratch{};  // a short reply leaves zeros
-  r.buffer = scratch.data();
-  const ScsiResult result = transport_.Execute(r);
-  std::memcpy(reply, scratch.data(), length);
-  return result;
+  return reply;
 }
 
-ScsiResult DeviceLink::SendErase(VendorCode code) { return Run(VendorRequest(code, DataDirection::Out, 0)); }
-
-ScsiResult DeviceLink::SendFormat() {
-  if (aspi_ != nullptr) return Run(VendorRequest(DEV_FORMAT_16, DataDirection::In, 0));
-  ScsiRequest r = VendorRequest(DEV_FORMAT_16, DataDirection::Out, 0);
-  r.cdbLength = 6;
-  return Run(r);
+Reply<std::array<std::uint8_t, kProductReplyLength>> DeviceLink::QueryProduct(ProductQuery query) {
+  Reply<std::array<std::uint8_t, kProductReplyLength>> reply;
+  ScsiRequest r = VendorRequest(static_cast<std::uint8_t>(query), DataDirection::In,
+                                query == ProductQuery::Version ? kVersionReplyLength : kProductReplyLength);
+  r.dataIn = reply.value.data();
+  static_cast<CommandOutcome&>(reply) = Run(CommandClass::Query, r);
+  return reply;
 }
 
-bool DeviceLink::WritePage(std::uint32_t pageAddress, std::uint16_t pageNumber, bool font) {
-  ScsiRequest r = PageRequest(font ? FONT_WRITE_PAGE : UPT_WRITE_PAGE, DataDirection::Out, pageAddress, pageNumber);
-  if (aspi_ != nullptr) {
-    std::uint8_t* buffer = aspi_->TransferBuffer();
-    if (buffer == nullptr) return false;
-    std::memcpy(buffer, pageBuffer.data(), kPageSize);
-    const ScsiResult result = aspi_->Execute(r);
-    return result.delivered && result.statusGood;
-  }
-  std::array<std::uint8_t, kPageSize> payload = pageBuffer;
-  r.buffer = payload.data();
-  return transport_.Execute(r).delivered;
+CommandOutcome DeviceLink::Erase(EraseCommand command) {
+  return Run(CommandClass::Erase, VendorRequest(static_cast<std::uint8_t>(command), DataDirection::Out, 0));
 }
 
-bool DeviceLink::ReadPage(std::uint8_t* destination, std::uint32_t pageAddress, std::uint16_t pageNumber, bool font) {
-  ScsiRequest r = PageRequest(font ? FONT_READ_PAGE : UPT_READ_PAGE, DataDirection::In, pageAddress, pageNumber);
-  if (aspi_ != nullptr) {
-    const ScsiResult result = aspi_->Execute(r);
-    if (const std::uint8_t* buffer = aspi_->TransferBuffer()) std::memcpy(destination, buffer, kPageSize);
-    return result.delivered && result.statusGood;
-  }
-  r.buffer = destination;
-  const ScsiResult result = transport_.Execute(r);
-  return result.delivered && result.statusGood;
+CommandOutcome DeviceLink::Format() {
+  ScsiRequest r = VendorRequest(DEV_FORMAT_16, rules_.formatDirection, 0);
+  r.cdbLength = rules_.formatCdbLength;
+  return Run(CommandClass::Format, r);
+}
+
+bool DeviceLink::WritePage(std::uint32_t pageAddress, std::uint16_t pageNumber, PageArea area,
+                           const PageBuffer& page) {
+  ScsiRequest r = PageRequest(area == PageArea::Font ? FONT_WRITE_PAGE : UPT_WRITE_PAGE, DataDirection::Out,
+                              pageAddress, pageNumber);
+  r.dataOut = page.data();
+  return Run(CommandClass::PageWrite, r).ok;
+}
+
+bool DeviceLink::ReadPage(std::uint32_t pageAddress, std::uint16_t pageNumber, PageArea area,
+                          PageBuffer& destination) {
+  ScsiRequest r = PageRequest(area == PageArea::Font ? FONT_READ_PAGE : UPT_READ_PAGE, DataDirection::In,
+                              pageAddress, pageNumber);
+  r.dataIn = destination.data();
+  r.replyOverDestination = true;
+  return Run(CommandClass::PageRead, r).ok;
 }
 
 bool DeviceLink::MarkErrorPage(std::uint32_t pageAddress) {
   ScsiRequest r = PageRequest(UPT_WRITE_PAGE, DataDirection::Out, pageAddress, 0);
-  if (aspi_ != nullptr) {
-    // The payload is whatever the shared transfer buffer holds: the page just read back.
-    r.ownRequestBlock = true;
-    return aspi_->Execute(r).delivered;
-  }
-  std::array<std::uint8_t, kPageSize> zeros{};
-  r.buffer = zeros.data();
-  return transport_.Execute(r).delivered;
+  r.separateRequest = true;
+  return Run(CommandClass::Mark, r).ok;
 }
 
-bool DeviceLink::SendControl(std::uint8_t code) {
-  const ScsiResult result = Run(VendorRequest(code, DataDirection::Out, 0));
-  if (!result.delivered && aspi_ == nullptr) {
-    if (code == UPT_FW_RESTART_SYS) log_.Log("UPT_FW_RESTART_SYS FAIL!!");
-    if (code == FONT_END_OF_UPDATE) log_.Log("FONT_END_OF_UPDATE FAIL!!");
+bool DeviceLink::SendControl(ControlCommand command) {
+  const CommandOutcome outcome =
+      Run(CommandClass::Control, VendorRequest(static_cast<std::uint8_t>(command), DataDirection::Out, 0));
+  if (!outcome.ok && rules_.logsControlFailure) {
+    log_.Log(command == ControlCommand::Restart ? "UPT_FW_RESTART_SYS FAIL!!" : "FONT_END_OF_UPDATE FAIL!!");
   }
-  return result.delivered;
+  return outcome.ok;
 }
 
 }  // namespace romsetter

@@ -48,68 +48,70 @@ std::string NarrowVolumeName(const RegistryValue& value, std::size_t limit) {
   return text;
 }
 
-}  // namespace
-
-DeviceDiscovery::DeviceDiscovery(DeviceLink& link, ProfileStore& store, const ProcessState& process,
-                                 DeviceRegistry& registry)
-    : link_(link), store_(store), process_(process), registry_(registry) {
-  link_.scanAspiTargets = [this] { return ScanAspiTargets(); };
+// The firmware query of a probe compares with one big-block page, so it cannot refuse for
+// want of an image.
+ImagePageCounts OneFirmwarePage() {
+  ImagePageCounts pages;
+  pages.bigImagePages = 1;
+  return pages;
 }
 
-DeviceDiscovery::~DeviceDiscovery() { link_.scanAspiTargets = nullptr; }
+}  // namespace
+
+DeviceDiscovery::DeviceDiscovery(DiscoveryPorts ports) : p_(std::move(ports)) {}
 
 std::string DeviceDiscovery::ReadEntry(const char* section, const std::string& key) {
-  return store_.Read(section, key, "");
+  return p_.store.Read(section, key, "");
 }
 
 void DeviceDiscovery::ApplyPresets() {
-  link_.identity.hardwareId = process_.presetHardwareId;
-  link_.identity.instanceKeyPath = process_.presetInstanceKeyPath;
-  link_.identity.inquiryText = process_.presetInquiryText;
+  identity_.hardwareId = p_.process.presetHardwareId;
+  identity_.instanceKeyPath = p_.process.presetInstanceKeyPath;
+  identity_.inquiryText = p_.process.presetInquiryText;
 }
 
 bool DeviceDiscovery::WriteIdentificationDefaults() {
-  if (process_.InPackageMode()) return false;
-  if (VersionAtLeast172(store_.Read("Environment", "IniVersion", ""))) return false;
+  if (p_.process.InPackageMode()) return false;
+  if (VersionAtLeast172(p_.store.Read("Environment", "IniVersion", ""))) return false;
   // Older files predate the identification entries: start them afresh, user settings included.
-  store_.DeleteFile();
-  store_.Write("Environment", "IniVersion", "1.72");
-  store_.Write("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   ");
-  store_.Write("HardwareID", "DiskVen_00", "DiskMorvent__USB-MSC_Disk_INT___");
-  store_.Write("USBSTOR_SUBKEY", "DiskVen_00", "Disk&Ven_Morvent&Prod__USB-MSC_Disk_IN&Rev_T");
+  p_.store.DeleteFile();
+  p_.store.Write("Environment", "IniVersion", "1.72");
+  p_.store.Write("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   ");
+  p_.store.Write("HardwareID", "DiskVen_00", "DiskMorvent__USB-MSC_Disk_INT___");
+  p_.store.Write("USBSTOR_SUBKEY", "DiskVen_00", "Disk&Ven_Morvent&Prod__USB-MSC_Disk_IN&Rev_T");
   return true;
 }
 
 // ---- NT ----
 
 bool DeviceDiscovery::OpenDev(bool showMessage) {
-  DriveTransport* drive = link_.drive();
+  DriveTransport* drive = p_.drive;
   if (drive == nullptr) return false;
   log().Log("OpenDev() to Get InDisk Name");
   drive->CloseDrive();
 
   bool opened = false;
   if (const std::optional<char> letter = FindInDisk()) {
-    link_.inDiskName = Format("%c:", *letter);
-    const std::string path = Format("\\\\.\\%s", link_.inDiskName.c_str());
+    inDiskName_ = Format("%c:", *letter);
+    const std::string path = Format("\\\\.\\%s", inDiskName_.c_str());
     log().Logf("01 CreatFile(%s)", path.c_str());
     std::uint32_t systemError = 0;
     opened = drive->OpenDrive(path, systemError);
     if (!opened) log().Log("01 CreatFile() ERROR!!");
   }
 
-  link_.window().FlashCaption(true);
+  p_.progress.FlashCaption(true);
   if (opened) {
-    log().Logf("\"%s\" is got for InDisk!!", link_.inDiskName.c_str());
+    log().Logf("\"%s\" is got for InDisk!!", inDiskName_.c_str());
   } else {
     log().Log("Lost InDisk Name!!");
     if (showMessage) {
       log().Log("The device opened failure!!");
-      link_.window().ShowMessage("The device opened failure!!,please check the connection!", "F/W Upgrade",
+      p_.messages.ShowMessage("The device opened failure!!,please check the connection!", "F/W Upgrade",
                                  MessageIcon::Error);
     }
   }
-  link_.window().FlashCaption(false);
+  p_.progress.FlashCaption(false);
   return opened;
 }
 
@@ -118,17 +120,17 @@ bool DeviceDiscovery::WalkDevices(const std::vector<RegistryValue>& devices) {
     std::string id;
     if (!RegistryText(device, id)) continue;  // no hardware id, or not text
     log().Logf("Get HardwareID:\"%s\"", id.c_str());
-    if (EqualsNoCase(id, link_.identity.hardwareId)) return true;
+    if (EqualsNoCase(id, identity_.hardwareId)) return true;
   }
   return false;
 }
 
 std::optional<char> DeviceDiscovery::FindInDisk() {
-  const std::vector<RegistryValue> devices = registry_.UsbStorageHardwareIds(kHardwareIdLimit);
-  DeviceIdentity& identity = link_.identity;
+  const std::vector<RegistryValue> devices = p_.registry.UsbStorageHardwareIds(kHardwareIdLimit);
+  DeviceIdentity& identity = identity_;
 
   bool matched = false;
-  if (process_.InPackageMode()) {
+  if (p_.process.InPackageMode()) {
     ApplyPresets();
     log().Logf("%s", identity.hardwareId.c_str());
     // An empty preset names no device; it must not be taken for one.
@@ -155,17 +157,17 @@ std::optional<char> DeviceDiscovery::FindInDisk() {
 }
 
 std::optional<char> DeviceDiscovery::FindDriveLetter(const std::string& instanceKeyPath) {
-  DriveTransport* drive = link_.drive();
+  DriveTransport* drive = p_.drive;
   // A path ending in a separator comes from an empty settings entry: it would open the
   // parent key and take other devices for instances.
   if (drive == nullptr || instanceKeyPath.empty() || instanceKeyPath.back() == '\\') return std::nullopt;
-  const std::unique_ptr<RegistryKey> device = registry_.OpenLocalMachine(instanceKeyPath);
+  const std::unique_ptr<RegistryKey> device = p_.registry.OpenLocalMachine(instanceKeyPath);
   if (!device) return std::nullopt;
 
   std::string instanceName;
   for (std::uint32_t index = 0; device->SubkeyName(index, instanceName); ++index) {
     const std::unique_ptr<RegistryKey> instance =
-        registry_.OpenLocalMachine(Format("%s\\%s", instanceKeyPath.c_str(), instanceName.c_str()));
+        p_.registry.OpenLocalMachine(Format("%s\\%s", instanceKeyPath.c_str(), instanceName.c_str()));
     if (!instance) continue;
     const RegistryValue prefixValue = instance->ReadValue("ParentIdPrefix", kParentIdPrefixLimit);
     std::string prefix;
@@ -176,7 +178,7 @@ std::optional<char> DeviceDiscovery::FindDriveLetter(const std::string& instance
     }
     const std::string volumeName = Format("\\??\\STORAGE#RemovableMedia#%s", prefix.c_str());
 
-    const std::unique_ptr<RegistryKey> mounted = registry_.OpenLocalMachine(kMountedDevicesKey);
+    const std::unique_ptr<RegistryKey> mounted = p_.registry.OpenLocalMachine(kMountedDevicesKey);
     if (!mounted) return std::nullopt;
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
       const RegistryValue stored = mounted->ReadValue(Format("\\DosDevices\\%c:", letter), kMountedDeviceLimit);
@@ -196,41 +198,39 @@ std::optional<char> DeviceDiscovery::FindDriveLetter(const std::string& instance
 // ---- ASPI ----
 
 bool DeviceDiscovery::ScanAspiTargets() {
-  AspiTransport* aspi = link_.aspi();
+  AspiTransport* aspi = p_.aspi;
   if (aspi == nullptr) return false;
-  if (process_.InPackageMode()) ApplyPresets();
-  const std::string& wanted = link_.identity.inquiryText;
+  if (p_.process.InPackageMode()) ApplyPresets();
+  const std::string& wanted = identity_.inquiryText;
   log().Logf("Sets:\"%s\" len=%d", wanted.c_str(), static_cast<int>(wanted.size()));
 
   const unsigned adapters = aspi->adapterCount();
   for (unsigned adapter = 0; adapter < adapters; ++adapter) {
     for (unsigned target = 0; target < kTargetsPerAdapter; ++target) {
-      InquiryReply reply{};
-      const auto a = static_cast<std::uint8_t>(adapter);
-      const auto t = static_cast<std::uint8_t>(target);
-      const ScsiResult result = link_.Inquiry(reply, a, t);
-      if (!result.delivered) continue;  // the wait ran out: nobody answered there
-      if (MatchInquiry(reply, result, a, t)) return true;
+      const ScsiTarget address{static_cast<std::uint8_t>(adapter), static_cast<std::uint8_t>(target)};
+      const Reply<InquiryReply> reply = p_.link.Inquiry(address);
+      if (!reply.transport.delivered) continue;  // the wait ran out: nobody answered there
+      if (MatchInquiry(reply, address)) return true;
     }
   }
   return false;
 }
 
-bool DeviceDiscovery::MatchInquiry(const InquiryReply& reply, const ScsiResult& result, std::uint8_t adapter,
-                                   std::uint8_t target) {
-  if (!result.delivered || !result.statusGood) return false;
+bool DeviceDiscovery::MatchInquiry(const Reply<InquiryReply>& inquiry, ScsiTarget address) {
+  if (!inquiry.transport.delivered || !inquiry.transport.statusGood) return false;
+  const InquiryReply& reply = inquiry.value;
   constexpr std::size_t kIdentOffset = 8;
   std::size_t end = kIdentOffset;
   while (end < reply.size() && reply[end] != 0) ++end;
   const std::string text(reply.begin() + kIdentOffset, reply.begin() + static_cast<std::ptrdiff_t>(end));
   log().Logf("Gets:\"%s\" len=%d", text.c_str(), static_cast<int>(text.size()));
 
-  DeviceIdentity& identity = link_.identity;
+  DeviceIdentity& identity = identity_;
   // Only as many characters as the configured text has: a shorter text matches by prefix.
   auto matches = [&text](const std::string& wanted) { return text.compare(0, wanted.size(), wanted) == 0; };
 
   bool matched = false;
-  if (process_.InPackageMode()) {
+  if (p_.process.InPackageMode()) {
     ApplyPresets();
     log().Logf("%s", identity.inquiryText.c_str());
     // An empty text would match whatever answered first, a system disk included.
@@ -247,49 +247,87 @@ bool DeviceDiscovery::MatchInquiry(const InquiryReply& reply, const ScsiResult& 
     }
   }
   if (!matched) return false;
-  link_.adapterId = adapter;
-  link_.targetId = target;
-  log().Logf("Bingo m_AdapterId=%d m_TargetId=%d!", adapter, target);
+  if (p_.aspi != nullptr) p_.aspi->SetDeviceAddress(address);
+  log().Logf("Bingo m_AdapterId=%d m_TargetId=%d!", address.adapter, address.target);
   return true;
 }
 
-DeviceDiscovery::AspiProbe DeviceDiscovery::RunAspiProbe(bool flashType) {
+DeviceDiscovery::AspiProbe DeviceDiscovery::RunAspiProbe(bool flashType, bool nor) {
   AspiProbe probe;
-  AspiTransport* aspi = link_.aspi();
+  AspiTransport* aspi = p_.aspi;
   if (aspi == nullptr) return probe;
   aspi->BeginJob();
   if (aspi->Available() && aspi->CreateEvent() && ScanAspiTargets()) {
-    probe.status = link_.GetDeviceStatus();
-    if (flashType) probe.flashQuery = link_.GetMemInfo(1);
+    probe.status = p_.memory.GetDeviceStatus(nor);
+    if (flashType) probe.flashQuery = p_.memory.GetMemInfo(RegionQuery::Firmware, OneFirmwarePage(), nor);
   }
   aspi->EndJob();
   return probe;
 }
 
-bool DeviceDiscovery::ProbeAspi(bool flashType) { return RunAspiProbe(flashType).status; }
+bool DeviceDiscovery::ProbeAspi(bool flashType, bool nor) { return RunAspiProbe(flashType, nor).status; }
 
 // ---- Both ----
 
-bool DeviceDiscovery::ProbeDevice(bool queryProduct) {
-  if (link_.IsAspi()) {
-    link_.devicePresent = ProbeAspi(false);
+bool DeviceDiscovery::ProbeDevice(bool queryProduct, bool nor) {
+  if (p_.aspi != nullptr) {
+    present_ = ProbeAspi(false, nor);
     // On this transport one query asks for both the version and the product.
-    if (link_.devicePresent && queryProduct) link_.QueryProduct(17);
-    return link_.devicePresent;
+    if (present_ && queryProduct) QueryProduct(nor);
+    return present_;
   }
-  link_.devicePresent = OpenDev(false);
-  if (link_.devicePresent && queryProduct && link_.QueryProduct(17)) link_.QueryProduct(18);
-  if (DriveTransport* drive = link_.drive()) drive->CloseDrive();
-  return link_.devicePresent;
+  present_ = OpenDev(false);
+  if (present_ && queryProduct) QueryProduct(nor);
+  if (p_.drive != nullptr) p_.drive->CloseDrive();
+  return present_;
 }
 
-bool DeviceDiscovery::ProbeFlashType() {
-  link_.imagePages.bigImagePages = 1;
-  if (link_.IsAspi()) return RunAspiProbe(true).flashQuery;
+bool DeviceDiscovery::ProbeFlashType(bool nor) {
+  if (p_.aspi != nullptr) return RunAspiProbe(true, nor).flashQuery;
   bool queried = false;
-  if (OpenDev(false)) queried = link_.GetMemInfo(1);
-  if (DriveTransport* drive = link_.drive()) drive->CloseDrive();
+  if (OpenDev(false)) queried = p_.memory.GetMemInfo(RegionQuery::Firmware, OneFirmwarePage(), nor);
+  if (p_.drive != nullptr) p_.drive->CloseDrive();
   return queried;
+}
+
+void DeviceDiscovery::SetVersionLine(const std::string& line) {
+  versionLine_ = line;
+  if (p_.versionLineChanged) p_.versionLineChanged(versionLine_);
+}
+
+bool DeviceDiscovery::QueryProduct(bool nor) {
+  if (!present_) return false;
+  DeviceLink& link = p_.link;
+  if (AspiTransport* aspi = p_.aspi) {
+    // A job of its own: the device is addressed afresh by the scan of the status probe.
+    std::string line = versionLine_;
+    aspi->BeginJob();
+    if (aspi->Available() && aspi->CreateEvent() && ScanAspiTargets() && p_.memory.GetDeviceStatus(nor)) {
+      const auto version = link.QueryProduct(ProductQuery::Version);
+      if (version.ok) {
+        line = VersionLine(version.value);
+        const auto product = link.QueryProduct(ProductQuery::Product);
+        if (product.ok) line = WithProduct(line, product.value);
+      } else {
+        line = "Checking product is not supported";
+      }
+    }
+    aspi->EndJob();
+    SetVersionLine(line);
+    return true;
+  }
+
+  // Nothing was asked of the device, so nothing can be reported as learnt.
+  if (p_.drive == nullptr || !p_.drive->DriveOpen()) return false;
+  const auto version = link.QueryProduct(ProductQuery::Version);
+  if (!version.ok) {
+    SetVersionLine("Checking product is not supported.");
+    return false;
+  }
+  SetVersionLine(VersionLine(version.value));
+  const auto product = link.QueryProduct(ProductQuery::Product);
+  SetVersionLine(product.ok ? WithProduct(versionLine_, product.value) : "Checking product is not supported.");
+  return product.ok;
 }
 
 }  // namespace romsetter

@@ -6,12 +6,41 @@
 #include <string>
 #include <vector>
 
-#include "app/process_state.h"
-#include "app/profile_store.h"
+#include <functional>
+
+#include "base/log_sink.h"
+#include "base/process_state.h"
+#include "base/profile_store.h"
+#include "base/user_ports.h"
+#include "device/aspi_transport.h"
 #include "device/device_link.h"
 #include "device/device_registry.h"
+#include "device/memory_query.h"
 
 namespace romsetter {
+
+struct DeviceIdentity {
+  std::string hardwareId;       // "USBSTOR\%s"
+  std::string instanceKeyPath;  // "SYSTEM\CurrentControlSet\Enum\USBSTOR\%s"
+  std::string inquiryText;      // INQUIRY bytes 8-35
+};
+
+// What discovery works with; exactly one of `drive` and `aspi` is set, and it is the
+// transport under `link`.
+struct DiscoveryPorts {
+  DeviceLink& link;
+  MemoryQuery& memory;
+  DriveTransport* drive;
+  AspiTransport* aspi;
+  ProfileStore& store;
+  const ProcessState& process;
+  DeviceRegistry& registry;
+  LogSink& log;
+  MessagePort& messages;
+  ProgressObserver& progress;
+  // Told each new version line (the product query's result).
+  std::function<void(const std::string&)> versionLineChanged;
+};
 
 class DeviceDiscovery {
  public:
@@ -20,9 +49,7 @@ class DeviceDiscovery {
   static constexpr std::size_t kParentIdPrefixLimit = 256;
   static constexpr std::size_t kMountedDeviceLimit = 1024;
 
-  // Installs the target scan into the link for its ASPI product query, until destroyed.
-  DeviceDiscovery(DeviceLink& link, ProfileStore& store, const ProcessState& process, DeviceRegistry& registry);
-  ~DeviceDiscovery();
+  explicit DeviceDiscovery(DiscoveryPorts ports);
   DeviceDiscovery(const DeviceDiscovery&) = delete;
   DeviceDiscovery& operator=(const DeviceDiscovery&) = delete;
 
@@ -43,39 +70,52 @@ class DeviceDiscovery {
   bool ScanAspiTargets();
   // Examines one INQUIRY outcome from `adapter`/`target`; on a match that becomes the
   // device's address.
-  bool MatchInquiry(const InquiryReply& reply, const ScsiResult& result, std::uint8_t adapter,
-                    std::uint8_t target);
+  bool MatchInquiry(const Reply<InquiryReply>& reply, ScsiTarget address);
   // A whole ASPI job: availability, event, scan, GetDeviceStatus and, with `flashType`,
   // the firmware-region query (sent even when the status test failed).  The result of
   // GetDeviceStatus; false when ASPI is unusable or no target matched.
-  bool ProbeAspi(bool flashType);
+  bool ProbeAspi(bool flashType, bool nor);
 
   // ---- Both transports ----
   // Start-up and device-change probe: sets `devicePresent`; with `queryProduct` and the
   // device present, fills the version line.  The drive is closed again afterwards.
-  bool ProbeDevice(bool queryProduct);
-  // The Upgrade command's silent probe that learns the flash type.  Sets the big-block
-  // image count to 1 first so the size comparison cannot refuse for want of an image.
-  // True when the firmware-region query succeeded.
-  bool ProbeFlashType();
+  bool ProbeDevice(bool queryProduct, bool nor);
+  // The Upgrade command's silent probe that learns the flash type.  The size comparison is
+  // made against one big-block page, so it cannot refuse for want of an image.  True when
+  // the firmware-region query succeeded.
+  bool ProbeFlashType(bool nor);
+  // The version line from the device (pass-through: the version, then the product; ASPI: a
+  // job of its own that asks for both), handed to `versionLineChanged`.  Only while present.
+  bool QueryProduct(bool nor);
+
+  // ---- What discovery learnt ----
+  bool present() const { return present_; }
+  // The job clears it when the device cannot be opened or initialised.
+  void SetPresent(bool present) { present_ = present; }
+  const DeviceIdentity& identity() const { return identity_; }
+  const std::string& inDiskName() const { return inDiskName_; }
+  const std::string& versionLine() const { return versionLine_; }
+  void ClearVersionLine() { versionLine_.clear(); }
 
  private:
   struct AspiProbe {
     bool status = false;
     bool flashQuery = false;
   };
-  AspiProbe RunAspiProbe(bool flashType);
+  AspiProbe RunAspiProbe(bool flashType, bool nor);
   // Package mode: the identity comes from the package, not the settings file.
   void ApplyPresets();
   // Walks the device list for the current hardwareId, logging each id it reads.
   bool WalkDevices(const std::vector<RegistryValue>& devices);
   std::string ReadEntry(const char* section, const std::string& key);
-  ActivityLog& log() { return link_.log(); }
+  void SetVersionLine(const std::string& line);
+  LogSink& log() { return p_.log; }
 
-  DeviceLink& link_;
-  ProfileStore& store_;
-  const ProcessState& process_;
-  DeviceRegistry& registry_;
+  DiscoveryPorts p_;
+  DeviceIdentity identity_;
+  std::string inDiskName_;
+  bool present_ = false;
+  std::string versionLine_ = "Ver:1.1.1.1 Product:???";
 };
 
 }  // namespace romsetter

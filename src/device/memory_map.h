@@ -1,5 +1,5 @@
 #pragma once
-// The device's flash layout as it reported it, and the page counts of the images to write.
+// The device's flash layout as it reported it.
 #include <cstdint>
 
 namespace romsetter {
@@ -29,15 +29,5 @@ struct MemoryMap {
   std::uint32_t FirmwareAddr2() const { return SmallBlock() ? fwAddr2Small : fwAddr2; }
 };
 
-struct ImagePageCounts {
-  std::uint32_t bigImagePages = 0;
-  std::uint32_t smallImagePages = 0;
-  std::uint32_t bootImagePages = 0;
-  std::uint32_t fontImagePages = 0;
-
-  std::uint32_t FirmwarePages(const MemoryMap& map) const {
-    return map.SmallBlock() ? smallImagePages : bigImagePages;
-  }
-};
 
 }  // namespace romsetter

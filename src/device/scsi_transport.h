@@ -1,25 +1,40 @@
 #pragma once
-// The one operation every vendor command goes through: send a CDB with its data phase and
-// report how it ended.  Pass-through (NT) and ASPI (Windows 98/ME) implement it; so does the
-// emulated device.
+// The one operation every command goes through: send a CDB with its data phase and report
+// how it ended.  Each backend (pass-through on the NT family, ASPI on Windows 98/ME, the
+// emulated drive) owns its buffer mechanics; callers hand over the data and a destination.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace romsetter {
 
-enum class TransportKind { PassThrough, Aspi };
+enum class TransportFamily { PassThrough, Aspi };
 enum class DataDirection { In, Out };
+
+// An ASPI device address: host adapter and target (LUN 0).
+struct ScsiTarget {
+  std::uint8_t adapter = 0;
+  std::uint8_t target = 0;
+};
 
 struct ScsiRequest {
   std::array<std::uint8_t, 16> cdb{};  // bytes past cdbLength stay 0
   std::uint8_t cdbLength = 12;
-  DataDirection direction = DataDirection::Out;
-  std::uint8_t* buffer = nullptr;  // at least `length` bytes (ASPI uses its own transfer buffer)
+  DataDirection direction = DataDirection::Out;  // a command without data phase goes out with length 0
   std::uint32_t length = 0;
-  std::uint8_t adapterId = 0;  // ASPI only
-  std::uint8_t targetId = 0;   // ASPI only
-  bool ownRequestBlock = false;  // ASPI only: the error-page mark sends a block of its own
+  // Out: the `length` bytes to send.  Null sends the backend's own buffer as it stands: a
+  // zero-filled one over pass-through, the shared transfer buffer over ASPI.
+  const std::uint8_t* dataOut = nullptr;
+  // In: receives `length` bytes.  Bytes a short reply does not cover keep the destination's
+  // content over pass-through; over ASPI they are the transfer buffer's previous content,
+  // unless `replyOverDestination` asks for the destination's content there too.
+  std::uint8_t* dataIn = nullptr;
+  bool replyOverDestination = false;
+  // ASPI: an address other than the device's (the target scan).
+  std::optional<ScsiTarget> target;
+  // ASPI: a request block of its own instead of the job's shared one (the error-page mark).
+  bool separateRequest = false;
 };
 
 struct ScsiResult {
@@ -31,20 +46,31 @@ struct ScsiResult {
 class ScsiTransport {
  public:
   virtual ~ScsiTransport() = default;
-  virtual TransportKind Kind() const = 0;
-  // Blocks until the command has ended or the wait ran out.  Never throws.
+  virtual TransportFamily Family() const = 0;
+  // Blocks until the command has ended: up to 2000 s over pass-through, up to the ASPI wait
+  // (30 s) over ASPI.  Never throws; every failure is in the result.
   virtual ScsiResult Execute(const ScsiRequest& request) = 0;
 };
 
-// The pass-through side: commands go to a drive opened by its device path ("\\.\E:").
+// The pass-through family: commands go to a drive opened by its device path ("\\.\E:").
+// Every command gets a 512-byte buffer of its own, also without a data phase; a read goes
+// straight into the caller's destination.
 class DriveTransport : public ScsiTransport {
  public:
-  TransportKind Kind() const override { return TransportKind::PassThrough; }
+  static constexpr std::uint32_t kBufferSize = 512;
+
+  TransportFamily Family() const final { return TransportFamily::PassThrough; }
+  ScsiResult Execute(const ScsiRequest& request) final;
+
   // Opens the drive for read and write, shared read and write.  False (with the handle
   // left invalid and `systemError` set) when it cannot be opened.
   virtual bool OpenDrive(const std::string& devicePath, std::uint32_t& systemError) = 0;
   virtual void CloseDrive() = 0;
   virtual bool DriveOpen() const = 0;
+
+ protected:
+  // One command on the open drive, data moving directly to and from `buffer`.
+  virtual ScsiResult ExecuteDirect(const ScsiRequest& request, std::uint8_t* buffer) = 0;
 };
 
 }  // namespace romsetter

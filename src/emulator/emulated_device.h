@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/scsi_transport.h"
+#include "device/vendor_commands.h"
 
 namespace romsetter {
 
@@ -34,12 +35,6 @@ struct EmulatorFault {
   std::uint32_t byteIndex = 0;   // CorruptOnce / BadPage: the byte that reads back changed
   std::uint32_t matches = 0;     // state: matches seen so far
   bool spent = false;            // state: a one-shot fault that has fired
-};
-
-struct RegionReply {
-  std::uint16_t size = 0;
-  std::uint32_t addr1 = 0;
-  std::uint32_t addr2 = 0;  // bytes 6-9: NAND flash type in byte 6, NOR gap length and start
 };
 
 struct EmulatedDeviceConfig {

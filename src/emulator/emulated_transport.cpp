@@ -24,11 +24,11 @@ bool EmulatedTransport::OpenDrive(const std::string& devicePath, std::uint32_t& 
   return true;
 }
 
-ScsiResult EmulatedTransport::Execute(const ScsiRequest& request) {
+ScsiResult EmulatedTransport::ExecuteDirect(const ScsiRequest& request, std::uint8_t* buffer) {
   requests_.push_back(request);
   const std::uint8_t cdbLength = std::min<std::uint8_t>(request.cdbLength, static_cast<std::uint8_t>(request.cdb.size()));
   const EmulatedResult r =
-      device_.Execute(request.cdb.data(), cdbLength, request.direction, request.buffer, request.length);
+      device_.Execute(request.cdb.data(), cdbLength, request.direction, buffer, request.length);
   ScsiResult result;
   switch (r.outcome) {
     case EmulatedOutcome::Completed:

@@ -21,10 +21,11 @@ class EmulatedTransport final : public DriveTransport {
   bool OpenDrive(const std::string& devicePath, std::uint32_t& systemError) override;
   void CloseDrive() override { open_ = false; }
   bool DriveOpen() const override { return open_; }
-  // Commands reach the device also without an open drive, so tests can drive DeviceLink alone.
-  ScsiResult Execute(const ScsiRequest& request) override;
-
   std::vector<ScsiRequest>& requests() { return requests_; }
+
+ protected:
+  // Commands reach the device also without an open drive, so tests can drive DeviceLink alone.
+  ScsiResult ExecuteDirect(const ScsiRequest& request, std::uint8_t* buffer) override;
 
  private:
   EmulatedDevice& device_;

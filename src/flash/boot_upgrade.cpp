@@ -23,15 +23,15 @@ void WriteDump(const std::string& path, const PageBuffer& page) {
 }  // namespace
 
 void BootUpgrader::DumpPages() {
-  WriteDump(ctx_.paths.bootWriteDump, ctx_.link.pageBuffer);
+  WriteDump(ctx_.paths.bootWriteDump, page_);
   WriteDump(ctx_.paths.bootReadDump, readBack_);
 }
 
 bool BootUpgrader::UpgradeBootFromFile() {
   DeviceLink& link = ctx_.link;
-  ActivityLog& log = link.log();
-  const MemoryMap& map = link.memoryMap;
-  const std::uint32_t pages = link.imagePages.bootImagePages;
+  LogSink& log = ctx_.log;
+  const MemoryMap& map = ctx_.map;
+  const std::uint32_t pages = ctx_.pages.bootImagePages;
   cursor_.Reset();
 
   // What the file check and the device reported must make sense before the region is erased.
@@ -42,15 +42,15 @@ bool BootUpgrader::UpgradeBootFromFile() {
   }
   if (!PageAddressesFit(log, "Boot", map.bootAddr1, pages)) return false;
 
-  if (!link.EraseRegion(UPT_BOOT_ERASE_MEM)) {
+  if (!EraseRegion(ctx_, EraseCommand::Boot)) {
     log.Log("UPT_BOOT_ERASE_MEM Failed!!");
     return false;
   }
   log.Log("Boot file Upgrading...");
-  const std::string& path = link.selections().bootPath;
+  const std::string& path = ctx_.selections.bootPath;
   File file{std::fopen(path.c_str(), "rb")};
   if (!file) {
-    link.window().ShowMessage("can't open Boot file", "F/W Upgrade", MessageIcon::Error);
+    ctx_.messages.ShowMessage("can't open Boot file", "F/W Upgrade", MessageIcon::Error);
     return false;
   }
   const std::uint32_t started = ctx_.clock.NowSeconds();
@@ -58,24 +58,24 @@ bool BootUpgrader::UpgradeBootFromFile() {
   for (;;) {
     // A page cut short means the file changed since it was checked: its tail would be the
     // previous page's bytes, so it counts as missing.
-    if (std::fread(link.pageBuffer.data(), 1, kPageSize, file.get()) != kPageSize) {
+    if (std::fread(page_.data(), 1, kPageSize, file.get()) != kPageSize) {
       log.Log("No data any more...");
       return false;
     }
     // The file position stays put while one page is rewritten.
     for (int rewrites = 0;; ++rewrites) {
       const std::uint32_t address = map.bootAddr1 + cursor_.pageOffset;
-      if (!link.WritePage(address, cursor_.pageNumber, false)) {
+      if (!link.WritePage(address, cursor_.pageNumber, PageArea::Firmware, page_)) {
         log.Log("Written Boot Page Failed!!");
         return false;
       }
-      PoisonReadBack(link, readBack_);
-      if (!link.ReadPage(readBack_.data(), address, cursor_.pageNumber, false)) {
+      PoisonReadBack(page_, readBack_);
+      if (!link.ReadPage(address, cursor_.pageNumber, PageArea::Firmware, readBack_)) {
         log.Log("Read Boot Page Failed!!");
         return false;
       }
-      if (ComparePages(log, readBack_.data(), link.pageBuffer.data(), kPageSize) == 0) break;
-      if (link.selections().debugWritePageError) {
+      if (ComparePages(log, readBack_.data(), page_.data(), kPageSize) == 0) break;
+      if (ctx_.selections.debugWritePageError) {
         DumpPages();
         log.Log("Debug_Write_Page_Error");
         return false;
@@ -86,7 +86,7 @@ bool BootUpgrader::UpgradeBootFromFile() {
       }
       log.Log("Mark 1 Error page.");
     }
-    link.window().SetProgress(ProgressPosition(cursor_.pageNumber, pages));
+    ctx_.progress.SetProgress(ProgressPosition(cursor_.pageNumber, pages));
     ++cursor_.pageNumber;
     ++cursor_.pageOffset;
     if (cursor_.pageOffset >= pages) break;

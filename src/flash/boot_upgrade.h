@@ -20,6 +20,7 @@ class BootUpgrader {
 
   FlashContext& ctx_;
   PageCursor cursor_;
+  PageBuffer page_{};
   PageBuffer readBack_{};
 };
 

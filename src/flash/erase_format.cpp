@@ -1,108 +1,109 @@
 // Whole-region erase and the NAND format: the busy notice, the caption-flash timer and the
 // failure lines of both transports.
-#include "device/device_link.h"
+#include "flash/page_engine.h"
 
 namespace romsetter {
 
 namespace {
 
 struct EraseEntry {
-  VendorCode command;  // its code is also the argument of EraseRegion
+  EraseCommand command;
   const char* notice;
   const char* passThroughFailure;
   const char* aspiFailure;  // null: the ASPI transport has no line (and no notice) for it
 };
 
 constexpr EraseEntry kEraseTable[] = {
-    {UPT_FW_ERASE_MEM, "The F/W of the flash ROM is being erased...", "UPT_FW_ERASE_MEM error!",
+    {EraseCommand::Firmware, "The F/W of the flash ROM is being erased...", "UPT_FW_ERASE_MEM error!",
      "<FAIL> UPT_FW_ERASE_MEM"},
-    {UPT_BOOT_ERASE_MEM, "The Boot of the flash ROM is being erased...",
+    {EraseCommand::Boot, "The Boot of the flash ROM is being erased...",
      "UPT_BOOT_ERASE_MEM error!", "<FAIL> UPT_BOOT_ERASE_MEM"},
-    {FONT_ERASE_FONT_BLKS, "The font of the flash ROM is being erased...",
+    {EraseCommand::Font, "The font of the flash ROM is being erased...",
      "FONT_ERASE_FONT_BLKS error!", "<FAIL> FONT_ERASE_FONT_BLKS"},
-    {BACKUP_FW_ERASE_MEM, "The Backup FW of the flash ROM is being erased...",
+    {EraseCommand::Backup, "The Backup FW of the flash ROM is being erased...",
      "BACKUP_FW_ERASE_MEM error!", nullptr},
 };
 
-const EraseEntry* FindErase(int code) {
+const EraseEntry& EntryOf(EraseCommand command) {
   for (const EraseEntry& e : kEraseTable) {
-    if (e.command == code) return &e;
+    if (e.command == command) return e;
   }
-  return nullptr;
+  return kEraseTable[0];
 }
 
 constexpr const char* kFormatNotice = "The NAND flash is being format...";
 
-}  // namespace
-
-bool DeviceLink::EraseRegion(int code) {
-  const EraseEntry* entry = FindErase(code);
-  if (entry == nullptr) {
-    // Nothing is sent for a code the device does not know.
-    if (aspi_ == nullptr) log_.Log("UnKnow ERASE command error!");
-    return false;
-  }
-  const bool nor = selections_.norSelected;
-
-  if (aspi_ == nullptr) {
-    if (nor) {
-      window_.StartTimer(kEraseTimerId, kEraseTimerPeriodMs);
-      log_.Log(entry->notice);
-      window_.ShowEraseNotice(entry->notice);
-    }
-    // The SCSI status of an erase is not consulted on this transport.
-    const bool ok = SendErase(entry->command).delivered;
-    if (!ok) log_.Log(entry->passThroughFailure);
-    if (nor) {
-      window_.HideEraseNotice();
-      window_.Repaint();
-      window_.StopTimer(kEraseTimerId);
-    }
-    return ok;
-  }
-
-  const bool announce = nor && entry->aspiFailure != nullptr;
-  if (announce) {
-    log_.Log(entry->notice);
-    window_.ShowEraseNotice(entry->notice);
-  }
-  const ScsiResult result = SendErase(entry->command);
-  // A wait that ran out has no line of its own.
-  if (result.delivered && !result.statusGood && entry->aspiFailure != nullptr) log_.Log(entry->aspiFailure);
+bool ErasePassThrough(FlashContext& ctx, const EraseEntry& entry) {
+  const bool nor = ctx.selections.norSelected;
   if (nor) {
-    window_.HideEraseNotice();
-    window_.Repaint();
+    ctx.progress.StartTimer(kEraseTimerId, kEraseTimerPeriodMs);
+    ctx.log.Log(entry.notice);
+    ctx.progress.ShowEraseNotice(entry.notice);
   }
-  return result.delivered && result.statusGood;
+  const bool ok = ctx.link.Erase(entry.command).ok;
+  if (!ok) ctx.log.Log(entry.passThroughFailure);
+  if (nor) {
+    ctx.progress.HideEraseNotice();
+    ctx.progress.Repaint();
+    ctx.progress.StopTimer(kEraseTimerId);
+  }
+  return ok;
 }
 
-bool DeviceLink::FormatDevice() {
-  log_.Log(kFormatNotice);
-  window_.ShowEraseNotice(kFormatNotice);
-  const ScsiResult result = SendFormat();
-
-  if (aspi_ == nullptr) {
-    if (!result.delivered) {
-      log_.LogSystemError(result.systemError);
-      log_.Log("DEV_FORMAT_16 Failed!!");
-    } else if (!result.statusGood) {
-      log_.Log("DEV_FORMAT_16 Failed!!");
-    }
-    window_.HideEraseNotice();
-    window_.Repaint();
-    return result.delivered && result.statusGood;
+bool EraseAspi(FlashContext& ctx, const EraseEntry& entry) {
+  const bool nor = ctx.selections.norSelected;
+  const bool announce = nor && entry.aspiFailure != nullptr;
+  if (announce) {
+    ctx.log.Log(entry.notice);
+    ctx.progress.ShowEraseNotice(entry.notice);
   }
+  const CommandOutcome outcome = ctx.link.Erase(entry.command);
+  // A wait that ran out has no line of its own.
+  if (outcome.transport.delivered && !outcome.ok && entry.aspiFailure != nullptr) ctx.log.Log(entry.aspiFailure);
+  if (nor) {
+    ctx.progress.HideEraseNotice();
+    ctx.progress.Repaint();
+  }
+  return outcome.ok;
+}
 
-  if (!result.delivered) {
-    log_.Log("DEV_FORMAT_16 Failed!!");
-  } else if (!result.statusGood) {
+bool FormatPassThrough(FlashContext& ctx, const CommandOutcome& outcome) {
+  if (!outcome.transport.delivered) {
+    ctx.log.LogSystemError(outcome.transport.systemError);
+    ctx.log.Log("DEV_FORMAT_16 Failed!!");
+  } else if (!outcome.ok) {
+    ctx.log.Log("DEV_FORMAT_16 Failed!!");
+  }
+  ctx.progress.HideEraseNotice();
+  ctx.progress.Repaint();
+  return outcome.ok;
+}
+
+bool FormatAspi(FlashContext& ctx, const CommandOutcome& outcome) {
+  if (!outcome.transport.delivered) {
+    ctx.log.Log("DEV_FORMAT_16 Failed!!");
+  } else if (!outcome.ok) {
     // The notice stays up until the next one is shown and hidden.
-    log_.Log("<FAIL> DEV_FORMAT");
+    ctx.log.Log("<FAIL> DEV_FORMAT");
     return false;
   }
-  window_.HideEraseNotice();
-  window_.Repaint();
-  return result.delivered;
+  ctx.progress.HideEraseNotice();
+  ctx.progress.Repaint();
+  return outcome.ok;
+}
+
+}  // namespace
+
+bool EraseRegion(FlashContext& ctx, EraseCommand command) {
+  const EraseEntry& entry = EntryOf(command);
+  return ctx.aspi() ? EraseAspi(ctx, entry) : ErasePassThrough(ctx, entry);
+}
+
+bool FormatDevice(FlashContext& ctx) {
+  ctx.log.Log(kFormatNotice);
+  ctx.progress.ShowEraseNotice(kFormatNotice);
+  const CommandOutcome outcome = ctx.link.Format();
+  return ctx.aspi() ? FormatAspi(ctx, outcome) : FormatPassThrough(ctx, outcome);
 }
 
 }  // namespace romsetter

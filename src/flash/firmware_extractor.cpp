@@ -9,8 +9,7 @@ namespace romsetter {
 
 bool FirmwareExtractor::ExtractFirmware() {
   DeviceLink& link = ctx_.link;
-  ActivityLog& log = link.log();
-  WindowPort& window = link.window();
+  LogSink& log = ctx_.log;
   cursor_.Reset();
 
   FileDialogRequest request;
@@ -19,22 +18,22 @@ bool FirmwareExtractor::ExtractFirmware() {
   request.filter = "(*.bin)|*.bin|All Files (*.*)|*.*||";
   request.overwritePrompt = true;
   // A cancelled dialog still extracts, to the path of last time.
-  if (const std::optional<std::string> chosen = window.OpenFileDialog(request); chosen && !chosen->empty()) {
+  if (const std::optional<std::string> chosen = ctx_.messages.OpenFileDialog(request); chosen && !chosen->empty()) {
     process_.extractOutputPath = *chosen;
   }
   const std::string& path = process_.extractOutputPath;
 
-  window.Repaint();
+  ctx_.progress.Repaint();
   log.Log("F/W Reading...");
-  if (link.IsAspi() && !link.GetMemInfo(1)) {
+  if (ctx_.aspi() && !memory_.GetMemInfo(RegionQuery::Firmware, ctx_.pages, ctx_.selections.norSelected)) {
     log.Log("Error: To get FW size");
     return false;
   }
 
   // A small-block device keeps its firmware in the small-block region, so that is the one read.
-  const MemoryMap& map = link.memoryMap;
+  const MemoryMap& map = ctx_.map;
   const std::uint32_t first = map.FirmwareAddr1();
-  const std::uint32_t pages = link.imagePages.FirmwarePages(map);
+  const std::uint32_t pages = ctx_.pages.FirmwarePages(map.SmallBlock());
   if (pages > kPageNumberLimit) {
     log.Logf("FW image has %u pages, more than page numbers can count.", static_cast<unsigned>(pages));
     return false;
@@ -42,8 +41,9 @@ bool FirmwareExtractor::ExtractFirmware() {
   // At least one page is read, also for an image of no pages.
   if (!PageAddressesFit(log, "FW", first, std::max<std::uint32_t>(pages, 1))) return false;
 
-  link.pageBuffer.fill(0xFF);
-  if (!link.WritePage(kPreparationPage + cursor_.pageOffset, cursor_.pageNumber, false)) {
+  PageBuffer page;
+  page.fill(0xFF);
+  if (!link.WritePage(kPreparationPage + cursor_.pageOffset, cursor_.pageNumber, PageArea::Firmware, page)) {
     log.Log("Write 0xff*512 Failed!!");
     return false;
   }
@@ -52,14 +52,13 @@ bool FirmwareExtractor::ExtractFirmware() {
   if (file == nullptr) {
     const std::string text = Format("The Output BIN file %s can't be opened.", path.c_str());
     log.Log(text);
-    window.ShowMessage(text, process_.applicationName, MessageIcon::Error);
+    ctx_.messages.ShowMessage(text, process_.applicationName, MessageIcon::Error);
     return false;
   }
 
   bool complete = true;
-  PageBuffer page{};
   do {
-    if (!link.ReadPage(page.data(), first + cursor_.pageOffset, cursor_.pageNumber, false)) {
+    if (!link.ReadPage(first + cursor_.pageOffset, cursor_.pageNumber, PageArea::Firmware, page)) {
       log.Log("Read FW Page Failed!!");
       complete = false;
       break;
@@ -78,7 +77,7 @@ bool FirmwareExtractor::ExtractFirmware() {
   }
 
   // The preparation page changed the device, whatever became of the reading.
-  window.ShowMessage("The device must be formatted by user.", process_.applicationName, MessageIcon::None);
+  ctx_.messages.ShowMessage("The device must be formatted by user.", process_.applicationName, MessageIcon::None);
   if (complete) log.Logf("OutPut %s OK!", path.c_str());
   return complete;
 }

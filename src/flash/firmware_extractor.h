@@ -1,14 +1,17 @@
 #pragma once
 // Reads the firmware region back into a file chosen by the user.
-#include "app/process_state.h"
+#include "base/process_state.h"
+#include "device/memory_query.h"
 #include "flash/page_engine.h"
 
 namespace romsetter {
 
 class FirmwareExtractor {
  public:
-  // The output path the user confirms is kept in `process` for the next extraction.
-  FirmwareExtractor(FlashContext& context, ProcessState& process) : ctx_(context), process_(process) {}
+  // The output path the user confirms is kept in `process` for the next extraction.  Over
+  // ASPI the firmware region is queried again through `memory`.
+  FirmwareExtractor(FlashContext& context, MemoryQuery& memory, ProcessState& process)
+      : ctx_(context), memory_(memory), process_(process) {}
 
   // Asks for the output file, writes the preparation page, reads the firmware region into
   // the file and tells the user to format the device.  True when every page was read
@@ -21,6 +24,7 @@ class FirmwareExtractor {
 
  private:
   FlashContext& ctx_;
+  MemoryQuery& memory_;
   ProcessState& process_;
   PageCursor cursor_;
 };

@@ -54,7 +54,7 @@ constexpr const char* kBackupStart[2] = {"Backup_1 F/W Upgrading, Please Wait...
                                          "Backup_2 F/W Upgrading, Please Wait..."};
 
 // The image in memory must hold every page its count promises.
-bool ImageHoldsPages(ActivityLog& log, const char* label, const std::vector<std::uint8_t>& image,
+bool ImageHoldsPages(LogSink& log, const char* label, const std::vector<std::uint8_t>& image,
                      std::uint32_t pages) {
   if (!PageCountUsable(log, label, pages)) return false;
   if (image.size() / kPageSize < pages) {
@@ -77,7 +77,7 @@ struct FlashProgrammer::CopyPlan {
   const std::string& fileName;
 };
 
-bool PageCountUsable(ActivityLog& log, const char* label, std::uint32_t pages) {
+bool PageCountUsable(LogSink& log, const char* label, std::uint32_t pages) {
   if (pages == 0) {
     log.Logf("%s image has no pages to write.", label);
     return false;
@@ -89,49 +89,45 @@ bool PageCountUsable(ActivityLog& log, const char* label, std::uint32_t pages) {
   return true;
 }
 
-bool PageAddressesFit(ActivityLog& log, const char* label, std::uint32_t base, std::uint32_t pages) {
+bool PageAddressesFit(LogSink& log, const char* label, std::uint32_t base, std::uint32_t pages) {
   if (pages == 0 || std::uint64_t{base} + pages - 1 <= 0xFFFFFFFFu) return true;
   log.Logf("(%s) Page addresses from 0x%08X for %u pages pass 0xFFFFFFFF.", label, static_cast<unsigned>(base),
            static_cast<unsigned>(pages));
   return false;
 }
 
-void PoisonReadBack(DeviceLink& link, PageBuffer& readBack) {
-  for (std::size_t i = 0; i < kPageSize; ++i) readBack[i] = static_cast<std::uint8_t>(~link.pageBuffer[i]);
-  if (link.IsAspi()) {
-    if (std::uint8_t* transfer = link.aspi()->TransferBuffer()) std::memcpy(transfer, readBack.data(), kPageSize);
-  }
+void PoisonReadBack(const PageBuffer& written, PageBuffer& readBack) {
+  for (std::size_t i = 0; i < kPageSize; ++i) readBack[i] = static_cast<std::uint8_t>(~written[i]);
 }
 
-bool FlashProgrammer::ProgramImage(int kind) {
-  DeviceLink& link = ctx_.link;
-  ActivityLog& log = link.log();
-  const bool aspi = link.IsAspi();
-  const MemoryMap& map = link.memoryMap;
-  const Selections& selections = link.selections();
+bool FlashProgrammer::ProgramImage(ImageKind kind) {
+  LogSink& log = ctx_.log;
+  const bool aspi = ctx_.aspi();
+  const MemoryMap& map = ctx_.map;
+  const Selections& selections = ctx_.selections;
 
-  if (kind == kImageBootCode) {
+  if (kind == ImageKind::BootCode) {
     if (aspi) return BootUpgrader(ctx_).UpgradeBootFromFile();
     const std::vector<std::uint8_t>& image = ctx_.images.Slot(ImageSlot::BootCode);
-    const std::uint32_t pages = link.imagePages.bootImagePages;
+    const std::uint32_t pages = ctx_.pages.bootImagePages;
     if (!ImageHoldsPages(log, "BootCode", image, pages)) return false;
     log.Log("BootCode Upgrading, Please Wait...");
     return CopyImage({kPassBoot, map.bootAddr1, map.bootSize, pages, image.data(), 0, 0, selections.bootPath});
   }
-  if (kind != kImageFirmware && kind != kImageBackup) {
-    log.Logf("No page engine for image kind %d.", kind);
+  if (kind == ImageKind::Font) {
+    log.Log("No page engine for image kind 2.");
     return false;
   }
 
   const bool small = map.SmallBlock();
   const std::vector<std::uint8_t>& image = ctx_.images.Slot(small ? ImageSlot::SmallFirmware : ImageSlot::BigFirmware);
-  const std::uint32_t pages = link.imagePages.FirmwarePages(map);
+  const std::uint32_t pages = ctx_.pages.FirmwarePages(small);
   const std::string& fileName = small ? selections.smallFirmwarePath : selections.bigFirmwarePath;
-  const bool backup = kind == kImageBackup;
+  const bool backup = kind == ImageKind::Backup;
   if (!ImageHoldsPages(log, backup ? "Backup" : "F/W", image, pages)) return false;
 
   if (aspi) {
-    if (!link.EraseRegion(backup ? BACKUP_FW_ERASE_MEM : UPT_FW_ERASE_MEM)) {
+    if (!EraseRegion(ctx_, backup ? EraseCommand::Backup : EraseCommand::Firmware)) {
       log.Log("Erase FW Block Failed!!");
       return false;
     }
@@ -163,7 +159,7 @@ bool FlashProgrammer::ProgramImage(int kind) {
 
 bool FlashProgrammer::CopyImage(const CopyPlan& plan) {
   DeviceLink& link = ctx_.link;
-  ActivityLog& log = link.log();
+  LogSink& log = ctx_.log;
   cursor_.Reset();
   const std::uint32_t started = ctx_.clock.NowSeconds();
 
@@ -176,17 +172,17 @@ bool FlashProgrammer::CopyImage(const CopyPlan& plan) {
   int rewrites = 0;
   for (;;) {
     const std::uint32_t address = plan.base + cursor_.pageOffset;
-    std::memcpy(link.pageBuffer.data(), plan.image + std::size_t{cursor_.pageOffset} * kPageSize, kPageSize);
-    if (!link.WritePage(address, cursor_.pageNumber, false)) {
+    std::memcpy(page_.data(), plan.image + std::size_t{cursor_.pageOffset} * kPageSize, kPageSize);
+    if (!link.WritePage(address, cursor_.pageNumber, PageArea::Firmware, page_)) {
       log.Log(plan.lines.writeFailed);
       return false;
     }
-    PoisonReadBack(link, readBack_);
-    if (!link.ReadPage(readBack_.data(), address, cursor_.pageNumber, false)) {
+    PoisonReadBack(page_, readBack_);
+    if (!link.ReadPage(address, cursor_.pageNumber, PageArea::Firmware, readBack_)) {
       log.Log(plan.lines.readFailed);
       return false;
     }
-    if (ComparePages(log, readBack_.data(), link.pageBuffer.data(), kPageSize) != 0) {
+    if (ComparePages(log, readBack_.data(), page_.data(), kPageSize) != 0) {
       if (rewrites == kMaxPageRewrites || !link.MarkErrorPage(address)) {
         log.Log(plan.lines.markFailed);
         return false;
@@ -196,7 +192,7 @@ bool FlashProgrammer::CopyImage(const CopyPlan& plan) {
       continue;  // same data, same address, same page number
     }
     rewrites = 0;
-    link.window().SetProgress(ProgressPosition(cursor_.pageNumber, plan.pageCount));
+    ctx_.progress.SetProgress(ProgressPosition(cursor_.pageNumber, plan.pageCount));
     ++cursor_.pageNumber;
     ++cursor_.pageOffset;
     if (plan.gapLength + plan.gapStart != 0 && cursor_.pageOffset == plan.gapStart) {
@@ -214,9 +210,9 @@ bool FlashProgrammer::CopyImage(const CopyPlan& plan) {
   }
 
   const int seconds = static_cast<int>(ctx_.clock.NowSeconds() - started);
-  const int flashType = link.memoryMap.flashType;
+  const int flashType = ctx_.map.flashType;
   const unsigned total = cursor_.pageOffset;
-  if (link.IsAspi()) {
+  if (ctx_.aspi()) {
     log.Logf("Loaded elapsed %d seconds for FlashType:%d F/W:%s", seconds, flashType, plan.fileName.c_str());
     log.Logf("Written total of the F/W Page size = 0x%04X", total);
   } else {

@@ -15,24 +15,23 @@ constexpr int kMaxPageRewrites = 8;
 constexpr std::uint32_t kPageNumberLimit = 0xFFFF;
 
 // False, after a line naming `label`, for an image of no pages or of more than kPageNumberLimit.
-bool PageCountUsable(ActivityLog& log, const char* label, std::uint32_t pages);
+bool PageCountUsable(LogSink& log, const char* label, std::uint32_t pages);
 // False, after a line naming `label`, when `pages` pages from `base` would pass 0xFFFFFFFF.
-bool PageAddressesFit(ActivityLog& log, const char* label, std::uint32_t base, std::uint32_t pages);
+bool PageAddressesFit(LogSink& log, const char* label, std::uint32_t base, std::uint32_t pages);
 
-// Before a read-back, the destination (and over ASPI the shared transfer buffer) is filled
-// with the complement of the page written, so bytes a short reply leaves untouched can never
-// pass for verified data.
-void PoisonReadBack(DeviceLink& link, PageBuffer& readBack);
+// Before a read-back the destination is filled with the complement of the page written, so
+// bytes a short reply leaves untouched can never pass for verified data.
+void PoisonReadBack(const PageBuffer& written, PageBuffer& readBack);
 
 class FlashProgrammer {
  public:
   explicit FlashProgrammer(FlashContext& context) : ctx_(context) {}
 
-  // kind: kImageFirmware, kImageBackup or kImageBootCode.  Over pass-through the caller has
+  // kind: firmware, backup or boot code.  Over pass-through the caller has
   // erased the region; over ASPI the firmware and backup regions are erased here, and the
   // boot code is written from its file (BootUpgrader).  True when every copy verified
   // (ASPI: when the last copy that ran did).
-  bool ProgramImage(int kind);
+  bool ProgramImage(ImageKind kind);
 
   const PageCursor& cursor() const { return cursor_; }
 
@@ -43,6 +42,7 @@ class FlashProgrammer {
 
   FlashContext& ctx_;
   PageCursor cursor_;
+  PageBuffer page_{};
   PageBuffer readBack_{};
 };
 

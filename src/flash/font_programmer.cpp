@@ -14,14 +14,14 @@ constexpr std::size_t kFlagOffset = kPageSize - sizeof kFlag;
 }  // namespace
 
 std::uint32_t FontProgrammer::currentFontStart() const {
-  const MemoryMap& map = ctx_.link.memoryMap;
+  const MemoryMap& map = ctx_.map;
   return location_ == FontLocation::Font1 ? map.fontAddr1 : map.fontAddr2;
 }
 
 bool FontProgrammer::FontImageFits(const std::vector<std::uint8_t>& fontData) {
-  ActivityLog& log = ctx_.link.log();
-  const MemoryMap& map = ctx_.link.memoryMap;
-  const std::uint32_t pages = ctx_.link.imagePages.fontImagePages;
+  LogSink& log = ctx_.log;
+  const MemoryMap& map = ctx_.map;
+  const std::uint32_t pages = ctx_.pages.fontImagePages;
   const std::uint16_t regionSize = map.fontSize;
   if (regionSize == 0) {
     log.Log("The device reports no font region (FontSize=0x0000).");
@@ -46,21 +46,20 @@ bool FontProgrammer::FontImageFits(const std::vector<std::uint8_t>& fontData) {
 
 void FontProgrammer::PrepareStart(bool eraseOk) {
   location_ = eraseOk ? FontLocation::Font1 : FontLocation::Font2;
-  if (!eraseOk) ctx_.link.log().Log("Font page erased Failure!!");
+  if (!eraseOk) ctx_.log.Log("Font page erased Failure!!");
 }
 
 bool FontProgrammer::ProgramFont() { return ProgramFont(ctx_.images.Slot(ImageSlot::FontData)); }
 
 bool FontProgrammer::ProgramFont(const std::vector<std::uint8_t>& fontData) {
-  DeviceLink& link = ctx_.link;
-  ActivityLog& log = link.log();
+  LogSink& log = ctx_.log;
   if (!FontImageFits(fontData)) return false;
-  const std::uint32_t pages = link.imagePages.fontImagePages;
-  const std::uint16_t regionSize = link.memoryMap.fontSize;
+  const std::uint32_t pages = ctx_.pages.fontImagePages;
+  const std::uint16_t regionSize = ctx_.map.fontSize;
 
-  if (link.IsAspi()) {
+  if (ctx_.aspi()) {
     location_ = FontLocation::Font1;
-    if (!link.EraseRegion(FONT_ERASE_FONT_BLKS)) {
+    if (!EraseRegion(ctx_, EraseCommand::Font)) {
       log.Log("FONT_ERASE_FONT_BLKS Failed!!");
       return false;
     }
@@ -86,9 +85,9 @@ bool FontProgrammer::ProgramFont(const std::vector<std::uint8_t>& fontData) {
 FontProgrammer::Attempt FontProgrammer::WriteAttempt(const std::uint8_t* data, std::uint32_t pages,
                                                      std::uint16_t regionSize) {
   DeviceLink& link = ctx_.link;
-  ActivityLog& log = link.log();
-  const bool aspi = link.IsAspi();
-  const MemoryMap& map = link.memoryMap;
+  LogSink& log = ctx_.log;
+  const bool aspi = ctx_.aspi();
+  const MemoryMap& map = ctx_.map;
   const std::uint32_t start = currentFontStart();
 
   cursor_.Reset();
@@ -102,20 +101,20 @@ FontProgrammer::Attempt FontProgrammer::WriteAttempt(const std::uint8_t* data, s
 
   for (;;) {
     const std::uint32_t address = start + cursor_.pageOffset;
-    std::memcpy(link.pageBuffer.data(), data + std::size_t{cursor_.pageOffset} * kPageSize, kPageSize);
-    if (!link.WritePage(address, cursor_.pageNumber, true)) {
+    std::memcpy(page_.data(), data + std::size_t{cursor_.pageOffset} * kPageSize, kPageSize);
+    if (!link.WritePage(address, cursor_.pageNumber, PageArea::Font, page_)) {
       if (!aspi) return Attempt::Failed;
       log.Log("Written Font Page Failed!!");
       return Attempt::Abort;
     }
-    PoisonReadBack(link, readBack_);
-    if (!link.ReadPage(readBack_.data(), address, cursor_.pageNumber, true)) {
+    PoisonReadBack(page_, readBack_);
+    if (!link.ReadPage(address, cursor_.pageNumber, PageArea::Font, readBack_)) {
       if (!aspi) return Attempt::Failed;
       log.Log("Read Font Page Failed!!");
       return Attempt::Abort;
     }
-    if (ComparePages(log, readBack_.data(), link.pageBuffer.data(), kPageSize) != 0) return Attempt::Differs;
-    link.window().SetProgress(ProgressPosition(cursor_.pageNumber, pages));
+    if (ComparePages(log, readBack_.data(), page_.data(), kPageSize) != 0) return Attempt::Differs;
+    ctx_.progress.SetProgress(ProgressPosition(cursor_.pageNumber, pages));
     ++cursor_.pageNumber;
     ++cursor_.pageOffset;
     if (cursor_.pageOffset >= pages) break;
@@ -130,8 +129,8 @@ FontProgrammer::Attempt FontProgrammer::WriteAttempt(const std::uint8_t* data, s
 FontProgrammer::Attempt FontProgrammer::StampFlag(std::uint32_t pages, std::uint16_t regionSize,
                                                   std::uint32_t started) {
   DeviceLink& link = ctx_.link;
-  ActivityLog& log = link.log();
-  const bool aspi = link.IsAspi();
+  LogSink& log = ctx_.log;
+  const bool aspi = ctx_.aspi();
 
   log.Log("Make flag \"AAZZ\"");
   cursor_.pageNumber = regionSize;
@@ -139,22 +138,19 @@ FontProgrammer::Attempt FontProgrammer::StampFlag(std::uint32_t pages, std::uint
   const std::uint32_t address = currentFontStart() + cursor_.pageOffset;
 
   // Bytes a short reply leaves untouched stay 0xFF, which programs nothing when written back.
-  link.pageBuffer.fill(0xFF);
-  if (aspi) {
-    if (std::uint8_t* transfer = link.aspi()->TransferBuffer()) std::memset(transfer, 0xFF, kPageSize);
-  }
+  page_.fill(0xFF);
   bool flagOk = false;
-  if (!link.ReadPage(link.pageBuffer.data(), address, cursor_.pageNumber, true)) {
+  if (!link.ReadPage(address, cursor_.pageNumber, PageArea::Font, page_)) {
     log.Log("Read flag Page Error");
   } else {
-    std::memcpy(link.pageBuffer.data() + kFlagOffset, kFlag, sizeof kFlag);
-    if (!link.WritePage(address, cursor_.pageNumber, true)) {
+    std::memcpy(page_.data() + kFlagOffset, kFlag, sizeof kFlag);
+    if (!link.WritePage(address, cursor_.pageNumber, PageArea::Font, page_)) {
       log.Log("Write flag Page Error");
     } else {
-      PoisonReadBack(link, readBack_);
-      if (!link.ReadPage(readBack_.data(), address, cursor_.pageNumber, true)) {
+      PoisonReadBack(page_, readBack_);
+      if (!link.ReadPage(address, cursor_.pageNumber, PageArea::Font, readBack_)) {
         log.Log("Read flag page error after written.");
-      } else if (ComparePages(log, readBack_.data(), link.pageBuffer.data(), kPageSize) == 0) {
+      } else if (ComparePages(log, readBack_.data(), page_.data(), kPageSize) == 0) {
         log.Log("Compare flag page OK");
         flagOk = true;
       } else {
@@ -168,13 +164,13 @@ FontProgrammer::Attempt FontProgrammer::StampFlag(std::uint32_t pages, std::uint
   if (ctx_.process.InPackageMode()) {
     log.Logf("Loaded elapsed %d seconds for FontData:%s", seconds, "");
   } else {
-    log.Logf("Loaded elapsed %d seconds for FontList:%s", seconds, link.selections().fontListPath.c_str());
+    log.Logf("Loaded elapsed %d seconds for FontList:%s", seconds, ctx_.selections.fontListPath.c_str());
   }
   log.Logf("Written total of the Font Page size = 0x%04X", static_cast<unsigned>(pages));
 
   if (aspi) return Attempt::Done;
   // Sent whatever became of the flag; only its own failure sends the font on to Font_2.
-  if (!link.SendControl(FONT_END_OF_UPDATE)) return Attempt::Failed;
+  if (!link.SendControl(ControlCommand::EndOfFontUpdate)) return Attempt::Failed;
   return flagOk ? Attempt::Done : Attempt::FlagFailed;
 }
 

@@ -56,6 +56,7 @@ class FontProgrammer {
   FlashContext& ctx_;
   FontLocation location_ = FontLocation::Font1;
   PageCursor cursor_;
+  PageBuffer page_{};
   PageBuffer readBack_{};
 };
 

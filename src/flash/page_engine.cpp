@@ -2,7 +2,7 @@
 
 namespace romsetter {
 
-int ComparePages(ActivityLog& log, const std::uint8_t* readBack, const std::uint8_t* written, std::size_t length) {
+int ComparePages(LogSink& log, const std::uint8_t* readBack, const std::uint8_t* written, std::size_t length) {
   for (std::size_t i = 0; i < length; ++i) {
     if (readBack[i] != written[i]) {
       log.AddStatusLine(Format("Error occurs at [%d]: Src = 0x%02X, Err = 0x%02X", static_cast<int>(i),

@@ -4,17 +4,21 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/activity_log.h"
-#include "app/process_state.h"
 #include "base/clock.h"
 #include "base/fixed_paths.h"
+#include "base/log_sink.h"
+#include "base/process_state.h"
+#include "base/selections.h"
+#include "base/user_ports.h"
 #include "device/device_link.h"
+#include "device/memory_map.h"
 #include "package/image_store.h"
 
 namespace romsetter {
 
 // Bit values; the job adds up the kinds whose step succeeded.
-enum ImageKind : int { kImageFirmware = 1, kImageFont = 2, kImageBootCode = 4, kImageBackup = 8 };
+enum class ImageKind : int { Firmware = 1, Font = 2, BootCode = 4, Backup = 8 };
+constexpr int KindBit(ImageKind kind) { return static_cast<int>(kind); }
 
 struct PageCursor {
   std::uint16_t pageNumber = 1;  // sent with every page; 0 is reserved for the error mark
@@ -25,18 +29,31 @@ struct PageCursor {
   }
 };
 
-// What the page loops work with; all owned elsewhere for the life of the process.
+// What the page loops work with; all owned elsewhere for at least one job.
 struct FlashContext {
   DeviceLink& link;
-  ImageStore& images;
+  LogSink& log;
+  ProgressObserver& progress;
+  MessagePort& messages;
+  const MemoryMap& map;
+  const ImageStore& images;
+  const ImagePageCounts& pages;
   Clock& clock;
+  const Selections& selections;
   const ProcessState& process;
   const FixedPaths& paths;
+
+  bool aspi() const { return link.family() == TransportFamily::Aspi; }
 };
+
+// Whole-region erase (with the NOR-mode notice and, over pass-through, the caption-flash
+// timer) and the NAND format, with each family's failure lines.
+bool EraseRegion(FlashContext& ctx, EraseCommand command);
+bool FormatDevice(FlashContext& ctx);
 
 // 0 when the first `length` bytes are equal, else 1 after adding one status-list line for
 // the first differing byte.
-int ComparePages(ActivityLog& log, const std::uint8_t* readBack, const std::uint8_t* written, std::size_t length);
+int ComparePages(LogSink& log, const std::uint8_t* readBack, const std::uint8_t* written, std::size_t length);
 
 // trunc(pageNumber * 100 / pageCount); 0 for an empty image.
 int ProgressPosition(std::uint32_t pageNumber, std::uint32_t pageCount);

@@ -147,14 +147,14 @@ std::string FontNameOf(const std::string& entry) {
   return AsciiUpper(base);
 }
 
-FontList::FontList(const Selections& selections, ActivityLog& log, WindowPort& window, const ProcessState& process,
+FontList::FontList(const Selections& selections, LogSink& log, MessagePort& messages, const ProcessState& process,
                    ImageStore& images, ImagePageCounts& imagePages)
-    : selections_(selections), log_(log), window_(window), process_(process), images_(images),
+    : selections_(selections), log_(log), messages_(messages), process_(process), images_(images),
       imagePages_(imagePages) {}
 
 bool FontList::Refuse(const std::string& text, const std::string& caption) {
   log_.Log(text);
-  window_.ShowMessage(text, caption, MessageIcon::Error);
+  messages_.ShowMessage(text, caption, MessageIcon::Error);
   return false;
 }
 

@@ -8,12 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/activity_log.h"
-#include "app/process_state.h"
-#include "app/selections.h"
-#include "app/window_port.h"
+#include "base/log_sink.h"
 #include "base/platform.h"
-#include "device/memory_map.h"
+#include "base/process_state.h"
+#include "base/selections.h"
+#include "base/user_ports.h"
 #include "package/image_store.h"
 
 namespace romsetter {
@@ -36,9 +35,8 @@ std::string FontNameOf(const std::string& entry);
 
 class FontList {
  public:
-  // `imagePages` is the DeviceLink's page counts; its fontImagePages goes with the
-  // FontData slot of `images`.
-  FontList(const Selections& selections, ActivityLog& log, WindowPort& window, const ProcessState& process,
+  // `imagePages` goes with `images`: its fontImagePages with the FontData slot.
+  FontList(const Selections& selections, LogSink& log, MessagePort& messages, const ProcessState& process,
            ImageStore& images, ImagePageCounts& imagePages);
 
   // Load mode.  True: the FontData slot holds fontImagePages × 512 bytes of font data and
@@ -68,8 +66,8 @@ class FontList {
   bool LoadFailed(const std::string& text, const std::string& caption);
 
   const Selections& selections_;
-  ActivityLog& log_;
-  WindowPort& window_;
+  LogSink& log_;
+  MessagePort& messages_;
   const ProcessState& process_;
   ImageStore& images_;
   ImagePageCounts& imagePages_;

@@ -41,14 +41,13 @@ FirmwareImageHeader FirmwareImageHeader::Probe(const std::uint8_t* image, std::s
   return header;
 }
 
-ImageChecks::ImageChecks(ActivityLog& log, WindowPort& window, const ProcessState& process,
-                         const MainWindowModel& model, ImageStore& images, ImagePageCounts& pages,
-                         SettingsFile& settings)
-    : log_(log), window_(window), process_(process), model_(model), images_(images), pages_(pages),
-      settings_(settings) {}
+ImageChecks::ImageChecks(LogSink& log, MessagePort& messages, ImageCheckHost& host, const ProcessState& process,
+                         const Selections& selections, ImageStore& images, ImagePageCounts& pages)
+    : log_(log), messages_(messages), host_(host), process_(process), selections_(selections), images_(images),
+      pages_(pages) {}
 
 HeaderLayout ImageChecks::Layout() const {
-  return model_.selections.norSelected ? HeaderLayout::Nor : HeaderLayout::Nand;
+  return selections_.norSelected ? HeaderLayout::Nor : HeaderLayout::Nand;
 }
 
 // The file is read once, so the bytes checked are exactly the bytes loaded, whatever
@@ -107,20 +106,19 @@ ImageChecks::FileRead ImageChecks::ReadImage(const std::string& path, std::vecto
   return result;
 }
 
-bool ImageChecks::RefuseFile(FileRead result, int error, const char* words, Control picker) {
+bool ImageChecks::RefuseFile(FileRead result, int error, const char* words, ImagePicker picker) {
   if (result == FileRead::TooLarge) {
     const std::string text = Format("The %s file is too large: more than 0x%04X BLKs.", words, kMaxImagePages);
     log_.Log(text);
     StopBox(text);
-    window_.EnableControl(Control::Upgrade, false);
+    host_.ImageRefused(std::nullopt);
     return false;
   }
   log_.LogSystemError(static_cast<std::uint32_t>(error));
   const std::string text = result == FileRead::Missing ? Format("Please input the %s file name first!", words)
                                                        : std::string("Can't open the file specified");
-  window_.ShowMessage(text, process_.applicationName, MessageIcon::None, MessageButtons::Ok);
-  window_.EnableControl(Control::Upgrade, false);
-  window_.EnableControl(picker, true);
+  messages_.ShowMessage(text, process_.applicationName, MessageIcon::None, MessageButtons::Ok);
+  host_.ImageRefused(picker);
   return false;
 }
 
@@ -137,12 +135,12 @@ bool ImageChecks::ScanPages(const std::vector<std::uint8_t>& image, std::size_t 
 }
 
 void ImageChecks::StopBox(const std::string& text) {
-  window_.ShowMessage(text, process_.applicationName, MessageIcon::Error, MessageButtons::Ok);
+  messages_.ShowMessage(text, process_.applicationName, MessageIcon::Error, MessageButtons::Ok);
 }
 
 bool ImageChecks::SizeError() {
   StopBox("The Size of the FW file is not correct!");
-  window_.EnableControl(Control::Upgrade, false);
+  host_.ImageRefused(std::nullopt);
   return false;
 }
 
@@ -166,7 +164,7 @@ bool ImageChecks::FirmwareVerdict(int kind, std::uint32_t pages, std::uint16_t c
   log_.Log(line);
   if (ok) return true;
   StopBox(line);
-  window_.EnableControl(Control::Upgrade, false);
+  host_.ImageRefused(std::nullopt);
   return false;
 }
 
@@ -192,13 +190,13 @@ bool ImageChecks::CheckFirmwareFile(int kind) {
     return FirmwareVerdict(kind, pages, sum.value(), header, length);
   }
 
-  const Selections& s = model_.selections;
+  const Selections& s = selections_;
   const std::string& path = small ? s.smallFirmwarePath : s.bigFirmwarePath;
   log_.Logf("Checking the F/W %s file is ready", path.c_str());
   std::vector<std::uint8_t> data;
   int error = 0;
   const FileRead read = ReadImage(path, data, error);
-  if (read != FileRead::Ok) return RefuseFile(read, error, words, small ? Control::SmallButton : Control::BigButton);
+  if (read != FileRead::Ok) return RefuseFile(read, error, words, small ? ImagePicker::Small : ImagePicker::Big);
 
   const FirmwareImageHeader header = FirmwareImageHeader::Probe(data.data(), data.size(), layout);
   log_.Log("Getting the F/W file size and checksum.");
@@ -222,13 +220,13 @@ bool ImageChecks::CheckBootFile() {
     return true;
   }
 
-  const Selections& s = model_.selections;
+  const Selections& s = selections_;
   const std::string& path = s.bootPath;
   log_.Logf("Checking the Boot file \"%s\" is ready?", path.c_str());
   std::vector<std::uint8_t> data;
   int error = 0;
   const FileRead read = ReadImage(path, data, error);
-  if (read != FileRead::Ok) return RefuseFile(read, error, "Boot", Control::BootButton);
+  if (read != FileRead::Ok) return RefuseFile(read, error, "Boot", ImagePicker::Boot);
 
   log_.Log("Getting the Boot file size and checksum.");
   if (!ScanPages(data, data.size(), false, HeaderLayout::Nand, pages_.bootImagePages, sum)) return SizeError();
@@ -240,12 +238,10 @@ bool ImageChecks::CheckBootFile() {
   log_.Log(line);
   if (!ok) {
     StopBox(line);
-    window_.EnableControl(Control::Upgrade, false);
+    host_.ImageRefused(std::nullopt);
     return false;
   }
-  settings_.WriteSetting("LoadBootCode", s.loadBootCode ? "1" : "0");
-  settings_.WriteSetting("Boot_FileName", path);
-  settings_.WriteHistory("Boot", model_.bootHistory);
+  host_.BootFileAccepted(path);
   return true;
 }
 

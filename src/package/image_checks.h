@@ -4,15 +4,14 @@
 // loaded into its ImageStore slot; in package mode the images already there are checked.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "app/activity_log.h"
-#include "app/main_window_model.h"
-#include "app/process_state.h"
-#include "app/settings_file.h"
-#include "app/window_port.h"
-#include "device/memory_map.h"
+#include "base/log_sink.h"
+#include "base/process_state.h"
+#include "base/selections.h"
+#include "base/user_ports.h"
 #include "package/image_store.h"
 
 namespace romsetter {
@@ -59,14 +58,26 @@ struct PackageImageLengths {
   std::uint32_t boot = 0;
 };
 
+enum class ImagePicker { Boot, Big, Small };
+
+// What the checks ask of the program around them.  Both return at once.
+class ImageCheckHost {
+ public:
+  virtual ~ImageCheckHost() = default;
+  // An image was refused: Upgrade cannot be pressed until the choice changes; with a
+  // picker, that picker is offered again.
+  virtual void ImageRefused(std::optional<ImagePicker> picker) = 0;
+  // The boot file passed its check: it is remembered as the boot file of choice.
+  virtual void BootFileAccepted(const std::string& path) = 0;
+};
+
 class ImageChecks {
  public:
   static constexpr int kBigBlock = 1;
   static constexpr int kSmallBlock = 2;
 
-  // `settings` records the boot file after a good boot check.
-  ImageChecks(ActivityLog& log, WindowPort& window, const ProcessState& process, const MainWindowModel& model,
-              ImageStore& images, ImagePageCounts& pages, SettingsFile& settings);
+  ImageChecks(LogSink& log, MessagePort& messages, ImageCheckHost& host, const ProcessState& process,
+              const Selections& selections, ImageStore& images, ImagePageCounts& pages);
 
   void SetPackageLengths(const PackageImageLengths& lengths) { packageLengths_ = lengths; }
 
@@ -79,7 +90,7 @@ class ImageChecks {
   enum class FileRead { Ok, Missing, OpenFailed, TooLarge };
 
   FileRead ReadImage(const std::string& path, std::vector<std::uint8_t>& data, int& error);
-  bool RefuseFile(FileRead result, int error, const char* words, Control picker);
+  bool RefuseFile(FileRead result, int error, const char* words, ImagePicker picker);
   // Counts pages into `pages` and sums the admitted words; false on a partial last page.
   bool ScanPages(const std::vector<std::uint8_t>& image, std::size_t length, bool header, HeaderLayout layout,
                  std::uint32_t& pages, WordXorChecksum& sum);
@@ -89,13 +100,13 @@ class ImageChecks {
   void StopBox(const std::string& text);
   HeaderLayout Layout() const;
 
-  ActivityLog& log_;
-  WindowPort& window_;
+  LogSink& log_;
+  MessagePort& messages_;
+  ImageCheckHost& host_;
   const ProcessState& process_;
-  const MainWindowModel& model_;
+  const Selections& selections_;
   ImageStore& images_;
   ImagePageCounts& pages_;
-  SettingsFile& settings_;
   PackageImageLengths packageLengths_;
 };
 

@@ -6,6 +6,16 @@
 
 namespace romsetter {
 
+// Pages of each image, set by the image checks, the font list and the package unpacker.
+struct ImagePageCounts {
+  std::uint32_t bigImagePages = 0;
+  std::uint32_t smallImagePages = 0;
+  std::uint32_t bootImagePages = 0;
+  std::uint32_t fontImagePages = 0;
+
+  std::uint32_t FirmwarePages(bool smallBlock) const { return smallBlock ? smallImagePages : bigImagePages; }
+};
+
 enum class ImageSlot { BigFirmware = 0, SmallFirmware = 1, BootCode = 2, FontData = 3 };
 
 class ImageStore {

@@ -39,7 +39,7 @@ struct JobRig {
     core->discovery.WriteIdentificationDefaults();
     sel().loadFirmware = false;
     sel().bootPath = sel().bigFirmwarePath = sel().smallFirmwarePath = sel().fontListPath = sel().reportPath = "NONE";
-    core->link->devicePresent = true;
+    core->discovery.SetPresent(true);
   }
 
   Selections& sel() { return core->model.selections; }
@@ -260,7 +260,7 @@ TEST_P(EachTransport, MissingDeviceIsNoDeviceAndOnlyAspiClearsThePresence) {
   JobRig rig(GetParam());
   rig.device.Detach();
   EXPECT_EQ(rig.Run(), JobOutcome::NoDevice);
-  EXPECT_EQ(rig.core->link->devicePresent, !GetParam());
+  EXPECT_EQ(rig.core->discovery.present(), !GetParam());
   EXPECT_FALSE(rig.drive.DriveOpen() || rig.aspi.InJob());
 }
 
@@ -268,12 +268,12 @@ TEST(Presence, ArrivalAndRemovalProbeAfterTheirSleeps) {
   JobRig rig(false);
   DevicePresence& presence = rig.core->presence;
   rig.sel().checkProduct = true;
-  rig.core->link->devicePresent = false;
+  rig.core->discovery.SetPresent(false);
   EXPECT_TRUE(presence.OnDeviceChange(DevicePresence::kDeviceArrival, DevicePresence::kDeviceTypeVolume));
-  EXPECT_TRUE(rig.core->link->devicePresent && !rig.window.versionLine.empty());
+  EXPECT_TRUE(rig.core->discovery.present() && !rig.window.versionLine.empty());
   rig.device.Detach();
   EXPECT_TRUE(presence.OnDeviceChange(DevicePresence::kDeviceRemoveComplete, DevicePresence::kDeviceTypeVolume));
-  EXPECT_FALSE(rig.core->link->devicePresent || rig.window.IsEnabled(Control::Upgrade, true));
+  EXPECT_FALSE(rig.core->discovery.present() || rig.window.IsEnabled(Control::Upgrade, true));
   EXPECT_EQ(rig.window.versionLine, "");
   EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{2000u, 1000u}));
   EXPECT_FALSE(presence.OnDeviceChange(DevicePresence::kDeviceArrival, 3));  // not a volume: default processing

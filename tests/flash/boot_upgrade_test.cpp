@@ -50,9 +50,9 @@ TEST(BootUpgrade, DebugOptionDumpsTheFailingPageAndMarksNothing) {
 TEST(BootUpgrade, StopsWithItsLine) {
   const std::tuple<void (*)(BootRig&), std::size_t, const char*> cases[] = {
       {[](BootRig& r) { r.AddFault(FaultKind::BadStatus, "UPT_BOOT_ERASE_MEM"); }, 1, "UPT_BOOT_ERASE_MEM Failed!!"},
-      {[](BootRig& r) { r.link->memoryMap.bootSize = 3; }, 7, "Device Memory is not enough."},
-      {[](BootRig& r) { r.link->memoryMap.bootSize = 0; }, 0, "Device Memory is not enough."},
-      {[](BootRig& r) { r.link->imagePages.bootImagePages = 0; }, 0, "Boot image has no pages to write."},
+      {[](BootRig& r) { r.map.bootSize = 3; }, 7, "Device Memory is not enough."},
+      {[](BootRig& r) { r.map.bootSize = 0; }, 0, "Device Memory is not enough."},
+      {[](BootRig& r) { r.pages.bootImagePages = 0; }, 0, "Boot image has no pages to write."},
       {[](BootRig& r) { r.selections.bootPath += ".gone"; }, 1, "can't open Boot file"},
       {[](BootRig& r) { WriteFile(r.selections.bootPath, std::string(3 * 512, 'x')); }, 7, "No data any more..."},
       {[](BootRig& r) { WriteFile(r.selections.bootPath, std::string(3 * 512 + 100, 'x')); }, 7,

@@ -8,14 +8,14 @@ namespace {
 // A failure logs "<command> error!" over pass-through and "<FAIL> <command>" over ASPI, where
 // the backup erase has neither that line nor a notice.
 const struct {
-  int code;
+  EraseCommand code;
   const char* command;
   const char* notice;
   bool aspiLine;
-} kErases[] = {{2, "UPT_FW_ERASE_MEM", "The F/W of the flash ROM is being erased...", true},
-               {7, "UPT_BOOT_ERASE_MEM", "The Boot of the flash ROM is being erased...", true},
-               {10, "FONT_ERASE_FONT_BLKS", "The font of the flash ROM is being erased...", true},
-               {33, "BACKUP_FW_ERASE_MEM", "The Backup FW of the flash ROM is being erased...", false}};
+} kErases[] = {{EraseCommand::Firmware, "UPT_FW_ERASE_MEM", "The F/W of the flash ROM is being erased...", true},
+               {EraseCommand::Boot, "UPT_BOOT_ERASE_MEM", "The Boot of the flash ROM is being erased...", true},
+               {EraseCommand::Font, "FONT_ERASE_FONT_BLKS", "The font of the flash ROM is being erased...", true},
+               {EraseCommand::Backup, "BACKUP_FW_ERASE_MEM", "The Backup FW of the flash ROM is being erased...", false}};
 
 enum Outcome { Good, NotDelivered, BadStatus, TimedOut };
 
@@ -40,7 +40,7 @@ TEST_P(Erase, ResultLinesNoticeAndTimerFollowTheTransport) {
 
   // Over pass-through only a request that was not carried out fails; its status is not consulted.
   const bool expectOk = outcome == Good || (!aspi && outcome == BadStatus);
-  EXPECT_EQ(rig.link->EraseRegion(c.code), expectOk);
+  EXPECT_EQ(EraseRegion(*rig.context, c.code), expectOk);
 
   const bool announce = nor && (!aspi || c.aspiLine);
   std::vector<std::string> lines, events;
@@ -81,7 +81,7 @@ TEST(FormatDevice, EndsAsItsTransportSays) {
     SCOPED_TRACE(testing::Message() << "ASPI " << aspi << ", outcome " << outcome);
     FlashRig rig(aspi, "format");
     Fail(rig, "DEV_FORMAT_16", outcome);
-    EXPECT_EQ(rig.link->FormatDevice(), lines.empty());
+    EXPECT_EQ(FormatDevice(*rig.context), lines.empty());
     std::vector<std::string> expected{"The NAND flash is being format..."};
     expected.insert(expected.end(), lines.begin(), lines.end());
     EXPECT_EQ(rig.Lines(), expected);

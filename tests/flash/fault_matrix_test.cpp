@@ -15,14 +15,14 @@ constexpr std::uint32_t kByte = 508;  // where a corrupted read-back differs
 // transport.  Over ASPI the boot code comes from its file.
 struct KindRow {
   const char* name;
-  int image;
+  ImageKind image;
   std::uint32_t base;
   const char* names[2][2];
 };
-const KindRow kKinds[] = {{"Firmware", kImageFirmware, 0x1000, {{"F/W", "F/W"}, {"FW", "(FW) "}}},
-                          {"Backup1", kImageBackup, 0x2000, {{"Backup_1", "BACKUP_1"}, {"Backup_1", "(Backup_1) "}}},
-                          {"Backup2", kImageBackup, 0x3000, {{"Backup_2", "BACKUP_2"}, {"Backup_2", "(Backup_2) "}}},
-                          {"Boot", kImageBootCode, 0x100, {{"BootCode", "BootCode"}, {"Boot", ""}}}};
+const KindRow kKinds[] = {{"Firmware", ImageKind::Firmware, 0x1000, {{"F/W", "F/W"}, {"FW", "(FW) "}}},
+                          {"Backup1", ImageKind::Backup, 0x2000, {{"Backup_1", "BACKUP_1"}, {"Backup_1", "(Backup_1) "}}},
+                          {"Backup2", ImageKind::Backup, 0x3000, {{"Backup_2", "BACKUP_2"}, {"Backup_2", "(Backup_2) "}}},
+                          {"Boot", ImageKind::BootCode, 0x100, {{"BootCode", "BootCode"}, {"Boot", ""}}}};
 // Write failed, read failed, marked, mark failed.
 const char* const kLines[2][4] = {
     {"%s WritePage failure!!", "%s ReadPage failure!!", "%s Mark 1 Error page.", "%s Fail to Mark 1 Error page."},

@@ -15,7 +15,7 @@ struct ExtractRig : FlashRig {
       device.WriteFlash(0x1000 + k, page);
     }
   }
-  bool Run() { return FirmwareExtractor(*context, process).ExtractFirmware(); }
+  bool Run() { return FirmwareExtractor(*context, *memory, process).ExtractFirmware(); }
   std::string Output() const { return ReadFile(process.extractOutputPath); }
   std::string Image(std::size_t bytes) const { return std::string(image.begin(), image.begin() + bytes); }
   Bytes image;
@@ -91,11 +91,11 @@ TEST(Extract, SmallBlockDeviceProgramsAndReadsTheSmallBlockRegion) {
   const Bytes small = MakeImage(2);
   rig.images.Replace(ImageSlot::SmallFirmware, small);
   rig.selections.smallFirmwarePath = "small.bin";
-  rig.link->imagePages.smallImagePages = 2;
-  rig.link->memoryMap.flashType = kFlashTypeSmallBlock;
-  rig.link->memoryMap.fwSizeSmall = 0x10;
-  rig.link->memoryMap.fwAddr1Small = 0x1001;
-  ASSERT_TRUE(FlashProgrammer(*rig.context).ProgramImage(kImageFirmware));
+  rig.pages.smallImagePages = 2;
+  rig.map.flashType = kFlashTypeSmallBlock;
+  rig.map.fwSizeSmall = 0x10;
+  rig.map.fwAddr1Small = 0x1001;
+  ASSERT_TRUE(FlashProgrammer(*rig.context).ProgramImage(ImageKind::Firmware));
   EXPECT_TRUE(InOrder(rig.Lines(), {"Loaded elapsed 0 seconds for FlashType:2 BIN:small.bin",
                                     "Written total of the BIN Page size = 0x0002"}));
   EXPECT_TRUE(rig.Run());

@@ -10,14 +10,14 @@ namespace {
 class ProgramBoth : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Flash, ProgramBoth, ::testing::Values(false, true), TransportName);
 
-bool Program(FlashRig& rig, int kind) { return FlashProgrammer(*rig.context).ProgramImage(kind); }
+bool Program(FlashRig& rig, ImageKind kind) { return FlashProgrammer(*rig.context).ProgramImage(kind); }
 
 TEST_P(ProgramBoth, EveryPageIsWrittenReadAndLandsInOrder) {
   const bool aspi = GetParam();
   FlashRig rig(aspi);
   rig.clock.step = 7;
   const Bytes image = rig.LoadFirmware(64);
-  ASSERT_TRUE(Program(rig, kImageFirmware));
+  ASSERT_TRUE(Program(rig, ImageKind::Firmware));
 
   // Addresses and page numbers of every write: the NOR gap test.
   EXPECT_EQ(rig.Writes().size(), 64u);
@@ -36,7 +36,7 @@ TEST_P(ProgramBoth, ShortReadBackNeverPassesForVerified) {
   FlashRig rig(GetParam());
   rig.LoadFirmware(2);
   rig.device.config().replyLimit = 100;
-  EXPECT_FALSE(Program(rig, kImageFirmware));
+  EXPECT_FALSE(Program(rig, ImageKind::Firmware));
   EXPECT_EQ(rig.Marks().size(), static_cast<std::size_t>(kMaxPageRewrites));
   EXPECT_TRUE(InOrder(rig.Lines(), {"Error occurs at [100]: Src = 0x9B, Err = 0x64"}));
 }
@@ -45,7 +45,7 @@ TEST_P(ProgramBoth, BackupWritesTwoCopiesEachCountedFromOne) {
   const bool aspi = GetParam();
   FlashRig rig(aspi);
   const Bytes image = rig.LoadFirmware(3);
-  ASSERT_TRUE(Program(rig, kImageBackup));
+  ASSERT_TRUE(Program(rig, ImageKind::Backup));
 
   const auto writes = rig.Writes();
   ASSERT_EQ(writes.size(), 6u);
@@ -68,7 +68,7 @@ TEST(FlashProgrammer, AspiEraseFailureEndsBeforeTheStartLine) {
   FlashRig rig(true);
   rig.LoadFirmware(2);
   rig.AddFault(FaultKind::BadStatus, "BACKUP_FW_ERASE_MEM");
-  EXPECT_FALSE(Program(rig, kImageBackup));
+  EXPECT_FALSE(Program(rig, ImageKind::Backup));
   EXPECT_EQ(rig.Lines(), (std::vector<std::string>{"Erase FW Block Failed!!"}));
   EXPECT_TRUE(rig.Writes().empty());
 }
@@ -89,8 +89,8 @@ TEST(FlashProgrammer, UnusableInputIsRefused) {
     FlashRig rig(false);
     rig.LoadFirmware(4, region, addr);
     rig.images.Replace(ImageSlot::BigFirmware, MakeImage(imagePages));
-    rig.link->imagePages.bigImagePages = pages;
-    EXPECT_FALSE(Program(rig, kImageFirmware));
+    rig.pages.bigImagePages = pages;
+    EXPECT_FALSE(Program(rig, ImageKind::Firmware));
     EXPECT_EQ(rig.device.trace().size(), 2 * writes);
     EXPECT_EQ(rig.Writes().size(), writes);
     EXPECT_EQ(rig.Lines().back(), line);
@@ -111,9 +111,9 @@ TEST(FlashProgrammer, NorGapSkipsPagesAndPageNumbers) {
     FlashRig rig(false);
     const Bytes image = rig.LoadFirmware(20, 0x20);
     rig.selections.norSelected = nor;
-    rig.link->memoryMap.fwGapStart = gapStart;
-    rig.link->memoryMap.fwGapLength = gapLength;
-    ASSERT_TRUE(Program(rig, kImageFirmware));
+    rig.map.fwGapStart = gapStart;
+    rig.map.fwGapLength = gapLength;
+    ASSERT_TRUE(Program(rig, ImageKind::Firmware));
 
     const auto writes = rig.Writes();
     ASSERT_EQ(writes.size(), 20 - (skipTo - skipFrom));

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "emulator/emulated_transport.h"
+#include "app/activity_log.h"
+#include "device/aspi_transport.h"
+#include "device/memory_query.h"
 #include "flash/page_engine.h"
 #include "support/test_support.h"
 
@@ -40,9 +43,10 @@ struct FlashRig {
       aspiTransport.BeginJob();
       aspiTransport.CreateEvent();
     }
-    link = aspi ? std::make_unique<DeviceLink>(aspiTransport, log, window, selections)
-                : std::make_unique<DeviceLink>(drive, log, window, selections);
-    context = std::make_unique<FlashContext>(FlashContext{*link, images, clock, process, paths});
+    link = aspi ? std::make_unique<DeviceLink>(aspiTransport, log) : std::make_unique<DeviceLink>(drive, log);
+    memory = std::make_unique<MemoryQuery>(*link, log, map);
+    context = std::make_unique<FlashContext>(FlashContext{*link, log, window, window, map, images, pages, clock,
+                                                          selections, process, paths});
     process.extractOutputPath = dir + "/read_fw.bin";
   }
 
@@ -50,8 +54,7 @@ struct FlashRig {
   Bytes LoadFirmware(std::uint32_t pages, std::uint16_t regionSize = 0x100, std::uint32_t addr1 = 0x1000) {
     Bytes image = MakeImage(pages);
     images.Replace(ImageSlot::BigFirmware, image);
-    link->imagePages.bigImagePages = pages;
-    MemoryMap& map = link->memoryMap;
+    this->pages.bigImagePages = pages;
     map.flashType = 1;
     map.fwSize = regionSize;
     map.fwAddr1 = addr1;
@@ -66,9 +69,9 @@ struct FlashRig {
   Bytes LoadBoot(std::uint32_t pages, std::uint16_t regionSize = 0x40, std::uint32_t addr1 = 0x100) {
     Bytes image = MakeImage(pages);
     images.Replace(ImageSlot::BootCode, image);
-    link->imagePages.bootImagePages = pages;
-    link->memoryMap.bootSize = regionSize;
-    link->memoryMap.bootAddr1 = addr1;
+    this->pages.bootImagePages = pages;
+    map.bootSize = regionSize;
+    map.bootAddr1 = addr1;
     device.config().boot = {regionSize, addr1, 0};
     selections.bootPath = dir + "/boot.nor";
     WriteFile(selections.bootPath, std::string(image.begin(), image.end()));
@@ -98,6 +101,9 @@ struct FlashRig {
   ActivityLog log{dir + "/Romsetter.log", window};
   Selections selections;
   std::unique_ptr<DeviceLink> link;
+  std::unique_ptr<MemoryQuery> memory;
+  MemoryMap map;  // what the page loops see; tests set it as a query would
+  ImagePageCounts pages;
   ImageStore images;
   StepClock clock;
   ProcessState process;

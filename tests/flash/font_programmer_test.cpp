@@ -17,9 +17,9 @@ struct FontRig : FlashRig {
   explicit FontRig(bool aspi) : FlashRig(aspi, "font") {
     clock.step = 1;
     selections.fontListPath = "D:\\lists\\big5.tab";
-    link->memoryMap.fontSize = kRegion;
-    link->memoryMap.fontAddr1 = kFont1;
-    link->memoryMap.fontAddr2 = kFont2;
+    map.fontSize = kRegion;
+    map.fontAddr1 = kFont1;
+    map.fontAddr2 = kFont2;
     device.config().font = {kRegion, kFont1, kFont2};
     SetFont(kPages);
     // What the flag page holds before: its first 508 bytes must survive the stamp.
@@ -29,7 +29,7 @@ struct FontRig : FlashRig {
   }
   void SetFont(std::uint32_t pages) {
     images.Replace(ImageSlot::FontData, MakeImage(pages));
-    link->imagePages.fontImagePages = pages;
+    this->pages.fontImagePages = pages;
   }
   bool Run(bool eraseOk = true) {
     programmer.PrepareStart(eraseOk);
@@ -121,7 +121,7 @@ TEST(FontProgrammer, PassThroughFallsBackOnceAtMost) {
 
   // Equal locations are still tried twice at most; a difference at Font_2 has its own line.
   FontRig same(false);
-  same.link->memoryMap.fontAddr2 = kFont1;
+  same.map.fontAddr2 = kFont1;
   same.AddFault(FaultKind::BadPage, "FONT_READ_PAGE", kFont1 + 1, 0, 3);
   EXPECT_FALSE(same.Run());
   const auto lines = same.Lines();
@@ -150,8 +150,8 @@ TEST(FontProgrammer, AspiFailuresStopAtOnce) {
 TEST(FontProgrammer, UnusableFontDataIsRefusedBeforeAnyCommand) {
   const std::pair<void (*)(FontRig&), const char*> cases[] = {
       {[](FontRig& r) { r.SetFont(kRegion); }, "Font file Size is larger then device memory."},
-      {[](FontRig& r) { r.link->memoryMap.fontSize = 0; }, "The device reports no font region (FontSize=0x0000)."},
-      {[](FontRig& r) { r.link->imagePages.fontImagePages = kPages + 1; },
+      {[](FontRig& r) { r.map.fontSize = 0; }, "The device reports no font region (FontSize=0x0000)."},
+      {[](FontRig& r) { r.pages.fontImagePages = kPages + 1; },
        "Font data holds 3072 bytes, less than its 7 pages."}};
   for (bool aspi : {false, true}) {
     for (const auto& [setUp, line] : cases) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "app/activity_log.h"
 #include "support/test_support.h"
 
 namespace romsetter::test {

@@ -4,7 +4,9 @@
 
 #include <filesystem>
 
+#include "app/activity_log.h"
 #include "app/ini_profile_store.h"
+#include "app/settings_file.h"
 #include "base/bytes.h"
 #include "support/test_support.h"
 
@@ -24,7 +26,7 @@ struct ImageChecksTest : ::testing::Test {
   ImagePageCounts pages;
   IniProfileStore store{dir};
   SettingsFile settings{store, model, process, window, nullptr};
-  ImageChecks checks{log, window, process, model, images, pages, settings};
+  ImageChecks checks{log, window, settings, process, model.selections, images, pages};
 
   std::string Put(const Bytes& bytes, const std::string& name = "img.bin") {
     WriteFile(dir + "/" + name, std::string(bytes.begin(), bytes.end()));

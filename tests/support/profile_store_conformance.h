@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/profile_store.h"
+#include "base/profile_store.h"
 #include "support/test_support.h"
 
 namespace romsetter::test {

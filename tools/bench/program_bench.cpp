@@ -5,6 +5,8 @@
 //                       beyond commands x latency, the goal being under 1 %
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_clock.h"
+
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -21,20 +23,15 @@ constexpr std::uint32_t kImagePages = 4096;
 constexpr std::uint32_t kCopies = 3;
 constexpr std::uint32_t kLatencyUs = 400;
 
-class QuietClock final : public Clock {
- public:
-  std::uint32_t NowSeconds() override { return 0; }
-  void SleepMs(std::uint32_t) override {}
-};
-
 // One fresh device and everything the programmer needs.
 struct Bench {
   explicit Bench(std::uint32_t latencyUs) : device(Config(latencyUs)), drive(device) {
     std::vector<std::uint8_t> image(std::size_t{kImagePages} * kPageSize);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + i / kPageSize);
     images.Replace(ImageSlot::BigFirmware, std::move(image));
-    link.imagePages.bigImagePages = kImagePages;
-    MemoryMap& map = link.memoryMap;
+    pages.bigImagePages = kImagePages;
+    std::uint32_t error = 0;
+    drive.OpenDrive("\\\\.\\E:", error);
     map.flashType = 1;
     map.fwSize = 0x1000;
     map.fwAddr1 = 0x10000;
@@ -54,7 +51,7 @@ struct Bench {
 
   bool Run() {
     FlashProgrammer programmer(context);
-    return programmer.ProgramImage(kImageFirmware) && programmer.ProgramImage(kImageBackup);
+    return programmer.ProgramImage(ImageKind::Firmware) && programmer.ProgramImage(ImageKind::Backup);
   }
 
   EmulatedDevice device;
@@ -62,12 +59,14 @@ struct Bench {
   NullWindow window;
   ActivityLog log{(std::filesystem::temp_directory_path() / "romsetter_bench.log").string(), window};
   Selections selections;
-  DeviceLink link{drive, log, window, selections};
+  DeviceLink link{drive, log};
+  MemoryMap map;
   ImageStore images;
+  ImagePageCounts pages;
   QuietClock clock;
   ProcessState process;
   FixedPaths paths;
-  FlashContext context{link, images, clock, process, paths};
+  FlashContext context{link, log, window, window, map, images, pages, clock, selections, process, paths};
 };
 
 // Wall time of one run of the three copies; set-up and tear-down are left out.

@@ -3,6 +3,8 @@
 // commands x latency; the goal is under 1 %.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_clock.h"
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -21,12 +23,6 @@ namespace {
 constexpr std::uint32_t kLatencyUs = 400;
 constexpr std::size_t kFirmwarePages = 2048;  // 1 MiB
 constexpr std::size_t kFontBytes = 1 << 20;
-
-class QuietClock final : public Clock {
- public:
-  std::uint32_t NowSeconds() override { return 0; }
-  void SleepMs(std::uint32_t) override {}
-};
 
 void Save(const std::string& path, const std::vector<std::uint8_t>& data) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
@@ -48,7 +44,7 @@ struct Upgrade {
     s.smallFirmwarePath = s.bootPath = "NONE";
     s.fontListPath = "fonts.tab";
     s.reportPath = "FONTS.H";
-    core->link->devicePresent = true;
+    core->discovery.SetPresent(true);
   }
   static EmulatedDeviceConfig Config() {
     EmulatedDeviceConfig c;

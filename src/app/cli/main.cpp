@@ -54,29 +54,34 @@ void ApplySelections(const CliOptions& o, Selections& s) {
 }
 
 // The memory map, version and product of the device.
-int RunInfo(AppCore& core) {
-  DeviceLink& link = *core.link;
-  link.imagePages = ImagePageCounts{1, 1, 1, 1};  // so no query refuses for want of an image
+int RunInfo(AppCore& core, const AppPorts& ports) {
+  const ImagePageCounts all{1, 1, 1, 1};  // so no query refuses for want of an image
+  const bool nor = core.model.selections.norSelected;
   bool ok = true;
-  if (AspiTransport* aspi = link.aspi()) {
+  auto queryAll = [&] {
+    for (RegionQuery q : {RegionQuery::Firmware, RegionQuery::Boot, RegionQuery::Font, RegionQuery::Backup}) {
+      ok = core.memory.GetMemInfo(q, all, nor) && ok;
+    }
+  };
+  if (AspiTransport* aspi = ports.aspi) {
     aspi->BeginJob();
     const bool found = aspi->Available() && aspi->CreateEvent() && core.discovery.ScanAspiTargets();
     if (!found) {
       aspi->EndJob();
       return kExitNoDevice;
     }
-    link.devicePresent = true;
-    for (int code : {1, 6, 9, 32}) ok = link.GetMemInfo(code) && ok;
+    core.discovery.SetPresent(true);
+    queryAll();
     aspi->EndJob();
-    link.QueryProduct(17);
+    core.discovery.QueryProduct(nor);
   } else {
     if (!core.discovery.OpenDev(true)) return kExitNoDevice;
-    link.devicePresent = true;
-    for (int code : {1, 6, 9, 32}) ok = link.GetMemInfo(code) && ok;
-    if (link.QueryProduct(17)) link.QueryProduct(18);
-    link.drive()->CloseDrive();
+    core.discovery.SetPresent(true);
+    queryAll();
+    core.discovery.QueryProduct(nor);
+    ports.drive->CloseDrive();
   }
-  std::printf("%s\n", link.versionLabel.c_str());
+  std::printf("%s\n", core.discovery.versionLine().c_str());
   return ok ? kExitSuccess : kExitDeviceFailure;
 }
 
@@ -125,8 +130,8 @@ int Run(int argc, const char* const* argv) {
     return core.fonts.FontListLoader() && core.fonts.HeaderReport() ? kExitSuccess : kExitRefused;
   }
   core.discovery.WriteIdentificationDefaults();
-  if (o.command == CliCommand::Info) return RunInfo(core);
-  core.link->devicePresent = true;  // a script asks for the run; the job itself finds out
+  if (o.command == CliCommand::Info) return RunInfo(core, ports);
+  core.discovery.SetPresent(true);  // a script asks for the run; the job itself finds out
   return ExitFor(core.RunJob(o.command == CliCommand::Extract ? JobMode::Extract : JobMode::Upgrade));
 }
 

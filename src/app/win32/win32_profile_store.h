@@ -3,7 +3,7 @@
 // the Windows directory, as the program always has; a full path puts it elsewhere (tests).
 #include <string>
 
-#include "app/profile_store.h"
+#include "base/profile_store.h"
 
 namespace romsetter {
 

@@ -56,7 +56,7 @@ void PassThroughTransport::CloseDrive() {
 
 bool PassThroughTransport::DriveOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
 
-ScsiResult PassThroughTransport::Execute(const ScsiRequest& request) {
+ScsiResult PassThroughTransport::ExecuteDirect(const ScsiRequest& request, std::uint8_t* buffer) {
   ScsiResult result;
   if (!ioControl_) return result;
 
@@ -70,7 +70,7 @@ ScsiResult PassThroughTransport::Execute(const ScsiRequest& request) {
   record.DataIn = request.direction == DataDirection::In ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
   record.DataTransferLength = request.length;
   record.TimeOutValue = kTimeOutSeconds;
-  record.DataBuffer = request.buffer;
+  record.DataBuffer = buffer;
   record.SenseInfoOffset = 0;
   std::memcpy(record.Cdb, request.cdb.data(), record.CdbLength);
 

@@ -35,9 +35,11 @@ class PassThroughTransport final : public DriveTransport {
   bool OpenDrive(const std::string& devicePath, std::uint32_t& systemError) override;
   void CloseDrive() override;
   bool DriveOpen() const override;
+
+ protected:
   // Also runs without an open drive (the call then fails on the invalid handle), so a
   // forgotten open shows up as an undelivered command, never as a crash.
-  ScsiResult Execute(const ScsiRequest& request) override;
+  ScsiResult ExecuteDirect(const ScsiRequest& request, std::uint8_t* buffer) override;
 
  private:
   IoControlCall ioControl_;

@@ -15,19 +15,19 @@ bool SystemPlatformId(std::uint32_t& platformId) {
   return true;
 }
 
-TransportKind ChooseTransport(ActivityLog& log, const PlatformQuery& query) {
+TransportFamily ChooseTransport(LogSink& log, const PlatformQuery& query) {
   log.Logf("Checking OS version.");
   std::uint32_t platformId = 0;
   const bool known = query && query(platformId);
   if (known && platformId == kPlatformWin32Nt) {
     log.Logf("OS != WinME or Win98");
-    return TransportKind::PassThrough;
+    return TransportFamily::PassThrough;
   }
   log.Logf("OS = WinME or Win98");
-  return TransportKind::Aspi;
+  return TransportFamily::Aspi;
 }
 
-bool LoadAspiLibrary(Win32AspiLibrary& library, WindowPort& window, const char* dllName) {
+bool LoadAspiLibrary(Win32AspiLibrary& library, MessagePort& window, const char* dllName) {
   if (library.Load(dllName)) return true;
   window.ShowMessage(Format("Can't LoadLibrary(\"wnaspi32.dll\")"), Format("Error:"), MessageIcon::Error);
   return false;

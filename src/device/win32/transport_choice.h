@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/activity_log.h"
-#include "app/window_port.h"
+#include "base/log_sink.h"
+#include "base/user_ports.h"
 #include "device/scsi_transport.h"
 #include "device/win32/win32_aspi_library.h"
 
@@ -19,11 +19,11 @@ using PlatformQuery = std::function<bool(std::uint32_t& platformId)>;
 bool SystemPlatformId(std::uint32_t& platformId);
 
 // Pass-through on the NT platform; ASPI on any other and when the query fails.
-TransportKind ChooseTransport(ActivityLog& log, const PlatformQuery& query = SystemPlatformId);
+TransportFamily ChooseTransport(LogSink& log, const PlatformQuery& query = SystemPlatformId);
 
 // Loads the ASPI library; when it cannot be loaded, tells the user and returns false (the
 // caller then closes the main window).  `dllName` is for tests; the message always names
 // the library the program needs.
-bool LoadAspiLibrary(Win32AspiLibrary& library, WindowPort& window, const char* dllName = kAspiLibraryName);
+bool LoadAspiLibrary(Win32AspiLibrary& library, MessagePort& window, const char* dllName = kAspiLibraryName);
 
 }  // namespace romsetter
