@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -13,6 +14,34 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Rig = test::LinkRig;
 
+// A pass-through drive over the emulated device that notes the buffer each command is given.
+class BufferWatch final : public DriveTransport {
+ public:
+  explicit BufferWatch(EmulatedDevice& device) : device_(device) {}
+  bool OpenDrive(const std::string&, std::uint32_t& systemError) override {
+    systemError = 0;
+    return true;
+  }
+  void CloseDrive() override {}
+  bool DriveOpen() const override { return true; }
+
+  std::vector<const std::uint8_t*> buffers;
+
+ protected:
+  ScsiResult ExecuteDirect(const ScsiRequest& request, std::uint8_t* buffer) override {
+    buffers.push_back(buffer);
+    const EmulatedResult r = device_.Execute(request.cdb.data(), request.cdbLength, request.direction, buffer,
+                                             request.length);
+    ScsiResult result;
+    result.delivered = r.outcome == EmulatedOutcome::Completed;
+    result.statusGood = result.delivered && r.statusGood;
+    return result;
+  }
+
+ private:
+  EmulatedDevice& device_;
+};
+
 class BothTransports : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Link, BothTransports, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Aspi" : "PassThrough"; });
@@ -20,7 +49,9 @@ INSTANTIATE_TEST_SUITE_P(Link, BothTransports, ::testing::Values(false, true),
 TEST_P(BothTransports, EveryCommandHasItsCdbDirectionAndLength) {
   const bool aspi = GetParam();
   Rig rig(aspi);
-  test::RunEveryCommand(*rig.link);
+  BufferWatch watch(rig.device);
+  DeviceLink watched(watch, rig.log);
+  test::RunEveryCommand(aspi ? *rig.link : watched);
 
   const auto in = DataDirection::In;
   const auto out = DataDirection::Out;
@@ -45,7 +76,8 @@ TEST_P(BothTransports, EveryCommandHasItsCdbDirectionAndLength) {
   }
   EXPECT_EQ(t[12].data, Bytes(512, 0x5A));
   // Pass-through hands the driver a buffer also when there is no data phase.
-  for (const ScsiRequest& r : rig.drive.requests()) EXPECT_NE(r.buffer, nullptr);
+  EXPECT_EQ(watch.buffers.size(), aspi ? 0u : t.size());
+  for (const std::uint8_t* buffer : watch.buffers) EXPECT_NE(buffer, nullptr);
 }
 
 TEST(LinkPassThrough, DeliveryIsEnoughForWritesButReadsAndQueriesNeedAGoodStatus) {
@@ -57,17 +89,16 @@ TEST(LinkPassThrough, DeliveryIsEnoughForWritesButReadsAndQueriesNeedAGoodStatus
   faults.push_back({FaultKind::NotDelivered, "FONT_END_OF_UPDATE"});
   Rig rig(false, faults);
   DeviceLink& link = *rig.link;
-  std::array<std::uint8_t, 512> page{};
-  std::uint8_t reply[10];
-  EXPECT_TRUE(link.WritePage(1, 1, false));
-  EXPECT_TRUE(link.SendErase(UPT_FW_ERASE_MEM).delivered);
+  PageBuffer page{};
+  EXPECT_TRUE(link.WritePage(1, 1, PageArea::Firmware, page));
+  EXPECT_TRUE(link.Erase(EraseCommand::Firmware).transport.delivered);
   EXPECT_TRUE(link.MarkErrorPage(1));
-  EXPECT_TRUE(link.SendControl(UPT_FW_RESTART_SYS));
-  EXPECT_FALSE(link.ReadPage(page.data(), 1, 1, false));
-  EXPECT_FALSE(link.Query(UPT_FW_GET_SIZE, reply, 10).statusGood);
+  EXPECT_TRUE(link.SendControl(ControlCommand::Restart));
+  EXPECT_FALSE(link.ReadPage(1, 1, PageArea::Firmware, page));
+  EXPECT_FALSE(link.QueryRegion(RegionQuery::Firmware).transport.statusGood);
   EXPECT_FALSE(link.TestUnitReady());
-  EXPECT_FALSE(link.Query(DEV_GET_VERSION, reply, 8).statusGood);
-  EXPECT_FALSE(link.SendControl(FONT_END_OF_UPDATE));  // only an undelivered control command logs
+  EXPECT_FALSE(link.QueryProduct(ProductQuery::Version).transport.statusGood);
+  EXPECT_FALSE(link.SendControl(ControlCommand::EndOfFontUpdate));  // only an undelivered control command logs
   EXPECT_EQ(rig.Logged(), (std::vector<std::string>{"FONT_END_OF_UPDATE FAIL!!"}));
 }
 
@@ -75,13 +106,13 @@ TEST(LinkAspi, CompletedButFailedTimedOutAndRefusedRequests) {
   Rig rig(true, {{FaultKind::BadStatus, "UPT_WRITE_PAGE"},
                  {FaultKind::NoCompletion, "UPT_FW_RESTART_SYS"},
                  {FaultKind::NotDelivered, "UPT_READ_PAGE"}});
-  std::array<std::uint8_t, 512> page{};
+  PageBuffer page{};
   const int waitsBefore = rig.library.waits();
-  EXPECT_FALSE(rig.link->WritePage(1, 1, false));  // completed with an error status
+  EXPECT_FALSE(rig.link->WritePage(1, 1, PageArea::Firmware, page));  // completed with an error status
   EXPECT_EQ(rig.library.waits(), waitsBefore + 1);
-  EXPECT_FALSE(rig.link->ReadPage(page.data(), 1, 1, false));  // refused at once: no wait
+  EXPECT_FALSE(rig.link->ReadPage(1, 1, PageArea::Firmware, page));  // refused at once: no wait
   EXPECT_EQ(rig.library.waits(), waitsBefore + 1);
-  EXPECT_FALSE(rig.link->SendControl(UPT_FW_RESTART_SYS));  // the wait runs out: no line over ASPI
+  EXPECT_FALSE(rig.link->SendControl(ControlCommand::Restart));  // the wait runs out: no line over ASPI
   EXPECT_EQ(rig.library.lastWaitMs(), 50u);
   EXPECT_TRUE(rig.window.allStatus.empty());
   EXPECT_EQ(rig.aspiTransport.retiredRequests(), 1u);  // never reused; the next command works
@@ -94,9 +125,9 @@ TEST_P(BothTransports, MarkSendsPageNumberZeroWithZerosOrOverAspiThePageJustRead
   EmulatedDevice::Page stored;
   stored.fill(0x3C);
   rig.device.WriteFlash(0x40, stored);
-  std::array<std::uint8_t, 512> page{};
-  ASSERT_TRUE(rig.link->ReadPage(page.data(), 0x40, 1, false));
-  rig.link->pageBuffer.fill(0x77);  // never what the mark sends
+  PageBuffer page{};
+  ASSERT_TRUE(rig.link->ReadPage(0x40, 1, PageArea::Firmware, page));
+  page.fill(0x77);  // the caller's page is never what the mark sends
   ASSERT_TRUE(rig.link->MarkErrorPage(0x40));
   const auto mark = rig.device.TraceOf("UPT_MARK_ERROR_PAGE");
   ASSERT_EQ(mark.size(), 1u);
@@ -108,11 +139,11 @@ TEST_P(BothTransports, ShortReplyLeavesZerosOverPassThroughAndThePreviousContent
   const bool aspi = GetParam();
   Rig rig(aspi);
   rig.device.config().product = "ABCDEFGHIJKLMNOPQRST";
-  std::uint8_t reply[20];
-  ASSERT_TRUE(rig.link->Query(DEV_GET_PRODUCT, reply, 20).statusGood);
+  ASSERT_TRUE(rig.link->QueryProduct(ProductQuery::Product).transport.statusGood);
   rig.device.config().replyLimit = 4;
-  ASSERT_TRUE(rig.link->Query(DEV_GET_VERSION, reply, 8).statusGood);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), 8),
+  const auto version = rig.link->QueryProduct(ProductQuery::Version);
+  ASSERT_TRUE(version.transport.statusGood);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(version.value.data()), 8),
             "01.0" + (aspi ? std::string("EFGH") : std::string(4, '\0')));
 }
 

@@ -30,7 +30,9 @@ struct AspiRig {
       : disk(At(0, 0, "Maxtor  6Y080L0         YAR4")), silent(At(0, 2, "Morvent  USB-MSC Disk INT")),
         device(At(1, 5, "Morvent  USB-MSC Disk INT")), library({&disk, &silent, &device}, 2),
         transport(library, 10), log(test::ScratchDir("discovery_aspi") + "/r.log", window),
-        link(transport, log, window, selections), discovery(link, store, process, registry) {
+        link(transport, log), memory(link, log, map),
+        discovery(DiscoveryPorts{link, memory, nullptr, &transport, store, process, registry, log, window, window,
+                                 [this](const std::string& line) { window.SetVersionLine(line); }}) {
     silent.AddFault({FaultKind::NoCompletion, "INQUIRY"});
     store.Set("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk");  // shorter than the reply
     store.Set("HardwareID", "DiskVen_00", "DiskMorvent");
@@ -44,7 +46,11 @@ struct AspiRig {
   }
   bool Match(const InquiryReply& reply, bool good = true) {
     window.allStatus.clear();
-    return discovery.MatchInquiry(reply, ScsiResult{true, good, 0}, 0, 6);
+    Reply<InquiryReply> inquiry;
+    inquiry.transport = ScsiResult{true, good, 0};
+    inquiry.ok = good;
+    inquiry.value = reply;
+    return discovery.MatchInquiry(inquiry, ScsiTarget{0, 6});
   }
   Lines Logged() const { return test::StripNumbers(window.allStatus); }
   std::size_t Inquiries() {
@@ -58,8 +64,10 @@ struct AspiRig {
   AspiTransport transport;
   test::RecordingWindow window;
   ActivityLog log;
-  Selections selections;
+  bool nor = false;
   DeviceLink link;
+  MemoryMap map;
+  MemoryQuery memory;
   test::MemoryProfileStore store;
   ProcessState process;
   InMemoryDeviceRegistry registry;
@@ -71,17 +79,17 @@ TEST(AspiScan, OnlyTheMatchingTargetIsTakenAndAWaitThatRunsOutIsPassedOver) {
   ASSERT_TRUE(rig.Scan());
   EXPECT_EQ(rig.Logged(), (Lines{"Sets:\"\" len=0", "Gets:\"Maxtor  6Y080L0         YAR4\" len=28",
                                  "Gets:\"Morvent  USB-MSC Disk INT   \" len=28", "Bingo m_AdapterId=1 m_TargetId=5!"}));
-  EXPECT_EQ(rig.link.adapterId, 1);
-  EXPECT_EQ(rig.link.targetId, 5);
+  EXPECT_EQ(rig.transport.deviceAddress().adapter, 1);
+  EXPECT_EQ(rig.transport.deviceAddress().target, 5);
   EXPECT_EQ(rig.Inquiries(), 8u + 6u);
   EXPECT_EQ(rig.silent.TraceOf("INQUIRY").size(), 1u);
-  EXPECT_EQ(rig.link.identity.hardwareId, "USBSTOR\\DiskMorvent");
+  EXPECT_EQ(rig.discovery.identity().hardwareId, "USBSTOR\\DiskMorvent");
 
   // A text longer than any reply finds nothing, scans every target and leaves the address alone.
   rig.store.Set("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   X");
   EXPECT_FALSE(rig.Scan());
   EXPECT_EQ(rig.Inquiries(), 14u + 16u);
-  EXPECT_EQ(rig.link.targetId, 5);
+  EXPECT_EQ(rig.transport.deviceAddress().target, 5);
 }
 
 TEST(AspiMatch, EntriesInOrderCaseSensitiveAndNeverPastByte35) {
@@ -94,9 +102,9 @@ TEST(AspiMatch, EntriesInOrderCaseSensitiveAndNeverPastByte35) {
   rig.store.Set("HardwareID", "DiskVen_02", "Two");
   EXPECT_TRUE(rig.Match(reply));
   EXPECT_EQ(rig.Logged().front(), "Gets:\"" + std::string(28, 'A') + "\" len=28");
-  EXPECT_EQ(rig.link.identity.hardwareId, "USBSTOR\\Two");
-  EXPECT_EQ(rig.link.identity.instanceKeyPath, "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\");
-  EXPECT_EQ(rig.link.targetId, 6);
+  EXPECT_EQ(rig.discovery.identity().hardwareId, "USBSTOR\\Two");
+  EXPECT_EQ(rig.discovery.identity().instanceKeyPath, "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\");
+  EXPECT_EQ(rig.transport.deviceAddress().target, 6);
 
   reply[12] = 0;  // a NUL ends the text
   EXPECT_FALSE(rig.Match(reply));
@@ -119,23 +127,23 @@ TEST(AspiMatch, PackageModeTriesOnlyThePresetTextAndNeverAnEmptyOne) {
 TEST(AspiProbe, JobsReleaseEverythingAndTheFlashQueryIgnoresTheStatusTest) {
   AspiRig rig;
   rig.library.SetSupport(0, 1);  // no adapters
-  EXPECT_FALSE(rig.discovery.ProbeDevice(true));
+  EXPECT_FALSE(rig.discovery.ProbeDevice(true, rig.nor));
   rig.library.SetSupport(2, 4);  // a bad support status
-  EXPECT_FALSE(rig.discovery.ProbeFlashType());
+  EXPECT_FALSE(rig.discovery.ProbeFlashType(rig.nor));
   EXPECT_TRUE(rig.library.sent().empty());
   EXPECT_EQ(rig.library.openEvents(), 0);
 
   rig.library.SetSupport(2, 1);
   rig.device.AddFault({FaultKind::BadStatus, "SCSI_TST_U_RDY"});
   rig.device.config().firmware = {0x0400, 0x1000, 0x02000000};
-  EXPECT_TRUE(rig.discovery.ProbeFlashType());
-  EXPECT_EQ(rig.link.memoryMap.flashType, 2);
-  EXPECT_FALSE(rig.discovery.ProbeDevice(false));
+  EXPECT_TRUE(rig.discovery.ProbeFlashType(rig.nor));
+  EXPECT_EQ(rig.map.flashType, 2);
+  EXPECT_FALSE(rig.discovery.ProbeDevice(false, rig.nor));
   EXPECT_FALSE(rig.transport.InJob());
 
-  rig.selections.norSelected = true;  // NOR: no status command at all
+  rig.nor = true;  // NOR: no status command at all
   rig.device.ClearTrace();
-  EXPECT_TRUE(rig.discovery.ProbeAspi(false));
+  EXPECT_TRUE(rig.discovery.ProbeAspi(false, rig.nor));
   EXPECT_TRUE(rig.device.TraceOf("SCSI_TST_U_RDY").empty());
 }
 

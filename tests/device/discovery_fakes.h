@@ -11,7 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/profile_store.h"
+#include "app/activity_log.h"
+#include "base/profile_store.h"
+#include "device/aspi_transport.h"
 #include "device/device_link.h"
 #include "device/scsi_transport.h"
 #include "emulator/emulated_transport.h"
@@ -61,12 +63,14 @@ class ScriptedDrive final : public DriveTransport {
     open_ = false;
   }
   bool DriveOpen() const override { return open_; }
-  ScsiResult Execute(const ScsiRequest&) override { return ScsiResult{}; }
 
   std::vector<std::string> openable;
   int successesLeft = -1;  // after this many successful opens every open fails (-1: never)
   std::vector<std::string> opens;
   int closes = 0;
+
+ protected:
+  ScsiResult ExecuteDirect(const ScsiRequest&, std::uint8_t*) override { return ScsiResult{}; }
 
  private:
   bool open_ = false;
@@ -76,29 +80,29 @@ class ScriptedDrive final : public DriveTransport {
 // erases, page 0x00012345 numbered 7 written from a buffer of 0x5A and read back (firmware, then
 // font), the mark of that page, the font end, the format and the restart.
 inline void RunEveryCommand(DeviceLink& link) {
-  InquiryReply inquiry{};
-  std::uint8_t reply[kProductReplyLength];
   EXPECT_TRUE(link.TestUnitReady());
-  EXPECT_TRUE(link.Inquiry(inquiry, link.adapterId, link.targetId).statusGood);
-  const std::pair<VendorCode, std::uint32_t> queries[] = {
-      {UPT_FW_GET_SIZE, kRegionReplyLength},   {UPT_BOOT_GET_SIZE, kRegionReplyLength},
-      {FONT_GET_BLK_INFO, kRegionReplyLength}, {BACKUP_FW_GET_SIZE_32, kBackupReplyLength},
-      {DEV_GET_VERSION, kVersionReplyLength},  {DEV_GET_PRODUCT, kProductReplyLength}};
-  for (auto [code, length] : queries) EXPECT_TRUE(link.Query(code, reply, length).statusGood) << int{code};
-  for (VendorCode c : {UPT_FW_ERASE_MEM, UPT_BOOT_ERASE_MEM, FONT_ERASE_FONT_BLKS, BACKUP_FW_ERASE_MEM}) {
-    EXPECT_TRUE(link.SendErase(c).statusGood) << int{c};
+  EXPECT_TRUE(link.Inquiry().transport.statusGood);
+  for (RegionQuery q : {RegionQuery::Firmware, RegionQuery::Boot, RegionQuery::Font, RegionQuery::Backup}) {
+    EXPECT_TRUE(link.QueryRegion(q).transport.statusGood) << int{static_cast<std::uint8_t>(q)};
   }
-  link.pageBuffer.fill(0x5A);
-  for (bool font : {false, true}) {
+  for (ProductQuery q : {ProductQuery::Version, ProductQuery::Product}) {
+    EXPECT_TRUE(link.QueryProduct(q).transport.statusGood) << int{static_cast<std::uint8_t>(q)};
+  }
+  for (EraseCommand c : {EraseCommand::Firmware, EraseCommand::Boot, EraseCommand::Font, EraseCommand::Backup}) {
+    EXPECT_TRUE(link.Erase(c).transport.statusGood) << int{static_cast<std::uint8_t>(c)};
+  }
+  PageBuffer written;
+  written.fill(0x5A);
+  for (PageArea area : {PageArea::Firmware, PageArea::Font}) {
     PageBuffer page{};
-    EXPECT_TRUE(link.WritePage(0x00012345, 7, font));
-    EXPECT_TRUE(link.ReadPage(page.data(), 0x00012345, 7, font));
-    EXPECT_EQ(page, link.pageBuffer);
+    EXPECT_TRUE(link.WritePage(0x00012345, 7, area, written));
+    EXPECT_TRUE(link.ReadPage(0x00012345, 7, area, page));
+    EXPECT_EQ(page, written);
   }
   EXPECT_TRUE(link.MarkErrorPage(0x00012345));
-  EXPECT_TRUE(link.SendControl(FONT_END_OF_UPDATE));
-  EXPECT_TRUE(link.SendFormat().statusGood);
-  EXPECT_TRUE(link.SendControl(UPT_FW_RESTART_SYS));
+  EXPECT_TRUE(link.SendControl(ControlCommand::EndOfFontUpdate));
+  EXPECT_TRUE(link.Format().transport.statusGood);
+  EXPECT_TRUE(link.SendControl(ControlCommand::Restart));
 }
 
 struct LinkRig {
@@ -113,8 +117,7 @@ struct LinkRig {
       aspiTransport.BeginJob();
       aspiTransport.CreateEvent();
     }
-    link = aspi ? std::make_unique<DeviceLink>(aspiTransport, log, window, selections)
-                : std::make_unique<DeviceLink>(drive, log, window, selections);
+    link = aspi ? std::make_unique<DeviceLink>(aspiTransport, log) : std::make_unique<DeviceLink>(drive, log);
   }
   std::vector<std::string> Logged() const { return StripNumbers(window.allStatus); }
   std::vector<std::string> Commands() const {
@@ -133,7 +136,6 @@ struct LinkRig {
   AspiTransport aspiTransport;
   RecordingWindow window;
   ActivityLog log;
-  Selections selections;
   std::unique_ptr<DeviceLink> link;
 };
 

@@ -26,8 +26,9 @@ std::string Dos(char letter) { return std::string("\\DosDevices\\") + letter + "
 
 struct NtRig {
   explicit NtRig(std::vector<std::string> openable)
-      : log(test::ScratchDir("discovery_nt") + "/r.log", window), link(drive, log, window, selections),
-        discovery(link, store, process, registry) {
+      : log(test::ScratchDir("discovery_nt") + "/r.log", window), link(drive, log), memory(link, log, map),
+        discovery(DiscoveryPorts{link, memory, &drive, nullptr, store, process, registry, log, window, window,
+                                 [this](const std::string& line) { window.SetVersionLine(line); }}) {
     drive.openable = std::move(openable);
     store.Set("HardwareID", "DiskVen_00", "DiskMorvent");
     store.Set("USBSTOR_SUBKEY", "DiskVen_00", "Dev");
@@ -39,8 +40,9 @@ struct NtRig {
   test::ScriptedDrive drive;
   test::RecordingWindow window;
   ActivityLog log;
-  Selections selections;
   DeviceLink link;
+  MemoryMap map;
+  MemoryQuery memory;
   test::MemoryProfileStore store;
   ProcessState process;
   Reg registry;

@@ -7,8 +7,10 @@
 #include <tuple>
 #include <vector>
 
+#include "base/selections.h"
 #include "device/discovery.h"
 #include "device/discovery_fakes.h"
+#include "device/memory_query.h"
 
 namespace romsetter {
 namespace {
@@ -16,8 +18,36 @@ namespace {
 using Lines = std::vector<std::string>;
 
 struct QueryRig : test::LinkRig {
-  explicit QueryRig(bool aspi) : LinkRig(aspi) { link->imagePages = {1, 1, 1, 1}; }
+  explicit QueryRig(bool aspi) : LinkRig(aspi), memory(*link, log, map) { pages = {1, 1, 1, 1}; }
   void Fault(FaultKind kind, const std::string& command) { device.AddFault({kind, command}); }
+  bool GetMemInfo(RegionQuery query) { return memory.GetMemInfo(query, pages, selections.norSelected); }
+  bool InitDevice() {
+    const InitRequest request{selections.norSelected, selections.loadBootCode, selections.loadFirmware,
+                              selections.loadFont};
+    return memory.InitDevice(request, pages);
+  }
+
+  Selections selections;
+  MemoryMap map;
+  ImagePageCounts pages;
+  MemoryQuery memory;
+};
+
+// The product query as discovery runs it, over the rig's transport.
+struct ProductRig {
+  ProductRig(QueryRig& rig, bool aspi)
+      : discovery(DiscoveryPorts{*rig.link, rig.memory, aspi ? nullptr : &rig.drive,
+                                 aspi ? &rig.aspiTransport : nullptr, store, process, registry,
+                                 rig.log, rig.window, rig.window, [this, &rig](const std::string& line) {
+                                   told.push_back(line);
+                                   rig.window.SetVersionLine(line);
+                                 }}) {}
+
+  test::MemoryProfileStore store;
+  ProcessState process;
+  InMemoryDeviceRegistry registry;
+  std::vector<std::string> told;  // every version line handed on, in order
+  DeviceDiscovery discovery;
 };
 
 class OnBoth : public ::testing::TestWithParam<bool> {};
@@ -27,27 +57,27 @@ INSTANTIATE_TEST_SUITE_P(Query, OnBoth, ::testing::Values(false, true),
 TEST_P(OnBoth, FlashTypeChoosesTheFirmwareSetAndTheImageItIsComparedWith) {
   QueryRig rig(GetParam());
   rig.device.config().firmware = {0x0100, 0x00001000, 0x02003456};  // byte 6 = 2: small-block
-  const MemoryMap& map = rig.link->memoryMap;
-  rig.link->imagePages = {0xFFFF, 0x100, 0, 0};  // the small image exactly as large as its region
-  EXPECT_TRUE(rig.link->GetMemInfo(1));
+  const MemoryMap& map = rig.map;
+  rig.pages = {0xFFFF, 0x100, 0, 0};  // the small image exactly as large as its region
+  EXPECT_TRUE(rig.GetMemInfo(RegionQuery::Firmware));
   EXPECT_EQ(std::make_tuple(int{map.flashType}, int{map.fwSizeSmall}, map.fwAddr2Small, int{map.fwSize}),
             std::make_tuple(2, 0x100, 0x02003456u, 0));
-  rig.link->imagePages.smallImagePages = 0x101;  // one page more: refused, the map still filled
-  EXPECT_FALSE(rig.link->GetMemInfo(1));
+  rig.pages.smallImagePages = 0x101;  // one page more: refused, the map still filled
+  EXPECT_FALSE(rig.GetMemInfo(RegionQuery::Firmware));
   EXPECT_EQ(rig.Logged(), (Lines{"F/W Size=0x0100, 1BLK=0x00001000, 2BLK=0x02003456",
                                  "F/W Size=0x0100, 1BLK=0x00001000, 2BLK=0x02003456",
                                  "F/W file Size is larger then device memory."}));
 
   // Big-block now; the backup query prints and compares the firmware set in force.
   rig.device.config().firmware = {0x0200, 0x00000800, 0x01000000};
-  rig.link->imagePages.bigImagePages = 0x200;
-  EXPECT_TRUE(rig.link->GetMemInfo(1));
+  rig.pages.bigImagePages = 0x200;
+  EXPECT_TRUE(rig.GetMemInfo(RegionQuery::Firmware));
   EXPECT_EQ(std::make_tuple(int{map.flashType}, int{map.fwSize}, int{map.fwSizeSmall}),
             std::make_tuple(1, 0x200, 0x100));
   rig.Clear();
-  EXPECT_TRUE(rig.link->GetMemInfo(32));
-  rig.link->imagePages.bigImagePages = 0x201;
-  EXPECT_FALSE(rig.link->GetMemInfo(32));
+  EXPECT_TRUE(rig.GetMemInfo(RegionQuery::Backup));
+  rig.pages.bigImagePages = 0x201;
+  EXPECT_FALSE(rig.GetMemInfo(RegionQuery::Backup));
   EXPECT_EQ(rig.Logged(), (Lines{"BackupSize=0x0200, 1Addr=0x00002000, 2Addr=0x00003000",
                                  "BackupSize=0x0200, 1Addr=0x00002000, 2Addr=0x00003000",
                                  "Backup F/W file Size is larger then device memory."}));
@@ -58,39 +88,43 @@ TEST_P(OnBoth, NorReadsGapsAndKeepsTheFirmwareGapApart) {
   rig.device.config().firmware = {0x0300, 0x00000400, 0x02000010};  // NOR: gap of 0x200 pages at 0x10
   rig.device.config().font = {0x0040, 0x00004000, 0x00050006};
   rig.selections.norSelected = true;
-  const MemoryMap& map = rig.link->memoryMap;
-  ASSERT_TRUE(rig.link->GetMemInfo(1));
+  const MemoryMap& map = rig.map;
+  ASSERT_TRUE(rig.GetMemInfo(RegionQuery::Firmware));
   EXPECT_EQ(std::make_tuple(int{map.flashType}, int{map.fwSize}), std::make_tuple(0, 0x300));  // byte 6: the gap's
-  ASSERT_TRUE(rig.link->GetMemInfo(9));
+  ASSERT_TRUE(rig.GetMemInfo(RegionQuery::Font));
   const auto gaps = [&] { return std::vector<int>{map.gapLength, map.gapStart, map.fwGapLength, map.fwGapStart}; };
   EXPECT_EQ(gaps(), std::vector<int>({5, 6, 0x200, 0x10}));
   rig.selections.norSelected = false;  // NAND clears the gaps
   rig.device.config().firmware.addr2 = 0x00000010;
-  ASSERT_TRUE(rig.link->GetMemInfo(1));
+  ASSERT_TRUE(rig.GetMemInfo(RegionQuery::Firmware));
   EXPECT_EQ(gaps(), std::vector<int>({0, 0, 0, 0}));
 }
 
 TEST_P(OnBoth, BootOfSizeZeroIsAcceptedAndNoImageMeansNoCommand) {
   QueryRig rig(GetParam());
   rig.device.config().boot = {0x0000, 0x00000100, 0x00000200};
-  rig.link->imagePages.bootImagePages = 40;
-  EXPECT_TRUE(rig.link->GetMemInfo(6));
+  rig.pages.bootImagePages = 40;
+  EXPECT_TRUE(rig.GetMemInfo(RegionQuery::Boot));
   EXPECT_EQ(rig.Logged(), (Lines{"BootSize=0x0000, 1Addr=0x00000100, 2Addr=0x00000200",
                                  "User can't upgrade the boot code."}));
-  EXPECT_EQ(rig.link->memoryMap.flashType, kFlashTypeUnknown);
+  EXPECT_EQ(rig.map.flashType, kFlashTypeUnknown);
 
   rig.Clear();
-  rig.link->imagePages = {};
-  for (int code : {1, 6, 9, 32, 7}) EXPECT_FALSE(rig.link->GetMemInfo(code)) << code;
+  rig.pages = {};
+  const RegionQuery none = static_cast<RegionQuery>(7);  // a code that names no region
+  for (RegionQuery query : {RegionQuery::Firmware, RegionQuery::Boot, RegionQuery::Font, RegionQuery::Backup, none}) {
+    EXPECT_FALSE(rig.GetMemInfo(query)) << int{static_cast<std::uint8_t>(query)};
+  }
   EXPECT_TRUE(rig.device.trace().empty());
   EXPECT_TRUE(rig.window.allStatus.empty());
 }
 
 TEST(MemoryQueryFailures, EachTransportWithItsOwnWords) {
-  const std::tuple<int, std::string, std::string> cases[] = {{1, "UPT_FW_GET_SIZE", "UPT_FW_GET_SIZE"},
-                                                             {6, "UPT_BOOT_GET_SIZE", "UPT_BOOT_GET_SIZE"},
-                                                             {9, "FONT_GET_BLK_INFO", "FONT_GET_BLK_INFO"},
-                                                             {32, "BACKUP_FW_GET_SIZE_32", "BACKUP_FW_GET_SIZE"}};
+  const std::tuple<RegionQuery, std::string, std::string> cases[] = {
+      {RegionQuery::Firmware, "UPT_FW_GET_SIZE", "UPT_FW_GET_SIZE"},
+      {RegionQuery::Boot, "UPT_BOOT_GET_SIZE", "UPT_BOOT_GET_SIZE"},
+      {RegionQuery::Font, "FONT_GET_BLK_INFO", "FONT_GET_BLK_INFO"},
+      {RegionQuery::Backup, "BACKUP_FW_GET_SIZE_32", "BACKUP_FW_GET_SIZE"}};
   for (const auto& [code, command, aspiName] : cases) {
     SCOPED_TRACE(command);
     const std::string failed = command + " Failed!!";
@@ -102,9 +136,9 @@ TEST(MemoryQueryFailures, EachTransportWithItsOwnWords) {
     for (const auto& [aspi, kind, lines] : runs) {
       QueryRig rig(aspi);
       rig.Fault(kind, command);
-      EXPECT_FALSE(rig.link->GetMemInfo(code));
+      EXPECT_FALSE(rig.GetMemInfo(code));
       EXPECT_EQ(rig.Logged(), lines);
-      EXPECT_EQ(rig.link->memoryMap.flashType, kFlashTypeUnknown);
+      EXPECT_EQ(rig.map.flashType, kFlashTypeUnknown);
     }
   }
 }
@@ -115,7 +149,7 @@ TEST(InitDevice, NandAndNorSequencesAndTheirFailureLines) {
     rig.selections.loadFont = true;
     rig.selections.norSelected = rig.selections.loadBootCode = nor;
     rig.Fault(FaultKind::BadStatus, "INQUIRY");  // only its delivery counts
-    EXPECT_TRUE(rig.link->InitDevice());
+    EXPECT_TRUE(rig.InitDevice());
     EXPECT_EQ(rig.Commands(), (Lines{"INQUIRY", nor ? "UPT_BOOT_GET_SIZE" : "SCSI_TST_U_RDY", "UPT_FW_GET_SIZE",
                                      "FONT_GET_BLK_INFO"}));
   }
@@ -132,7 +166,7 @@ TEST(InitDevice, NandAndNorSequencesAndTheirFailureLines) {
     r.selections.norSelected = r.selections.loadBootCode = nor;
     r.selections.loadFont = true;
     r.Fault(kind, command);
-    EXPECT_FALSE(r.link->InitDevice());
+    EXPECT_FALSE(r.InitDevice());
     EXPECT_EQ(r.Logged().back(), line);
     EXPECT_EQ(r.Commands().back(), command);  // nothing after the failure
   }
@@ -140,58 +174,64 @@ TEST(InitDevice, NandAndNorSequencesAndTheirFailureLines) {
 
 TEST(ProductQuery, PassThroughTextsAndFailures) {
   QueryRig rig(false);
+  ProductRig product(rig, false);
+  DeviceDiscovery& discovery = product.discovery;
   rig.device.config().product = "ABCDEFGHIJKLMNOPQRST";  // 20 characters, no NUL
   std::uint32_t error = 0;
   ASSERT_TRUE(rig.drive.OpenDrive("\\\\.\\E:", error));
-  EXPECT_FALSE(rig.link->QueryProduct(17));  // device not present: nothing at all
+  EXPECT_FALSE(discovery.QueryProduct(false));  // device not present: nothing at all
   EXPECT_TRUE(rig.device.trace().empty());
+  EXPECT_TRUE(product.told.empty());
 
-  rig.link->devicePresent = true;
-  EXPECT_TRUE(rig.link->QueryProduct(17));
-  EXPECT_EQ(rig.window.versionLine, "Ver:01.02.03");
-  EXPECT_TRUE(rig.link->QueryProduct(18));
+  // The version, then the product, each line handed on as it is learnt.
+  discovery.SetPresent(true);
+  EXPECT_TRUE(discovery.QueryProduct(false));
+  EXPECT_EQ(product.told, (Lines{"Ver:01.02.03", "Ver:01.02.03  Product:ABCDEFGHIJKLMNOPQRST"}));
   EXPECT_EQ(rig.window.versionLine, "Ver:01.02.03  Product:ABCDEFGHIJKLMNOPQRST");
   EXPECT_TRUE(rig.window.allStatus.empty());
   rig.Fault(FaultKind::BadStatus, "DEV_GET_PRODUCT");
-  EXPECT_FALSE(rig.link->QueryProduct(18));
+  product.told.clear();
+  EXPECT_FALSE(discovery.QueryProduct(false));
+  EXPECT_EQ(product.told, (Lines{"Ver:01.02.03", "Checking product is not supported."}));
   EXPECT_EQ(rig.window.versionLine, "Checking product is not supported.");
   rig.device.config().replyLimit = 4;  // a short version reply ends where the device stopped
-  EXPECT_TRUE(rig.link->QueryProduct(17));
-  EXPECT_EQ(rig.window.versionLine, "Ver:01.0");
+  product.told.clear();
+  discovery.QueryProduct(false);
+  EXPECT_EQ(product.told.at(0), "Ver:01.0");
 
   rig.drive.CloseDrive();  // nothing asked, nothing claimed
   rig.device.ClearTrace();
-  EXPECT_FALSE(rig.link->QueryProduct(17));
+  EXPECT_FALSE(discovery.QueryProduct(false));
   EXPECT_TRUE(rig.device.trace().empty());
 }
 
 TEST(ProductQuery, AspiRunsAJobOfItsOwnAndAlwaysReportsSuccess) {
   QueryRig rig(true);
   rig.aspiTransport.EndJob();
-  test::MemoryProfileStore store;
-  store.Set("DiskVen_98", "DiskVen_00", "Morvent");
-  ProcessState process;
-  InMemoryDeviceRegistry registry;
-  DeviceDiscovery discovery(*rig.link, store, process, registry);
-  rig.link->devicePresent = true;
+  ProductRig product(rig, true);
+  DeviceDiscovery& discovery = product.discovery;
+  product.store.Set("DiskVen_98", "DiskVen_00", "Morvent");
+  discovery.SetPresent(true);
 
-  EXPECT_TRUE(rig.link->QueryProduct(0));
+  EXPECT_TRUE(discovery.QueryProduct(false));
   EXPECT_EQ(rig.window.versionLine, "Ver:01.02.03  Product:MV-Demo Player");
   EXPECT_EQ(rig.Commands(), (Lines{"INQUIRY", "SCSI_TST_U_RDY", "DEV_GET_VERSION", "DEV_GET_PRODUCT"}));
   EXPECT_FALSE(rig.aspiTransport.InJob());
   EXPECT_EQ(rig.library.openEvents(), 0);
 
   rig.Fault(FaultKind::BadStatus, "DEV_GET_PRODUCT");  // the version stays
-  EXPECT_TRUE(rig.link->QueryProduct(17));
+  EXPECT_TRUE(discovery.QueryProduct(false));
   EXPECT_EQ(rig.window.versionLine, "Ver:01.02.03");
   rig.Fault(FaultKind::NoCompletion, "DEV_GET_VERSION");
-  EXPECT_TRUE(rig.link->QueryProduct(17));
+  EXPECT_TRUE(discovery.QueryProduct(false));
   EXPECT_EQ(rig.window.versionLine, "Checking product is not supported");
 
-  store.Set("DiskVen_98", "DiskVen_00", "Somebody else");  // not found: the line is kept
-  rig.link->versionLabel = "kept";
-  EXPECT_TRUE(rig.link->QueryProduct(17));
-  EXPECT_EQ(rig.window.versionLine, "kept");
+  product.store.Set("DiskVen_98", "DiskVen_00", "Somebody else");  // not found: the line is kept
+  discovery.ClearVersionLine();
+  rig.window.versionLine = "not handed on";
+  EXPECT_TRUE(discovery.QueryProduct(false));
+  EXPECT_EQ(rig.window.versionLine, "");
+  EXPECT_EQ(discovery.versionLine(), "");
 }
 
 }  // namespace

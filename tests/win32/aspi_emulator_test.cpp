@@ -38,18 +38,18 @@ class AspiEmulatorTest : public ::testing::Test {
   std::string dir = test::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
   test::RecordingWindow window;
   ActivityLog log{dir + "/romsetter.log", window};
-  Selections selections;
   test::EmulatorDll dll;
   Win32AspiLibrary library;
   AspiTransport transport{library, 200};  // a short wait keeps the time-outs quick
-  DeviceLink link{transport, log, window, selections};
+  DeviceLink link{transport, log};
+  MemoryMap map;
+  MemoryQuery memory{link, log, map};
 };
 
 TEST_F(AspiEmulatorTest, EveryVendorCommandCompletesThroughTheLibrary) {
   Scenario("adapters 2\n[device 1 3]\n");
   BeginJob();
-  link.adapterId = 1;
-  link.targetId = 3;
+  transport.SetDeviceAddress(ScsiTarget{1, 3});
 
   test::RunEveryCommand(link);
   const std::string none = " 1 3 0x00000000 0 ";
@@ -69,19 +69,17 @@ TEST_F(AspiEmulatorTest, TimeOutRetiresTheRequestAndARefusalIsNotWaitedFor) {
   Scenario("fault no_completion UPT_READ_PAGE occurrence=1\nfault not_delivered DEV_GET_VERSION\n");
   BeginJob();
   PageBuffer page{};
-  EXPECT_FALSE(link.ReadPage(page.data(), 0x10, 1, false));
+  EXPECT_FALSE(link.ReadPage(0x10, 1, PageArea::Firmware, page));
   EXPECT_EQ(transport.lastWaitResult(), kWaitTimedOut);
   EXPECT_EQ(transport.retiredRequests(), 1u);
 
   // Refused by the device or for want of one: failed at once, the last wait untouched.
   const auto refused = [](const ScsiResult& r) { return r.delivered && !r.statusGood; };
-  std::uint8_t version[kVersionReplyLength];
-  EXPECT_TRUE(refused(link.Query(DEV_GET_VERSION, version, sizeof version)));
-  InquiryReply inquiry{};
-  EXPECT_TRUE(refused(link.Inquiry(inquiry, 0, 5)));
+  EXPECT_TRUE(refused(link.QueryProduct(ProductQuery::Version).transport));
+  EXPECT_TRUE(refused(link.Inquiry(ScsiTarget{0, 5}).transport));
   EXPECT_EQ(transport.lastWaitResult(), kWaitTimedOut);
   // The job goes on with a fresh block and event.
-  EXPECT_TRUE(link.ReadPage(page.data(), 0x10, 2, false));
+  EXPECT_TRUE(link.ReadPage(0x10, 2, PageArea::Firmware, page));
   EXPECT_EQ(transport.lastWaitResult(), 0u);
   EXPECT_EQ(transport.retiredRequests(), 1u);
 }
@@ -118,9 +116,10 @@ TEST_F(AspiEmulatorTest, ProbeScansAdaptersAndQueriesTheProductOfTheOneThatMatch
   store.Set("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   ");
   ProcessState process;
   InMemoryDeviceRegistry registry;
-  DeviceDiscovery discovery(link, store, process, registry);
-  ASSERT_TRUE(discovery.ProbeDevice(true));
-  EXPECT_TRUE(link.devicePresent);
+  DeviceDiscovery discovery(DiscoveryPorts{link, memory, nullptr, &transport, store, process, registry, log, window,
+                                           window, [this](const std::string& line) { window.SetVersionLine(line); }});
+  ASSERT_TRUE(discovery.ProbeDevice(true, false));
+  EXPECT_TRUE(discovery.present());
   EXPECT_FALSE(transport.InJob());
   EXPECT_EQ(window.versionLine, "Ver:09.08.07  Product:MV-3 Player");
   // Both scans, the probe's and the product query's own, pass over the target that times out.

@@ -74,8 +74,10 @@ class NtRegistryDiscovery : public ::testing::Test {
       : dir_(test::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name())),
         store_(dir_ + "\\Romsetter.ini"),
         log_(dir_ + "\\r.log", window_),
-        link_(drive_, log_, window_, selections_),
-        discovery_(link_, store_, process_, registry_) {}
+        link_(drive_, log_),
+        memory_(link_, log_, map_),
+        discovery_(DiscoveryPorts{link_, memory_, &drive_, nullptr, store_, process_, registry_, log_, window_, window_,
+                                  [this](const std::string& line) { window_.SetVersionLine(line); }}) {}
 
   void SetUp() override { TearDown(); }
   void TearDown() override {
@@ -98,11 +100,12 @@ class NtRegistryDiscovery : public ::testing::Test {
   Win32ProfileStore store_;
   test::RecordingWindow window_;
   ActivityLog log_;
-  Selections selections_;
   test::ScriptedDrive drive_;
   ProcessState process_;
   NtDeviceRegistry registry_;
   DeviceLink link_;
+  MemoryMap map_;
+  MemoryQuery memory_;
   DeviceDiscovery discovery_;
 };
 
@@ -134,8 +137,8 @@ TEST_F(NtRegistryDiscovery, SecondEntryIsFoundThroughSetupApiAndMountedDevices) 
                 "Check HardwareID OK!!, Now checking USBSTOR_SUBKEY & InDisk...", "01 CreatFile(\\\\.\\Q:)",
                 "\"Q:\" is got for InDisk!!"}));
   EXPECT_EQ(drive_.opens, (std::vector<std::string>{"\\\\.\\P:", "\\\\.\\Q:", "\\\\.\\Q:"}));
-  EXPECT_EQ(link_.inDiskName, "Q:");
-  EXPECT_EQ(link_.identity.inquiryText, "RsB Two");
+  EXPECT_EQ(discovery_.inDiskName(), "Q:");
+  EXPECT_EQ(discovery_.identity().inquiryText, "RsB Two");
 
   // Take the device away: the same search ends without a name, and tells the user.
   TearDown();

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/activity_log.h"
 #include "device/device_link.h"
 #include "emulator/emulated_device.h"
 #include "support/test_support.h"
@@ -54,27 +55,27 @@ class PassThroughTest : public ::testing::Test {
 
   test::RecordingWindow window;
   ActivityLog log{test::ScratchDir("pass_through") + "/romsetter.log", window};
-  Selections selections;
   EmulatedDevice device;
   std::vector<Received> received;
   PassThroughTransport transport{[this](void*, std::uint32_t code, void* in, std::uint32_t inSize, void* out,
                                         std::uint32_t outSize, std::uint32_t*) {
     return Driver(code, in, inSize, out, outSize);
   }};
-  DeviceLink link{transport, log, window, selections};
+  DeviceLink link{transport, log};
 };
 
 TEST_F(PassThroughTest, EachCommandReachesTheDriverInTheDirectTransferBlock) {
   ASSERT_TRUE(link.TestUnitReady());
-  ASSERT_TRUE(link.SendFormat().statusGood);
-  std::uint8_t version[kVersionReplyLength] = {};
-  ASSERT_TRUE(link.Query(DEV_GET_VERSION, version, sizeof version).statusGood);
-  EXPECT_EQ(std::string(version, version + sizeof version), device.config().version);
-  link.pageBuffer.fill(0x5A);
-  ASSERT_TRUE(link.WritePage(0x00012345, 7, false));
+  ASSERT_TRUE(link.Format().transport.statusGood);
+  const auto version = link.QueryProduct(ProductQuery::Version);
+  ASSERT_TRUE(version.transport.statusGood);
+  EXPECT_EQ(std::string(version.value.begin(), version.value.begin() + kVersionReplyLength), device.config().version);
+  PageBuffer written;
+  written.fill(0x5A);
+  ASSERT_TRUE(link.WritePage(0x00012345, 7, PageArea::Firmware, written));
   PageBuffer readBack{};
-  ASSERT_TRUE(link.ReadPage(readBack.data(), 0x00012345, 7, false));
-  EXPECT_EQ(readBack, link.pageBuffer);
+  ASSERT_TRUE(link.ReadPage(0x00012345, 7, PageArea::Firmware, readBack));
+  EXPECT_EQ(readBack, written);
 
   const std::tuple<int, int, std::uint32_t> expected[] = {  // CdbLength, DataIn, DataTransferLength
       {6, SCSI_IOCTL_DATA_OUT, 0}, {6, SCSI_IOCTL_DATA_OUT, 0}, {12, SCSI_IOCTL_DATA_IN, 8},
@@ -101,14 +102,13 @@ TEST_F(PassThroughTest, StatusDecidesReadsNotWritesAndAFailedCallCarriesTheLastE
                             {FaultKind::BadStatus, "UPT_READ_PAGE"},
                             {FaultKind::NotDelivered, "UPT_FW_RESTART_SYS"},
                             {FaultKind::NoCompletion, "DEV_GET_PRODUCT"}};
-  EXPECT_TRUE(link.WritePage(0x100, 1, false));
   PageBuffer page{};
-  EXPECT_FALSE(link.ReadPage(page.data(), 0x100, 1, false));
+  EXPECT_TRUE(link.WritePage(0x100, 1, PageArea::Firmware, page));
+  EXPECT_FALSE(link.ReadPage(0x100, 1, PageArea::Firmware, page));
 
-  EXPECT_FALSE(link.SendControl(UPT_FW_RESTART_SYS));
+  EXPECT_FALSE(link.SendControl(ControlCommand::Restart));
   EXPECT_EQ(test::StripNumbers(test::ReadLines(log.logPath())), (std::vector<std::string>{"UPT_FW_RESTART_SYS FAIL!!"}));
-  std::uint8_t product[kProductReplyLength];
-  const ScsiResult hung = link.Query(DEV_GET_PRODUCT, product, sizeof product);
+  const ScsiResult hung = link.QueryProduct(ProductQuery::Product).transport;
   EXPECT_FALSE(hung.delivered);
   EXPECT_EQ(hung.systemError, static_cast<std::uint32_t>(ERROR_SEM_TIMEOUT));
 }
@@ -121,9 +121,7 @@ TEST(PassThroughDrive, OpensExistingPathsAndTheRealCallRefusesAnOrdinaryFile) {
   EXPECT_NE(error, 0u);
   test::WriteFile(dir + "/drive.bin", std::string(kPageSize, '\0'));
   ASSERT_TRUE(transport.OpenDrive(dir + "/drive.bin", error));
-  PageBuffer buffer{};
   ScsiRequest request;
-  request.buffer = buffer.data();
   const ScsiResult result = transport.Execute(request);
   EXPECT_FALSE(result.delivered);
   EXPECT_NE(result.systemError, 0u);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/activity_log.h"
 #include "app/win32/system_error_text.h"
 #include "device/win32/transport_choice.h"
 #include "support/test_support.h"
@@ -18,9 +19,9 @@ TEST(TransportChoice, NtChoosesPassThroughAnyOtherPlatformOrAFailedQueryAspi) {
   const auto platform = [](std::uint32_t id, bool ok) {
     return [id, ok](std::uint32_t& out) { return (out = id, ok); };
   };
-  EXPECT_EQ(ChooseTransport(log, platform(1, true)), TransportKind::Aspi);
-  EXPECT_EQ(ChooseTransport(log, platform(kPlatformWin32Nt, false)), TransportKind::Aspi);
-  EXPECT_EQ(ChooseTransport(log), TransportKind::PassThrough);  // wine reports the NT family
+  EXPECT_EQ(ChooseTransport(log, platform(1, true)), TransportFamily::Aspi);
+  EXPECT_EQ(ChooseTransport(log, platform(kPlatformWin32Nt, false)), TransportFamily::Aspi);
+  EXPECT_EQ(ChooseTransport(log), TransportFamily::PassThrough);  // wine reports the NT family
   EXPECT_EQ(test::StripNumbers(test::ReadLines(log.logPath())),
             (std::vector<std::string>{"Checking OS version.", "OS = WinME or Win98", "Checking OS version.",
                                       "OS = WinME or Win98", "Checking OS version.", "OS != WinME or Win98"}));
