@@ -33,6 +33,8 @@ struct Bench {
     std::vector<std::uint8_t> image(std::size_t{kImagePages} * kPageSize);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + i / kPageSize);
     images.Replace(ImageSlot::BigFirmware, std::move(image));
+    std::uint32_t error = 0;
+    drive.OpenDrive("\\\\.\\E:", error);
     link.imagePages.bigImagePages = kImagePages;
     MemoryMap& map = link.memoryMap;
     map.flashType = 1;
