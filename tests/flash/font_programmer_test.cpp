@@ -1,6 +1,7 @@
 #include "flash/font_programmer.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "flash/flash_rig.h"
 
@@ -89,6 +90,26 @@ TEST(FontProgrammer, DifferenceOnPage5MovesTheWholeFontToFont2) {
     EXPECT_TRUE(InOrder(rig.Lines(), {Format("Error occurs at [3]: Src = 0x%02X, Err = 0x%02X", b ^ 0xFF, b),
                                       "Font_1 WritePage FAILURE!!", "Font_2 Upgrading, Please Wait...", kTotal}));
     EXPECT_EQ(rig.device.TraceOf("FONT_ERASE_FONT_BLKS").size(), aspi ? 1u : 0u);  // Font_2 not erased again
+  }
+}
+
+// Over pass-through a page write or read that fails at Font_1 sends the whole font to Font_2.
+TEST(FontProgrammer, FailedPageCommandOverPassThroughMovesTheWholeFontToFont2) {
+  const std::tuple<FaultKind, const char*, std::uint32_t> cases[] = {
+      {FaultKind::NotDelivered, "FONT_WRITE_PAGE", 0},
+      {FaultKind::NoCompletion, "FONT_WRITE_PAGE", 3},
+      {FaultKind::BadStatus, "FONT_READ_PAGE", 2},
+      {FaultKind::NotDelivered, "FONT_READ_PAGE", kPages - 1}};
+  for (const auto& [kind, command, page] : cases) {
+    SCOPED_TRACE(testing::Message() << command << " " << page);
+    FontRig rig(false);
+    rig.AddFault(kind, command, kFont1 + page);
+    ASSERT_TRUE(rig.Run());
+    EXPECT_EQ(rig.WritesFrom(kFont1).size(), page + 1);
+    rig.ExpectFontAt(kFont2);
+    EXPECT_EQ(rig.Lines(), (std::vector<std::string>{"Font_1 Upgrading, Please Wait...", "Font_1 WritePage FAILURE!!",
+                                                     "Font_2 Upgrading, Please Wait...", "Make flag \"AAZZ\"",
+                                                     "Compare flag page OK", kElapsed, kTotal}));
   }
 }
 
