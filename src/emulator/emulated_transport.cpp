@@ -26,10 +26,14 @@ bool EmulatedTransport::OpenDrive(const std::string& devicePath, std::uint32_t& 
 
 ScsiResult EmulatedTransport::ExecuteDirect(const ScsiRequest& request, std::uint8_t* buffer) {
   requests_.push_back(request);
+  ScsiResult result;
+  if (!open_) {
+    result.systemError = kInvalidHandleError;
+    return result;
+  }
   const std::uint8_t cdbLength = std::min<std::uint8_t>(request.cdbLength, static_cast<std::uint8_t>(request.cdb.size()));
   const EmulatedResult r =
       device_.Execute(request.cdb.data(), cdbLength, request.direction, buffer, request.length);
-  ScsiResult result;
   switch (r.outcome) {
     case EmulatedOutcome::Completed:
       result.delivered = true;

@@ -15,6 +15,7 @@ class EmulatedTransport final : public DriveTransport {
   static constexpr std::uint32_t kTimeoutError = 121;   // ERROR_SEM_TIMEOUT
   static constexpr std::uint32_t kFailureError = 31;    // ERROR_GEN_FAILURE
   static constexpr std::uint32_t kNotFoundError = 2;    // ERROR_FILE_NOT_FOUND
+  static constexpr std::uint32_t kInvalidHandleError = 6;  // ERROR_INVALID_HANDLE
 
   EmulatedTransport(EmulatedDevice& device, char driveLetter = 'E');
 
@@ -24,7 +25,8 @@ class EmulatedTransport final : public DriveTransport {
   std::vector<ScsiRequest>& requests() { return requests_; }
 
  protected:
-  // Commands reach the device also without an open drive, so tests can drive DeviceLink alone.
+  // Like a real handle, a drive that is not open refuses every command: not delivered,
+  // error 6, and nothing reaches the device.
   ScsiResult ExecuteDirect(const ScsiRequest& request, std::uint8_t* buffer) override;
 
  private:

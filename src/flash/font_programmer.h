@@ -40,6 +40,8 @@ class FontProgrammer {
   FontLocation location() const { return location_; }
   std::uint32_t currentFontStart() const;
   const PageCursor& cursor() const { return cursor_; }
+  // The page last written or read into (the flag page after the flag step).
+  const PageBuffer& page() const { return page_; }
 
  private:
   enum class Attempt {

@@ -177,13 +177,22 @@ INSTANTIATE_TEST_SUITE_P(
                               " ***** F/W, BackUp F/W and Font Upgrade successfully!!"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(JobAspi, FontEndFailureFailsTheFontOnlyRun) {
-  JobRig rig(true);
-  rig.Fail(FaultKind::NoCompletion, "FONT_END_OF_UPDATE");
-  rig.WithFonts();
-  EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
-  EXPECT_TRUE(rig.window.messages.empty());
-  EXPECT_FALSE(FileExists(rig.dir + "/fonts.h"));
+// Over ASPI the font end (of a font-only run) and the restart fail only when they do not complete.
+TEST(JobAspi, ControlCommandsFailOnlyWhenTheyDoNotComplete) {
+  for (const char* command : {"FONT_END_OF_UPDATE", "UPT_FW_RESTART_SYS"}) {
+    for (FaultKind kind : {FaultKind::NoCompletion, FaultKind::BadStatus}) {
+      SCOPED_TRACE(command);
+      JobRig rig(true);
+      rig.Fail(kind, command);
+      const bool font = command[0] == 'F';
+      if (font) rig.WithFonts();
+      else rig.WithFirmware();
+      const bool ok = kind == FaultKind::BadStatus;
+      EXPECT_EQ(rig.Run(), ok ? JobOutcome::Success : JobOutcome::DeviceFailure);
+      EXPECT_EQ(rig.window.messages.size(), ok ? 1u : 0u);
+      EXPECT_EQ(FileExists(rig.dir + "/fonts.h"), font && ok);
+    }
+  }
 }
 
 TEST_P(EachTransport, NorBootRegionOfSizeZeroIsNotWrittenButOverAspiCounts) {

@@ -104,9 +104,17 @@ TEST(LinkPassThrough, DeliveryIsEnoughForWritesButReadsAndQueriesNeedAGoodStatus
 
 TEST(LinkAspi, CompletedButFailedTimedOutAndRefusedRequests) {
   Rig rig(true, {{FaultKind::BadStatus, "UPT_WRITE_PAGE"},
-                 {FaultKind::NoCompletion, "UPT_FW_RESTART_SYS"},
+                 {FaultKind::BadStatus, "UPT_MARK_ERROR_PAGE"},
+                 {FaultKind::BadStatus, "FONT_END_OF_UPDATE"},
+                 {FaultKind::BadStatus, "UPT_FW_RESTART_SYS", true, 0, 1},
+                 {FaultKind::NoCompletion, "UPT_FW_RESTART_SYS", true, 0, 2},
                  {FaultKind::NotDelivered, "UPT_READ_PAGE"}});
   PageBuffer page{};
+  // The mark and the control commands count as done once completed, whatever their status.
+  EXPECT_TRUE(rig.link->MarkErrorPage(1));
+  EXPECT_TRUE(rig.link->SendControl(ControlCommand::EndOfFontUpdate));
+  EXPECT_TRUE(rig.link->SendControl(ControlCommand::Restart));
+  for (const TraceEntry& e : rig.device.trace()) EXPECT_FALSE(e.statusGood) << e.command;
   const int waitsBefore = rig.library.waits();
   EXPECT_FALSE(rig.link->WritePage(1, 1, PageArea::Firmware, page));  // completed with an error status
   EXPECT_EQ(rig.library.waits(), waitsBefore + 1);
@@ -117,6 +125,27 @@ TEST(LinkAspi, CompletedButFailedTimedOutAndRefusedRequests) {
   EXPECT_TRUE(rig.window.allStatus.empty());
   EXPECT_EQ(rig.aspiTransport.retiredRequests(), 1u);  // never reused; the next command works
   EXPECT_TRUE(rig.link->TestUnitReady());
+}
+
+// Every request block: execute, LUN 0, event notification with the data direction, 14 bytes
+// of sense data; with no wait given the transport waits 30 seconds.
+TEST(LinkAspi, RequestBlocksReserveSenseDataAndWaitThirtySecondsByDefault) {
+  Rig rig(true);
+  AspiTransport transport(rig.library);
+  transport.BeginJob();
+  ASSERT_TRUE(transport.CreateEvent());
+  DeviceLink link(transport, rig.log);
+  test::RunEveryCommand(link);
+  const auto& sent = rig.library.sent();
+  const auto& trace = rig.device.trace();
+  ASSERT_EQ(sent.size(), trace.size());
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    SCOPED_TRACE(trace[i].command);
+    const bool in = trace[i].direction == DataDirection::In;
+    EXPECT_EQ(std::make_tuple(sent[i].cmd, sent[i].lun, sent[i].flags, sent[i].senseLen),
+              std::make_tuple(std::uint8_t{2}, std::uint8_t{0}, std::uint8_t(in ? 0x48 : 0x50), std::uint8_t{14}));
+  }
+  EXPECT_EQ(rig.library.lastWaitMs(), 30000u);
 }
 
 TEST_P(BothTransports, MarkSendsPageNumberZeroWithZerosOrOverAspiThePageJustRead) {

@@ -116,6 +116,9 @@ struct LinkRig {
     if (aspi) {
       aspiTransport.BeginJob();
       aspiTransport.CreateEvent();
+    } else {
+      std::uint32_t error = 0;
+      EXPECT_TRUE(drive.OpenDrive("\\\\.\\E:", error));
     }
     link = aspi ? std::make_unique<DeviceLink>(aspiTransport, log) : std::make_unique<DeviceLink>(drive, log);
   }

@@ -201,5 +201,21 @@ TEST(EmulatedTransport, OpensOnlyItsDriveWhileAttachedAndAHangIsATimeOut) {
   EXPECT_FALSE(t.OpenDrive("\\\\.\\F:", error));
 }
 
+TEST(EmulatedTransport, ClosedDriveRefusesCommandsAsAnInvalidHandle) {
+  EmulatedDevice device;
+  EmulatedTransport t(device);
+  std::uint32_t error = 0;
+  const auto refused = [&] {
+    const ScsiResult r = t.Execute(ScsiRequest{});
+    return !r.delivered && r.systemError == EmulatedTransport::kInvalidHandleError;
+  };
+  EXPECT_TRUE(refused());
+  ASSERT_TRUE(t.OpenDrive("\\\\.\\E:", error));
+  EXPECT_FALSE(refused());
+  t.CloseDrive();
+  EXPECT_TRUE(refused());
+  EXPECT_EQ(device.trace().size(), 1u);  // only the command sent while open reached the device
+}
+
 }  // namespace
 }  // namespace romsetter

@@ -42,6 +42,9 @@ struct FlashRig {
     if (aspi) {
       aspiTransport.BeginJob();
       aspiTransport.CreateEvent();
+    } else {
+      std::uint32_t error = 0;
+      EXPECT_TRUE(drive.OpenDrive("\\\\.\\E:", error));
     }
     link = aspi ? std::make_unique<DeviceLink>(aspiTransport, log) : std::make_unique<DeviceLink>(drive, log);
     memory = std::make_unique<MemoryQuery>(*link, log, map);
