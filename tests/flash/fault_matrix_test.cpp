@@ -133,6 +133,19 @@ TEST_P(FaultMatrix, LinesResultAndNothingWrittenAfterAStop) {
     if (atPage.size() == commands.size()) stop = it;
   }
   EXPECT_EQ(atPage, commands);
+
+  // The bar moves once per verified page, never on a rewrite: {16, 33, 50, 66, 83, 100} for a
+  // whole copy.  A backup shows Backup_1's pages, then Backup_2's.
+  std::vector<int> progress;
+  const auto copy = [&](std::uint32_t upTo) {
+    for (std::uint32_t k = 0; k < upTo; ++k) {
+      if (!kind.InGap(k)) progress.push_back(static_cast<int>((k + 1) * 100 / kPages));
+    }
+  };
+  if (kindIndex == 2) copy(kPages);
+  copy(stops ? page : kPages);
+  if (kindIndex == 1 && (!stops || (secondCopyRuns && !detached))) copy(kPages);
+  EXPECT_EQ(rig.window.progress, progress);
   if (!stops) {
     for (std::uint32_t k = 0; k < kPages; ++k) {
       EXPECT_EQ(rig.Flash(kind.base + k), kind.InGap(k) ? Bytes(512, 0xFF) : PageOf(image, k)) << k;

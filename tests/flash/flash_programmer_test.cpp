@@ -41,9 +41,11 @@ TEST_P(ProgramBoth, ShortReadBackNeverPassesForVerified) {
   EXPECT_TRUE(InOrder(rig.Lines(), {"Error occurs at [100]: Src = 0x9B, Err = 0x64"}));
 }
 
+// Each copy takes its own start time: a clock read once for both would give Backup_2 10 seconds.
 TEST_P(ProgramBoth, BackupWritesTwoCopiesEachCountedFromOne) {
   const bool aspi = GetParam();
   FlashRig rig(aspi);
+  rig.clock.step = 5;
   const Bytes image = rig.LoadFirmware(3);
   ASSERT_TRUE(Program(rig, ImageKind::Backup));
 
@@ -55,13 +57,37 @@ TEST_P(ProgramBoth, BackupWritesTwoCopiesEachCountedFromOne) {
     EXPECT_EQ(rig.Flash(writes[k].pageAddress), PageOf(image, k % 3));
   }
   const char* const tag = aspi ? "F/W" : "BIN";
-  const std::string elapsed = Format("Loaded elapsed 0 seconds for FlashType:1 %s:big.bin", tag);
+  const std::string elapsed = Format("Loaded elapsed 5 seconds for FlashType:1 %s:big.bin", tag);
   const std::string total = Format("Written total of the %s Page size = 0x0003", tag);
   std::vector<std::string> expected{"Backup_1 F/W Upgrading, Please Wait...", elapsed, total,
                                     "Backup_2 F/W Upgrading, Please Wait...", elapsed, total};
   if (aspi) expected.insert(expected.begin(), "F/W Upgrading...");
   EXPECT_EQ(rig.Lines(), expected);
   EXPECT_EQ(rig.device.trace().front().command, aspi ? "BACKUP_FW_ERASE_MEM" : "UPT_WRITE_PAGE");
+}
+
+// NOR: the region check counts the pages from the copy's start less the gap, |offset - gapLength|,
+// so a gap lets the copy run past the region's size, and a long gap that is never reached
+// still shortens it.
+TEST_P(ProgramBoth, NorRegionCheckDiscountsTheGap) {
+  // Image pages, gap start, gap length, region size, pages written, completed.
+  const std::tuple<std::uint32_t, std::uint16_t, std::uint16_t, std::uint16_t, std::size_t, bool> cases[] = {
+      {20, 8, 4, 16, 16, true},    // not discounted: stops after 12 pages
+      {20, 8, 4, 15, 15, false},   // not discounted: stops after 11 pages
+      {6, 8, 12, 8, 1, false},     // |1 - 12| >= 8; not discounted: completes
+      {24, 8, 12, 12, 12, true}};  // not discounted: stops after 8 pages
+  for (const auto& [pages, gapStart, gapLength, region, writes, completes] : cases) {
+    SCOPED_TRACE(testing::Message() << pages << " pages, gap " << gapStart << "+" << gapLength << " in " << region);
+    FlashRig rig(GetParam());
+    rig.LoadFirmware(pages, region);
+    rig.selections.norSelected = true;
+    rig.map.fwGapStart = gapStart;
+    rig.map.fwGapLength = rig.device.config().gapLength = gapLength;
+    EXPECT_EQ(Program(rig, ImageKind::Firmware), completes);
+    EXPECT_EQ(rig.Writes().size(), writes);
+    const char* const full = GetParam() ? "(FW) Device Memory is not enough." : "(F/W) Device Memory is not enough.";
+    EXPECT_EQ(rig.Lines().back() == full, !completes) << rig.Lines().back();
+  }
 }
 
 TEST(FlashProgrammer, AspiEraseFailureEndsBeforeTheStartLine) {

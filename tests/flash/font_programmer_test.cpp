@@ -97,6 +97,7 @@ TEST(FontProgrammer, DifferenceOnPage5MovesTheWholeFontToFont2) {
     ASSERT_TRUE(rig.Run());
     EXPECT_EQ(rig.WritesFrom(kFont1).size(), 6u);  // pages 0-5, no flag
     rig.ExpectFontAt(kFont2);
+    EXPECT_EQ(rig.window.progress, (std::vector<int>{16, 33, 50, 66, 83, 16, 33, 50, 66, 83, 100}));
     const unsigned b = ImageByte(5, 3);
     EXPECT_TRUE(InOrder(rig.Lines(), {Format("Error occurs at [3]: Src = 0x%02X, Err = 0x%02X", b ^ 0xFF, b),
                                       "Font_1 WritePage FAILURE!!", "Font_2 Upgrading, Please Wait...", kTotal}));
