@@ -3,10 +3,7 @@
 #include <algorithm>
 
 #include "base/text.h"
-#include "flash/boot_upgrade.h"
 #include "flash/firmware_extractor.h"
-#include "flash/flash_programmer.h"
-#include "flash/font_programmer.h"
 
 namespace romsetter {
 
@@ -26,8 +23,22 @@ const char* SummaryLine(int doneKinds) {
   }
 }
 
+namespace {
+
+// The image kind a step puts on the device, as counted for the closing line; 0 for none.
+int KindBitOf(JobStep step) {
+  switch (step) {
+    case JobStep::Boot: return KindBit(ImageKind::BootCode);
+    case JobStep::Firmware: return KindBit(ImageKind::Firmware);
+    case JobStep::Backup: return KindBit(ImageKind::Backup);
+    case JobStep::Font: return KindBit(ImageKind::Font);
+    default: return 0;
+  }
+}
+
+}  // namespace
+
 JobOutcome UpgradeJob::Run(JobMode mode) {
-  jobOk_ = false;
   doneKinds_ = 0;
   packageFont_.clear();
   s_.process.extractMode = mode == JobMode::Extract;
@@ -39,10 +50,74 @@ JobOutcome UpgradeJob::Run(JobMode mode) {
 
   FlashContext ctx{s_.link,    s_.log,        s_.window,         s_.window, s_.memory.map(), s_.images,
                    s_.imagePages, s_.clock,    s_.model.selections, s_.process, s_.paths};
-  const JobOutcome outcome = s_.aspi != nullptr ? AspiPhase(ctx) : PassThroughPhase(ctx);
-  Cleanup();
+  const std::unique_ptr<JobFamily> family =
+      s_.aspi != nullptr ? MakeAspiFamily(s_, ctx) : MakePassThroughFamily(s_, ctx);
+  const JobOutcome outcome = RunPlan(*family, ctx);
+  family->Close();
+  std::vector<std::uint8_t>().swap(packageFont_);
   s_.process.extractMode = false;
   return outcome;
+}
+
+JobOutcome UpgradeJob::RunPlan(JobFamily& family, FlashContext& ctx) {
+  bool ok = true;
+  bool bootCarriedOut = false;
+  for (const PlannedStep& planned : family.Plan(sel(), s_.process.extractMode)) {
+    if (planned.gate == StepGate::WhileOk && !ok) continue;
+    if (planned.gate == StepGate::InsteadOfBoot && bootCarriedOut) continue;
+    const StepResult result = RunStep(family, ctx, planned.step);
+    if (planned.step == JobStep::Boot && result != StepResult::NotNeeded) bootCarriedOut = true;
+    switch (result) {
+      case StepResult::Done:
+        ok = true;
+        doneKinds_ += KindBitOf(planned.step);
+        break;
+      case StepResult::Failed: ok = false; break;
+      case StepResult::NotNeeded: break;
+      case StepResult::NoDevice: return JobOutcome::NoDevice;
+      case StepResult::DeviceFailure: return JobOutcome::DeviceFailure;
+      case StepResult::Finished: return JobOutcome::Success;
+    }
+  }
+  return Summary(ok);
+}
+
+StepResult UpgradeJob::RunStep(JobFamily& family, FlashContext& ctx, JobStep step) {
+  switch (step) {
+    case JobStep::Open: return family.Open();
+    case JobStep::Prepare: return family.Prepare();
+    case JobStep::Extract: return ExtractStep(ctx);
+    case JobStep::Boot: return family.Boot();
+    case JobStep::Format: return FormatStep(ctx);
+    case JobStep::Firmware: return family.Firmware();
+    case JobStep::Backup:
+      log().Log("___BackUp FW___");
+      return family.Backup();
+    case JobStep::Font: {
+      const StepResult result =
+          family.Font(s_.process.InPackageMode() ? packageFont_ : s_.images.Slot(ImageSlot::FontData));
+      if (result == StepResult::Done && !s_.process.InPackageMode()) s_.fonts.HeaderReport();
+      return result;
+    }
+  }
+  return StepResult::Failed;
+}
+
+StepResult UpgradeJob::FormatStep(FlashContext& ctx) {
+  if (FormatDevice(ctx)) return StepResult::Done;
+  log().Log("Device format Failure!!");
+  window().ShowMessage("Device format Failure!!, please check the connection!", "F/W Upgrade", MessageIcon::Error);
+  return StepResult::Failed;
+}
+
+StepResult UpgradeJob::ExtractStep(FlashContext& ctx) {
+  FirmwareExtractor extractor(ctx, s_.memory, s_.process);
+  return extractor.ExtractFirmware() ? StepResult::Finished : StepResult::DeviceFailure;
+}
+
+void MarkDeviceLost(JobServices& services) {
+  services.discovery.SetPresent(false);
+  if (services.updateControls) services.updateControls();
 }
 
 bool UpgradeJob::CheckInputs() {
@@ -100,171 +175,8 @@ bool UpgradeJob::TakePackageFont() {
   return true;
 }
 
-void UpgradeJob::DeviceLost() {
-  s_.discovery.SetPresent(false);
-  if (s_.updateControls) s_.updateControls();
-}
-
-void UpgradeJob::FormatFailed() {
-  log().Log("Device format Failure!!");
-  window().ShowMessage("Device format Failure!!, please check the connection!", "F/W Upgrade", MessageIcon::Error);
-  jobOk_ = false;
-}
-
-bool UpgradeJob::FirmwareStepPassThrough(FlashContext& ctx) {
-  jobOk_ = false;
-  FlashProgrammer programmer(ctx);
-  if (EraseRegion(ctx, EraseCommand::Firmware) && programmer.ProgramImage(ImageKind::Firmware)) {
-    doneKinds_ += KindBit(ImageKind::Firmware);
-    jobOk_ = true;
-  }
-  return jobOk_;
-}
-
-bool UpgradeJob::ProgramFontData(FlashContext& ctx) {
-  FontProgrammer fonts(ctx);
-  return s_.process.InPackageMode() ? fonts.ProgramFont(packageFont_) : fonts.ProgramFont();
-}
-
-JobOutcome UpgradeJob::PassThroughPhase(FlashContext& ctx) {
-  if (!s_.discovery.OpenDev(true)) return JobOutcome::NoDevice;
-  const InitRequest init{sel().norSelected, sel().loadBootCode, sel().loadFirmware, sel().loadFont};
-  if (!s_.memory.InitDevice(init, s_.imagePages)) {
-    DeviceLost();
-    log().Log("Initialization Failed!!");
-    return JobOutcome::DeviceFailure;
-  }
-  if (s_.process.extractMode) {
-    FirmwareExtractor extractor(ctx, s_.memory, s_.process);
-    return extractor.ExtractFirmware() ? JobOutcome::Success : JobOutcome::DeviceFailure;
-  }
-
-  if (sel().norSelected && sel().loadBootCode && s_.memory.map().bootSize != 0) {
-    FlashProgrammer programmer(ctx);
-    if (EraseRegion(ctx, EraseCommand::Boot) && programmer.ProgramImage(ImageKind::BootCode)) {
-      jobOk_ = true;
-      doneKinds_ = KindBit(ImageKind::BootCode);
-      if (sel().loadFirmware) FirmwareStepPassThrough(ctx);
-    }
-  } else if (sel().formatChecked && !FormatDevice(ctx)) {
-    FormatFailed();
-  } else {
-    jobOk_ = true;
-    if (sel().loadFirmware) FirmwareStepPassThrough(ctx);
-  }
-
-  if (!sel().norSelected && sel().backupChecked) {
-    log().Log("___BackUp FW___");
-    jobOk_ = false;
-    FlashProgrammer programmer(ctx);
-    if (EraseRegion(ctx, EraseCommand::Backup) && GetMemInfo(RegionQuery::Backup) &&
-        programmer.ProgramImage(ImageKind::Backup)) {
-      jobOk_ = true;
-      doneKinds_ += KindBit(ImageKind::Backup);
-    }
-  }
-
-  if (sel().loadFont && jobOk_) {
-    jobOk_ = false;
-    FontProgrammer fonts(ctx);
-    const std::vector<std::uint8_t>& data =
-        s_.process.InPackageMode() ? packageFont_ : s_.images.Slot(ImageSlot::FontData);
-    // A font the region cannot hold with its flag page is refused before anything is erased.
-    bool ok = fonts.FontImageFits(data);
-    if (ok) {
-      fonts.PrepareStart(EraseRegion(ctx, EraseCommand::Font));
-      ok = s_.process.InPackageMode() ? fonts.ProgramFont(packageFont_) : fonts.ProgramFont();
-    }
-    if (ok) {
-      if (!s_.process.InPackageMode()) s_.fonts.HeaderReport();
-      doneKinds_ += KindBit(ImageKind::Font);
-      jobOk_ = true;
-    } else {
-      log().Log(fonts.location() == FontLocation::Font1 ? "Font_1 upgrade failure!!" : "Font_2 upgrade failure!!");
-    }
-  }
-  return Summary();
-}
-
-JobOutcome UpgradeJob::AspiPhase(FlashContext& ctx) {
-  AspiTransport& aspi = *s_.aspi;
-  aspi.BeginJob();
-  log().Log("Initiating InDisk...");
-  if (!aspi.Available()) {
-    window().ShowMessage("No ASPI for WIN32 support detected.", "F/W Upgrade", MessageIcon::Error);
-    return JobOutcome::NoDevice;
-  }
-  if (!aspi.CreateEvent() || !s_.discovery.ScanAspiTargets()) {
-    DeviceLost();
-    log().Log("InDisk be removed. Device opened Failure!!");
-    window().ShowMessage("Device opened Failure!!, please check the connection!", "F/W Upgrade",
-                         MessageIcon::Error);
-    return JobOutcome::NoDevice;
-  }
-  if (!s_.memory.GetDeviceStatus(sel().norSelected)) {
-    log().Log("Initialization GetDeviceStatus() Failed!!");
-    return JobOutcome::DeviceFailure;
-  }
-
-  if (sel().norSelected && sel().loadBootCode) {
-    if (!GetMemInfo(RegionQuery::Boot)) {
-      jobOk_ = false;
-    } else if (s_.memory.map().bootSize == 0) {
-      // Counted as done although nothing was written: the device allows no boot upgrade.
-      jobOk_ = true;
-      doneKinds_ = KindBit(ImageKind::BootCode);
-    } else {
-      BootUpgrader boot(ctx);
-      jobOk_ = boot.UpgradeBootFromFile();
-      if (jobOk_) doneKinds_ = KindBit(ImageKind::BootCode);
-    }
-  } else {
-    jobOk_ = true;
-    if (sel().formatChecked && !FormatDevice(ctx)) FormatFailed();
-  }
-
-  if (s_.process.extractMode) {
-    FirmwareExtractor extractor(ctx, s_.memory, s_.process);
-    return extractor.ExtractFirmware() ? JobOutcome::Success : JobOutcome::DeviceFailure;
-  }
-
-  if (sel().loadFirmware && jobOk_) {
-    jobOk_ = false;
-    FlashProgrammer programmer(ctx);
-    if (GetMemInfo(RegionQuery::Firmware) && programmer.ProgramImage(ImageKind::Firmware)) {
-      doneKinds_ += KindBit(ImageKind::Firmware);
-      jobOk_ = true;
-    }
-  }
-
-  if (!sel().norSelected && sel().backupChecked) {
-    log().Log("___BackUp FW___");
-    jobOk_ = false;
-    FlashProgrammer programmer(ctx);
-    if (GetMemInfo(RegionQuery::Backup) && programmer.ProgramImage(ImageKind::Backup)) {
-      doneKinds_ += KindBit(ImageKind::Backup);
-      jobOk_ = true;
-    }
-  }
-
-  if (sel().loadFont && jobOk_) {
-    jobOk_ = false;
-    if (GetMemInfo(RegionQuery::Font) && ProgramFontData(ctx) &&
-        (sel().loadFirmware || sel().loadBootCode || s_.link.SendControl(ControlCommand::EndOfFontUpdate))) {
-      if (!s_.process.InPackageMode()) s_.fonts.HeaderReport();
-      doneKinds_ += KindBit(ImageKind::Font);
-      jobOk_ = true;
-    }
-  }
-  return Summary();
-}
-
-bool UpgradeJob::GetMemInfo(RegionQuery query) {
-  return s_.memory.GetMemInfo(query, s_.imagePages, sel().norSelected);
-}
-
-JobOutcome UpgradeJob::Summary() {
-  if (!jobOk_) return JobOutcome::DeviceFailure;
+JobOutcome UpgradeJob::Summary(bool ok) {
+  if (!ok) return JobOutcome::DeviceFailure;
   if (s_.updateControls) s_.updateControls();
   if (doneKinds_ == KindBit(ImageKind::Font)) {
     log().Log(" ***** Font Upgrade successfully!!");
@@ -276,14 +188,6 @@ JobOutcome UpgradeJob::Summary() {
   if (*line != '\0') log().Log(line);
   window().ShowMessage("Please Unplug the Device first!", "Successful", MessageIcon::Information);
   return JobOutcome::Success;
-}
-
-void UpgradeJob::Cleanup() {
-  if (AspiTransport* aspi = s_.aspi) aspi->EndJob();
-  if (DriveTransport* drive = s_.drive) {
-    if (drive->DriveOpen()) drive->CloseDrive();
-  }
-  std::vector<std::uint8_t>().swap(packageFont_);
 }
 
 }  // namespace romsetter

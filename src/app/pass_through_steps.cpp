@@ -1,0 +1,88 @@
+// The job over the storage pass-through: each region is erased before it is written, the
+// device is set up once before anything else, and a failed font moves on to Font_2.
+#include "app/job_plan.h"
+#include "flash/flash_programmer.h"
+#include "flash/font_programmer.h"
+
+namespace romsetter {
+
+namespace {
+
+class PassThroughFamily final : public JobFamily {
+ public:
+  PassThroughFamily(JobServices& s, FlashContext& ctx) : s_(s), ctx_(ctx) {}
+
+  std::vector<PlannedStep> Plan(const Selections& sel, bool extract) const override {
+    std::vector<PlannedStep> plan{{JobStep::Open, StepGate::Always}, {JobStep::Prepare, StepGate::Always}};
+    if (extract) {
+      plan.push_back({JobStep::Extract, StepGate::Always});
+      return plan;
+    }
+    if (sel.norSelected && sel.loadBootCode) plan.push_back({JobStep::Boot, StepGate::Always});
+    if (sel.formatChecked) plan.push_back({JobStep::Format, StepGate::InsteadOfBoot});
+    if (sel.loadFirmware) plan.push_back({JobStep::Firmware, StepGate::WhileOk});
+    if (!sel.norSelected && sel.backupChecked) plan.push_back({JobStep::Backup, StepGate::Always});
+    if (sel.loadFont) plan.push_back({JobStep::Font, StepGate::WhileOk});
+    return plan;
+  }
+
+  StepResult Open() override { return s_.discovery.OpenDev(true) ? StepResult::Done : StepResult::NoDevice; }
+
+  StepResult Prepare() override {
+    const Selections& sel = s_.model.selections;
+    const InitRequest init{sel.norSelected, sel.loadBootCode, sel.loadFirmware, sel.loadFont};
+    if (s_.memory.InitDevice(init, s_.imagePages)) return StepResult::Done;
+    MarkDeviceLost(s_);
+    s_.log.Log("Initialization Failed!!");
+    return StepResult::DeviceFailure;
+  }
+
+  StepResult Boot() override {
+    // A device without a boot region is formatted (when asked) as if no boot code was chosen.
+    if (s_.memory.map().bootSize == 0) return StepResult::NotNeeded;
+    return Result(EraseRegion(ctx_, EraseCommand::Boot) && FlashProgrammer(ctx_).ProgramImage(ImageKind::BootCode));
+  }
+
+  StepResult Firmware() override {
+    return Result(EraseRegion(ctx_, EraseCommand::Firmware) &&
+                  FlashProgrammer(ctx_).ProgramImage(ImageKind::Firmware));
+  }
+
+  StepResult Backup() override {
+    return Result(EraseRegion(ctx_, EraseCommand::Backup) &&
+                  s_.memory.GetMemInfo(RegionQuery::Backup, s_.imagePages, s_.model.selections.norSelected) &&
+                  FlashProgrammer(ctx_).ProgramImage(ImageKind::Backup));
+  }
+
+  StepResult Font(const std::vector<std::uint8_t>& fontData) override {
+    FontProgrammer fonts(ctx_);
+    // A font the region cannot hold with its flag page is refused before anything is erased.
+    bool ok = fonts.FontImageFits(fontData);
+    if (ok) {
+      fonts.PrepareStart(EraseRegion(ctx_, EraseCommand::Font));
+      ok = fonts.ProgramFont(fontData);
+    }
+    if (!ok) {
+      s_.log.Log(fonts.location() == FontLocation::Font1 ? "Font_1 upgrade failure!!" : "Font_2 upgrade failure!!");
+    }
+    return Result(ok);
+  }
+
+  void Close() override {
+    if (s_.drive != nullptr && s_.drive->DriveOpen()) s_.drive->CloseDrive();
+  }
+
+ private:
+  static StepResult Result(bool ok) { return ok ? StepResult::Done : StepResult::Failed; }
+
+  JobServices& s_;
+  FlashContext& ctx_;
+};
+
+}  // namespace
+
+std::unique_ptr<JobFamily> MakePassThroughFamily(JobServices& services, FlashContext& ctx) {
+  return std::make_unique<PassThroughFamily>(services, ctx);
+}
+
+}  // namespace romsetter
