@@ -25,7 +25,7 @@ bool FirmwareExtractor::ExtractFirmware() {
 
   ctx_.progress.Repaint();
   log.Log("F/W Reading...");
-  if (ctx_.aspi() && !memory_.GetMemInfo(RegionQuery::Firmware, ctx_.pages, ctx_.selections.norSelected)) {
+  if (ctx_.rules().extractQueriesFirmware && !memory_.GetMemInfo(RegionQuery::Firmware, ctx_.pages, ctx_.selections.norSelected)) {
     log.Log("Error: To get FW size");
     return false;
   }

@@ -9,47 +9,6 @@ namespace romsetter {
 
 namespace {
 
-// The lines one copy logs on its own; each transport and copy has its own wording.
-struct CopyLines {
-  const char* label;  // names the copy in the lines this program adds
-  const char* writeFailed;
-  const char* readFailed;
-  const char* marked;
-  const char* markFailed;
-  const char* memory;
-};
-
-constexpr CopyLines kPassFirmware{"F/W",
-                                  "F/W WritePage failure!!",
-                                  "F/W ReadPage failure!!",
-                                  "F/W Mark 1 Error page.",
-                                  "F/W Fail to Mark 1 Error page.",
-                                  "(F/W) Device Memory is not enough."};
-constexpr CopyLines kPassBoot{"BootCode",
-                              "BootCode WritePage failure!!",
-                              "BootCode ReadPage failure!!",
-                              "BootCode Mark 1 Error page.",
-                              "BootCode Fail to Mark 1 Error page.",
-                              "(BootCode) Device Memory is not enough."};
-constexpr CopyLines kPassBackup[2] = {{"Backup_1", "Backup_1 WritePage failure!!", "Backup_1 ReadPage failure!!",
-                                       "BACKUP_1 Mark 1 Error page.", "BACKUP_1 Fail to Mark 1 Error page.",
-                                       "(Backup_1) Device Memory is not enough."},
-                                      {"Backup_2", "Backup_2 WritePage failure!!", "Backup_2 ReadPage failure!!",
-                                       "BACKUP_2 Mark 1 Error page.", "BACKUP_2 Fail to Mark 1 Error page.",
-                                       "(Backup_2) Device Memory is not enough."}};
-constexpr CopyLines kAspiFirmware{"FW",
-                                  "Written FW Page Failed!!",
-                                  "Read FW Page Failed!!",
-                                  "(FW) Mark 1 Error page.",
-                                  "(FW) Fail to Mark Error Page.",
-                                  "(FW) Device Memory is not enough."};
-constexpr CopyLines kAspiBackup[2] = {{"Backup_1", "Written Backup_1 Page Failed!!", "Read Backup_1 Page Failed!!",
-                                       "(Backup_1) Mark 1 Error page.", "(Backup_1) Fail to Mark Error Page.",
-                                       "(Backup_1) Device Memory is not enough."},
-                                      {"Backup_2", "Written Backup_2 Page Failed!!", "Read Backup_2 Page Failed!!",
-                                       "(Backup_2) Mark 1 Error page.", "(Backup_2) Fail to Mark Error Page.",
-                                       "(Backup_2) Device Memory is not enough."}};
-
 constexpr const char* kBackupStart[2] = {"Backup_1 F/W Upgrading, Please Wait...",
                                          "Backup_2 F/W Upgrading, Please Wait..."};
 
@@ -102,17 +61,17 @@ void PoisonReadBack(const PageBuffer& written, PageBuffer& readBack) {
 
 bool FlashProgrammer::ProgramImage(ImageKind kind) {
   LogSink& log = ctx_.log;
-  const bool aspi = ctx_.aspi();
+  const FlashRules& rules = ctx_.rules();
   const MemoryMap& map = ctx_.map;
   const Selections& selections = ctx_.selections;
 
   if (kind == ImageKind::BootCode) {
-    if (aspi) return BootUpgrader(ctx_).UpgradeBootFromFile();
+    if (rules.boot == nullptr) return BootUpgrader(ctx_).UpgradeBootFromFile();
     const std::vector<std::uint8_t>& image = ctx_.images.Slot(ImageSlot::BootCode);
     const std::uint32_t pages = ctx_.pages.bootImagePages;
     if (!ImageHoldsPages(log, "BootCode", image, pages)) return false;
     log.Log("BootCode Upgrading, Please Wait...");
-    return CopyImage({kPassBoot, map.bootAddr1, map.bootSize, pages, image.data(), 0, 0, selections.bootPath});
+    return CopyImage({*rules.boot, map.bootAddr1, map.bootSize, pages, image.data(), 0, 0, selections.bootPath});
   }
   if (kind == ImageKind::Font) {
     log.Log("No page engine for image kind 2.");
@@ -126,32 +85,30 @@ bool FlashProgrammer::ProgramImage(ImageKind kind) {
   const bool backup = kind == ImageKind::Backup;
   if (!ImageHoldsPages(log, backup ? "Backup" : "F/W", image, pages)) return false;
 
-  if (aspi) {
+  if (rules.programmersErase) {
     if (!EraseRegion(ctx_, backup ? EraseCommand::Backup : EraseCommand::Firmware)) {
       log.Log("Erase FW Block Failed!!");
       return false;
     }
-    log.Log("F/W Upgrading...");
+    log.Log(rules.afterOwnEraseLine);
   }
 
   if (!backup) {
-    if (!aspi) log.Log("F/W Upgrading, Please Wait...");
+    if (rules.firmwareStartLine != nullptr) log.Log(rules.firmwareStartLine);
     // Only the firmware region of a NOR device has a stretch that is not written.
     const bool gap = selections.norSelected;
-    return CopyImage({aspi ? kAspiFirmware : kPassFirmware, map.FirmwareAddr1(), map.FirmwareSize(), pages,
-                      image.data(), gap ? map.fwGapLength : std::uint16_t{0}, gap ? map.fwGapStart : std::uint16_t{0},
-                      fileName});
+    return CopyImage({rules.firmware, map.FirmwareAddr1(), map.FirmwareSize(), pages, image.data(),
+                      gap ? map.fwGapLength : std::uint16_t{0}, gap ? map.fwGapStart : std::uint16_t{0}, fileName});
   }
 
   const std::uint32_t bases[2] = {map.backupAddr1, map.backupAddr2};
   bool ok = true;
   for (int copy = 0; copy < 2; ++copy) {
     log.Log(kBackupStart[copy]);
-    const bool copied = CopyImage({aspi ? kAspiBackup[copy] : kPassBackup[copy], bases[copy], map.FirmwareSize(),
-                                   pages, image.data(), 0, 0, fileName});
-    // Over pass-through a failed copy ends the operation; over ASPI the next copy still runs,
-    // but a backup that is missing a copy is not reported as written.
-    if (!copied && !aspi) return false;
+    const bool copied =
+        CopyImage({rules.backup[copy], bases[copy], map.FirmwareSize(), pages, image.data(), 0, 0, fileName});
+    // Where the next copy still runs, a backup that is missing a copy is not reported as written.
+    if (!copied && rules.failedBackupCopyEndsBackup) return false;
     ok = ok && copied;
   }
   return ok;
@@ -212,13 +169,9 @@ bool FlashProgrammer::CopyImage(const CopyPlan& plan) {
   const int seconds = static_cast<int>(ctx_.clock.NowSeconds() - started);
   const int flashType = ctx_.map.flashType;
   const unsigned total = cursor_.pageOffset;
-  if (ctx_.aspi()) {
-    log.Logf("Loaded elapsed %d seconds for FlashType:%d F/W:%s", seconds, flashType, plan.fileName.c_str());
-    log.Logf("Written total of the F/W Page size = 0x%04X", total);
-  } else {
-    log.Logf("Loaded elapsed %d seconds for FlashType:%d BIN:%s", seconds, flashType, plan.fileName.c_str());
-    log.Logf("Written total of the BIN Page size = 0x%04X", total);
-  }
+  const char* word = ctx_.rules().imageWord;
+  log.Logf("Loaded elapsed %d seconds for FlashType:%d %s:%s", seconds, flashType, word, plan.fileName.c_str());
+  log.Logf("Written total of the %s Page size = 0x%04X", word, total);
   return true;
 }
 

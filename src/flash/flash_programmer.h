@@ -27,10 +27,10 @@ class FlashProgrammer {
  public:
   explicit FlashProgrammer(FlashContext& context) : ctx_(context) {}
 
-  // kind: firmware, backup or boot code.  Over pass-through the caller has
-  // erased the region; over ASPI the firmware and backup regions are erased here, and the
-  // boot code is written from its file (BootUpgrader).  True when every copy verified
-  // (ASPI: when the last copy that ran did).
+  // kind: firmware, backup or boot code.  The firmware and backup regions are erased here
+  // where the family's programmers erase their own regions (else the caller has erased
+  // them), and the boot code goes through BootUpgrader where the family has no boot copy
+  // lines.  True only when every copy verified.
   bool ProgramImage(ImageKind kind);
 
   const PageCursor& cursor() const { return cursor_; }

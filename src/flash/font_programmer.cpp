@@ -57,7 +57,7 @@ bool FontProgrammer::ProgramFont(const std::vector<std::uint8_t>& fontData) {
   const std::uint32_t pages = ctx_.pages.fontImagePages;
   const std::uint16_t regionSize = ctx_.map.fontSize;
 
-  if (ctx_.aspi()) {
+  if (ctx_.rules().programmersErase) {
     location_ = FontLocation::Font1;
     if (!EraseRegion(ctx_, EraseCommand::Font)) {
       log.Log("FONT_ERASE_FONT_BLKS Failed!!");
@@ -86,7 +86,7 @@ FontProgrammer::Attempt FontProgrammer::WriteAttempt(const std::uint8_t* data, s
                                                      std::uint16_t regionSize) {
   DeviceLink& link = ctx_.link;
   LogSink& log = ctx_.log;
-  const bool aspi = ctx_.aspi();
+  const bool movesOn = ctx_.rules().fontPageFailureMovesOn;
   const MemoryMap& map = ctx_.map;
   const std::uint32_t start = currentFontStart();
 
@@ -103,13 +103,13 @@ FontProgrammer::Attempt FontProgrammer::WriteAttempt(const std::uint8_t* data, s
     const std::uint32_t address = start + cursor_.pageOffset;
     std::memcpy(page_.data(), data + std::size_t{cursor_.pageOffset} * kPageSize, kPageSize);
     if (!link.WritePage(address, cursor_.pageNumber, PageArea::Font, page_)) {
-      if (!aspi) return Attempt::Failed;
+      if (movesOn) return Attempt::Failed;
       log.Log("Written Font Page Failed!!");
       return Attempt::Abort;
     }
     PoisonReadBack(page_, readBack_);
     if (!link.ReadPage(address, cursor_.pageNumber, PageArea::Font, readBack_)) {
-      if (!aspi) return Attempt::Failed;
+      if (movesOn) return Attempt::Failed;
       log.Log("Read Font Page Failed!!");
       return Attempt::Abort;
     }
@@ -130,7 +130,7 @@ FontProgrammer::Attempt FontProgrammer::StampFlag(std::uint32_t pages, std::uint
                                                   std::uint32_t started) {
   DeviceLink& link = ctx_.link;
   LogSink& log = ctx_.log;
-  const bool aspi = ctx_.aspi();
+  const bool endsUpdate = ctx_.rules().fontWriterEndsUpdate;
 
   log.Log("Make flag \"AAZZ\"");
   cursor_.pageNumber = regionSize;
@@ -158,7 +158,7 @@ FontProgrammer::Attempt FontProgrammer::StampFlag(std::uint32_t pages, std::uint
       }
     }
   }
-  if (aspi && !flagOk) return Attempt::FlagFailed;
+  if (!endsUpdate && !flagOk) return Attempt::FlagFailed;
 
   const int seconds = static_cast<int>(ctx_.clock.NowSeconds() - started);
   if (ctx_.process.InPackageMode()) {
@@ -168,7 +168,7 @@ FontProgrammer::Attempt FontProgrammer::StampFlag(std::uint32_t pages, std::uint
   }
   log.Logf("Written total of the Font Page size = 0x%04X", static_cast<unsigned>(pages));
 
-  if (aspi) return Attempt::Done;
+  if (!endsUpdate) return Attempt::Done;
   // Sent whatever became of the flag; only its own failure sends the font on to Font_2.
   if (!link.SendControl(ControlCommand::EndOfFontUpdate)) return Attempt::Failed;
   return flagOk ? Attempt::Done : Attempt::FlagFailed;

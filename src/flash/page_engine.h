@@ -12,6 +12,7 @@
 #include "base/user_ports.h"
 #include "device/device_link.h"
 #include "device/memory_map.h"
+#include "flash/flash_rules.h"
 #include "package/image_store.h"
 
 namespace romsetter {
@@ -43,11 +44,11 @@ struct FlashContext {
   const ProcessState& process;
   const FixedPaths& paths;
 
-  bool aspi() const { return link.family() == TransportFamily::Aspi; }
+  const FlashRules& rules() const { return FlashRulesOf(link.family()); }
 };
 
-// Whole-region erase (with the NOR-mode notice and, over pass-through, the caption-flash
-// timer) and the NAND format, with each family's failure lines.
+// Whole-region erase (with the NOR-mode notice and, where the family has it, the
+// caption-flash timer) and the NAND format, with the family's failure lines.
 bool EraseRegion(FlashContext& ctx, EraseCommand command);
 bool FormatDevice(FlashContext& ctx);
 
