@@ -1,17 +1,17 @@
 #pragma once
-// Doubles for the device suites: a settings file in memory that reads like the profile
-// functions (trailing blanks dropped), a drive whose opens succeed for listed paths, one
-// DeviceLink over the emulated device on either transport, and a run of every command.
+// Doubles for the device suites: settings in memory that note their reads and writes, a
+// drive whose opens succeed for listed paths, one DeviceLink over the emulated device on
+// either transport, and a run of every command.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/activity_log.h"
+#include "app/in_memory_profile_store.h"
 #include "base/profile_store.h"
 #include "device/aspi_transport.h"
 #include "device/device_link.h"
@@ -21,30 +21,25 @@
 
 namespace romsetter::test {
 
-class MemoryProfileStore final : public ProfileStore {
+// The product's in-memory settings, noting each read and write so a suite can tell which
+// entries were asked for and which were written back.
+class RecordingProfileStore final : public ProfileStore {
  public:
   std::string Read(const std::string& section, const std::string& key, const std::string& fallback) override {
     ++reads;
-    const auto it = values.find({section, key});
-    if (it == values.end()) return fallback;
-    std::string v = it->second;
-    while (!v.empty() && v.back() == ' ') v.pop_back();
-    return v;
+    return inner.Read(section, key, fallback);
   }
   bool Write(const std::string& section, const std::string& key, const std::string& value) override {
     writes.push_back(section + "/" + key + "=" + value);
-    Set(section, key, value);
-    return true;
+    return inner.Write(section, key, value);
   }
-  bool DeleteFile() override {
-    values.clear();
-    return true;
-  }
+  bool DeleteFile() override { return inner.DeleteFile(); }
+  // An entry the file held before the test, neither counted nor noted.
   void Set(const std::string& section, const std::string& key, const std::string& value) {
-    values[{section, key}] = value;
+    inner.Write(section, key, value);
   }
 
-  std::map<std::pair<std::string, std::string>, std::string> values;
+  InMemoryProfileStore inner;
   std::vector<std::string> writes;
   int reads = 0;
 };

@@ -43,7 +43,7 @@ struct ProductRig {
                                    rig.window.SetVersionLine(line);
                                  }}) {}
 
-  test::MemoryProfileStore store;
+  test::RecordingProfileStore store;
   ProcessState process;
   InMemoryDeviceRegistry registry;
   std::vector<std::string> told;  // every version line handed on, in order

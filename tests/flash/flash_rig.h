@@ -31,12 +31,6 @@ inline Bytes PageOf(const Bytes& image, std::uint32_t page) {
   return Bytes(image.begin() + page * 512, image.begin() + (page + 1) * 512);
 }
 
-// Every reading is `step` seconds after the last, so an elapsed line shows both ends were read.
-struct StepClock : FakeClock {
-  std::uint32_t NowSeconds() override { return now += step; }
-  std::uint32_t step = 0;
-};
-
 struct FlashRig {
   explicit FlashRig(bool aspi, const std::string& name = "flash") : dir(ScratchDir(name)) {
     if (aspi) {
@@ -108,7 +102,7 @@ struct FlashRig {
   MemoryMap map;  // what the page loops see; tests set it as a query would
   ImagePageCounts pages;
   ImageStore images;
-  StepClock clock;
+  FakeClock clock;
   ProcessState process;
   FixedPaths paths = FixedPaths::UnderFolder(dir);
   std::unique_ptr<FlashContext> context;

@@ -62,11 +62,14 @@ class RecordingWindow : public WindowPort {
   bool IsEnabled(Control control, bool fallback = false) const;
 };
 
+// Sleeps return at once and are recorded; every reading moves `now` on by `step` seconds, so
+// with a step an elapsed line shows both of its ends were read.
 class FakeClock : public Clock {
  public:
-  std::uint32_t NowSeconds() override { return now; }
+  std::uint32_t NowSeconds() override { return now += step; }
   void SleepMs(std::uint32_t ms) override { sleeps.push_back(ms); }
   std::uint32_t now = 1000;
+  std::uint32_t step = 0;
   std::vector<std::uint32_t> sleeps;
 };
 
