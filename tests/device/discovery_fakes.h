@@ -1,11 +1,9 @@
 #pragma once
 // Doubles for the device suites: settings in memory that note their reads and writes, a
-// drive whose opens succeed for listed paths, one DeviceLink over the emulated device on
-// either transport, and a run of every command.
+// drive whose opens succeed for listed paths, and a run of every command.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,8 +14,7 @@
 #include "device/aspi_transport.h"
 #include "device/device_link.h"
 #include "device/scsi_transport.h"
-#include "emulator/emulated_transport.h"
-#include "support/test_support.h"
+#include "support/link_rig.h"
 
 namespace romsetter::test {
 
@@ -99,42 +96,5 @@ inline void RunEveryCommand(DeviceLink& link) {
   EXPECT_TRUE(link.Format().transport.statusGood);
   EXPECT_TRUE(link.SendControl(ControlCommand::Restart));
 }
-
-struct LinkRig {
-  explicit LinkRig(bool aspi, std::vector<EmulatorFault> faults = {})
-      : drive(device), library({&device}), aspiTransport(library, 50),
-        log(ScratchDir(aspi ? "link_aspi" : "link_pt") + "/r.log", window, [](std::uint32_t code, std::string& text) {
-          text = Format("system says %u", code);
-          return true;
-        }) {
-    device.config().faults = std::move(faults);
-    if (aspi) {
-      aspiTransport.BeginJob();
-      aspiTransport.CreateEvent();
-    } else {
-      std::uint32_t error = 0;
-      EXPECT_TRUE(drive.OpenDrive("\\\\.\\E:", error));
-    }
-    link = aspi ? std::make_unique<DeviceLink>(aspiTransport, log) : std::make_unique<DeviceLink>(drive, log);
-  }
-  std::vector<std::string> Logged() const { return StripNumbers(window.allStatus); }
-  std::vector<std::string> Commands() const {
-    std::vector<std::string> names;
-    for (const TraceEntry& e : device.trace()) names.push_back(e.command);
-    return names;
-  }
-  void Clear() {
-    window.allStatus.clear();
-    device.ClearTrace();
-  }
-
-  EmulatedDevice device;
-  EmulatedTransport drive;
-  EmulatedAspiLibrary library;
-  AspiTransport aspiTransport;
-  RecordingWindow window;
-  ActivityLog log;
-  std::unique_ptr<DeviceLink> link;
-};
 
 }  // namespace romsetter::test

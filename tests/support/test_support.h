@@ -75,6 +75,8 @@ class FakeClock : public Clock {
 
 // A fresh, empty folder for one test (removed at the start of the next run of that test).
 std::string ScratchDir(const std::string& name);
+// A scratch folder named after the running test.
+std::string ScratchForCurrentTest(const std::string& tag);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);

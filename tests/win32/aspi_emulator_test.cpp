@@ -35,7 +35,7 @@ class AspiEmulatorTest : public ::testing::Test {
     ASSERT_TRUE(transport.CreateEvent());
   }
 
-  std::string dir = test::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::string dir = test::ScratchForCurrentTest("aspi");
   test::RecordingWindow window;
   ActivityLog log{dir + "/romsetter.log", window};
   test::EmulatorDll dll;
