@@ -10,7 +10,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 struct LogFixture : ::testing::Test {
-  std::string dir = ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::string dir = ScratchForCurrentTest("log");
   std::string path = dir + "/Romsetter.log";
   RecordingWindow window;
 };

@@ -11,7 +11,7 @@
 #include "emulator/emulated_registry.h"
 #include "emulator/emulated_transport.h"
 #include "package/sample_images.h"
-#include "support/test_support.h"
+#include "support/link_rig.h"
 
 namespace romsetter::test {
 namespace {
@@ -89,8 +89,7 @@ struct JobRig {
 };
 
 class EachTransport : public ::testing::TestWithParam<bool> {};
-INSTANTIATE_TEST_SUITE_P(Job, EachTransport, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Aspi" : "PassThrough"; });
+INSTANTIATE_TEST_SUITE_P(Job, EachTransport, ::testing::Values(false, true), TransportName);
 
 TEST_P(EachTransport, UnusableFirmwareChoicesAreRefusedBeforeAnyWrite) {
   const struct { bool detached; std::uint32_t addr2; const char* big, *message; } cases[] = {

@@ -19,7 +19,7 @@ struct CliRun {
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = test::ScratchDir(std::string("cli_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir = test::ScratchForCurrentTest("cli");
     Save("fw.bin", BalancedImage(16, 21));
     Save("A.FNT", PatternBytes(3000, 22));
     test::WriteFile(dir + "/fonts.tab", "A.FNT\r\n");

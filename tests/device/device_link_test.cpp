@@ -43,12 +43,11 @@ class BufferWatch final : public DriveTransport {
 };
 
 class BothTransports : public ::testing::TestWithParam<bool> {};
-INSTANTIATE_TEST_SUITE_P(Link, BothTransports, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Aspi" : "PassThrough"; });
+INSTANTIATE_TEST_SUITE_P(Link, BothTransports, ::testing::Values(false, true), test::TransportName);
 
 TEST_P(BothTransports, EveryCommandHasItsCdbDirectionAndLength) {
   const bool aspi = GetParam();
-  Rig rig(aspi);
+  Rig rig(aspi, "link");
   BufferWatch watch(rig.device);
   DeviceLink watched(watch, rig.log);
   test::RunEveryCommand(aspi ? *rig.link : watched);
@@ -87,7 +86,8 @@ TEST(LinkPassThrough, DeliveryIsEnoughForWritesButReadsAndQueriesNeedAGoodStatus
     faults.push_back({FaultKind::BadStatus, c});
   }
   faults.push_back({FaultKind::NotDelivered, "FONT_END_OF_UPDATE"});
-  Rig rig(false, faults);
+  Rig rig(false, "link");
+  rig.device.config().faults = faults;
   DeviceLink& link = *rig.link;
   PageBuffer page{};
   EXPECT_TRUE(link.WritePage(1, 1, PageArea::Firmware, page));
@@ -99,16 +99,17 @@ TEST(LinkPassThrough, DeliveryIsEnoughForWritesButReadsAndQueriesNeedAGoodStatus
   EXPECT_FALSE(link.TestUnitReady());
   EXPECT_FALSE(link.QueryProduct(ProductQuery::Version).transport.statusGood);
   EXPECT_FALSE(link.SendControl(ControlCommand::EndOfFontUpdate));  // only an undelivered control command logs
-  EXPECT_EQ(rig.Logged(), (std::vector<std::string>{"FONT_END_OF_UPDATE FAIL!!"}));
+  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{"FONT_END_OF_UPDATE FAIL!!"}));
 }
 
 TEST(LinkAspi, CompletedButFailedTimedOutAndRefusedRequests) {
-  Rig rig(true, {{FaultKind::BadStatus, "UPT_WRITE_PAGE"},
-                 {FaultKind::BadStatus, "UPT_MARK_ERROR_PAGE"},
-                 {FaultKind::BadStatus, "FONT_END_OF_UPDATE"},
-                 {FaultKind::BadStatus, "UPT_FW_RESTART_SYS", true, 0, 1},
-                 {FaultKind::NoCompletion, "UPT_FW_RESTART_SYS", true, 0, 2},
-                 {FaultKind::NotDelivered, "UPT_READ_PAGE"}});
+  Rig rig(true, "link");
+  rig.device.config().faults = {{FaultKind::BadStatus, "UPT_WRITE_PAGE"},
+                                {FaultKind::BadStatus, "UPT_MARK_ERROR_PAGE"},
+                                {FaultKind::BadStatus, "FONT_END_OF_UPDATE"},
+                                {FaultKind::BadStatus, "UPT_FW_RESTART_SYS", true, 0, 1},
+                                {FaultKind::NoCompletion, "UPT_FW_RESTART_SYS", true, 0, 2},
+                                {FaultKind::NotDelivered, "UPT_READ_PAGE"}};
   PageBuffer page{};
   // The mark and the control commands count as done once completed, whatever their status.
   EXPECT_TRUE(rig.link->MarkErrorPage(1));
@@ -130,7 +131,7 @@ TEST(LinkAspi, CompletedButFailedTimedOutAndRefusedRequests) {
 // Every request block: execute, LUN 0, event notification with the data direction, 14 bytes
 // of sense data; with no wait given the transport waits 30 seconds.
 TEST(LinkAspi, RequestBlocksReserveSenseDataAndWaitThirtySecondsByDefault) {
-  Rig rig(true);
+  Rig rig(true, "link");
   AspiTransport transport(rig.library);
   transport.BeginJob();
   ASSERT_TRUE(transport.CreateEvent());
@@ -150,7 +151,7 @@ TEST(LinkAspi, RequestBlocksReserveSenseDataAndWaitThirtySecondsByDefault) {
 
 TEST_P(BothTransports, MarkSendsPageNumberZeroWithZerosOrOverAspiThePageJustRead) {
   const bool aspi = GetParam();
-  Rig rig(aspi);
+  Rig rig(aspi, "link");
   EmulatedDevice::Page stored;
   stored.fill(0x3C);
   rig.device.WriteFlash(0x40, stored);
@@ -166,7 +167,7 @@ TEST_P(BothTransports, MarkSendsPageNumberZeroWithZerosOrOverAspiThePageJustRead
 
 TEST_P(BothTransports, ShortReplyLeavesZerosOverPassThroughAndThePreviousContentOverAspi) {
   const bool aspi = GetParam();
-  Rig rig(aspi);
+  Rig rig(aspi, "link");
   rig.device.config().product = "ABCDEFGHIJKLMNOPQRST";
   ASSERT_TRUE(rig.link->QueryProduct(ProductQuery::Product).transport.statusGood);
   rig.device.config().replyLimit = 4;

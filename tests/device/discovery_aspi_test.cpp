@@ -68,7 +68,7 @@ struct AspiRig {
   DeviceLink link;
   MemoryMap map;
   MemoryQuery memory;
-  test::MemoryProfileStore store;
+  test::RecordingProfileStore store;
   ProcessState process;
   InMemoryDeviceRegistry registry;
   DeviceDiscovery discovery;

@@ -1,50 +1,42 @@
 #pragma once
-// Doubles for the device suites: a settings file in memory that reads like the profile
-// functions (trailing blanks dropped), a drive whose opens succeed for listed paths, one
-// DeviceLink over the emulated device on either transport, and a run of every command.
+// Doubles for the device suites: settings in memory that note their reads and writes, a
+// drive whose opens succeed for listed paths, and a run of every command.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/activity_log.h"
+#include "app/in_memory_profile_store.h"
 #include "base/profile_store.h"
 #include "device/aspi_transport.h"
 #include "device/device_link.h"
 #include "device/scsi_transport.h"
-#include "emulator/emulated_transport.h"
-#include "support/test_support.h"
+#include "support/link_rig.h"
 
 namespace romsetter::test {
 
-class MemoryProfileStore final : public ProfileStore {
+// The product's in-memory settings, noting each read and write so a suite can tell which
+// entries were asked for and which were written back.
+class RecordingProfileStore final : public ProfileStore {
  public:
   std::string Read(const std::string& section, const std::string& key, const std::string& fallback) override {
     ++reads;
-    const auto it = values.find({section, key});
-    if (it == values.end()) return fallback;
-    std::string v = it->second;
-    while (!v.empty() && v.back() == ' ') v.pop_back();
-    return v;
+    return inner.Read(section, key, fallback);
   }
   bool Write(const std::string& section, const std::string& key, const std::string& value) override {
     writes.push_back(section + "/" + key + "=" + value);
-    Set(section, key, value);
-    return true;
+    return inner.Write(section, key, value);
   }
-  bool DeleteFile() override {
-    values.clear();
-    return true;
-  }
+  bool DeleteFile() override { return inner.DeleteFile(); }
+  // An entry the file held before the test, neither counted nor noted.
   void Set(const std::string& section, const std::string& key, const std::string& value) {
-    values[{section, key}] = value;
+    inner.Write(section, key, value);
   }
 
-  std::map<std::pair<std::string, std::string>, std::string> values;
+  InMemoryProfileStore inner;
   std::vector<std::string> writes;
   int reads = 0;
 };
@@ -104,42 +96,5 @@ inline void RunEveryCommand(DeviceLink& link) {
   EXPECT_TRUE(link.Format().transport.statusGood);
   EXPECT_TRUE(link.SendControl(ControlCommand::Restart));
 }
-
-struct LinkRig {
-  explicit LinkRig(bool aspi, std::vector<EmulatorFault> faults = {})
-      : drive(device), library({&device}), aspiTransport(library, 50),
-        log(ScratchDir(aspi ? "link_aspi" : "link_pt") + "/r.log", window, [](std::uint32_t code, std::string& text) {
-          text = Format("system says %u", code);
-          return true;
-        }) {
-    device.config().faults = std::move(faults);
-    if (aspi) {
-      aspiTransport.BeginJob();
-      aspiTransport.CreateEvent();
-    } else {
-      std::uint32_t error = 0;
-      EXPECT_TRUE(drive.OpenDrive("\\\\.\\E:", error));
-    }
-    link = aspi ? std::make_unique<DeviceLink>(aspiTransport, log) : std::make_unique<DeviceLink>(drive, log);
-  }
-  std::vector<std::string> Logged() const { return StripNumbers(window.allStatus); }
-  std::vector<std::string> Commands() const {
-    std::vector<std::string> names;
-    for (const TraceEntry& e : device.trace()) names.push_back(e.command);
-    return names;
-  }
-  void Clear() {
-    window.allStatus.clear();
-    device.ClearTrace();
-  }
-
-  EmulatedDevice device;
-  EmulatedTransport drive;
-  EmulatedAspiLibrary library;
-  AspiTransport aspiTransport;
-  RecordingWindow window;
-  ActivityLog log;
-  std::unique_ptr<DeviceLink> link;
-};
 
 }  // namespace romsetter::test

@@ -43,7 +43,7 @@ struct NtRig {
   DeviceLink link;
   MemoryMap map;
   MemoryQuery memory;
-  test::MemoryProfileStore store;
+  test::RecordingProfileStore store;
   ProcessState process;
   Reg registry;
   DeviceDiscovery discovery;
@@ -66,7 +66,7 @@ TEST(DiscoveryNt, DriveThatProbesButWillNotOpenEndsInTheFailureLinesAndMessage) 
 
   // Without the flag: no box, no failure line.
   rig.window.allStatus.clear();
-  rig.store.values.clear();
+  rig.store.DeleteFile();
   EXPECT_FALSE(rig.discovery.OpenDev(false));
   EXPECT_EQ(rig.Logged(), (Lines{"OpenDev() to Get InDisk Name", "Lost InDisk Name!!"}));
   EXPECT_EQ(rig.window.messages.size(), 1u);
@@ -155,7 +155,7 @@ TEST(DiscoveryDefaults, OnlyAMissingOrOlderVersionRewritesTheFile) {
       const bool keep = current || package;
       EXPECT_EQ(rig.discovery.WriteIdentificationDefaults(), !keep);
       EXPECT_EQ(rig.store.writes, keep ? Lines{} : defaults);
-      EXPECT_EQ(rig.store.values.count({"Romsetter", "Big_File"}), keep ? 1u : 0u);  // the file was deleted
+      EXPECT_EQ(rig.store.inner.Read("Romsetter", "Big_File", "") == "old.bin", keep);  // the file was deleted
     }
   }
 }

@@ -18,7 +18,15 @@ namespace {
 using Lines = std::vector<std::string>;
 
 struct QueryRig : test::LinkRig {
-  explicit QueryRig(bool aspi) : LinkRig(aspi), memory(*link, log, map) { pages = {1, 1, 1, 1}; }
+  explicit QueryRig(bool aspi)
+      : LinkRig(aspi, "query",
+                [](std::uint32_t code, std::string& text) {
+                  text = Format("system says %u", code);
+                  return true;
+                }),
+        memory(*link, log, map) {
+    pages = {1, 1, 1, 1};
+  }
   void Fault(FaultKind kind, const std::string& command) { device.AddFault({kind, command}); }
   bool GetMemInfo(RegionQuery query) { return memory.GetMemInfo(query, pages, selections.norSelected); }
   bool InitDevice() {
@@ -43,7 +51,7 @@ struct ProductRig {
                                    rig.window.SetVersionLine(line);
                                  }}) {}
 
-  test::MemoryProfileStore store;
+  test::RecordingProfileStore store;
   ProcessState process;
   InMemoryDeviceRegistry registry;
   std::vector<std::string> told;  // every version line handed on, in order
@@ -51,8 +59,7 @@ struct ProductRig {
 };
 
 class OnBoth : public ::testing::TestWithParam<bool> {};
-INSTANTIATE_TEST_SUITE_P(Query, OnBoth, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Aspi" : "PassThrough"; });
+INSTANTIATE_TEST_SUITE_P(Query, OnBoth, ::testing::Values(false, true), test::TransportName);
 
 TEST_P(OnBoth, FlashTypeChoosesTheFirmwareSetAndTheImageItIsComparedWith) {
   QueryRig rig(GetParam());
@@ -64,7 +71,7 @@ TEST_P(OnBoth, FlashTypeChoosesTheFirmwareSetAndTheImageItIsComparedWith) {
             std::make_tuple(2, 0x100, 0x02003456u, 0));
   rig.pages.smallImagePages = 0x101;  // one page more: refused, the map still filled
   EXPECT_FALSE(rig.GetMemInfo(RegionQuery::Firmware));
-  EXPECT_EQ(rig.Logged(), (Lines{"F/W Size=0x0100, 1BLK=0x00001000, 2BLK=0x02003456",
+  EXPECT_EQ(rig.Lines(), (Lines{"F/W Size=0x0100, 1BLK=0x00001000, 2BLK=0x02003456",
                                  "F/W Size=0x0100, 1BLK=0x00001000, 2BLK=0x02003456",
                                  "F/W file Size is larger then device memory."}));
 
@@ -78,7 +85,7 @@ TEST_P(OnBoth, FlashTypeChoosesTheFirmwareSetAndTheImageItIsComparedWith) {
   EXPECT_TRUE(rig.GetMemInfo(RegionQuery::Backup));
   rig.pages.bigImagePages = 0x201;
   EXPECT_FALSE(rig.GetMemInfo(RegionQuery::Backup));
-  EXPECT_EQ(rig.Logged(), (Lines{"BackupSize=0x0200, 1Addr=0x00002000, 2Addr=0x00003000",
+  EXPECT_EQ(rig.Lines(), (Lines{"BackupSize=0x0200, 1Addr=0x00002000, 2Addr=0x00003000",
                                  "BackupSize=0x0200, 1Addr=0x00002000, 2Addr=0x00003000",
                                  "Backup F/W file Size is larger then device memory."}));
 }
@@ -105,7 +112,7 @@ TEST_P(OnBoth, BootOfSizeZeroIsAcceptedAndNoImageMeansNoCommand) {
   rig.device.config().boot = {0x0000, 0x00000100, 0x00000200};
   rig.pages.bootImagePages = 40;
   EXPECT_TRUE(rig.GetMemInfo(RegionQuery::Boot));
-  EXPECT_EQ(rig.Logged(), (Lines{"BootSize=0x0000, 1Addr=0x00000100, 2Addr=0x00000200",
+  EXPECT_EQ(rig.Lines(), (Lines{"BootSize=0x0000, 1Addr=0x00000100, 2Addr=0x00000200",
                                  "User can't upgrade the boot code."}));
   EXPECT_EQ(rig.map.flashType, kFlashTypeUnknown);
 
@@ -137,7 +144,7 @@ TEST(MemoryQueryFailures, EachTransportWithItsOwnWords) {
       QueryRig rig(aspi);
       rig.Fault(kind, command);
       EXPECT_FALSE(rig.GetMemInfo(code));
-      EXPECT_EQ(rig.Logged(), lines);
+      EXPECT_EQ(rig.Lines(), lines);
       EXPECT_EQ(rig.map.flashType, kFlashTypeUnknown);
     }
   }
@@ -167,7 +174,7 @@ TEST(InitDevice, NandAndNorSequencesAndTheirFailureLines) {
     r.selections.loadFont = true;
     r.Fault(kind, command);
     EXPECT_FALSE(r.InitDevice());
-    EXPECT_EQ(r.Logged().back(), line);
+    EXPECT_EQ(r.Lines().back(), line);
     EXPECT_EQ(r.Commands().back(), command);  // nothing after the failure
   }
 }

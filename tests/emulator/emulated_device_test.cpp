@@ -187,34 +187,30 @@ TEST(EmulatedDevice, DataFaultsCorruptReadsAndIgnoreWrites) {
   EXPECT_EQ(d.ReadFlash(9), Filled(0));
 }
 
-TEST(EmulatedTransport, OpensOnlyItsDriveWhileAttachedAndAHangIsATimeOut) {
+// A closed drive refuses commands as an invalid handle does, before the device sees them.
+TEST(EmulatedTransport, OpensOnlyItsDriveWhileAttachedAndRefusesCommandsWhileClosed) {
   EmulatedDevice device;
   EmulatedTransport t(device, 'F');
-  std::uint32_t error = 0;
-  EXPECT_FALSE(t.OpenDrive("\\\\.\\E:", error));
-  EXPECT_EQ(error, EmulatedTransport::kNotFoundError);
-  EXPECT_FALSE(t.OpenDrive("F:", error));
-  EXPECT_TRUE(t.OpenDrive("\\\\.\\F:", error));
-  device.AddFault({FaultKind::NoCompletion});
-  EXPECT_EQ(t.Execute(ScsiRequest{}).systemError, EmulatedTransport::kTimeoutError);
-  device.Detach();
-  EXPECT_FALSE(t.OpenDrive("\\\\.\\F:", error));
-}
-
-TEST(EmulatedTransport, ClosedDriveRefusesCommandsAsAnInvalidHandle) {
-  EmulatedDevice device;
-  EmulatedTransport t(device);
   std::uint32_t error = 0;
   const auto refused = [&] {
     const ScsiResult r = t.Execute(ScsiRequest{});
     return !r.delivered && r.systemError == EmulatedTransport::kInvalidHandleError;
   };
   EXPECT_TRUE(refused());
-  ASSERT_TRUE(t.OpenDrive("\\\\.\\E:", error));
+  EXPECT_FALSE(t.OpenDrive("\\\\.\\E:", error));
+  EXPECT_EQ(error, EmulatedTransport::kNotFoundError);
+  EXPECT_FALSE(t.OpenDrive("F:", error));
+  ASSERT_TRUE(t.OpenDrive("\\\\.\\F:", error));
   EXPECT_FALSE(refused());
   t.CloseDrive();
   EXPECT_TRUE(refused());
   EXPECT_EQ(device.trace().size(), 1u);  // only the command sent while open reached the device
+
+  ASSERT_TRUE(t.OpenDrive("\\\\.\\F:", error));
+  device.AddFault({FaultKind::NoCompletion});  // a hang is a time-out
+  EXPECT_EQ(t.Execute(ScsiRequest{}).systemError, EmulatedTransport::kTimeoutError);
+  device.Detach();
+  EXPECT_FALSE(t.OpenDrive("\\\\.\\F:", error));
 }
 
 }  // namespace

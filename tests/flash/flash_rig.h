@@ -1,17 +1,14 @@
 #pragma once
-// One DeviceLink over the emulated device on either transport, with what the page loops need.
+// The emulated device and what the page loops need, on either transport.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "emulator/emulated_transport.h"
-#include "app/activity_log.h"
-#include "device/aspi_transport.h"
 #include "device/memory_query.h"
 #include "flash/page_engine.h"
-#include "support/test_support.h"
+#include "support/link_rig.h"
 
 namespace romsetter::test {
 
@@ -31,22 +28,9 @@ inline Bytes PageOf(const Bytes& image, std::uint32_t page) {
   return Bytes(image.begin() + page * 512, image.begin() + (page + 1) * 512);
 }
 
-// Every reading is `step` seconds after the last, so an elapsed line shows both ends were read.
-struct StepClock : FakeClock {
-  std::uint32_t NowSeconds() override { return now += step; }
-  std::uint32_t step = 0;
-};
-
-struct FlashRig {
-  explicit FlashRig(bool aspi, const std::string& name = "flash") : dir(ScratchDir(name)) {
-    if (aspi) {
-      aspiTransport.BeginJob();
-      aspiTransport.CreateEvent();
-    } else {
-      std::uint32_t error = 0;
-      EXPECT_TRUE(drive.OpenDrive("\\\\.\\E:", error));
-    }
-    link = aspi ? std::make_unique<DeviceLink>(aspiTransport, log) : std::make_unique<DeviceLink>(drive, log);
+// The page loops' context over a LinkRig; tests set the memory map as a query would.
+struct FlashRig : LinkRig {
+  explicit FlashRig(bool aspi, const std::string& name = "flash") : LinkRig(aspi, name) {
     memory = std::make_unique<MemoryQuery>(*link, log, map);
     context = std::make_unique<FlashContext>(FlashContext{*link, log, window, window, map, images, pages, clock,
                                                           selections, process, paths});
@@ -86,7 +70,6 @@ struct FlashRig {
     device.AddFault({kind, command, page == kAnyPage, page, occurrence, byteIndex});
   }
 
-  std::vector<std::string> Lines() const { return StripNumbers(window.allStatus); }
   std::vector<TraceEntry> Writes() const { return device.TraceOf("UPT_WRITE_PAGE"); }
   std::vector<TraceEntry> Reads() const { return device.TraceOf("UPT_READ_PAGE"); }
   std::vector<TraceEntry> Marks() const { return device.TraceOf("UPT_MARK_ERROR_PAGE"); }
@@ -95,28 +78,16 @@ struct FlashRig {
     return Bytes(page.begin(), page.end());
   }
 
-  EmulatedDevice device;
-  EmulatedTransport drive{device};
-  EmulatedAspiLibrary library{{&device}};
-  AspiTransport aspiTransport{library, 1};
-  RecordingWindow window;
-  std::string dir;
-  ActivityLog log{dir + "/Romsetter.log", window};
   Selections selections;
-  std::unique_ptr<DeviceLink> link;
   std::unique_ptr<MemoryQuery> memory;
-  MemoryMap map;  // what the page loops see; tests set it as a query would
+  MemoryMap map;
   ImagePageCounts pages;
   ImageStore images;
-  StepClock clock;
+  FakeClock clock;
   ProcessState process;
   FixedPaths paths = FixedPaths::UnderFolder(dir);
   std::unique_ptr<FlashContext> context;
 };
-
-inline std::string TransportName(const ::testing::TestParamInfo<bool>& info) {
-  return info.param ? "Aspi" : "PassThrough";
-}
 
 // True when `expected` occur in `lines` in this order (other lines may come between).
 inline ::testing::AssertionResult InOrder(const std::vector<std::string>& lines,

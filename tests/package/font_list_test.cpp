@@ -32,7 +32,7 @@ std::string Bytes(std::size_t n, char seed) {
 
 // Each test runs inside its own folder, so the upper-cased derived names stay relative.
 struct FontListTest : ::testing::Test {
-  std::string dir = ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::string dir = ScratchForCurrentTest("fonts");
   fs::path previous = fs::current_path();
   RecordingWindow window;
   ActivityLog log{dir + "/Romsetter.log", window};

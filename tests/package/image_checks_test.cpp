@@ -17,7 +17,7 @@ using Bytes = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 
 struct ImageChecksTest : ::testing::Test {
-  std::string dir = ScratchDir(std::string("checks_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::string dir = ScratchForCurrentTest("checks");
   RecordingWindow window;
   ActivityLog log{dir + "/Romsetter.log", window};
   ProcessState process;

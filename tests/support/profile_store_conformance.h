@@ -3,7 +3,6 @@
 // maker type with static Make(dir) -> std::unique_ptr<ProfileStore> (file inside `dir`) and FilePath(dir).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -11,13 +10,6 @@
 #include "support/test_support.h"
 
 namespace romsetter::test {
-
-inline std::string ScratchForCurrentTest(const std::string& tag) {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = tag + "_" + info->test_suite_name() + "_" + info->name();
-  std::replace(name.begin(), name.end(), '/', '_');
-  return ScratchDir(name);
-}
 
 template <typename Maker>
 class ProfileStoreConformance : public ::testing::Test {

@@ -1,5 +1,8 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -79,6 +82,13 @@ std::string ScratchDir(const std::string& name) {
   fs::remove_all(dir, ec);
   fs::create_directories(dir, ec);
   return dir.string();
+}
+
+std::string ScratchForCurrentTest(const std::string& tag) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = tag + "_" + info->test_suite_name() + "_" + info->name();
+  std::replace(name.begin(), name.end(), '/', '_');
+  return ScratchDir(name);
 }
 
 std::string ReadFile(const std::string& path) {

@@ -62,16 +62,21 @@ class RecordingWindow : public WindowPort {
   bool IsEnabled(Control control, bool fallback = false) const;
 };
 
+// Sleeps return at once and are recorded; every reading moves `now` on by `step` seconds, so
+// with a step an elapsed line shows both of its ends were read.
 class FakeClock : public Clock {
  public:
-  std::uint32_t NowSeconds() override { return now; }
+  std::uint32_t NowSeconds() override { return now += step; }
   void SleepMs(std::uint32_t ms) override { sleeps.push_back(ms); }
   std::uint32_t now = 1000;
+  std::uint32_t step = 0;
   std::vector<std::uint32_t> sleeps;
 };
 
 // A fresh, empty folder for one test (removed at the start of the next run of that test).
 std::string ScratchDir(const std::string& name);
+// A scratch folder named after the running test.
+std::string ScratchForCurrentTest(const std::string& tag);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);

@@ -35,7 +35,7 @@ class AspiEmulatorTest : public ::testing::Test {
     ASSERT_TRUE(transport.CreateEvent());
   }
 
-  std::string dir = test::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::string dir = test::ScratchForCurrentTest("aspi");
   test::RecordingWindow window;
   ActivityLog log{dir + "/romsetter.log", window};
   test::EmulatorDll dll;
@@ -112,7 +112,7 @@ TEST_F(AspiEmulatorTest, AvailabilityNeedsAdaptersAGoodStatusAndAWholeLibrary) {
 TEST_F(AspiEmulatorTest, ProbeScansAdaptersAndQueriesTheProductOfTheOneThatMatches) {
   Scenario("adapters 2\n[device 0 0]\ninquiry \"Generic USB Flash Disk  1.00\"\nvendor_commands no\n[device 0 2]\n"
            "fault no_completion INQUIRY\n[device 1 5]\nversion \"09.08.07\"\nproduct \"MV-3 Player\"\n");
-  test::MemoryProfileStore store;
+  test::RecordingProfileStore store;
   store.Set("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   ");
   ProcessState process;
   InMemoryDeviceRegistry registry;

@@ -71,7 +71,7 @@ void DeleteTree(HKEY root, const std::string& path) {
 class NtRegistryDiscovery : public ::testing::Test {
  protected:
   NtRegistryDiscovery()
-      : dir_(test::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name())),
+      : dir_(test::ScratchForCurrentTest("nt")),
         store_(dir_ + "\\Romsetter.ini"),
         log_(dir_ + "\\r.log", window_),
         link_(drive_, log_),
