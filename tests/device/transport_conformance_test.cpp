@@ -6,30 +6,24 @@
 namespace romsetter::test {
 namespace {
 
-struct EmulatedDriveMaker {
+struct EmulatedDriveMaker : InProcessDevice {
   static constexpr TransportFamily kFamily = TransportFamily::PassThrough;
-  explicit EmulatedDriveMaker(const std::string& deviceLines) : device(ConformanceDevice(deviceLines)) {
+  explicit EmulatedDriveMaker(const std::string& deviceLines) : InProcessDevice(deviceLines) {
     std::uint32_t error = 0;
     EXPECT_TRUE(drive.OpenDrive("\\\\.\\E:", error));
   }
   ScsiTransport& transport() { return drive; }
-  std::vector<std::string> Received() const { return ReceivedBy(device); }
-
-  EmulatedDevice device;
   EmulatedTransport drive{device};
 };
 
-struct EmulatedAspiMaker {
+struct EmulatedAspiMaker : InProcessDevice {
   static constexpr TransportFamily kFamily = TransportFamily::Aspi;
-  explicit EmulatedAspiMaker(const std::string& deviceLines) : device(ConformanceDevice(deviceLines)) {
+  explicit EmulatedAspiMaker(const std::string& deviceLines) : InProcessDevice(deviceLines) {
     aspi.BeginJob();
     EXPECT_TRUE(aspi.Available() && aspi.CreateEvent());
     aspi.SetDeviceAddress(kConformanceTarget);
   }
   ScsiTransport& transport() { return aspi; }
-  std::vector<std::string> Received() const { return ReceivedBy(device); }
-
-  EmulatedDevice device;
   EmulatedAspiLibrary library{{&device}, 2};
   AspiTransport aspi{library};
 };
