@@ -1,0 +1,66 @@
+// The transport contract over the Windows backends: pass-through with an emulated driver (wine
+// refuses the pass-through on ordinary drives) and ASPI through the emulator wnaspi32.dll.
+#include "support/transport_conformance.h"
+
+#include <windows.h>
+#include <ntddscsi.h>
+#undef CreateEvent  // the transport's method, not the system function
+
+#include "device/aspi_transport.h"
+#include "device/win32/pass_through_transport.h"
+#include "device/win32/win32_aspi_library.h"
+#include "support/test_support.h"
+#include "win32/emulator_dll.h"
+
+namespace romsetter::test {
+namespace {
+
+struct PassThroughMaker : InProcessDevice {
+  static constexpr TransportFamily kFamily = TransportFamily::PassThrough;
+  explicit PassThroughMaker(const std::string& deviceLines) : InProcessDevice(deviceLines) {
+    const std::string path = ScratchDir("conformance_drive") + "\\drive.bin";  // any file opens as the drive
+    WriteFile(path, "");
+    std::uint32_t error = 0;
+    EXPECT_TRUE(drive.OpenDrive(path, error));
+  }
+  ScsiTransport& transport() { return drive; }
+
+  // Plays the storage driver: runs the block's command and writes the SCSI status back, or
+  // fails the call with the error a driver gives.
+  bool Driver(void* handle, void* out) {
+    if (handle == INVALID_HANDLE_VALUE) return SetLastError(ERROR_INVALID_HANDLE), false;
+    auto& spt = *static_cast<SCSI_PASS_THROUGH_DIRECT*>(out);
+    const DataDirection direction = spt.DataIn == SCSI_IOCTL_DATA_IN ? DataDirection::In : DataDirection::Out;
+    const EmulatedResult r = device.Execute(spt.Cdb, spt.CdbLength, direction,
+                                            static_cast<std::uint8_t*>(spt.DataBuffer), spt.DataTransferLength);
+    if (r.outcome == EmulatedOutcome::NoCompletion) return SetLastError(ERROR_SEM_TIMEOUT), false;
+    if (r.outcome == EmulatedOutcome::NotDelivered) return SetLastError(ERROR_GEN_FAILURE), false;
+    spt.ScsiStatus = r.statusGood ? 0 : 2;  // check condition
+    return true;
+  }
+  PassThroughTransport drive{[this](void* handle, std::uint32_t, void*, std::uint32_t, void* out, std::uint32_t,
+                                    std::uint32_t*) { return Driver(handle, out); }};
+};
+
+struct AspiLibraryMaker {
+  static constexpr TransportFamily kFamily = TransportFamily::Aspi;
+  explicit AspiLibraryMaker(const std::string& deviceLines) {
+    const std::string path = ScratchDir("conformance_aspi") + "\\scenario.cfg";
+    WriteFile(path, ConformanceScenario(deviceLines));
+    EXPECT_TRUE(dll.LoadScenario(path) && library.Load());
+    aspi.BeginJob();
+    EXPECT_TRUE(aspi.Available() && aspi.CreateEvent());
+    aspi.SetDeviceAddress(kConformanceTarget);
+  }
+  ScsiTransport& transport() { return aspi; }
+  std::vector<std::string> Received() { return dll.Trace(); }
+  EmulatorDll dll;
+  Win32AspiLibrary library;
+  AspiTransport aspi{library, 200};  // a short wait keeps the time-out quick
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(PassThrough, TransportConformance, PassThroughMaker);
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32Aspi, TransportConformance, AspiLibraryMaker);
+
+}  // namespace
+}  // namespace romsetter::test
