@@ -56,8 +56,8 @@ class AspiFamily final : public JobFamily {
 
   StepResult Boot() override {
     if (!Query(RegionQuery::Boot)) return StepResult::Failed;
-    // Counted as done although nothing is written: the device allows no boot upgrade.
-    if (s_.memory.map().bootSize == 0) return StepResult::Done;
+    // Boot code was asked for, but the device allows no boot upgrade (the query said so).
+    if (s_.memory.map().bootSize == 0) return StepResult::Failed;
     return Result(BootUpgrader(ctx_).UpgradeBootFromFile());
   }
 

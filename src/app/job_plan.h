@@ -47,8 +47,7 @@ enum class JobStep { Open, Prepare, Extract, Boot, Format, Firmware, Backup, Fon
 // When a planned step runs.
 enum class StepGate {
   Always,
-  WhileOk,        // only while every step so far that decides success has succeeded
-  InsteadOfBoot,  // only when no boot code step was carried out
+  WhileOk,  // only while every step so far that decides success has succeeded
 };
 
 struct PlannedStep {
@@ -59,10 +58,10 @@ struct PlannedStep {
 enum class StepResult {
   Done,           // the region is in place; its image kind counts toward the closing line
   Failed,         // the run goes on, but steps gated on success are passed over and nothing restarts
-  NotNeeded,      // the device has no such region: as if the step were not selected
   NoDevice,       // the run ends: the device could not be found or opened
   DeviceFailure,  // the run ends: the device failed a step it could not go on from
   Finished,       // the run ends successfully here (extraction)
+  FileFailed,     // the run ends: the device work was done, but a file here could not be written
 };
 
 // What the two transport families do differently in a job: the order of the steps and how

@@ -18,8 +18,11 @@ class PassThroughFamily final : public JobFamily {
       plan.push_back({JobStep::Extract, StepGate::Always});
       return plan;
     }
-    if (sel.norSelected && sel.loadBootCode) plan.push_back({JobStep::Boot, StepGate::Always});
-    if (sel.formatChecked) plan.push_back({JobStep::Format, StepGate::InsteadOfBoot});
+    if (sel.norSelected && sel.loadBootCode) {
+      plan.push_back({JobStep::Boot, StepGate::Always});
+    } else if (sel.formatChecked) {
+      plan.push_back({JobStep::Format, StepGate::Always});
+    }
     if (sel.loadFirmware) plan.push_back({JobStep::Firmware, StepGate::WhileOk});
     if (!sel.norSelected && sel.backupChecked) plan.push_back({JobStep::Backup, StepGate::Always});
     if (sel.loadFont) plan.push_back({JobStep::Font, StepGate::WhileOk});
@@ -38,8 +41,9 @@ class PassThroughFamily final : public JobFamily {
   }
 
   StepResult Boot() override {
-    // A device without a boot region is formatted (when asked) as if no boot code was chosen.
-    if (s_.memory.map().bootSize == 0) return StepResult::NotNeeded;
+    // Boot code was asked for, but the device has no boot region to take it (its line was
+    // logged when the regions were queried).
+    if (s_.memory.map().bootSize == 0) return StepResult::Failed;
     return Result(EraseRegion(ctx_, EraseCommand::Boot) && FlashProgrammer(ctx_).ProgramImage(ImageKind::BootCode));
   }
 

@@ -60,26 +60,28 @@ JobOutcome UpgradeJob::Run(JobMode mode) {
 }
 
 JobOutcome UpgradeJob::RunPlan(JobFamily& family, FlashContext& ctx) {
-  bool ok = true;
-  bool bootCarriedOut = false;
+  bool ok = true;           // gates the steps that need every deciding step so far to succeed
+  bool anyFailed = false;   // a later success (the backup) never hides an earlier failure
+  headerFailed_ = false;
   for (const PlannedStep& planned : family.Plan(sel(), s_.process.extractMode)) {
     if (planned.gate == StepGate::WhileOk && !ok) continue;
-    if (planned.gate == StepGate::InsteadOfBoot && bootCarriedOut) continue;
     const StepResult result = RunStep(family, ctx, planned.step);
-    if (planned.step == JobStep::Boot && result != StepResult::NotNeeded) bootCarriedOut = true;
     switch (result) {
       case StepResult::Done:
         ok = true;
         doneKinds_ += KindBitOf(planned.step);
         break;
-      case StepResult::Failed: ok = false; break;
-      case StepResult::NotNeeded: break;
+      case StepResult::Failed:
+        ok = false;
+        anyFailed = true;
+        break;
       case StepResult::NoDevice: return JobOutcome::NoDevice;
       case StepResult::DeviceFailure: return JobOutcome::DeviceFailure;
       case StepResult::Finished: return JobOutcome::Success;
+      case StepResult::FileFailed: return JobOutcome::FileFailed;
     }
   }
-  return Summary(ok);
+  return Summary(ok && !anyFailed);
 }
 
 StepResult UpgradeJob::RunStep(JobFamily& family, FlashContext& ctx, JobStep step) {
@@ -96,7 +98,10 @@ StepResult UpgradeJob::RunStep(JobFamily& family, FlashContext& ctx, JobStep ste
     case JobStep::Font: {
       const StepResult result =
           family.Font(s_.process.InPackageMode() ? packageFont_ : s_.images.Slot(ImageSlot::FontData));
-      if (result == StepResult::Done && !s_.process.InPackageMode()) s_.fonts.HeaderReport();
+      // The fonts are on the device whatever becomes of the header; its failure is the run's.
+      if (result == StepResult::Done && !s_.process.InPackageMode() && !s_.fonts.HeaderReport()) {
+        headerFailed_ = true;
+      }
       return result;
     }
   }
@@ -111,8 +116,12 @@ StepResult UpgradeJob::FormatStep(FlashContext& ctx) {
 }
 
 StepResult UpgradeJob::ExtractStep(FlashContext& ctx) {
-  FirmwareExtractor extractor(ctx, s_.memory, s_.process);
-  return extractor.ExtractFirmware() ? StepResult::Finished : StepResult::DeviceFailure;
+  switch (FirmwareExtractor(ctx, s_.memory, s_.process).ExtractFirmware()) {
+    case FirmwareExtractor::Result::Done: return StepResult::Finished;
+    case FirmwareExtractor::Result::FileFailed: return StepResult::FileFailed;
+    case FirmwareExtractor::Result::DeviceFailed: break;
+  }
+  return StepResult::DeviceFailure;
 }
 
 void MarkDeviceLost(JobServices& services) {
@@ -178,14 +187,18 @@ bool UpgradeJob::TakePackageFont() {
 JobOutcome UpgradeJob::Summary(bool ok) {
   if (!ok) return JobOutcome::DeviceFailure;
   if (s_.updateControls) s_.updateControls();
+  // A header that could not be written has had its own error box; a "Successful" box would
+  // tell the user the opposite, so only the device's summary line follows.
   if (doneKinds_ == KindBit(ImageKind::Font)) {
     log().Log(" ***** Font Upgrade successfully!!");
+    if (headerFailed_) return JobOutcome::FileFailed;
     window().ShowMessage("The font has been updated into the Device.", "Successful", MessageIcon::Information);
     return JobOutcome::Success;
   }
   if (!s_.link.SendControl(ControlCommand::Restart)) return JobOutcome::DeviceFailure;
   const char* line = SummaryLine(doneKinds_);
   if (*line != '\0') log().Log(line);
+  if (headerFailed_) return JobOutcome::FileFailed;
   window().ShowMessage("Please Unplug the Device first!", "Successful", MessageIcon::Information);
   return JobOutcome::Success;
 }

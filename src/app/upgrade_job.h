@@ -16,7 +16,8 @@ enum class JobOutcome {
   Success,        // the summary was reached (restart sent, or the font-only message)
   Refused,        // stopped before the device: a selection or an input file was refused
   NoDevice,       // the device could not be found or opened
-  DeviceFailure,  // a step on the device failed
+  DeviceFailure,  // a step on the device failed (the steps after it may still have run)
+  FileFailed,     // the device got everything, but a file on this computer could not be written
 };
 
 class UpgradeJob {
@@ -42,6 +43,7 @@ class UpgradeJob {
 
   JobServices s_;
   int doneKinds_ = 0;
+  bool headerFailed_ = false;  // this run's fonts are on the device, their header is not
   std::vector<std::uint8_t> packageFont_;  // the job's copy of a package's font data
 };
 

@@ -7,7 +7,7 @@
 
 namespace romsetter {
 
-bool FirmwareExtractor::ExtractFirmware() {
+FirmwareExtractor::Result FirmwareExtractor::ExtractFirmware() {
   DeviceLink& link = ctx_.link;
   LogSink& log = ctx_.log;
   cursor_.Reset();
@@ -25,9 +25,10 @@ bool FirmwareExtractor::ExtractFirmware() {
 
   ctx_.progress.Repaint();
   log.Log("F/W Reading...");
-  if (ctx_.rules().extractQueriesFirmware && !memory_.GetMemInfo(RegionQuery::Firmware, ctx_.pages, ctx_.selections.norSelected)) {
+  if (ctx_.rules().extractQueriesFirmware &&
+      !memory_.GetMemInfo(RegionQuery::Firmware, ctx_.pages, ctx_.selections.norSelected)) {
     log.Log("Error: To get FW size");
-    return false;
+    return Result::DeviceFailed;
   }
 
   // A small-block device keeps its firmware in the small-block region, so that is the one read.
@@ -36,16 +37,16 @@ bool FirmwareExtractor::ExtractFirmware() {
   const std::uint32_t pages = ctx_.pages.FirmwarePages(map.SmallBlock());
   if (pages > kPageNumberLimit) {
     log.Logf("FW image has %u pages, more than page numbers can count.", static_cast<unsigned>(pages));
-    return false;
+    return Result::DeviceFailed;
   }
   // At least one page is read, also for an image of no pages.
-  if (!PageAddressesFit(log, "FW", first, std::max<std::uint32_t>(pages, 1))) return false;
+  if (!PageAddressesFit(log, "FW", first, std::max<std::uint32_t>(pages, 1))) return Result::DeviceFailed;
 
   PageBuffer page;
   page.fill(0xFF);
   if (!link.WritePage(kPreparationPage + cursor_.pageOffset, cursor_.pageNumber, PageArea::Firmware, page)) {
     log.Log("Write 0xff*512 Failed!!");
-    return false;
+    return Result::DeviceFailed;
   }
 
   std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -53,33 +54,33 @@ bool FirmwareExtractor::ExtractFirmware() {
     const std::string text = Format("The Output BIN file %s can't be opened.", path.c_str());
     log.Log(text);
     ctx_.messages.ShowMessage(text, process_.applicationName, MessageIcon::Error);
-    return false;
+    return Result::FileFailed;
   }
 
-  bool complete = true;
+  Result result = Result::Done;
   do {
     if (!link.ReadPage(first + cursor_.pageOffset, cursor_.pageNumber, PageArea::Firmware, page)) {
       log.Log("Read FW Page Failed!!");
-      complete = false;
+      result = Result::DeviceFailed;
       break;
     }
     if (std::fwrite(page.data(), 1, page.size(), file) != page.size()) {
       log.Logf("Writing %s failed.", path.c_str());
-      complete = false;
+      result = Result::FileFailed;
       break;
     }
     ++cursor_.pageNumber;
     ++cursor_.pageOffset;
   } while (cursor_.pageOffset < pages);  // pageNumber <= page count
-  if (std::fclose(file) != 0 && complete) {
+  if (std::fclose(file) != 0 && result == Result::Done) {
     log.Logf("Writing %s failed.", path.c_str());
-    complete = false;
+    result = Result::FileFailed;
   }
 
   // The preparation page changed the device, whatever became of the reading.
   ctx_.messages.ShowMessage("The device must be formatted by user.", process_.applicationName, MessageIcon::None);
-  if (complete) log.Logf("OutPut %s OK!", path.c_str());
-  return complete;
+  if (result == Result::Done) log.Logf("OutPut %s OK!", path.c_str());
+  return result;
 }
 
 }  // namespace romsetter

@@ -13,10 +13,15 @@ class FirmwareExtractor {
   FirmwareExtractor(FlashContext& context, MemoryQuery& memory, ProcessState& process)
       : ctx_(context), memory_(memory), process_(process) {}
 
+  enum class Result {
+    Done,          // every page read and written to the file ("OutPut %s OK!" logged)
+    DeviceFailed,  // the device did not give the region
+    FileFailed,    // the output file could not be opened or written
+  };
+
   // Asks for the output file, writes the preparation page, reads the firmware region into
-  // the file and tells the user to format the device.  True when every page was read
-  // ("OutPut %s OK!" logged); callers need not look at it.
-  bool ExtractFirmware();
+  // the file and tells the user to format the device.
+  Result ExtractFirmware();
 
   const PageCursor& cursor() const { return cursor_; }
 

@@ -15,7 +15,7 @@ struct ExtractRig : FlashRig {
       device.WriteFlash(0x1000 + k, page);
     }
   }
-  bool Run() { return FirmwareExtractor(*context, *memory, process).ExtractFirmware(); }
+  bool Run() { return FirmwareExtractor(*context, *memory, process).ExtractFirmware() == FirmwareExtractor::Result::Done; }
   std::string Output() const { return ReadFile(process.extractOutputPath); }
   std::string Image(std::size_t bytes) const { return std::string(image.begin(), image.begin() + bytes); }
   Bytes image;

@@ -29,6 +29,7 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitNoDevice = 2;
 constexpr int kExitDeviceFailure = 3;
+constexpr int kExitFileNotWritten = 4;  // the device got everything; a file here was not written
 
 const char* CliUsage();
 

@@ -34,6 +34,7 @@ int ExitFor(JobOutcome outcome) {
     case JobOutcome::Refused: return kExitRefused;
     case JobOutcome::NoDevice: return kExitNoDevice;
     case JobOutcome::DeviceFailure: return kExitDeviceFailure;
+    case JobOutcome::FileFailed: return kExitFileNotWritten;
   }
   return kExitDeviceFailure;
 }
