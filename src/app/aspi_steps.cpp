@@ -39,13 +39,17 @@ class AspiFamily final : public JobFamily {
       return StepResult::NoDevice;
     }
     if (!aspi_.CreateEvent() || !s_.discovery.ScanAspiTargets()) {
-      MarkDeviceLost(s_);
-      s_.log.Log("InDisk be removed. Device opened Failure!!");
-      s_.window.ShowMessage("Device opened Failure!!, please check the connection!", "F/W Upgrade",
-                            MessageIcon::Error);
+      DeviceMissing();
       return StepResult::NoDevice;
     }
     return StepResult::Done;
+  }
+
+  void DeviceMissing() override {
+    MarkDeviceLost(s_);
+    s_.log.Log("InDisk be removed. Device opened Failure!!");
+    s_.window.ShowMessage("Device opened Failure!!, please check the connection!", "F/W Upgrade",
+                          MessageIcon::Error);
   }
 
   StepResult Prepare() override {

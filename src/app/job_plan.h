@@ -72,6 +72,8 @@ class JobFamily {
   virtual ~JobFamily() = default;
   virtual std::vector<PlannedStep> Plan(const Selections& selections, bool extract) const = 0;
   virtual StepResult Open() = 0;     // find and open the device
+  // The family's lines and box for a device that could not be found before the run.
+  virtual void DeviceMissing() = 0;
   virtual StepResult Prepare() = 0;  // first queries, before anything is erased
   virtual StepResult Boot() = 0;
   virtual StepResult Firmware() = 0;

@@ -31,6 +31,13 @@ class PassThroughFamily final : public JobFamily {
 
   StepResult Open() override { return s_.discovery.OpenDev(true) ? StepResult::Done : StepResult::NoDevice; }
 
+  // As the open that failed would have said it.
+  void DeviceMissing() override {
+    s_.log.Log("The device opened failure!!");
+    s_.window.ShowMessage("The device opened failure!!,please check the connection!", "F/W Upgrade",
+                          MessageIcon::Error);
+  }
+
   StepResult Prepare() override {
     const Selections& sel = s_.model.selections;
     const InitRequest init{sel.norSelected, sel.loadBootCode, sel.loadFirmware, sel.loadFont};

@@ -43,15 +43,15 @@ JobOutcome UpgradeJob::Run(JobMode mode) {
   packageFont_.clear();
   s_.process.extractMode = mode == JobMode::Extract;
   window().SetWaitCursor();
-  if (!CheckInputs()) {
-    s_.process.extractMode = false;
-    return JobOutcome::Refused;
-  }
-
   FlashContext ctx{s_.link,    s_.log,        s_.window,         s_.window, s_.memory.map(), s_.images,
                    s_.imagePages, s_.clock,    s_.model.selections, s_.process, s_.paths};
   const std::unique_ptr<JobFamily> family =
       s_.aspi != nullptr ? MakeAspiFamily(s_, ctx) : MakePassThroughFamily(s_, ctx);
+  const JobOutcome checked = CheckInputs(*family);
+  if (checked != JobOutcome::Success) {
+    s_.process.extractMode = false;
+    return checked;
+  }
   const JobOutcome outcome = RunPlan(*family, ctx);
   family->Close();
   std::vector<std::uint8_t>().swap(packageFont_);
@@ -129,11 +129,17 @@ void MarkDeviceLost(JobServices& services) {
   if (services.updateControls) services.updateControls();
 }
 
-bool UpgradeJob::CheckInputs() {
-  if (sel().norSelected && sel().loadBootCode && !s_.checks.CheckBootFile()) return false;
+JobOutcome UpgradeJob::CheckInputs(JobFamily& family) {
+  constexpr JobOutcome kPass = JobOutcome::Success;
+  constexpr JobOutcome kRefused = JobOutcome::Refused;
+  if (sel().norSelected && sel().loadBootCode && !s_.checks.CheckBootFile()) return kRefused;
 
   if (sel().loadFirmware) {
-    s_.discovery.ProbeFlashType(sel().norSelected);
+    // An absent device has no flash type to refuse: it is missing, not the input.
+    if (s_.discovery.ProbeFlashType(sel().norSelected) == DeviceDiscovery::FlashTypeProbe::NoDevice) {
+      family.DeviceMissing();
+      return JobOutcome::NoDevice;
+    }
     s_.imagePages.bigImagePages = 0;
     s_.imagePages.smallImagePages = 0;
     const std::uint8_t flashType = s_.memory.map().flashType;
@@ -142,32 +148,32 @@ bool UpgradeJob::CheckInputs() {
       if (IsNoneName(sel().bigFirmwarePath)) {
         window().ShowMessage(Format("The BIG(default) block file is \"NONE\". (FlashType:%d)", flashType),
                              s_.process.applicationName, MessageIcon::Error);
-        return false;
+        return kRefused;
       }
       kind = ImageChecks::kBigBlock;
     } else if (flashType == kFlashTypeSmallBlock) {
       if (IsNoneName(sel().smallFirmwarePath)) {
         window().ShowMessage(Format("The SMALL block file is \"NONE\". (FlashType:%d)", flashType),
                              s_.process.applicationName, MessageIcon::Error);
-        return false;
+        return kRefused;
       }
       kind = ImageChecks::kSmallBlock;
     } else {
       window().ShowMessage(Format("FlashType 0x%2x.", flashType), s_.process.applicationName, MessageIcon::Error);
-      return false;
+      return kRefused;
     }
-    if (!s_.checks.CheckFirmwareFile(kind)) return false;
+    if (!s_.checks.CheckFirmwareFile(kind)) return kRefused;
   }
 
   if (sel().loadFont) {
     if (s_.process.InPackageMode()) {
-      if (!TakePackageFont()) return false;
+      if (!TakePackageFont()) return kRefused;
     } else if (!s_.fonts.FontListLoader()) {
-      return false;
+      return kRefused;
     }
   }
   if (!s_.process.InPackageMode()) s_.settings.WriteSetting("FW_Version", s_.process.fwVersion);
-  return true;
+  return kPass;
 }
 
 bool UpgradeJob::TakePackageFont() {

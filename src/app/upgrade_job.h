@@ -30,7 +30,8 @@ class UpgradeJob {
   int doneKinds() const { return doneKinds_; }
 
  private:
-  bool CheckInputs();
+  // Success when the run may go on to the device.
+  JobOutcome CheckInputs(JobFamily& family);
   bool TakePackageFont();
   JobOutcome RunPlan(JobFamily& family, FlashContext& ctx);
   StepResult RunStep(JobFamily& family, FlashContext& ctx, JobStep step);

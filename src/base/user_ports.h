@@ -1,6 +1,7 @@
 #pragma once
 // What the layers below the application ask of the user's screen.  The main window (and the
 // terminal front end) implements both; each returns at once unless it says otherwise.
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -47,6 +48,16 @@ class ProgressObserver {
   // A periodic caption flash (timer `id`), until stopped.
   virtual void StartTimer(unsigned id, unsigned periodMs) = 0;
   virtual void StopTimer(unsigned id) = 0;
+
+  // What the page loops tell besides the bar, for front ends that show more (the command
+  // line); the window has no use for them.
+  // A page write the device took (`Written`), a page that read back equal (`Verified`), a
+  // page marked bad before it is written again (`Remapped`).
+  enum class PageEvent { Written, Verified, Remapped };
+  virtual void OnPage(PageEvent) {}
+  // One more page of a copy verified: `copy` names the copy ("F/W", "Backup_1", "Backup_2",
+  // "BootCode", "Font"), `done` of its `total` pages.
+  virtual void CopyProgress(const char* /*copy*/, std::uint32_t /*done*/, std::uint32_t /*total*/) {}
 };
 
 }  // namespace romsetter

@@ -258,6 +258,7 @@ DeviceDiscovery::AspiProbe DeviceDiscovery::RunAspiProbe(bool flashType, bool no
   if (aspi == nullptr) return probe;
   aspi->BeginJob();
   if (aspi->Available() && aspi->CreateEvent() && ScanAspiTargets()) {
+    probe.found = true;
     probe.status = p_.memory.GetDeviceStatus(nor);
     if (flashType) probe.flashQuery = p_.memory.GetMemInfo(RegionQuery::Firmware, OneFirmwarePage(), nor);
   }
@@ -282,12 +283,16 @@ bool DeviceDiscovery::ProbeDevice(bool queryProduct, bool nor) {
   return present_;
 }
 
-bool DeviceDiscovery::ProbeFlashType(bool nor) {
-  if (p_.aspi != nullptr) return RunAspiProbe(true, nor).flashQuery;
-  bool queried = false;
-  if (OpenDev(false)) queried = p_.memory.GetMemInfo(RegionQuery::Firmware, OneFirmwarePage(), nor);
+DeviceDiscovery::FlashTypeProbe DeviceDiscovery::ProbeFlashType(bool nor) {
+  if (p_.aspi != nullptr) {
+    const AspiProbe probe = RunAspiProbe(true, nor);
+    if (!probe.found) return FlashTypeProbe::NoDevice;
+    return probe.flashQuery ? FlashTypeProbe::Queried : FlashTypeProbe::QueryFailed;
+  }
+  if (!OpenDev(false)) return FlashTypeProbe::NoDevice;
+  const bool queried = p_.memory.GetMemInfo(RegionQuery::Firmware, OneFirmwarePage(), nor);
   if (p_.drive != nullptr) p_.drive->CloseDrive();
-  return queried;
+  return queried ? FlashTypeProbe::Queried : FlashTypeProbe::QueryFailed;
 }
 
 void DeviceDiscovery::SetVersionLine(const std::string& line) {

@@ -81,9 +81,13 @@ class DeviceDiscovery {
   // device present, fills the version line.  The drive is closed again afterwards.
   bool ProbeDevice(bool queryProduct, bool nor);
   // The Upgrade command's silent probe that learns the flash type.  The size comparison is
-  // made against one big-block page, so it cannot refuse for want of an image.  True when
-  // the firmware-region query succeeded.
-  bool ProbeFlashType(bool nor);
+  // made against one big-block page, so it cannot refuse for want of an image.
+  enum class FlashTypeProbe {
+    Queried,      // the firmware-region query succeeded
+    NoDevice,     // the drive could not be opened, or no ASPI target answered as the device
+    QueryFailed,  // the device was there but the query failed
+  };
+  FlashTypeProbe ProbeFlashType(bool nor);
   // The version line from the device (pass-through: the version, then the product; ASPI: a
   // job of its own that asks for both), handed to `versionLineChanged`.  Only while present.
   bool QueryProduct(bool nor);
@@ -99,6 +103,7 @@ class DeviceDiscovery {
 
  private:
   struct AspiProbe {
+    bool found = false;
     bool status = false;
     bool flashQuery = false;
   };

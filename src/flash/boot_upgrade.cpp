@@ -69,6 +69,7 @@ bool BootUpgrader::UpgradeBootFromFile() {
         log.Log("Written Boot Page Failed!!");
         return false;
       }
+      ctx_.progress.OnPage(ProgressObserver::PageEvent::Written);
       PoisonReadBack(page_, readBack_);
       if (!link.ReadPage(address, cursor_.pageNumber, PageArea::Firmware, readBack_)) {
         log.Log("Read Boot Page Failed!!");
@@ -85,8 +86,9 @@ bool BootUpgrader::UpgradeBootFromFile() {
         return false;
       }
       log.Log("Mark 1 Error page.");
+      ctx_.progress.OnPage(ProgressObserver::PageEvent::Remapped);
     }
-    ctx_.progress.SetProgress(ProgressPosition(cursor_.pageNumber, pages));
+    PageVerified(ctx_, "BootCode", cursor_.pageNumber, pages);
     ++cursor_.pageNumber;
     ++cursor_.pageOffset;
     if (cursor_.pageOffset >= pages) break;

@@ -134,6 +134,7 @@ bool FlashProgrammer::CopyImage(const CopyPlan& plan) {
       log.Log(plan.lines.writeFailed);
       return false;
     }
+    ctx_.progress.OnPage(ProgressObserver::PageEvent::Written);
     PoisonReadBack(page_, readBack_);
     if (!link.ReadPage(address, cursor_.pageNumber, PageArea::Firmware, readBack_)) {
       log.Log(plan.lines.readFailed);
@@ -145,11 +146,12 @@ bool FlashProgrammer::CopyImage(const CopyPlan& plan) {
         return false;
       }
       log.Log(plan.lines.marked);
+      ctx_.progress.OnPage(ProgressObserver::PageEvent::Remapped);
       ++rewrites;
       continue;  // same data, same address, same page number
     }
     rewrites = 0;
-    ctx_.progress.SetProgress(ProgressPosition(cursor_.pageNumber, plan.pageCount));
+    PageVerified(ctx_, plan.lines.name, cursor_.pageNumber, plan.pageCount);
     ++cursor_.pageNumber;
     ++cursor_.pageOffset;
     if (plan.gapLength + plan.gapStart != 0 && cursor_.pageOffset == plan.gapStart) {

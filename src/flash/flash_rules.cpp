@@ -5,6 +5,7 @@ namespace romsetter {
 namespace {
 
 constexpr CopyLines kPassBoot{"BootCode",
+                              "BootCode",
                               "BootCode WritePage failure!!",
                               "BootCode ReadPage failure!!",
                               "BootCode Mark 1 Error page.",
@@ -26,12 +27,12 @@ constexpr FlashRules kPassThrough{
     /*firmwareStartLine=*/"F/W Upgrading, Please Wait...",
     /*boot=*/&kPassBoot,
     /*firmware=*/
-    {"F/W", "F/W WritePage failure!!", "F/W ReadPage failure!!", "F/W Mark 1 Error page.",
+    {"F/W", "F/W", "F/W WritePage failure!!", "F/W ReadPage failure!!", "F/W Mark 1 Error page.",
      "F/W Fail to Mark 1 Error page.", "(F/W) Device Memory is not enough."},
     /*backup=*/
-    {{"Backup_1", "Backup_1 WritePage failure!!", "Backup_1 ReadPage failure!!", "BACKUP_1 Mark 1 Error page.",
+    {{"Backup_1", "Backup_1", "Backup_1 WritePage failure!!", "Backup_1 ReadPage failure!!", "BACKUP_1 Mark 1 Error page.",
       "BACKUP_1 Fail to Mark 1 Error page.", "(Backup_1) Device Memory is not enough."},
-     {"Backup_2", "Backup_2 WritePage failure!!", "Backup_2 ReadPage failure!!", "BACKUP_2 Mark 1 Error page.",
+     {"Backup_2", "Backup_2", "Backup_2 WritePage failure!!", "Backup_2 ReadPage failure!!", "BACKUP_2 Mark 1 Error page.",
       "BACKUP_2 Fail to Mark 1 Error page.", "(Backup_2) Device Memory is not enough."}},
     /*failedBackupCopyEndsBackup=*/true,
     /*imageWord=*/"BIN",
@@ -55,12 +56,12 @@ constexpr FlashRules kAspi{
     /*firmwareStartLine=*/nullptr,
     /*boot=*/nullptr,
     /*firmware=*/
-    {"FW", "Written FW Page Failed!!", "Read FW Page Failed!!", "(FW) Mark 1 Error page.",
+    {"F/W", "FW", "Written FW Page Failed!!", "Read FW Page Failed!!", "(FW) Mark 1 Error page.",
      "(FW) Fail to Mark Error Page.", "(FW) Device Memory is not enough."},
     /*backup=*/
-    {{"Backup_1", "Written Backup_1 Page Failed!!", "Read Backup_1 Page Failed!!", "(Backup_1) Mark 1 Error page.",
+    {{"Backup_1", "Backup_1", "Written Backup_1 Page Failed!!", "Read Backup_1 Page Failed!!", "(Backup_1) Mark 1 Error page.",
       "(Backup_1) Fail to Mark Error Page.", "(Backup_1) Device Memory is not enough."},
-     {"Backup_2", "Written Backup_2 Page Failed!!", "Read Backup_2 Page Failed!!", "(Backup_2) Mark 1 Error page.",
+     {"Backup_2", "Backup_2", "Written Backup_2 Page Failed!!", "Read Backup_2 Page Failed!!", "(Backup_2) Mark 1 Error page.",
       "(Backup_2) Fail to Mark Error Page.", "(Backup_2) Device Memory is not enough."}},
     /*failedBackupCopyEndsBackup=*/false,
     /*imageWord=*/"F/W",

@@ -9,6 +9,7 @@ namespace romsetter {
 
 // The lines one copy logs on its own.
 struct CopyLines {
+  const char* name;   // the copy as progress reports name it, the same on both families
   const char* label;  // names the copy in the lines this program adds
   const char* writeFailed;
   const char* readFailed;

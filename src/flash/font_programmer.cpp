@@ -107,6 +107,7 @@ FontProgrammer::Attempt FontProgrammer::WriteAttempt(const std::uint8_t* data, s
       log.Log("Written Font Page Failed!!");
       return Attempt::Abort;
     }
+    ctx_.progress.OnPage(ProgressObserver::PageEvent::Written);
     PoisonReadBack(page_, readBack_);
     if (!link.ReadPage(address, cursor_.pageNumber, PageArea::Font, readBack_)) {
       if (movesOn) return Attempt::Failed;
@@ -114,7 +115,7 @@ FontProgrammer::Attempt FontProgrammer::WriteAttempt(const std::uint8_t* data, s
       return Attempt::Abort;
     }
     if (ComparePages(log, readBack_.data(), page_.data(), kPageSize) != 0) return Attempt::Differs;
-    ctx_.progress.SetProgress(ProgressPosition(cursor_.pageNumber, pages));
+    PageVerified(ctx_, "Font", cursor_.pageNumber, pages);
     ++cursor_.pageNumber;
     ++cursor_.pageOffset;
     if (cursor_.pageOffset >= pages) break;
@@ -147,11 +148,13 @@ FontProgrammer::Attempt FontProgrammer::StampFlag(std::uint32_t pages, std::uint
     if (!link.WritePage(address, cursor_.pageNumber, PageArea::Font, page_)) {
       log.Log("Write flag Page Error");
     } else {
+      ctx_.progress.OnPage(ProgressObserver::PageEvent::Written);
       PoisonReadBack(page_, readBack_);
       if (!link.ReadPage(address, cursor_.pageNumber, PageArea::Font, readBack_)) {
         log.Log("Read flag page error after written.");
       } else if (ComparePages(log, readBack_.data(), page_.data(), kPageSize) == 0) {
         log.Log("Compare flag page OK");
+        ctx_.progress.OnPage(ProgressObserver::PageEvent::Verified);
         flagOk = true;
       } else {
         log.Log("Compare flag page error");

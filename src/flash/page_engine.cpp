@@ -18,4 +18,10 @@ int ProgressPosition(std::uint32_t pageNumber, std::uint32_t pageCount) {
   return static_cast<int>(static_cast<double>(pageNumber) * 100.0 / static_cast<double>(pageCount));
 }
 
+void PageVerified(FlashContext& ctx, const char* copy, std::uint32_t pageNumber, std::uint32_t pageCount) {
+  ctx.progress.SetProgress(ProgressPosition(pageNumber, pageCount));
+  ctx.progress.OnPage(ProgressObserver::PageEvent::Verified);
+  ctx.progress.CopyProgress(copy, pageNumber, pageCount);
+}
+
 }  // namespace romsetter

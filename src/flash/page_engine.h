@@ -59,4 +59,8 @@ int ComparePages(LogSink& log, const std::uint8_t* readBack, const std::uint8_t*
 // trunc(pageNumber * 100 / pageCount); 0 for an empty image.
 int ProgressPosition(std::uint32_t pageNumber, std::uint32_t pageCount);
 
+// Page `pageNumber` of the copy named `copy` read back equal: moves the bar and tells the
+// observer.  Every verified page of a copy goes through here, never a rewrite.
+void PageVerified(FlashContext& ctx, const char* copy, std::uint32_t pageNumber, std::uint32_t pageCount);
+
 }  // namespace romsetter

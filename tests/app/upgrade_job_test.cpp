@@ -93,18 +93,24 @@ class EachTransport : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Job, EachTransport, ::testing::Values(false, true), TransportName);
 
 TEST_P(EachTransport, UnusableFirmwareChoicesAreRefusedBeforeAnyWrite) {
-  const struct { bool detached; std::uint32_t addr2; const char* big, *message; } cases[] = {
-      {true, 0x01000000, nullptr, "Romsetter: FlashType 0xff."},  // never queried: still 0xFF
-      {false, 0x02000000, nullptr, "Romsetter: The SMALL block file is \"NONE\". (FlashType:2)"},
-      {false, 0x01000000, "none", "Romsetter: The BIG(default) block file is \"NONE\". (FlashType:1)"}};
+  const char* missing = GetParam() ? "F/W Upgrade: Device opened Failure!!, please check the connection!"
+                                   : "F/W Upgrade: The device opened failure!!,please check the connection!";
+  const struct { bool detached, vendor; std::uint32_t addr2; const char* big, *message; } cases[] = {
+      // An absent device is missing, not a refused input.
+      {true, true, 0x01000000, nullptr, missing},
+      {false, false, 0x01000000, nullptr, "Romsetter: FlashType 0xff."},  // query refused: still 0xFF
+      {false, true, 0x02000000, nullptr, "Romsetter: The SMALL block file is \"NONE\". (FlashType:2)"},
+      {false, true, 0x01000000, "none", "Romsetter: The BIG(default) block file is \"NONE\". (FlashType:1)"}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
     EmulatedDeviceConfig config = Device();
     config.firmware.addr2 = c.addr2;
+    config.answersVendorCommands = c.vendor;
     JobRig rig(GetParam(), config);
     if (c.detached) rig.device.Detach();
     rig.WithFirmware();
     if (c.big) rig.sel().bigFirmwarePath = c.big;
-    EXPECT_EQ(rig.Run(), JobOutcome::Refused);
+    EXPECT_EQ(rig.Run(), c.detached ? JobOutcome::NoDevice : JobOutcome::Refused);
     EXPECT_EQ(rig.Messages(), Lines{c.message});
     EXPECT_EQ(rig.Count("UPT_WRITE_PAGE"), 0u);
   }

@@ -129,14 +129,14 @@ TEST(AspiProbe, JobsReleaseEverythingAndTheFlashQueryIgnoresTheStatusTest) {
   rig.library.SetSupport(0, 1);  // no adapters
   EXPECT_FALSE(rig.discovery.ProbeDevice(true, rig.nor));
   rig.library.SetSupport(2, 4);  // a bad support status
-  EXPECT_FALSE(rig.discovery.ProbeFlashType(rig.nor));
+  EXPECT_EQ(rig.discovery.ProbeFlashType(rig.nor), DeviceDiscovery::FlashTypeProbe::NoDevice);
   EXPECT_TRUE(rig.library.sent().empty());
   EXPECT_EQ(rig.library.openEvents(), 0);
 
   rig.library.SetSupport(2, 1);
   rig.device.AddFault({FaultKind::BadStatus, "SCSI_TST_U_RDY"});
   rig.device.config().firmware = {0x0400, 0x1000, 0x02000000};
-  EXPECT_TRUE(rig.discovery.ProbeFlashType(rig.nor));
+  EXPECT_EQ(rig.discovery.ProbeFlashType(rig.nor), DeviceDiscovery::FlashTypeProbe::Queried);
   EXPECT_EQ(rig.map.flashType, 2);
   EXPECT_FALSE(rig.discovery.ProbeDevice(false, rig.nor));
   EXPECT_FALSE(rig.transport.InJob());
