@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/format.h"
 #include "base/text.h"
 
 namespace romsetter {
@@ -126,6 +127,35 @@ bool ProfileEntryWritable(const std::string& section, const std::string& key, co
   if (section.find(']') != std::string::npos || key.find('=') != std::string::npos) return false;
   const std::string lead = TrimLeft(key);
   return !lead.empty() && lead[0] != '[' && lead[0] != ';';
+}
+
+bool IniProfileStore::Check(std::string& error) const {
+  std::string text;
+  const LoadResult result = LoadText(path_, text);
+  if (result == LoadResult::Missing) return true;
+  if (result == LoadResult::Unusable) {
+    error = Format("settings file %s cannot be read (or is larger than %zu bytes)", path_.c_str(), kFileLimit);
+    return false;
+  }
+  std::size_t line = 1;
+  std::size_t length = 0;
+  for (const char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '\n') {
+      ++line;
+      length = 0;
+      continue;
+    }
+    if (c < 0x20 && c != '\t' && c != '\r') {
+      error = Format("settings file %s: line %zu holds binary data, not text", path_.c_str(), line);
+      return false;
+    }
+    if (++length > kLineLimit) {
+      error = Format("settings file %s: line %zu is longer than %zu characters", path_.c_str(), line, kLineLimit);
+      return false;
+    }
+  }
+  return true;
 }
 
 IniProfileStore::IniProfileStore(const std::string& folder) {

@@ -21,7 +21,14 @@ class IniProfileStore final : public ProfileStore {
   // neither parsed nor overwritten.
   static constexpr std::size_t kFileLimit = 4u << 20;
 
+  // Longest line a settings file of ours can have; longer ones are not ours.
+  static constexpr std::size_t kLineLimit = 4096;
+
   explicit IniProfileStore(const std::string& folder);
+
+  // Whether the file (if there is one) can be used: readable, within kFileLimit, text only
+  // and no line over kLineLimit.  False with a one-line `error` naming the file otherwise.
+  bool Check(std::string& error) const;
 
   std::string Read(const std::string& section, const std::string& key, const std::string& defaultValue) override;
   bool Write(const std::string& section, const std::string& key, const std::string& value) override;

@@ -1,7 +1,11 @@
 // romsetter-cli run as a process, as a script would.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "package/sample_images.h"
@@ -16,6 +20,10 @@ struct CliRun {
   std::string err;
 };
 
+constexpr const char* kNand =
+    "[device]\nfirmware 0x0100 0x1000 0x01000000\nbackup 0x2000 0x3000\nfont 0x40 0x4000 0x5000\n"
+    "flash_file nand.flash\n";
+
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -23,15 +31,14 @@ class Cli : public ::testing::Test {
     Save("fw.bin", BalancedImage(16, 21));
     Save("A.FNT", PatternBytes(3000, 22));
     test::WriteFile(dir + "/fonts.tab", "A.FNT\r\n");
-    test::WriteFile(dir + "/nand.cfg",
-                    "[device]\nfirmware 0x0100 0x1000 0x01000000\nbackup 0x2000 0x3000\nfont 0x40 0x4000 0x5000\n");
+    test::WriteFile(dir + "/nand.cfg", kNand);
   }
   void Save(const std::string& name, const std::vector<std::uint8_t>& data) {
     test::WriteFile(dir + "/" + name, std::string(data.begin(), data.end()));
   }
   CliRun Run(const std::string& args) {
     const std::string command =
-        "cd '" + dir + "' && '" ROMSETTER_CLI "' " + args + " >stdout.txt 2>stderr.txt";
+        "cd '" + dir + "' && '" ROMSETTER_CLI "' " + args + " >stdout.txt 2>stderr.txt </dev/null";
     CliRun r;
     const int raw = std::system(command.c_str());
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -39,89 +46,181 @@ class Cli : public ::testing::Test {
     r.err = test::ReadFile(dir + "/stderr.txt");
     return r;
   }
+  // Every line of a --json run parsed; a line that is not JSON fails the test.
+  std::vector<nlohmann::json> JsonLines(const std::string& out) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+      const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
+      EXPECT_FALSE(object.is_discarded()) << line;
+      lines.push_back(object);
+    }
+    return lines;
+  }
   std::string dir;
 };
 
-TEST_F(Cli, FullEmulatedUpgradePrintsTheLogLinesAndSucceeds) {
+TEST_F(Cli, FullEmulatedUpgradePrintsTheLogLinesAndTheDeviceKeepsWhatWasWritten) {
   const CliRun r = Run("upgrade --device emulator:nand.cfg --firmware fw.bin --backup --font-list fonts.tab");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(" ***** F/W, BackUp F/W and Font Upgrade successfully!!\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.err, "Successful: Please Unplug the Device first!\n");
   // Standard output carries the log file's lines exactly.
-  std::string log = test::ReadFile(dir + "/Romsetter.log");
   std::string unixLog;
-  for (char c : log) {
+  for (char c : test::ReadFile(dir + "/Romsetter.log")) {
     if (c != '\r') unixLog += c;
   }
   EXPECT_EQ(r.out, unixLog);
   EXPECT_TRUE(test::FileExists(dir + "/fonts.h"));
-  EXPECT_TRUE(test::FileExists(dir + "/FONTS_In.dat") || test::FileExists(dir + "/fonts_In.dat"));
+
+  // The emulated flash outlived the run: what extract reads back is the image.
+  const CliRun extract = Run("extract --device emulator:nand.cfg --firmware fw.bin --output back.bin");
+  EXPECT_EQ(extract.status, 0) << extract.err;
+  EXPECT_EQ(test::ReadFile(dir + "/back.bin"), test::ReadFile(dir + "/fw.bin"));
 }
 
-TEST_F(Cli, RefusedInputGivesOneLineAndTheUsage) {
-  const CliRun missing = Run("upgrade --device emulator:nand.cfg --firmware nothere.bin");
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err.rfind("romsetter-cli: --firmware nothere.bin: no such file\nusage:", 0), 0u) << missing.err;
-  EXPECT_TRUE(missing.out.empty());
-  EXPECT_FALSE(test::FileExists(dir + "/Romsetter.log"));
-
-  EXPECT_EQ(Run("upgrade --device emulator:nand.cfg --firmware fw.bin --bogus").status, 1);
-  EXPECT_EQ(Run("upgrade --device emulator:nand.cfg --boot fw.bin").status, 1);
-  EXPECT_EQ(Run("upgrade --device emulator:nand.cfg").status, 1);
-  EXPECT_EQ(Run("").status, 1);
-
-  // A bad image is refused by the job itself before the device is written.
-  Save("bad.bin", std::vector<std::uint8_t>(513, 1));
-  const CliRun bad = Run("upgrade --device emulator:nand.cfg --firmware bad.bin");
-  EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.err.find("The Size of the FW file is not correct!"), std::string::npos) << bad.err;
-
-  test::WriteFile(dir + "/broken.cfg", "[device]\nfirmware 12\n");
-  const CliRun broken = Run("info --device emulator:broken.cfg");
-  EXPECT_EQ(broken.status, 1);
-  EXPECT_NE(broken.err.find("broken.cfg:2"), std::string::npos) << broken.err;
-}
-
-TEST_F(Cli, MissingDeviceIsItsOwnStatus) {
-  test::WriteFile(dir + "/none.cfg", "adapters 0\n[device]\n");
-  const CliRun r = Run("upgrade --aspi --device emulator:none.cfg --format");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "F/W Upgrade: No ASPI for WIN32 support detected.\n");
-
+// Each exit status through the real binary, with the line that explains it.
+TEST_F(Cli, ExitStatusesMeanWhatTheySay) {
   test::WriteFile(dir + "/unplugged.cfg", "[device]\nattached no\n");
-  const CliRun unplugged = Run("upgrade --device emulator:unplugged.cfg --format");
-  EXPECT_EQ(unplugged.status, 2);
-  EXPECT_EQ(unplugged.err, "F/W Upgrade: The device opened failure!!,please check the connection!\n");
-  EXPECT_NE(unplugged.out.find("Lost InDisk Name!!"), std::string::npos) << unplugged.out;
-
-  test::WriteFile(dir + "/other.cfg", "[device]\ninquiry \"Other    Disk\"\n");
-  EXPECT_EQ(Run("upgrade --aspi --device emulator:other.cfg --format").status, 2);
+  test::WriteFile(dir + "/faulty.cfg", "[device]\nfirmware 0x0100 0x1000 0x01000000\n"
+                                       "fault not_delivered UPT_WRITE_PAGE occurrence=3\n");
+  test::WriteFile(dir + "/none.cfg", "adapters 0\n[device]\n");
+  std::filesystem::create_directory(dir + "/folder");
+  Save("bad.bin", std::vector<std::uint8_t>(513, 1));
+  const struct {
+    const char* args;
+    int status;
+    const char* said;  // in standard output or error
+  } cases[] = {
+      {"upgrade --device emulator:nand.cfg --format", 0, "Successful: Please Unplug the Device first!"},
+      {"upgrade --device emulator:nand.cfg --firmware nothere.bin", 1,
+       "romsetter-cli: --firmware nothere.bin: no such file\nusage:"},
+      {"upgrade --device emulator:nand.cfg --firmware folder", 1, "--firmware folder: a folder, not a file"},
+      {"upgrade --device emulator:nand.cfg --firmware fw.bin --bogus", 1, "--bogus"},
+      {"upgrade --device emulator:nand.cfg --firmware", 1, "--firmware"},
+      {"upgrade --device emulator:nand.cfg --firmware ''", 1, "needs a value"},
+      {"upgrade --device emulator:nand.cfg --boot fw.bin", 1, "--boot needs --nor"},
+      {"upgrade --device emulator:nand.cfg", 1, "nothing to do"},
+      {"", 1, "usage:"},
+      {"upgrade --device emulator:nand.cfg --firmware bad.bin", 1, "The Size of the FW file is not correct!"},
+      {"upgrade --aspi --device emulator:none.cfg --format", 2, "F/W Upgrade: No ASPI for WIN32 support detected."},
+      {"upgrade --device emulator:unplugged.cfg --format", 2, "The device opened failure!!,please check the connection!"},
+      // An absent device when the firmware's flash type is probed is missing, not refused.
+      {"upgrade --device emulator:unplugged.cfg --firmware fw.bin", 2, "please check the connection!"},
+      {"upgrade --aspi --device emulator:unplugged.cfg --firmware fw.bin", 2, "Device opened Failure!!"},
+      {"upgrade --device emulator:faulty.cfg --firmware fw.bin", 3, "F/W WritePage failure!!"},
+      {"extract --device emulator:nand.cfg --firmware fw.bin --output missing/back.bin", 4,
+       "The Output BIN file missing/back.bin can't be opened."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = Run(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
+    // A refused command line runs nothing at all.
+    if (std::string(c.said).find("romsetter-cli") != std::string::npos) EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+  // No refusal wrote to the device the first run formatted.
+  ASSERT_EQ(Run("extract --device emulator:nand.cfg --firmware fw.bin --output after.bin").status, 0);
+  EXPECT_EQ(test::ReadFile(dir + "/after.bin"), std::string(16 * 512, '\xFF'));
 }
 
-TEST_F(Cli, DeviceFaultIsADeviceFailure) {
-  test::WriteFile(dir + "/faulty.cfg",
-                  "[device]\nfirmware 0x0100 0x1000 0x01000000\nfault not_delivered UPT_WRITE_PAGE occurrence=3\n");
-  const CliRun r = Run("upgrade --device emulator:faulty.cfg --firmware fw.bin");
-  EXPECT_EQ(r.status, 3);
-  EXPECT_NE(r.out.find("F/W WritePage failure!!"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find("*****"), std::string::npos);
-  EXPECT_TRUE(r.err.empty()) << r.err;
+TEST_F(Cli, SettingsSurviveARunAndBadSettingsFilesAreRefused) {
+  std::filesystem::create_directory(dir + "/settings");
+  const std::string ini = dir + "/settings/Romsetter.ini";
+  // Written once by a run, so the file holds every key as the program writes it.
+  ASSERT_EQ(Run("upgrade --device emulator:nand.cfg --format --settings settings").status, 0);
+  std::string before = test::ReadFile(ini);
+  const std::size_t at = before.find("FW_Version=");
+  ASSERT_NE(at, std::string::npos) << before;
+  before.insert(at + 11, "2.05");
+  test::WriteFile(ini, before);
+  EXPECT_EQ(Run("upgrade --device emulator:nand.cfg --firmware fw.bin --settings settings").status, 0);
+  EXPECT_EQ(test::ReadFile(ini), before);
+
+  for (const std::string& bad : {std::string("[Romsetter]\nFW_Version=") + std::string(5000, 'x') + "\n",
+                                 std::string("[Romsetter]\nFW_Version=\x01\x02\n", 25)}) {
+    test::WriteFile(ini, bad);
+    const CliRun r = Run("upgrade --device emulator:nand.cfg --firmware fw.bin --settings settings");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("romsetter-cli: settings file ", 0), 0u) << r.err;
+    EXPECT_EQ(test::ReadFile(ini), bad);  // a file we cannot read is never overwritten
+  }
 }
 
-TEST_F(Cli, ExtractHeaderAndInfo) {
-  ASSERT_EQ(Run("upgrade --device emulator:nand.cfg --firmware fw.bin").status, 0);
+TEST_F(Cli, JsonLinesCarryEveryLineBoxProgressAndTheResult) {
+  const CliRun ok = Run("upgrade --json --device emulator:nand.cfg --firmware fw.bin --backup");
+  EXPECT_EQ(ok.status, 0) << ok.out;
+  const auto lines = JsonLines(ok.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front()["type"], "log");
+  EXPECT_EQ(lines.front()["number"], 1);
+  std::set<std::string> copies;
+  for (const auto& l : lines) {
+    if (l["type"] == "progress") copies.insert(l["copy"].get<std::string>());
+  }
+  EXPECT_EQ(copies, (std::set<std::string>{"F/W", "Backup_1", "Backup_2"}));
+  EXPECT_EQ(lines[lines.size() - 2], (nlohmann::json{{"type", "message"},
+                                                     {"caption", "Successful"},
+                                                     {"text", "Please Unplug the Device first!"}}));
+  const nlohmann::json& result = lines.back();
+  EXPECT_EQ(result["type"], "result");
+  EXPECT_EQ(result["outcome"], "success");
+  EXPECT_EQ(result["exit"], 0);
+  EXPECT_EQ(result["pages"], (nlohmann::json{{"written", 48}, {"verified", 48}, {"remapped", 0}}));
+  EXPECT_TRUE(ok.err.empty()) << ok.err;
+
+  test::WriteFile(dir + "/faulty.cfg", "[device]\nfirmware 0x0100 0x1000 0x01000000\n"
+                                       "fault not_delivered UPT_WRITE_PAGE occurrence=3\n");
+  const CliRun failed = Run("upgrade --json --device emulator:faulty.cfg --firmware fw.bin");
+  EXPECT_EQ(failed.status, 3);
+  const auto failedLines = JsonLines(failed.out);
+  EXPECT_EQ(failedLines.back()["outcome"], "device-failure");
+  EXPECT_EQ(failedLines.back()["pages"]["written"], 2);
+
+  // A refused command line answers in JSON too; a byte that is not UTF-8 travels as ISO 8859-1.
+  const CliRun refused = Run("upgrade --json --device emulator:nand.cfg --firmware \"$(printf '\\351.bin')\"");
+  EXPECT_EQ(refused.status, 1);
+  const auto refusedLines = JsonLines(refused.out);
+  ASSERT_EQ(refusedLines.size(), 2u) << refused.out;
+  EXPECT_EQ(refusedLines[0]["type"], "error");
+  EXPECT_EQ(refusedLines[0]["text"], "--firmware \xc3\xa9.bin: no such file");
+  EXPECT_EQ(refusedLines[0]["latin1"], true);
+  EXPECT_EQ(refusedLines[1]["outcome"], "refused");
+}
+
+TEST_F(Cli, HelpVersionHeaderAndInfo) {
+  for (const char* args : {"--help", "-h", "upgrade --help", "extract -h"}) {
+    const CliRun r = Run(args);
+    EXPECT_EQ(r.status, 0) << args;
+    EXPECT_NE(r.out.find("--device"), std::string::npos) << args << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+  }
+  EXPECT_NE(Run("upgrade --help").out.find("--backup"), std::string::npos);
+  const CliRun version = Run("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("romsetter-cli ", 0), 0u) << version.out;
+
+  // The default header sits beside the list; only the list's own name loses ".tab".
+  std::filesystem::create_directory(dir + "/my.tables");
+  test::WriteFile(dir + "/my.tables/fonts.tab", "../A.FNT\r\n");
+  const CliRun header = Run("header --font-list my.tables/fonts.tab --report my.tables/fonts.h");
+  EXPECT_EQ(header.status, 0) << header.err;
+  EXPECT_NE(header.out.find("wrote my.tables/"), std::string::npos) << header.out;
+  EXPECT_NE(test::ReadFile(dir + "/my.tables/fonts.h").find("#define A_NUM\t0x0006\r\n"), std::string::npos);
+  std::filesystem::remove(dir + "/my.tables/fonts.h");
+  EXPECT_EQ(Run("upgrade --device emulator:nand.cfg --font-list my.tables/fonts.tab").status, 0);
+  EXPECT_TRUE(test::FileExists(dir + "/my.tables/fonts.h"));
+
   const CliRun info = Run("info --device emulator:nand.cfg");
   EXPECT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("F/W Size=0x0100, 1BLK=0x00001000, 2BLK=0x01000000"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("Ver:01.02.03  Product:MV-Demo Player\n"), std::string::npos) << info.out;
 
-  const CliRun extract = Run("extract --device emulator:nand.cfg --firmware fw.bin --output back.bin");
-  EXPECT_EQ(extract.status, 0) << extract.err;
-  EXPECT_EQ(test::ReadFile(dir + "/back.bin").size(), 16u * 512);
-
-  const CliRun header = Run("header --font-list fonts.tab --report mem.h");
-  EXPECT_EQ(header.status, 0) << header.err;
-  EXPECT_NE(test::ReadFile(dir + "/mem.h").find("#define A_NUM\t0x0006\r\n"), std::string::npos);
+  test::WriteFile(dir + "/broken.cfg", "[device]\nfirmware 12\n");
+  const CliRun broken = Run("info --device emulator:broken.cfg");
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_NE(broken.err.find("broken.cfg:2"), std::string::npos) << broken.err;
 }
 
 }  // namespace

@@ -1,92 +1,116 @@
 #include "app/cli/cli_options.h"
 
-#include <cstring>
+#include <CLI/CLI.hpp>
+
 #include <filesystem>
+#include <vector>
 
 #include "base/format.h"
 #include "base/text.h"
+
+#ifndef ROMSETTER_VERSION
+#define ROMSETTER_VERSION "0.0.0"
+#endif
 
 namespace romsetter {
 
 const char* CliUsage() {
   return "usage: romsetter-cli upgrade --device emulator:CONFIG [--aspi] [--nor] [--format] [--backup]\n"
          "                             [--firmware FILE] [--small-firmware FILE] [--boot FILE]\n"
-         "                             [--font-list FILE] [--report FILE] [--log FILE] [--settings DIR]\n"
+         "                             [--font-list FILE] [--report FILE] [--log FILE] [--settings DIR] [--json]\n"
          "       romsetter-cli extract --device emulator:CONFIG --output FILE [image and device options]\n"
-         "       romsetter-cli header --font-list FILE --report FILE [--log FILE]\n"
-         "       romsetter-cli info --device emulator:CONFIG [--aspi] [--nor] [--log FILE]\n";
+         "       romsetter-cli header --font-list FILE --report FILE [--log FILE] [--json]\n"
+         "       romsetter-cli info --device emulator:CONFIG [--aspi] [--nor] [--log FILE] [--json]\n"
+         "       romsetter-cli --help | --version      (COMMAND --help for one command)\n";
 }
+
+const char* CliVersion() { return "romsetter-cli " ROMSETTER_VERSION; }
 
 namespace {
 
-bool RegularFile(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
-}
-
+// Files are checked here rather than by CLI11's validators so the refusal names the option
+// and the path in one line, and a folder is told apart from a missing file.
 bool CheckInputFile(const char* option, const std::string& path, std::string& error) {
-  if (path.empty() || RegularFile(path)) return true;
-  error = Format("%s %s: no such file", option, path.c_str());
+  if (path.empty()) return true;
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(path, ec)) return true;
+  error = std::filesystem::is_directory(path, ec) ? Format("%s %s: a folder, not a file", option, path.c_str())
+                                                  : Format("%s %s: no such file", option, path.c_str());
   return false;
 }
 
-}  // namespace
-
-std::string DefaultReportPath(const std::string& fontList) {
-  if (fontList.find(".tab") != std::string::npos) return ReplaceAll(fontList, ".tab", ".h");
-  if (fontList.find(".TAB") != std::string::npos) return ReplaceAll(fontList, ".TAB", ".H");
-  return fontList + ".h";
+// Every value option refuses an empty value: an empty name would silently mean "none".
+CLI::Option* Value(CLI::App* app, const char* name, std::string& target, const char* help) {
+  return app->add_option(name, target, help)
+      ->type_name("VALUE")
+      ->check([](const std::string& v) { return v.empty() ? std::string("needs a value") : std::string(); });
 }
 
-bool ParseCliOptions(int argc, const char* const* argv, CliOptions& o, std::string& error) {
-  if (argc < 2) {
-    error = "no command given";
-    return false;
-  }
-  const std::string command = argv[1];
-  if (command == "upgrade") o.command = CliCommand::Upgrade;
-  else if (command == "extract") o.command = CliCommand::Extract;
-  else if (command == "header") o.command = CliCommand::Header;
-  else if (command == "info") o.command = CliCommand::Info;
-  else {
-    error = Format("unknown command \"%s\"", command.c_str());
-    return false;
-  }
+struct Commands {
+  CLI::App* upgrade;
+  CLI::App* extract;
+  CLI::App* header;
+  CLI::App* info;
+};
 
-  struct ValueOption {
-    const char* name;
-    std::string* target;
-  };
-  const ValueOption values[] = {
-      {"--firmware", &o.firmware}, {"--small-firmware", &o.smallFirmware}, {"--boot", &o.boot},
-      {"--font-list", &o.fontList}, {"--report", &o.report},             {"--device", &o.device},
-      {"--log", &o.log},           {"--settings", &o.settingsDir},       {"--output", &o.output},
-  };
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--nor") { o.nor = true; continue; }
-    if (arg == "--format") { o.format = true; continue; }
-    if (arg == "--backup") { o.backup = true; continue; }
-    if (arg == "--aspi") { o.aspi = true; continue; }
-    bool matched = false;
-    for (const ValueOption& v : values) {
-      if (arg != v.name) continue;
-      if (i + 1 >= argc || std::strlen(argv[i + 1]) == 0) {
-        error = Format("%s needs a value", v.name);
-        return false;
-      }
-      *v.target = argv[++i];
-      matched = true;
-      break;
-    }
-    if (!matched) {
-      error = Format("unknown option \"%s\"", arg.c_str());
-      return false;
-    }
-  }
+void AddDeviceOptions(CLI::App* app, CliOptions& o) {
+  Value(app, "--device", o.device, "the device: emulator:CONFIG (docs/emulator.md)")->type_name("emulator:CONFIG");
+  app->add_flag("--aspi", o.aspi, "reach the device through ASPI (as on Windows 98/ME)");
+  app->add_flag("--nor", o.nor, "the device has NOR flash (default NAND)");
+}
 
-  const bool needsDevice = o.command != CliCommand::Header;
-  if (needsDevice) {
+void AddImageOptions(CLI::App* app, CliOptions& o) {
+  Value(app, "--firmware", o.firmware, "the big-block (or NOR) firmware image")->type_name("FILE");
+  Value(app, "--small-firmware", o.smallFirmware, "the small-block firmware image")->type_name("FILE");
+  Value(app, "--boot", o.boot, "boot code (NOR only)")->type_name("FILE");
+  Value(app, "--font-list", o.fontList, "the fonts of a .tab list")->type_name("FILE");
+  Value(app, "--report", o.report, "the font header (default: the list's name with .h)")->type_name("FILE");
+  app->add_flag("--format", o.format, "format the flash first (NAND only)");
+  app->add_flag("--backup", o.backup, "write both backup copies of the firmware (NAND only)");
+  Value(app, "--settings", o.settingsDir, "keep the settings file Romsetter.ini in DIR")->type_name("DIR");
+}
+
+void AddCommonOptions(CLI::App* app, CliOptions& o) {
+  Value(app, "--log", o.log, "the log file (default Romsetter.log)")->type_name("FILE");
+  app->add_flag("--json", o.json, "JSON Lines on standard output (docs/cli.md)");
+}
+
+Commands Build(CLI::App& app, CliOptions& o) {
+  Commands c{};
+  c.upgrade = app.add_subcommand("upgrade", "write the selected images to the device");
+  AddDeviceOptions(c.upgrade, o);
+  AddImageOptions(c.upgrade, o);
+  AddCommonOptions(c.upgrade, o);
+
+  c.extract = app.add_subcommand("extract", "read the firmware region back into a file");
+  AddDeviceOptions(c.extract, o);
+  AddImageOptions(c.extract, o);
+  Value(c.extract, "--output", o.output, "the file the firmware is read into")->type_name("FILE");
+  AddCommonOptions(c.extract, o);
+
+  c.header = app.add_subcommand("header", "build the font data file and header from a font list");
+  Value(c.header, "--font-list", o.fontList, "the font list (.tab)")->type_name("FILE");
+  Value(c.header, "--report", o.report, "the header to write")->type_name("FILE");
+  AddCommonOptions(c.header, o);
+
+  c.info = app.add_subcommand("info", "print the device's memory map, version and product");
+  AddDeviceOptions(c.info, o);
+  AddCommonOptions(c.info, o);
+  app.require_subcommand(1);
+  return c;
+}
+
+// CLI11's texts end in a full stop or a list; one short line reads better before the usage.
+std::string OneLine(std::string text) {
+  for (char& ch : text) {
+    if (ch == '\n' || ch == '\r') ch = ' ';
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+bool Check(CliOptions& o, std::string& error) {
+  if (o.command != CliCommand::Header) {
     if (o.device.empty()) {
       error = "--device is required";
       return false;
@@ -98,11 +122,9 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& o, std::stri
     o.emulatorConfig = o.device.substr(9);
     if (!CheckInputFile("--device", o.emulatorConfig, error)) return false;
   }
-  if (o.command == CliCommand::Header) {
-    if (o.fontList.empty() || o.report.empty()) {
-      error = "header needs --font-list and --report";
-      return false;
-    }
+  if (o.command == CliCommand::Header && (o.fontList.empty() || o.report.empty())) {
+    error = "header needs --font-list and --report";
+    return false;
   }
   if (o.command == CliCommand::Extract && o.output.empty()) {
     error = "extract needs --output";
@@ -112,10 +134,15 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& o, std::stri
       !CheckInputFile("--boot", o.boot, error) || !CheckInputFile("--font-list", o.fontList, error)) {
     return false;
   }
-  if (!o.settingsDir.empty()) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(o.settingsDir, ec)) {
-      error = Format("--settings %s: not a folder", o.settingsDir.c_str());
+  std::error_code ec;
+  if (!o.settingsDir.empty() && !std::filesystem::is_directory(o.settingsDir, ec)) {
+    error = Format("--settings %s: not a folder", o.settingsDir.c_str());
+    return false;
+  }
+  for (const auto& [option, path] : {std::pair<const char*, const std::string&>{"--output", o.output},
+                                     {"--report", o.report}, {"--log", o.log}}) {
+    if (!path.empty() && std::filesystem::is_directory(path, ec)) {
+      error = Format("%s %s: a folder, not a file", option, path.c_str());
       return false;
     }
   }
@@ -142,6 +169,44 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions& o, std::stri
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+std::string DefaultReportPath(const std::string& fontList) {
+  const std::size_t slash = fontList.find_last_of("/\\");
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const std::string folder = fontList.substr(0, nameStart);
+  const std::string name = fontList.substr(nameStart);
+  if (name.find(".tab") != std::string::npos) return folder + ReplaceAll(name, ".tab", ".h");
+  if (name.find(".TAB") != std::string::npos) return folder + ReplaceAll(name, ".TAB", ".H");
+  return fontList + ".h";
+}
+
+CliParse ParseCliOptions(int argc, const char* const* argv, CliOptions& o, std::string& error, std::string& printed) {
+  CLI::App app{"Romsetter's upgrade job from a terminal", "romsetter-cli"};
+  app.set_version_flag("--version", CliVersion());
+  app.footer("Exit status: 0 success, 1 refused input, 2 no device, 3 device failure, 4 a file here not written.");
+  const Commands commands = Build(app, o);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    printed = app.help();  // the chosen command's help when one was given
+    return CliParse::Printed;
+  } catch (const CLI::CallForVersion&) {
+    printed = std::string(CliVersion()) + "\n";
+    return CliParse::Printed;
+  } catch (const CLI::ParseError& e) {
+    error = argc < 2 ? "no command given" : OneLine(e.what());
+    return CliParse::Refused;
+  }
+  for (const auto& [sub, command] : {std::pair<CLI::App*, CliCommand>{commands.upgrade, CliCommand::Upgrade},
+                                     {commands.extract, CliCommand::Extract},
+                                     {commands.header, CliCommand::Header},
+                                     {commands.info, CliCommand::Info}}) {
+    if (sub->parsed()) o.command = command;
+  }
+  return Check(o, error) ? CliParse::Run : CliParse::Refused;
 }
 
 }  // namespace romsetter

@@ -12,6 +12,7 @@ struct CliOptions {
   bool format = false;
   bool backup = false;
   bool aspi = false;
+  bool json = false;           // JSON Lines on standard output instead of plain lines
   std::string firmware;
   std::string smallFirmware;
   std::string boot;
@@ -31,13 +32,24 @@ constexpr int kExitNoDevice = 2;
 constexpr int kExitDeviceFailure = 3;
 constexpr int kExitFileNotWritten = 4;  // the device got everything; a file here was not written
 
+enum class CliParse {
+  Run,      // `options` hold a command to run
+  Printed,  // help or version went to `printed`: exit 0
+  Refused,  // `error` holds one line: exit kExitRefused
+};
+
+// The short usage shown after a refused command line.
 const char* CliUsage();
+const char* CliVersion();
 
-// False with a one-line `error` when the command line cannot be used as it is.
-bool ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std::string& error);
+// Parses and checks the whole command line; files named are checked to exist as files, and
+// options that cannot run together are refused.
+CliParse ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std::string& error,
+                         std::string& printed);
 
-// The report header a font list implies: every ".tab" (else ".TAB") replaced by ".h" (".H");
-// a name with neither gets ".h" appended, so the header never is the list itself.
+// The report header a font list implies, beside it: in the list's file name (never its
+// folders), every ".tab" (else ".TAB") replaced by ".h" (".H"); a name with neither gets
+// ".h" appended, so the header never is the list itself.
 std::string DefaultReportPath(const std::string& fontList);
 
 }  // namespace romsetter

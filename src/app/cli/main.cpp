@@ -1,5 +1,7 @@
 // romsetter-cli: the upgrade job from a terminal, for scripted and headless use.
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,19 +16,15 @@
 
 #include "app/app_core.h"
 #include "app/cli/cli_options.h"
-#include "app/console_window.h"
+#include "app/cli/cli_window.h"
 #include "app/in_memory_profile_store.h"
 #include "app/ini_profile_store.h"
 #include "emulator/emulated_registry.h"
 #include "emulator/emulated_transport.h"
+#include "package/font_list.h"
 
 namespace romsetter {
 namespace {
-
-int Refuse(const std::string& error) {
-  std::fprintf(stderr, "romsetter-cli: %s\n%s", error.c_str(), CliUsage());
-  return kExitRefused;
-}
 
 int ExitFor(JobOutcome outcome) {
   switch (outcome) {
@@ -37,6 +35,17 @@ int ExitFor(JobOutcome outcome) {
     case JobOutcome::FileFailed: return kExitFileNotWritten;
   }
   return kExitDeviceFailure;
+}
+
+const char* CommandName(CliCommand command) {
+  switch (command) {
+    case CliCommand::Upgrade: return "upgrade";
+    case CliCommand::Extract: return "extract";
+    case CliCommand::Header: return "header";
+    case CliCommand::Info: return "info";
+    case CliCommand::None: break;
+  }
+  return "";
 }
 
 void ApplySelections(const CliOptions& o, Selections& s) {
@@ -55,7 +64,7 @@ void ApplySelections(const CliOptions& o, Selections& s) {
 }
 
 // The memory map, version and product of the device.
-int RunInfo(AppCore& core, const AppPorts& ports) {
+int RunInfo(AppCore& core, const AppPorts& ports, CliWindow& window) {
   const ImagePageCounts all{1, 1, 1, 1};  // so no query refuses for want of an image
   const bool nor = core.model.selections.norSelected;
   bool ok = true;
@@ -82,34 +91,54 @@ int RunInfo(AppCore& core, const AppPorts& ports) {
     core.discovery.QueryProduct(nor);
     ports.drive->CloseDrive();
   }
-  std::printf("%s\n", core.discovery.versionLine().c_str());
+  window.Note("version", core.discovery.versionLine());
   return ok ? kExitSuccess : kExitDeviceFailure;
 }
 
-int Run(int argc, const char* const* argv) {
-  CliOptions o;
+int RunHeader(AppCore& core, const CliOptions& o, CliWindow& window) {
+  if (!core.fonts.FontListLoader()) return kExitRefused;
+  // The list was read a moment ago, so a header that fails now failed to be written.
+  if (!core.fonts.HeaderReport()) return kExitFileNotWritten;
+  window.Note("written", Format("romsetter-cli: wrote %s and %s", FontDataFileName(o.report).c_str(), o.report.c_str()));
+  return kExitSuccess;
+}
+
+struct Devices {
+  std::vector<std::unique_ptr<EmulatedDevice>> all;
+  std::vector<EmulatedDevice*> pointers;
+};
+
+int RunCommand(const CliOptions& o, CliWindow& window) {
   std::string error;
-  if (!ParseCliOptions(argc, argv, o, error)) return Refuse(error);
-
-  ConsoleWindow window(stdout, stderr, ROMSETTER_ISATTY(stderr) != 0);
   EmulatorConfig config;
-  if (o.command != CliCommand::Header && !LoadEmulatorConfig(o.emulatorConfig, config, error)) return Refuse(error);
-  if (config.devices.empty()) config.devices.emplace_back();
-
-  std::vector<std::unique_ptr<EmulatedDevice>> devices;
-  std::vector<EmulatedDevice*> aspiDevices;
-  for (const EmulatedDeviceConfig& d : config.devices) {
-    devices.push_back(std::make_unique<EmulatedDevice>(d));
-    aspiDevices.push_back(devices.back().get());
+  if (o.command != CliCommand::Header && !LoadEmulatorConfig(o.emulatorConfig, config, error)) {
+    window.Error(error);
+    return kExitRefused;
   }
-  EmulatedTransport drive(*devices.front(), config.driveLetter);
-  EmulatedAspiLibrary library(aspiDevices, config.adapterCount, config.supportStatus);
+  if (config.devices.empty()) config.devices.emplace_back();
+  Devices devices;
+  for (const EmulatedDeviceConfig& d : config.devices) {
+    devices.all.push_back(std::make_unique<EmulatedDevice>(d));
+    devices.pointers.push_back(devices.all.back().get());
+    if (!devices.all.back()->LoadFlash(error)) {
+      window.Error(error);
+      return kExitRefused;
+    }
+  }
+  EmulatedTransport drive(*devices.all.front(), config.driveLetter);
+  EmulatedAspiLibrary library(devices.pointers, config.adapterCount, config.supportStatus);
   AspiTransport aspi(library);
   InMemoryDeviceRegistry registry;
   PopulateEmulatedRegistry(config, registry);
   InMemoryProfileStore memoryStore;
   std::unique_ptr<IniProfileStore> iniStore;
-  if (!o.settingsDir.empty()) iniStore = std::make_unique<IniProfileStore>(o.settingsDir);
+  if (!o.settingsDir.empty()) {
+    iniStore = std::make_unique<IniProfileStore>(o.settingsDir);
+    if (!iniStore->Check(error)) {
+      window.Error(error);
+      return kExitRefused;
+    }
+  }
   SystemClock clock;
 
   FixedPaths paths = FixedPaths::UnderFolder(".");
@@ -124,16 +153,56 @@ int Run(int argc, const char* const* argv) {
   if (o.aspi) ports.aspi = &aspi;
   else ports.drive = &drive;
   AppCore core(ports, process);
+  // As the Windows program starts: every key of the file is read, so the run changes only
+  // the keys it is meant to.
+  if (iniStore) core.settings.LoadSettings();
   ApplySelections(o, core.model.selections);
   window.SetFileDialogAnswer(o.output.empty() ? std::nullopt : std::optional<std::string>(o.output));
 
-  if (o.command == CliCommand::Header) {
-    return core.fonts.FontListLoader() && core.fonts.HeaderReport() ? kExitSuccess : kExitRefused;
-  }
+  int status = kExitSuccess;
+  if (o.command == CliCommand::Header) return RunHeader(core, o, window);
   core.discovery.WriteIdentificationDefaults();
-  if (o.command == CliCommand::Info) return RunInfo(core, ports);
-  core.discovery.SetPresent(true);  // a script asks for the run; the job itself finds out
-  return ExitFor(core.RunJob(o.command == CliCommand::Extract ? JobMode::Extract : JobMode::Upgrade));
+  if (o.command == CliCommand::Info) {
+    status = RunInfo(core, ports, window);
+  } else {
+    core.discovery.SetPresent(true);  // a script asks for the run; the job itself finds out
+    status = ExitFor(core.RunJob(o.command == CliCommand::Extract ? JobMode::Extract : JobMode::Upgrade));
+  }
+  // The emulated flash is kept whatever became of the run, as a real device keeps it.
+  for (const auto& device : devices.all) {
+    if (!device->SaveFlash(error)) {
+      window.Error(error);
+      if (status == kExitSuccess) status = kExitFileNotWritten;
+    }
+  }
+  return status;
+}
+
+int Run(int argc, const char* const* argv) {
+  const auto started = std::chrono::steady_clock::now();
+  // Known before parsing, so even a refused command line answers in the form asked for.
+  bool json = false;
+  for (int i = 1; i < argc; ++i) json = json || std::strcmp(argv[i], "--json") == 0;
+  CliWindow window(stdout, stderr, json ? CliOutput::Json : CliOutput::Plain, ROMSETTER_ISATTY(stderr) != 0);
+
+  CliOptions o;
+  std::string error;
+  std::string printed;
+  int status = kExitRefused;
+  switch (ParseCliOptions(argc, argv, o, error, printed)) {
+    case CliParse::Printed:
+      std::fputs(printed.c_str(), stdout);
+      return kExitSuccess;
+    case CliParse::Refused:
+      window.Error(error);
+      break;
+    case CliParse::Run:
+      status = RunCommand(o, window);
+      break;
+  }
+  window.Result(CommandName(o.command), status,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+  return status;
 }
 
 }  // namespace

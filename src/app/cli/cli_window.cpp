@@ -1,0 +1,226 @@
+#include "app/cli/cli_window.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cctype>
+
+#include "app/cli/cli_options.h"
+#include "base/format.h"
+
+namespace romsetter {
+
+namespace {
+
+using Json = nlohmann::json;
+
+// The job's texts are single-byte text in the system code page.  Valid UTF-8 goes out as it
+// is; anything else is carried byte for byte as ISO 8859-1 with "latin1": true, so a reader
+// gets the exact bytes back by encoding the text as ISO 8859-1.
+void PutText(Json& object, const char* key, const std::string& text) {
+  if (IsUtf8(text)) {
+    object[key] = text;
+    return;
+  }
+  std::string latin1;
+  for (unsigned char c : text) {
+    if (c < 0x80) {
+      latin1 += static_cast<char>(c);
+    } else {
+      latin1 += static_cast<char>(0xC0 | (c >> 6));
+      latin1 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  object[key] = latin1;
+  object["latin1"] = true;
+}
+
+void WriteLine(std::FILE* out, const Json& object) {
+  const std::string text = object.dump();
+  std::fputs(text.c_str(), out);
+  std::fputs("\n", out);
+  std::fflush(out);
+}
+
+// "0x0001f text" as the log numbers its lines; -1 for a line without a number.
+long LineNumber(const std::string& line, std::string& text) {
+  if (line.size() < 4 || line[0] != '0' || line[1] != 'x') return -1;
+  std::size_t i = 2;
+  long number = 0;
+  while (i < line.size() && i < 12 && std::isxdigit(static_cast<unsigned char>(line[i]))) {
+    const int c = std::tolower(static_cast<unsigned char>(line[i]));
+    number = number * 16 + (c <= '9' ? c - '0' : c - 'a' + 10);
+    ++i;
+  }
+  if (i == 2 || i >= line.size() || line[i] != ' ') return -1;
+  text = line.substr(i + 1);
+  return number;
+}
+
+std::string Clock(double seconds) {
+  const long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
+  return Format("%ld:%02ld", s / 60, s % 60);
+}
+
+}  // namespace
+
+bool IsUtf8(const std::string& text) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = s[i];
+    std::size_t extra;
+    std::uint32_t cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      extra = 1, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      extra = 2, cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      extra = 3, cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (n - i <= extra) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (s[i + k] & 0x3F);
+    }
+    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+const char* OutcomeName(int exitStatus) {
+  switch (exitStatus) {
+    case kExitSuccess: return "success";
+    case kExitRefused: return "refused";
+    case kExitNoDevice: return "no-device";
+    case kExitDeviceFailure: return "device-failure";
+    case kExitFileNotWritten: return "file-not-written";
+    default: return "unknown";
+  }
+}
+
+CliWindow::CliWindow(std::FILE* out, std::FILE* err, CliOutput mode, bool drawProgress)
+    : out_(out), err_(err), mode_(mode), drawProgress_(drawProgress && mode == CliOutput::Plain) {}
+
+void CliWindow::EndProgressLine() {
+  if (progressShown_) {
+    std::fputs("\n", err_);
+    progressShown_ = false;
+  }
+}
+
+MessageAnswer CliWindow::ShowMessage(const std::string& text, const std::string& caption, MessageIcon,
+                                     MessageButtons) {
+  if (mode_ == CliOutput::Json) {
+    Json object{{"type", "message"}};
+    PutText(object, "caption", caption);
+    PutText(object, "text", text);
+    WriteLine(out_, object);
+    return MessageAnswer::Ok;
+  }
+  EndProgressLine();
+  // One line per box: line breaks inside the text would split it.
+  std::string flat = text;
+  for (char& c : flat) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  std::fputs(Format("%s: %s\n", caption.c_str(), flat.c_str()).c_str(), err_);
+  std::fflush(err_);
+  return MessageAnswer::Ok;  // scripted runs confirm
+}
+
+void CliWindow::StatusAppend(const std::string& line) {
+  if (mode_ == CliOutput::Json) {
+    std::string text;
+    const long number = LineNumber(line, text);
+    Json object{{"type", number < 0 ? "status" : "log"}};
+    if (number >= 0) object["number"] = number;
+    PutText(object, "text", number < 0 ? line : text);
+    WriteLine(out_, object);
+    return;
+  }
+  EndProgressLine();
+  std::fputs(line.c_str(), out_);
+  std::fputs("\n", out_);
+  std::fflush(out_);
+}
+
+void CliWindow::OnPage(PageEvent event) {
+  switch (event) {
+    case PageEvent::Written: ++tally_.written; break;
+    case PageEvent::Verified: ++tally_.verified; break;
+    case PageEvent::Remapped: ++tally_.remapped; break;
+  }
+}
+
+void CliWindow::CopyProgress(const char* copy, std::uint32_t done, std::uint32_t total) {
+  const auto now = std::chrono::steady_clock::now();
+  if (copy_ != copy || done <= 1) {  // a new copy, or the same one again at Font_2
+    copy_ = copy;
+    copyStarted_ = now;
+    lastPercent_ = -1;
+  }
+  const int percent = total == 0 ? 100 : static_cast<int>(std::uint64_t{done} * 100 / total);
+  // One step per percent keeps the output bounded whatever the image's size.
+  if (percent == lastPercent_ && done != total) return;
+  lastPercent_ = percent;
+  if (mode_ == CliOutput::Json) {
+    WriteLine(out_, Json{{"type", "progress"}, {"copy", copy_}, {"done", done}, {"total", total}});
+    return;
+  }
+  if (!drawProgress_) return;
+  const double elapsed = std::chrono::duration<double>(now - copyStarted_).count();
+  const double left = done == 0 ? 0.0 : elapsed / done * (total > done ? total - done : 0);
+  std::fputs(Format("\r%-8s %5u/%u pages  %3d%%  %s left ", copy_.c_str(), static_cast<unsigned>(done),
+                    static_cast<unsigned>(total), percent, Clock(left).c_str())
+                 .c_str(),
+             err_);
+  std::fflush(err_);
+  progressShown_ = true;
+}
+
+void CliWindow::Note(const char* type, const std::string& text) {
+  if (mode_ == CliOutput::Json) {
+    Json object{{"type", type}};
+    PutText(object, "text", text);
+    WriteLine(out_, object);
+    return;
+  }
+  EndProgressLine();
+  std::fputs(text.c_str(), out_);
+  std::fputs("\n", out_);
+  std::fflush(out_);
+}
+
+void CliWindow::Error(const std::string& text) {
+  if (mode_ == CliOutput::Json) {
+    Note("error", text);
+    return;
+  }
+  EndProgressLine();
+  std::fputs(Format("romsetter-cli: %s\n%s", text.c_str(), CliUsage()).c_str(), err_);
+}
+
+void CliWindow::Result(const char* command, int exitStatus, double seconds) {
+  EndProgressLine();
+  if (mode_ != CliOutput::Json) return;
+  WriteLine(out_, Json{{"type", "result"},
+                       {"command", command},
+                       {"outcome", OutcomeName(exitStatus)},
+                       {"exit", exitStatus},
+                       {"pages", {{"written", tally_.written}, {"verified", tally_.verified},
+                                  {"remapped", tally_.remapped}}},
+                       {"seconds", static_cast<double>(static_cast<long>(seconds * 1000.0)) / 1000.0}});
+}
+
+std::optional<std::string> CliWindow::OpenFileDialog(const FileDialogRequest&) { return dialogAnswer_; }
+
+}  // namespace romsetter
