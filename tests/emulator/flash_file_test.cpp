@@ -180,5 +180,52 @@ TEST(FlashFile, AFailedSaveKeepsThePreviousFile) {
   EXPECT_NE(error.find("cannot create the emulated flash file"), std::string::npos) << error;
 }
 
+TEST(FlashFile, ScenarioPathsResolveBesideTheScenario) {
+  const struct {
+    const char* scenario;
+    const char* line;
+    const char* expected;
+  } cases[] = {
+      {"t.cfg", "flash_file dev.flash", "dev.flash"},
+      {"runs/t.cfg", "flash_file \"my dev.flash\"", "runs/my dev.flash"},
+      {"runs/t.cfg", "flash_file sub/dev.flash", "runs/sub/dev.flash"},
+      {"C:\\runs\\t.cfg", "flash_file dev.flash", "C:\\runs\\dev.flash"},
+      {"runs/t.cfg", "flash_file /var/dev.flash", "/var/dev.flash"},
+      {"runs/t.cfg", "flash_file D:\\dev.flash", "D:\\dev.flash"},
+      {"runs/t.cfg", "flash_file \\\\server\\dev.flash", "\\\\server\\dev.flash"},
+  };
+  for (const auto& c : cases) {
+    EmulatorConfig config;
+    std::string error;
+    ASSERT_TRUE(ParseEmulatorConfig(c.line, c.scenario, config, error)) << error;
+    EXPECT_EQ(config.devices[0].flashFile, c.expected) << c.line;
+  }
+
+  const std::pair<const char*, const char*> bad[] = {
+      {"flash_file \"\"\n", "t.cfg:1: flash_file expects a path"},
+      {"flash_file\n", "t.cfg:1: missing value for 'flash_file' (expects 1)"},
+      {"flash_file a b\n", "t.cfg:1: extra value 'b' after 'flash_file'"},
+      {"flash_file a\n[device 0 1]\nflash_file a\n",
+       "t.cfg:3: flash file 'a' is already used by the device at adapter 0 target 0"},
+  };
+  for (const auto& [text, expected] : bad) {
+    EmulatorConfig config;
+    std::string error;
+    EXPECT_FALSE(ParseEmulatorConfig(text, "t.cfg", config, error));
+    EXPECT_EQ(error, expected);
+  }
+
+  // From a real scenario file: the device saves beside it, wherever the program runs.
+  const std::string dir = test::ScratchForCurrentTest("flash");
+  test::WriteFile(dir + "/s.cfg", "[device]\nflash_file player.flash\n");
+  EmulatorConfig config;
+  std::string error;
+  ASSERT_TRUE(LoadEmulatorConfig(dir + "/s.cfg", config, error)) << error;
+  EmulatedDevice d(config.devices[0]);
+  d.WriteFlash(0x10, Filled(0));
+  ASSERT_TRUE(d.SaveFlash(error)) << error;
+  EXPECT_TRUE(test::FileExists(dir + "/player.flash"));
+}
+
 }  // namespace
 }  // namespace romsetter
