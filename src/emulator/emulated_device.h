@@ -59,6 +59,9 @@ struct EmulatedDeviceConfig {
   bool attached = true;         // false: the device starts unplugged
   bool traceData = true;        // keep the payload of every write in the trace
   std::vector<EmulatorFault> faults;
+  // Where LoadFlash/SaveFlash keep the flash and the marked pages between runs (empty: nowhere).
+  // The scenario loader resolves a relative path against the scenario file's folder.
+  std::string flashFile;
 };
 
 struct EmulatorConfig {
@@ -108,6 +111,13 @@ class EmulatedDevice {
   void WriteFlash(std::uint32_t address, const Page& data);  // raw, for test set-up
   std::size_t ProgrammedPages() const { return flash_.size(); }
   const std::vector<std::uint32_t>& markedPages() const { return marked_; }
+
+  // The flash and marked pages from config().flashFile; a missing file is an erased device.
+  // False (the device unchanged, `error` one line naming the file) on a bad file.
+  bool LoadFlash(std::string& error);
+  // Writes them to config().flashFile through a temporary file and a rename, so a save that
+  // is cut short leaves the previous file whole.  Both do nothing when flashFile is empty.
+  bool SaveFlash(std::string& error) const;
 
   bool attached() const { return attached_; }
   void Attach() { attached_ = true; }

@@ -136,6 +136,17 @@ bool Tokenize(const std::string& line, std::vector<Token>& tokens, std::string& 
   return true;
 }
 
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// A relative path is taken from the scenario file's folder, so the two can move together.
+// Both separators count, as scenarios are shared between Windows and Linux.
+std::string ResolveBeside(const std::string& scenario, const std::string& path) {
+  const bool absolute = IsSeparator(path[0]) || (path.size() >= 2 && path[1] == ':');
+  const std::size_t folderEnd = scenario.find_last_of("/\\");
+  if (absolute || folderEnd == std::string::npos) return path;
+  return scenario.substr(0, folderEnd + 1) + path;
+}
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -242,7 +253,7 @@ class Parser {
     static const char* const kDeviceKeys[] = {
         "inquiry", "vendor_commands", "version",     "product",    "firmware",          "boot",
         "font",    "flash_type",      "gap",         "backup",     "reply_limit",       "latency_us",
-        "detach_on_restart",          "trace_data",  "fault",      "attached",
+        "detach_on_restart",          "trace_data",  "fault",      "attached",          "flash_file",
     };
     bool known = false;
     for (const char* k : kDeviceKeys) known = known || key_ == k;
@@ -289,6 +300,7 @@ class Parser {
       d.backupAddr2 = w;
       return true;
     }
+    if (key_ == "flash_file") return FlashFile(d, what);
     if (key_ == "reply_limit") return Count(1, what) && Arg(1, kMax32, d.replyLimit, what);
     if (key_ == "latency_us") return Count(1, what) && Arg(1, kMaxLatencyUs, d.latencyUs, what);
     return Fault(d, what);
@@ -362,6 +374,25 @@ class Parser {
       return false;
     }
     d.faults.push_back(f);
+    return true;
+  }
+
+  bool FlashFile(EmulatedDeviceConfig& d, std::string& what) {
+    if (!Count(1, what)) return false;
+    if (tokens_[1].text.empty()) {
+      what = "flash_file expects a path";
+      return false;
+    }
+    const std::string path = ResolveBeside(fileName_, tokens_[1].text);
+    // Two devices saving to one file would overwrite each other's flash.
+    for (const EmulatedDeviceConfig& other : out_.devices) {
+      if (&other != &d && other.flashFile == path) {
+        what = Format("flash file '%s' is already used by the device at adapter %u target %u", path.c_str(),
+                      other.adapterId, other.targetId);
+        return false;
+      }
+    }
+    d.flashFile = path;
     return true;
   }
 
