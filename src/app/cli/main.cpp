@@ -153,15 +153,15 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   if (o.aspi) ports.aspi = &aspi;
   else ports.drive = &drive;
   AppCore core(ports, process);
-  // As the Windows program starts: every key of the file is read, so the run changes only
-  // the keys it is meant to.
+  // As the Windows program starts: the identification defaults, then every key of the
+  // file is read, so the run changes only the keys it is meant to.
+  core.discovery.WriteIdentificationDefaults();
   if (iniStore) core.settings.LoadSettings();
   ApplySelections(o, core.model.selections);
   window.SetFileDialogAnswer(o.output.empty() ? std::nullopt : std::optional<std::string>(o.output));
 
   int status = kExitSuccess;
   if (o.command == CliCommand::Header) return RunHeader(core, o, window);
-  core.discovery.WriteIdentificationDefaults();
   if (o.command == CliCommand::Info) {
     status = RunInfo(core, ports, window);
   } else {
