@@ -74,18 +74,18 @@ TEST(FlashFile, PagesAndMarksSurviveIntoTheNextDevice) {
   first.WriteFlash(0x1000, Filled(0x00));
   first.WriteFlash(0xFFFFFFFF, Filled(0xA5));
   first.WriteFlash(0x2000, Filled(0xFF));  // erased content: need not be stored
-  Mark(first, 0x3003);
+  Mark(first, 0x00123003);
   Mark(first, 0x1001);
-  Mark(first, 0x3003);  // marked twice: the list keeps both, in order
+  Mark(first, 0x00123003);  // marked twice: the list keeps both, in order
   ASSERT_TRUE(first.SaveFlash(error)) << error;
 
   EmulatedDevice second = WithFile(path);
   ASSERT_TRUE(second.LoadFlash(error)) << error;
   EXPECT_EQ(second.ProgrammedPages(), 2u);
-  for (std::uint32_t a : {0x1000u, 0xFFFFFFFFu, 0x2000u, 0x3003u, 0x0u}) {
+  for (std::uint32_t a : {0x1000u, 0xFFFFFFFFu, 0x2000u, 0x00123003u, 0x0u}) {
     EXPECT_EQ(second.ReadFlash(a), first.ReadFlash(a)) << std::hex << a;
   }
-  EXPECT_EQ(second.markedPages(), (Addresses{0x3003, 0x1001, 0x3003}));
+  EXPECT_EQ(second.markedPages(), (Addresses{0x00123003, 0x1001, 0x00123003}));
 
   // A second save replaces the file.
   second.WriteFlash(0x1000, Filled(0x77));
@@ -151,6 +151,17 @@ TEST(FlashFile, DamagedFilesAreRefusedAndLeaveTheDeviceAlone) {
   std::string error;
   EXPECT_FALSE(d.LoadFlash(error));
   EXPECT_EQ(error, huge + ": the emulated flash file is larger than 67108864 bytes");
+
+  // A file that is there but cannot be read is not a new device.
+  std::vector<std::string> unreadable{dir};
+#if !defined(_WIN32)
+  unreadable.push_back(huge + "/inside.flash");  // below a file: not "missing" but not a folder
+#endif
+  for (const std::string& path : unreadable) {
+    EmulatedDevice blocked = WithFile(path);
+    EXPECT_FALSE(blocked.LoadFlash(error)) << path;
+    EXPECT_EQ(error.rfind(path + ": cannot ", 0), 0u) << error;
+  }
 
   // The hand-built file itself is sound, so the cases above fail for their own reason.
   test::WriteFile(dir + "/good.flash", good);
