@@ -53,7 +53,9 @@ bool ReadCapped(const std::string& path, std::vector<std::uint8_t>& bytes, bool&
   bool tooLarge = false;
   if (std::fseek(f, 0, SEEK_END) == 0) {
     const long end = std::ftell(f);
-    tooLarge = end > 0 && static_cast<unsigned long>(end) > kMaxFileBytes;
+    std::rewind(f);
+    // A folder opened as a file claims an enormous size but reads nothing: let the read fail.
+    tooLarge = end > 0 && static_cast<unsigned long>(end) > kMaxFileBytes && std::fgetc(f) != EOF;
     std::rewind(f);
   }
   std::uint8_t chunk[1 << 14];
