@@ -148,6 +148,11 @@ TEST_F(Cli, SettingsSurviveARunAndBadSettingsFilesAreRefused) {
     EXPECT_EQ(r.err.rfind("romsetter-cli: settings file ", 0), 0u) << r.err;
     EXPECT_EQ(test::ReadFile(ini), bad);  // a file we cannot read is never overwritten
   }
+  std::filesystem::remove(ini);
+  std::filesystem::create_directory(ini);  // cannot be read as a file
+  const CliRun unreadable = Run("upgrade --device emulator:nand.cfg --format --settings settings");
+  EXPECT_EQ(unreadable.status, 1);
+  EXPECT_NE(unreadable.err.find("cannot be read"), std::string::npos) << unreadable.err;
 }
 
 TEST_F(Cli, JsonLinesCarryEveryLineBoxProgressAndTheResult) {
