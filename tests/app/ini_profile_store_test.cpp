@@ -1,6 +1,6 @@
 #include "app/ini_profile_store.h"
 
-#include "app/settings_file_suite.h"
+#include "support/profile_store_conformance.h"
 
 namespace romsetter::test {
 namespace {
@@ -11,7 +11,6 @@ struct IniMaker {
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Ini, ProfileStoreConformance, IniMaker);
-INSTANTIATE_TYPED_TEST_SUITE_P(Ini, SettingsFileSuite, IniMaker);
 
 TEST(IniProfileStore, FileThatIsNotASettingsFileIsNeitherReadNorReplaced) {
   const std::string dir = ScratchDir("ini_oversized");

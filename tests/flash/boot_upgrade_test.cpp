@@ -2,7 +2,6 @@
 
 #include <tuple>
 
-#include "flash/flash_programmer.h"
 #include "flash/flash_rig.h"
 
 namespace romsetter::test {
@@ -15,7 +14,8 @@ struct BootRig : FlashRig {
   Bytes image;
 };
 
-TEST(BootUpgrade, ARewriteReusesThePageAndTheFileDoesNotMoveOn) {
+// The rewrite itself (same data, same page) is in the fault matrix; here its lines and that no restart follows.
+TEST(BootUpgrade, ARewriteIsMarkedAndTheCopyGoesOn) {
   BootRig rig;
   rig.AddFault(FaultKind::CorruptOnce, "UPT_READ_PAGE", 0x101, 0, 9);
   ASSERT_TRUE(rig.Run());
@@ -23,9 +23,7 @@ TEST(BootUpgrade, ARewriteReusesThePageAndTheFileDoesNotMoveOn) {
   EXPECT_TRUE(InOrder(rig.Lines(), {"Boot file Upgrading...", "Mark 1 Error page.",
                                     "Loaded elapsed 0 seconds for F/W:" + rig.selections.bootPath,
                                     "Written total of the Boot Page size = 0x0005"}));
-  const auto writes = rig.Writes();  // page 1 twice, the same data at the same place
-  ASSERT_EQ(writes.size(), 6u);
-  for (std::uint32_t k = 0; k < 6; ++k) EXPECT_EQ(writes[k].data, PageOf(rig.image, k - (k > 1))) << k;
+  EXPECT_EQ(rig.Writes().size(), 6u);
   EXPECT_TRUE(rig.device.TraceOf("UPT_FW_RESTART_SYS").empty());
   EXPECT_FALSE(FileExists(rig.paths.bootWriteDump));
 }

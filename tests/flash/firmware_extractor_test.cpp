@@ -58,31 +58,26 @@ TEST(Extract, NoImageReadsOnePageOverPassThroughAndNothingOverAspi) {
   EXPECT_TRUE(passThrough.Run());
   EXPECT_EQ(passThrough.Output().size(), 512u);
   EXPECT_EQ(passThrough.Reads().size(), 1u);
-
-  ExtractRig aspi(true, 0);
-  EXPECT_FALSE(aspi.Run());
-  EXPECT_EQ(aspi.Lines().back(), "Error: To get FW size");
-  EXPECT_TRUE(aspi.device.trace().empty());
-  EXPECT_FALSE(FileExists(aspi.process.extractOutputPath));
-  EXPECT_TRUE(aspi.window.messages.empty());
 }
 
-TEST(Extract, FailedPreparationPageOrOutputFileReadNothing) {
-  {
-    ExtractRig rig(false);
-    rig.AddFault(FaultKind::NotDelivered, "UPT_WRITE_PAGE", 0x20000);
+// Nothing is read and no file is written; only an output that cannot be opened has its box.
+TEST(Extract, RefusalsReadNothing) {
+  const std::pair<void (*)(ExtractRig&), const char*> cases[] = {
+      {[](ExtractRig& r) { r.pages.bigImagePages = 0; }, "Error: To get FW size"},
+      {[](ExtractRig& r) { r.AddFault(FaultKind::NotDelivered, "UPT_WRITE_PAGE", 0x20000); },
+       "Write 0xff*512 Failed!!"},
+      {[](ExtractRig& r) { r.process.extractOutputPath = r.dir + "/no/such/folder/out.bin"; },
+       "The Output BIN file %s can't be opened."}};
+  for (const auto& [setUp, line] : cases) {
+    SCOPED_TRACE(line);
+    ExtractRig rig(true);
+    setUp(rig);
     EXPECT_FALSE(rig.Run());
-    EXPECT_EQ(rig.Lines().back(), "Write 0xff*512 Failed!!");
-    EXPECT_FALSE(FileExists(rig.process.extractOutputPath));
+    EXPECT_EQ(rig.Lines().back(), Format(line, rig.process.extractOutputPath.c_str()));
     EXPECT_TRUE(rig.Reads().empty());
+    EXPECT_FALSE(FileExists(rig.process.extractOutputPath));
+    EXPECT_EQ(rig.window.messages.size(), line[0] == 'T' ? 1u : 0u);
   }
-  ExtractRig rig(false);
-  rig.process.extractOutputPath = rig.dir + "/no/such/folder/out.bin";
-  EXPECT_FALSE(rig.Run());
-  EXPECT_EQ(rig.Lines().back(), "The Output BIN file " + rig.process.extractOutputPath + " can't be opened.");
-  ASSERT_EQ(rig.window.messages.size(), 1u);
-  EXPECT_EQ(rig.window.messages[0].text, rig.Lines().back());
-  EXPECT_TRUE(rig.Reads().empty());
 }
 
 // The small-block image goes to, and comes back from, the small-block region under its own name.

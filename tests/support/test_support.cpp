@@ -9,63 +9,32 @@
 
 namespace romsetter::test {
 
+template <typename T>
+T TakeFront(std::deque<T>& queue, T fallback) {
+  if (queue.empty()) return fallback;
+  T front = queue.front();
+  queue.pop_front();
+  return front;
+}
+
 MessageAnswer RecordingWindow::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
                                            MessageButtons buttons) {
   messages.push_back({text, caption, icon, buttons});
   events.push_back("message " + text);
-  if (answers.empty()) return MessageAnswer::Ok;
-  const MessageAnswer a = answers.front();
-  answers.pop_front();
-  return a;
+  return TakeFront(answers, MessageAnswer::Ok);
 }
-
-void RecordingWindow::StatusAppend(const std::string& line) {
-  status.push_back(line);
-  allStatus.push_back(line);
-}
-
-void RecordingWindow::StatusRemoveFirst() {
-  if (!status.empty()) status.pop_front();
-}
-
-void RecordingWindow::ShowEraseNotice(const std::string& text) {
-  noticeVisible = true;
-  noticeText = text;
-  events.push_back("notice " + text);
-}
-
-void RecordingWindow::HideEraseNotice() {
-  noticeVisible = false;
-  events.push_back("notice hidden");
-}
-
-void RecordingWindow::StartTimer(unsigned id, unsigned periodMs) {
-  events.push_back("timer start " + std::to_string(id) + " " + std::to_string(periodMs));
-}
-
-void RecordingWindow::StopTimer(unsigned id) { events.push_back("timer stop " + std::to_string(id)); }
-
-void RecordingWindow::EnableControl(Control control, bool enabled) { enables.emplace_back(control, enabled); }
-
-void RecordingWindow::ShowControl(Control control, bool visible) { shows.emplace_back(control, visible); }
 
 std::optional<std::string> RecordingWindow::OpenFileDialog(const FileDialogRequest& request) {
   dialogs.push_back(request);
-  if (dialogAnswers.empty()) return std::nullopt;
-  auto a = dialogAnswers.front();
-  dialogAnswers.pop_front();
-  return a;
+  return TakeFront<std::optional<std::string>>(dialogAnswers, std::nullopt);
 }
 
 bool RecordingWindow::CloseWindowByTitle(const std::string& title) {
-  for (auto it = openWindows.begin(); it != openWindows.end(); ++it) {
-    if (*it == title) {
-      openWindows.erase(it);
-      closedTitles.push_back(title);
-      return true;
-    }
-  }
-  return false;
+  const auto it = std::find(openWindows.begin(), openWindows.end(), title);
+  if (it == openWindows.end()) return false;
+  openWindows.erase(it);
+  closedTitles.push_back(title);
+  return true;
 }
 
 bool RecordingWindow::IsEnabled(Control control, bool fallback) const {
@@ -99,8 +68,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 bool FileExists(const std::string& path) {
@@ -111,8 +79,7 @@ bool FileExists(const std::string& path) {
 std::vector<std::string> ReadLines(const std::string& path) {
   std::vector<std::string> lines;
   std::ifstream in(path, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
   }

@@ -24,42 +24,51 @@ class RecordingWindow : public WindowPort {
   MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
                             MessageButtons buttons) override;
   void SetProgress(int position) override { progress.push_back(position); }
-  void StatusAppend(const std::string& line) override;
-  void StatusRemoveFirst() override;
+  void StatusAppend(const std::string& line) override {
+    status.push_back(line);
+    allStatus.push_back(line);
+  }
+  void StatusRemoveFirst() override {
+    if (!status.empty()) status.pop_front();
+  }
   int StatusCount() const override { return static_cast<int>(status.size()); }
-  void ShowEraseNotice(const std::string& text) override;
-  void HideEraseNotice() override;
+  void ShowEraseNotice(const std::string& text) override {
+    noticeVisible = true;
+    events.push_back("notice " + text);
+  }
+  void HideEraseNotice() override {
+    noticeVisible = false;
+    events.push_back("notice hidden");
+  }
   void FlashCaption(bool on) override { events.push_back(on ? "flash on" : "flash off"); }
-  void StartTimer(unsigned id, unsigned periodMs) override;
-  void StopTimer(unsigned id) override;
+  void StartTimer(unsigned id, unsigned ms) override {
+    events.push_back("timer start " + std::to_string(id) + " " + std::to_string(ms));
+  }
+  void StopTimer(unsigned id) override { events.push_back("timer stop " + std::to_string(id)); }
   void SetWaitCursor() override { events.push_back("wait cursor"); }
   void Repaint() override { events.push_back("repaint"); }
-  void EnableControl(Control control, bool enabled) override;
-  void ShowControl(Control control, bool visible) override;
+  void EnableControl(Control control, bool enabled) override { enables.emplace_back(control, enabled); }
+  void ShowControl(Control, bool) override {}
   void SetVersionLine(const std::string& text) override { versionLine = text; }
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
   bool CloseWindowByTitle(const std::string& title) override;
+  // The last state given to `control`, or `fallback` if none was.
+  bool IsEnabled(Control control, bool fallback = false) const;
 
-  // Recorded state.
   std::vector<RecordedMessage> messages;
   std::vector<int> progress;
   std::deque<std::string> status;       // what the status list holds now
   std::vector<std::string> allStatus;   // every line ever appended
-  std::vector<std::string> events;      // notices, timers, repaints, flashes, in order
+  std::vector<std::string> events;      // notices, timers, repaints, flashes, messages, in order
   bool noticeVisible = false;
-  std::string noticeText;
   std::string versionLine;
   std::vector<FileDialogRequest> dialogs;
   std::vector<std::pair<Control, bool>> enables;
-  std::vector<std::pair<Control, bool>> shows;
   std::vector<std::string> closedTitles;
 
-  // Scripted answers.
   std::deque<MessageAnswer> answers;                     // default: Ok
   std::deque<std::optional<std::string>> dialogAnswers;  // default: cancelled
   std::vector<std::string> openWindows;                  // titles CloseWindowByTitle can find
-
-  bool IsEnabled(Control control, bool fallback = false) const;
 };
 
 // Sleeps return at once and are recorded; every reading moves `now` on by `step` seconds, so
@@ -73,9 +82,8 @@ class FakeClock : public Clock {
   std::vector<std::uint32_t> sleeps;
 };
 
-// A fresh, empty folder for one test (removed at the start of the next run of that test).
+// A fresh, empty folder (emptied again on the next run), or one named after the running test.
 std::string ScratchDir(const std::string& name);
-// A scratch folder named after the running test.
 std::string ScratchForCurrentTest(const std::string& tag);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);

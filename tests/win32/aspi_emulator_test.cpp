@@ -2,11 +2,9 @@
 // the emulator wnaspi32.dll beside this program and waits on system events the library signals.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "device/discovery.h"
 #include "device/discovery_fakes.h"
 #include "device/win32/transport_choice.h"
 #include "support/test_support.h"
@@ -42,8 +40,6 @@ class AspiEmulatorTest : public ::testing::Test {
   Win32AspiLibrary library;
   AspiTransport transport{library, 200};  // a short wait keeps the time-outs quick
   DeviceLink link{transport, log};
-  MemoryMap map;
-  MemoryQuery memory{link, log, map};
 };
 
 TEST_F(AspiEmulatorTest, EveryVendorCommandCompletesThroughTheLibrary) {
@@ -107,30 +103,6 @@ TEST_F(AspiEmulatorTest, AvailabilityNeedsAdaptersAGoodStatusAndAWholeLibrary) {
   EXPECT_EQ(window.messages[0].text, "Can't LoadLibrary(\"wnaspi32.dll\")");
   EXPECT_EQ(window.messages[0].caption, "Error:");
   EXPECT_EQ(window.messages[0].icon, MessageIcon::Error);
-}
-
-TEST_F(AspiEmulatorTest, ProbeScansAdaptersAndQueriesTheProductOfTheOneThatMatches) {
-  Scenario("adapters 2\n[device 0 0]\ninquiry \"Generic USB Flash Disk  1.00\"\nvendor_commands no\n[device 0 2]\n"
-           "fault no_completion INQUIRY\n[device 1 5]\nversion \"09.08.07\"\nproduct \"MV-3 Player\"\n");
-  test::RecordingProfileStore store;
-  store.Set("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   ");
-  ProcessState process;
-  InMemoryDeviceRegistry registry;
-  DeviceDiscovery discovery(DiscoveryPorts{link, memory, nullptr, &transport, store, process, registry, log, window,
-                                           window, [this](const std::string& line) { window.SetVersionLine(line); }});
-  ASSERT_TRUE(discovery.ProbeDevice(true, false));
-  EXPECT_TRUE(discovery.present());
-  EXPECT_FALSE(transport.InJob());
-  EXPECT_EQ(window.versionLine, "Ver:09.08.07  Product:MV-3 Player");
-  // Both scans, the probe's and the product query's own, pass over the target that times out.
-  const std::vector<std::string> lines = test::StripNumbers(window.allStatus);
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Bingo m_AdapterId=1 m_TargetId=5!"), 2);
-  EXPECT_EQ(lines.size(), 8u);
-  const std::vector<std::string> trace = dll.Trace();
-  ASSERT_GE(trace.size(), 3u);
-  EXPECT_EQ(std::vector<std::string>(trace.end() - 3, trace.end()),
-            (std::vector<std::string>{"SCSI_TST_U_RDY 1 5 0x00000000 0 0", "DEV_GET_VERSION 1 5 0x00000000 0 8",
-                                      "DEV_GET_PRODUCT 1 5 0x00000000 0 20"}));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "app/win32/win32_profile_store.h"
 
-#include "app/settings_file_suite.h"
 #include "support/profile_store_conformance.h"
 
 namespace romsetter::test {
@@ -14,7 +13,6 @@ struct Win32Maker {
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Win32, ProfileStoreConformance, Win32Maker);
-INSTANTIATE_TYPED_TEST_SUITE_P(Win32, SettingsFileSuite, Win32Maker);
 
 TEST(Win32ProfileStore, BareNameLivesInTheWindowsDirectory) {
   Win32ProfileStore store;
