@@ -178,7 +178,7 @@ bool ImageChecks::CheckFirmwareFile(int kind) {
 
   if (process_.InPackageMode()) {
     const std::vector<std::uint8_t>& image = images_.Slot(slot);
-    const std::uint32_t length = small ? packageLengths_.small : packageLengths_.big;
+    const std::uint32_t length = small ? process_.package.smallLength : process_.package.bigLength;
     // The loop below takes whole pages and the probe a fixed length: anything else would
     // read past the image.
     if (length > image.size() || length % kPageSize != 0 || length < FirmwareImageHeader::ProbeBytes(layout)) {
@@ -212,7 +212,7 @@ bool ImageChecks::CheckBootFile() {
 
   if (process_.InPackageMode()) {
     const std::vector<std::uint8_t>& image = images_.Slot(ImageSlot::BootCode);
-    const std::uint32_t length = packageLengths_.boot;
+    const std::uint32_t length = process_.package.bootLength;
     // An empty boot image would let the job erase the boot region and write nothing back.
     if (length == 0 || length > image.size() || length % kPageSize != 0) return SizeError();
     log_.Log("Getting the Boot file size and checksum.");

@@ -52,12 +52,6 @@ struct FirmwareImageHeader {
 };
 
 // Image lengths in bytes as the package trailer records them (package mode only).
-struct PackageImageLengths {
-  std::uint32_t big = 0;
-  std::uint32_t small = 0;
-  std::uint32_t boot = 0;
-};
-
 enum class ImagePicker { Boot, Big, Small };
 
 // What the checks ask of the program around them.  Both return at once.
@@ -79,7 +73,6 @@ class ImageChecks {
   ImageChecks(LogSink& log, MessagePort& messages, ImageCheckHost& host, const ProcessState& process,
               const Selections& selections, ImageStore& images, ImagePageCounts& pages);
 
-  void SetPackageLengths(const PackageImageLengths& lengths) { packageLengths_ = lengths; }
 
   // Kind 2 is the small-block image, any other the big-block (or NOR) one.  True when the
   // image is valid and in its slot; otherwise the user has been told and Upgrade disabled.
@@ -107,7 +100,6 @@ class ImageChecks {
   const Selections& selections_;
   ImageStore& images_;
   ImagePageCounts& pages_;
-  PackageImageLengths packageLengths_;
 };
 
 }  // namespace romsetter

@@ -163,13 +163,13 @@ TEST_F(ImageChecksTest, PackageImagesAreCheckedInPlaceWithinTheirLengths) {
   image.resize(3 * kPageSize);  // the trailer's length leaves the zero page out
   images.Replace(ImageSlot::BigFirmware, image);
   images.Replace(ImageSlot::BootCode, Bytes(2 * kPageSize, 1));  // no checksum verdict for boot code
-  checks.SetPackageLengths({2 * kPageSize, 0, 2 * kPageSize});
+  process.package.bigLength = process.package.bootLength = 2 * kPageSize;
   EXPECT_TRUE(checks.CheckFirmwareFile(1) && checks.CheckBootFile());
   EXPECT_EQ(pages.bigImagePages + pages.bootImagePages, 4u);
   EXPECT_EQ(images.Slot(ImageSlot::BigFirmware), image);
   EXPECT_TRUE(window.messages.empty());
   for (std::uint32_t length : {0u, 100u, 4u * 512u}) {  // short of the probe, partial page, past the image
-    checks.SetPackageLengths({length, 0, length});
+    process.package.bigLength = process.package.bootLength = length;
     EXPECT_FALSE(checks.CheckFirmwareFile(1) || checks.CheckBootFile()) << length;
   }
   EXPECT_EQ(Box(), "The Size of the FW file is not correct!");

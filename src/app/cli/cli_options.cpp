@@ -21,6 +21,11 @@ const char* CliUsage() {
          "       romsetter-cli extract --device emulator:CONFIG --output FILE [image and device options]\n"
          "       romsetter-cli header --font-list FILE --report FILE [--log FILE] [--json]\n"
          "       romsetter-cli info --device emulator:CONFIG [--aspi] [--nor] [--log FILE] [--json]\n"
+         "       romsetter-cli pack --program FILE --firmware BIG [--small-firmware SMALL] [--nor] [--boot FILE]\n"
+         "                          [--font-list LIST [--report H]] [--format] [--backup] [--fw-version TEXT]\n"
+         "                          [--settings DIR] [--device emulator:CONFIG [--aspi]]\n"
+         "       romsetter-cli unpack PACKAGE --output-dir DIR\n"
+         "       romsetter-cli upgrade --package PACKAGE --device emulator:CONFIG [--aspi]\n"
          "       romsetter-cli --help | --version      (COMMAND --help for one command)\n";
 }
 
@@ -51,6 +56,8 @@ struct Commands {
   CLI::App* extract;
   CLI::App* header;
   CLI::App* info;
+  CLI::App* pack;
+  CLI::App* unpack;
 };
 
 void AddDeviceOptions(CLI::App* app, CliOptions& o) {
@@ -80,6 +87,7 @@ Commands Build(CLI::App& app, CliOptions& o) {
   c.upgrade = app.add_subcommand("upgrade", "write the selected images to the device");
   AddDeviceOptions(c.upgrade, o);
   AddImageOptions(c.upgrade, o);
+  Value(c.upgrade, "--package", o.package, "run as this package would: its images and settings")->type_name("FILE");
   AddCommonOptions(c.upgrade, o);
 
   c.extract = app.add_subcommand("extract", "read the firmware region back into a file");
@@ -96,6 +104,19 @@ Commands Build(CLI::App& app, CliOptions& o) {
   c.info = app.add_subcommand("info", "print the device's memory map, version and product");
   AddDeviceOptions(c.info, o);
   AddCommonOptions(c.info, o);
+
+  c.pack = app.add_subcommand("pack", "build a package next to the big-block firmware image");
+  Value(c.pack, "--program", o.program, "the program file the package starts from")->type_name("FILE");
+  AddDeviceOptions(c.pack, o);
+  AddImageOptions(c.pack, o);
+  Value(c.pack, "--fw-version", o.fwVersion, "FW_Version carried in the package")->type_name("TEXT");
+  AddCommonOptions(c.pack, o);
+
+  c.unpack = app.add_subcommand("unpack", "write a package's images and settings into a folder");
+  c.unpack->add_option("PACKAGE", o.package, "the package")->required();
+  Value(c.unpack, "--output-dir", o.outputDir, "the folder for MV_Big.bin, MV_Font.dat, MV_Boot.nor, MV_Small.bin, MV.ini")
+      ->type_name("DIR");
+  AddCommonOptions(c.unpack, o);
   app.require_subcommand(1);
   return c;
 }
@@ -109,8 +130,50 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+bool CheckPackaging(CliOptions& o, std::string& error) {
+  std::error_code ec;
+  if (o.command == CliCommand::Unpack) {
+    if (o.outputDir.empty() || !std::filesystem::is_directory(o.outputDir, ec)) {
+      error = o.outputDir.empty() ? "unpack needs --output-dir" : Format("--output-dir %s: not a folder", o.outputDir.c_str());
+      return false;
+    }
+    return CheckInputFile("PACKAGE", o.package, error);
+  }
+  if (o.command == CliCommand::Pack) {
+    if (o.program.empty() || o.firmware.empty()) {
+      error = "pack needs --program and --firmware";
+      return false;
+    }
+    if (!CheckInputFile("--program", o.program, error)) return false;
+  }
+  if (o.command == CliCommand::Upgrade && !o.package.empty()) {
+    if (!o.firmware.empty() || !o.smallFirmware.empty() || !o.boot.empty() || !o.fontList.empty() || o.format ||
+        o.backup || o.nor) {
+      error = "--package carries its own images and choices; drop the image, --nor, --format and --backup options";
+      return false;
+    }
+    return CheckInputFile("--package", o.package, error);
+  }
+  return true;
+}
+
 bool Check(CliOptions& o, std::string& error) {
-  if (o.command != CliCommand::Header) {
+  if (o.command == CliCommand::Unpack || (o.command == CliCommand::Upgrade && !o.package.empty())) {
+    if (!CheckPackaging(o, error)) return false;
+    if (o.command == CliCommand::Unpack) return true;
+  }
+  if (o.command == CliCommand::Pack) {
+    if (!CheckPackaging(o, error)) return false;
+    if (o.device.empty()) {
+      o.emulatorConfig.clear();
+    } else if (o.device.rfind("emulator:", 0) != 0 || o.device.size() == 9) {
+      error = Format("--device %s: only emulator:CONFIG is known", o.device.c_str());
+      return false;
+    } else {
+      o.emulatorConfig = o.device.substr(9);
+      if (!CheckInputFile("--device", o.emulatorConfig, error)) return false;
+    }
+  } else if (o.command != CliCommand::Header) {
     if (o.device.empty()) {
       error = "--device is required";
       return false;
@@ -158,8 +221,8 @@ bool Check(CliOptions& o, std::string& error) {
     error = "--backup needs --firmware or --small-firmware";
     return false;
   }
-  if (o.command == CliCommand::Upgrade && o.firmware.empty() && o.smallFirmware.empty() && o.boot.empty() &&
-      o.fontList.empty() && !o.format) {
+  if (o.command == CliCommand::Upgrade && o.package.empty() && o.firmware.empty() && o.smallFirmware.empty() &&
+      o.boot.empty() && o.fontList.empty() && !o.format) {
     error = "nothing to do: give an image, a font list or --format";
     return false;
   }
@@ -203,9 +266,12 @@ CliParse ParseCliOptions(int argc, const char* const* argv, CliOptions& o, std::
   for (const auto& [sub, command] : {std::pair<CLI::App*, CliCommand>{commands.upgrade, CliCommand::Upgrade},
                                      {commands.extract, CliCommand::Extract},
                                      {commands.header, CliCommand::Header},
-                                     {commands.info, CliCommand::Info}}) {
+                                     {commands.info, CliCommand::Info},
+                                     {commands.pack, CliCommand::Pack},
+                                     {commands.unpack, CliCommand::Unpack}}) {
     if (sub->parsed()) o.command = command;
   }
+  o.fwVersionGiven = commands.pack->count("--fw-version") > 0;
   return Check(o, error) ? CliParse::Run : CliParse::Refused;
 }
 

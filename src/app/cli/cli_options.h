@@ -4,7 +4,7 @@
 
 namespace romsetter {
 
-enum class CliCommand { None, Upgrade, Extract, Header, Info };
+enum class CliCommand { None, Upgrade, Extract, Header, Info, Pack, Unpack };
 
 struct CliOptions {
   CliCommand command = CliCommand::None;
@@ -23,6 +23,11 @@ struct CliOptions {
   std::string log = "Romsetter.log";
   std::string settingsDir;     // keep Romsetter.ini there; empty: settings live in memory
   std::string output;          // extract
+  std::string package;         // upgrade --package, and the package unpack reads
+  std::string program;         // pack: the program file the package starts from
+  std::string fwVersion;       // pack: FW_Version carried along (else the settings file's)
+  bool fwVersionGiven = false;
+  std::string outputDir;       // unpack
 };
 
 // Exit statuses; documented in docs/cli.md.

@@ -22,6 +22,8 @@
 #include "emulator/emulated_registry.h"
 #include "emulator/emulated_transport.h"
 #include "package/font_list.h"
+#include "package/package_builder.h"
+#include "package/unpack.h"
 
 namespace romsetter {
 namespace {
@@ -43,6 +45,8 @@ const char* CommandName(CliCommand command) {
     case CliCommand::Extract: return "extract";
     case CliCommand::Header: return "header";
     case CliCommand::Info: return "info";
+    case CliCommand::Pack: return "pack";
+    case CliCommand::Unpack: return "unpack";
     case CliCommand::None: break;
   }
   return "";
@@ -103,15 +107,80 @@ int RunHeader(AppCore& core, const CliOptions& o, CliWindow& window) {
   return kExitSuccess;
 }
 
+// The identification a package carries: what discovery matched on the device when one is
+// given, else entry 0 of the settings file.
+PackageIdentity IdentityForPackage(AppCore& core, const AppPorts& ports, bool haveDevice) {
+  if (haveDevice) {
+    bool found = false;
+    if (AspiTransport* aspi = ports.aspi) {
+      aspi->BeginJob();
+      found = aspi->Available() && aspi->CreateEvent() && core.discovery.ScanAspiTargets();
+      aspi->EndJob();
+    } else {
+      found = core.discovery.OpenDev(false);
+      ports.drive->CloseDrive();
+    }
+    if (found) {
+      const DeviceIdentity& id = core.discovery.identity();
+      return {id.hardwareId, id.instanceKeyPath, id.inquiryText};
+    }
+  }
+  ProfileStore& store = ports.profile;
+  return {Format("USBSTOR\\%s", store.Read("HardwareID", "DiskVen_00", "").c_str()),
+          Format("SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\%s", store.Read("USBSTOR_SUBKEY", "DiskVen_00", "").c_str()),
+          store.Read("DiskVen_98", "DiskVen_00", "")};
+}
+
+int RunPack(AppCore& core, const AppPorts& ports, const CliOptions& o, CliWindow& window) {
+  if (o.fwVersionGiven) core.process.fwVersion = o.fwVersion;
+  StdioPackageFiles files(o.program);
+  const PackageIdentity identity = IdentityForPackage(core, ports, !o.emulatorConfig.empty());
+  const BuildPorts build{files, core.log, window, ports.profile, core.fonts, core.process};
+  if (!BuildPackage(build, core.model.selections, identity)) return kExitRefused;
+  window.Note("package", core.model.selections.packPath);
+  return kExitSuccess;
+}
+
+int RunUnpack(const CliOptions& o, CliWindow& window) {
+  StdioPackageFiles files(o.package);
+  ProcessState process;
+  process.applicationName = "romsetter-cli";
+  ImageStore images;
+  const FixedPaths paths = FixedPaths::UnderFolder(o.outputDir);
+  switch (UnpackSelf(UnpackPorts{files, window, paths, process, images}, true)) {
+    case UnpackResult::Package: break;
+    case UnpackResult::Plain:
+      window.Error(Format("%s is a plain program: it carries no package", o.package.c_str()));
+      return kExitRefused;
+    case UnpackResult::Damaged:
+    case UnpackResult::Failed:
+      return kExitRefused;  // the reason was shown
+  }
+  const PackagePreset& p = process.package;
+  window.Note("trailer", Format("P=0x%08X B=0x%08X F=0x%08X T=0x%08X S=0x%08X", static_cast<unsigned>(p.programLength),
+                                static_cast<unsigned>(p.bigLength), static_cast<unsigned>(p.fontLength),
+                                static_cast<unsigned>(p.bootLength), static_cast<unsigned>(p.smallLength)));
+  window.Note("settings", Format("NT_DiskVen0=%s", process.presetHardwareId.c_str()));
+  window.Note("settings", Format("NT_DiskVen1=%s", process.presetInstanceKeyPath.c_str()));
+  window.Note("settings", Format("Win98_DiskVen=%s", process.presetInquiryText.c_str()));
+  window.Note("settings", Format("Chk_Format=%d", p.format ? 1 : 0));
+  window.Note("settings", Format("Chk_Backup=%d", p.backup ? 1 : 0));
+  window.Note("settings", Format("FW_Version=%s", process.fwVersion.c_str()));
+  window.Note("settings", Format("FlashType=%s", p.nor ? "NOR" : "NAND"));
+  return kExitSuccess;
+}
+
 struct Devices {
   std::vector<std::unique_ptr<EmulatedDevice>> all;
   std::vector<EmulatedDevice*> pointers;
 };
 
 int RunCommand(const CliOptions& o, CliWindow& window) {
+  if (o.command == CliCommand::Unpack) return RunUnpack(o, window);
   std::string error;
   EmulatorConfig config;
-  if (o.command != CliCommand::Header && !LoadEmulatorConfig(o.emulatorConfig, config, error)) {
+  const bool device = o.command != CliCommand::Header && !(o.command == CliCommand::Pack && o.emulatorConfig.empty());
+  if (device && !LoadEmulatorConfig(o.emulatorConfig, config, error)) {
     window.Error(error);
     return kExitRefused;
   }
@@ -148,20 +217,39 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   process.packageMode = PackageMode::Plain;
   process.applicationName = "romsetter-cli";
   process.extractOutputPath = paths.extractDefault;
+  StdioPackageFiles packageFiles(o.package);
+  ImageStore packageImages;
+  if (!o.package.empty()) {
+    // As the package itself starts: its images and settings, the settings file untouched.
+    if (UnpackSelf(UnpackPorts{packageFiles, window, paths, process, packageImages}, false) != UnpackResult::Package) {
+      if (process.packageMode == PackageMode::Plain) {
+        window.Error(Format("%s is a plain program: it carries no package", o.package.c_str()));
+      }
+      return kExitRefused;
+    }
+  }
 
   AppPorts ports{window, iniStore ? static_cast<ProfileStore&>(*iniStore) : memoryStore, registry, clock, paths};
   if (o.aspi) ports.aspi = &aspi;
   else ports.drive = &drive;
   AppCore core(ports, process);
-  // As the Windows program starts: the identification defaults, then every key of the
-  // file is read, so the run changes only the keys it is meant to.
-  core.discovery.WriteIdentificationDefaults();
-  if (iniStore) core.settings.LoadSettings();
-  ApplySelections(o, core.model.selections);
+  if (process.InPackageMode()) {
+    for (ImageSlot slot : {ImageSlot::BigFirmware, ImageSlot::SmallFirmware, ImageSlot::BootCode, ImageSlot::FontData}) {
+      core.images.Replace(slot, std::move(packageImages.Slot(slot)));
+    }
+    ApplyPackageSelections(process, core.model.selections);
+  } else {
+    // As the Windows program starts: the identification defaults, then every key of the
+    // file is read, so the run changes only the keys it is meant to.
+    core.discovery.WriteIdentificationDefaults();
+    if (iniStore) core.settings.LoadSettings();
+    ApplySelections(o, core.model.selections);
+  }
   window.SetFileDialogAnswer(o.output.empty() ? std::nullopt : std::optional<std::string>(o.output));
 
   int status = kExitSuccess;
   if (o.command == CliCommand::Header) return RunHeader(core, o, window);
+  if (o.command == CliCommand::Pack) return RunPack(core, ports, o, window);
   if (o.command == CliCommand::Info) {
     status = RunInfo(core, ports, window);
   } else {

@@ -1,0 +1,94 @@
+#include "package/package_files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+namespace romsetter {
+
+namespace {
+
+struct Closer {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, Closer>;
+
+std::uint32_t LastError() { return errno != 0 ? static_cast<std::uint32_t>(errno) : EIO; }
+
+bool WriteTo(const char* mode, const std::string& path, const std::uint8_t* data, std::size_t length,
+             std::uint32_t& error) {
+  errno = 0;
+  std::FILE* raw = std::fopen(path.c_str(), mode);
+  if (raw == nullptr) {
+    error = LastError();
+    return false;
+  }
+  const bool written = length == 0 || std::fwrite(data, 1, length, raw) == length;
+  const bool closed = std::fclose(raw) == 0;
+  if (!written || !closed) error = LastError();
+  return written && closed;
+}
+
+}  // namespace
+
+std::optional<std::string> StdioPackageFiles::ProgramPath(std::uint32_t& error) {
+  if (programPath_.empty()) {
+    error = ENOENT;
+    return std::nullopt;
+  }
+  return programPath_;
+}
+
+bool StdioPackageFiles::Read(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& data,
+                             std::uint32_t& error) {
+  errno = 0;
+  File f(std::fopen(path.c_str(), "rb"));
+  if (!f) {
+    error = LastError();
+    return false;
+  }
+  data.clear();
+  std::uint8_t chunk[1 << 16];
+  for (;;) {
+    const std::size_t n = std::fread(chunk, 1, sizeof chunk, f.get());
+    if (data.size() + n > limit) {
+      error = EFBIG;
+      return false;
+    }
+    data.insert(data.end(), chunk, chunk + n);
+    if (n < sizeof chunk) break;
+  }
+  if (std::ferror(f.get()) != 0) {
+    error = LastError();
+    return false;
+  }
+  return true;
+}
+
+bool StdioPackageFiles::Copy(const std::string& from, const std::string& to, std::uint32_t& error) {
+  std::vector<std::uint8_t> data;
+  // A program file is a few megabytes; a copy does not need to stream.
+  return Read(from, std::size_t{1} << 31, data, error) && Write(to, data.data(), data.size(), error);
+}
+
+bool StdioPackageFiles::Write(const std::string& path, const std::uint8_t* data, std::size_t length,
+                              std::uint32_t& error) {
+  return WriteTo("wb", path, data, length, error);
+}
+
+bool StdioPackageFiles::CanAppend(const std::string& path, std::uint32_t& error) {
+  errno = 0;
+  File f(std::fopen(path.c_str(), "r+b"));
+  if (!f) error = LastError();
+  return f != nullptr;
+}
+
+bool StdioPackageFiles::Append(const std::string& path, const std::uint8_t* data, std::size_t length,
+                               std::uint32_t& error) {
+  if (!CanAppend(path, error)) return false;
+  return WriteTo("ab", path, data, length, error);
+}
+
+void StdioPackageFiles::Remove(const std::string& path) { std::remove(path.c_str()); }
+
+}  // namespace romsetter
