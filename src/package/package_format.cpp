@@ -1,0 +1,391 @@
+#include "package/package_format.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <utility>
+
+#include "base/bytes.h"
+#include "base/format.h"
+#include "base/text.h"
+
+namespace romsetter {
+
+namespace {
+
+// ---- Trailer ----
+
+constexpr std::size_t kMagicChecked = 7;  // "MORVENT"; the NUL after it is not looked at
+
+// ---- Settings block ----
+
+enum class IniKey { HardwareId, InstanceKeyPath, InquiryText, Format, Backup, FwVersion, FlashType, PayloadCrc };
+
+struct KeyName {
+  IniKey key;
+  const char* text;
+  std::size_t length;
+};
+
+// In the order they are tried: the first that occurs in a line decides what the line sets.
+constexpr KeyName kIniKeys[] = {
+    {IniKey::HardwareId, "NT_DiskVen0=", 12}, {IniKey::InstanceKeyPath, "NT_DiskVen1=", 12},
+    {IniKey::InquiryText, "Win98_DiskVen=", 14}, {IniKey::Format, "Chk_Format=", 11},
+    {IniKey::Backup, "Chk_Backup=", 11},         {IniKey::FwVersion, "FW_Version=", 11},
+    {IniKey::FlashType, "FlashType=", 10},       {IniKey::PayloadCrc, "Payload_CRC32=", 14},
+};
+
+bool ParseHex32(const std::string& text, std::uint32_t& value) {
+  if (text.size() != 8) return false;
+  std::uint32_t v = 0;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else return false;
+    v = (v << 4) | static_cast<std::uint32_t>(digit);
+  }
+  value = v;
+  return true;
+}
+
+void ApplyIniLine(const std::string& line, PackageSettings& settings, bool& crcMalformed) {
+  for (const KeyName& name : kIniKeys) {
+    if (line.find(name.text) == std::string::npos) continue;
+    // The value starts after the key's length counted from the line's start, even when the
+    // key itself sits further in: keys are written at the start of lines.
+    std::string value = line.substr(name.length);
+    switch (name.key) {
+      case IniKey::HardwareId: settings.hardwareId = std::move(value); break;
+      case IniKey::InstanceKeyPath: settings.instanceKeyPath = std::move(value); break;
+      case IniKey::InquiryText: settings.inquiryText = std::move(value); break;
+      case IniKey::Format: settings.format = value == "1"; break;
+      case IniKey::Backup: settings.backup = value == "1"; break;
+      case IniKey::FwVersion: settings.fwVersion = std::move(value); break;
+      case IniKey::FlashType: settings.nor = value == "NOR"; break;
+      case IniKey::PayloadCrc:
+        // A checksum line that cannot be read still says the payload was meant to be checked;
+        // ignoring it would let a damaged payload pass as unchecked.
+        settings.hasPayloadCrc = true;
+        crcMalformed = !ParseHex32(value, settings.payloadCrc);
+        if (crcMalformed) settings.payloadCrc = 0;
+        break;
+    }
+    return;
+  }
+}
+
+// The reading rules, also telling whether the last checksum line was malformed.
+void ReadIni(const char* text, std::size_t length, PackageSettings& settings, bool& crcMalformed) {
+  crcMalformed = false;
+  if (text == nullptr) return;
+  const void* nul = std::memchr(text, '\0', length);
+  const std::size_t end = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length;
+  std::size_t start = 0;
+  while (start < end) {
+    const void* lf = std::memchr(text + start, '\n', end - start);
+    const std::size_t stop = lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - text) : end;
+    std::size_t lineEnd = stop;
+    // Only a CR right before an LF belongs to the line break; a lone CR is text.
+    if (lf != nullptr && lineEnd > start && text[lineEnd - 1] == '\r') --lineEnd;
+    ApplyIniLine(std::string(text + start, lineEnd - start), settings, crcMalformed);
+    start = stop + 1;
+  }
+}
+
+// ---- File names ----
+
+// Index of the first character of the file name: folders end in '\\' or '/'.
+std::size_t NameStart(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// The last '.' of the file name part, or npos: a dot in a folder name is no extension.
+std::size_t ExtensionDot(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  return dot != std::string::npos && dot >= NameStart(path) ? dot : std::string::npos;
+}
+
+std::string BaseName(const std::string& path) {
+  const std::size_t start = NameStart(path);
+  const std::size_t dot = ExtensionDot(path);
+  return path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+}
+
+// `piece` in front of the extension; a name without one gets `piece` + `extension`.
+std::string InsertBeforeExtension(const std::string& path, const std::string& piece, const char* extension) {
+  const std::size_t dot = ExtensionDot(path);
+  if (dot == std::string::npos) return path + piece + extension;
+  return path.substr(0, dot) + piece + path.substr(dot);
+}
+
+// ---- Scrambler ----
+
+// The scrambler's output over 64 bits in stream order (bit t of the word is the stream's
+// bit t), given the 64 plain bits and the previous 32 output bits (bit 31 the most recent).
+constexpr std::uint64_t ScrambleBlockSerial(std::uint64_t plain, std::uint32_t past) {
+  std::uint64_t out = 0;
+  for (int t = 0; t < 64; ++t) {
+    std::uint64_t bit = (plain >> t) & 1;
+    for (int i = 0; i < 32; ++i) {
+      if (((kScramblerTaps >> i) & 1) == 0) continue;
+      const int back = t - (i + 1);
+      bit ^= back >= 0 ? (out >> back) & 1 : (past >> (32 + back)) & 1;
+    }
+    out |= bit << t;
+  }
+  return out;
+}
+
+// The scrambler is linear, so a 64-bit block's output is the XOR of what each byte of plain
+// text and each byte of the past contributes alone: one table per byte position.
+struct ScrambleTables {
+  std::uint64_t plain[8][256];
+  std::uint64_t past[4][256];
+};
+
+constexpr ScrambleTables BuildScrambleTables() {
+  ScrambleTables tables{};
+  std::uint64_t plainBit[64] = {};
+  std::uint64_t pastBit[32] = {};
+  for (int i = 0; i < 64; ++i) plainBit[i] = ScrambleBlockSerial(std::uint64_t{1} << i, 0);
+  for (int i = 0; i < 32; ++i) pastBit[i] = ScrambleBlockSerial(0, std::uint32_t{1} << i);
+  for (int b = 0; b < 8; ++b) {
+    for (int v = 0; v < 256; ++v) {
+      std::uint64_t sum = 0;
+      for (int j = 0; j < 8; ++j) {
+        if ((v >> j) & 1) sum ^= plainBit[8 * b + j];
+      }
+      tables.plain[b][v] = sum;
+    }
+  }
+  for (int b = 0; b < 4; ++b) {
+    for (int v = 0; v < 256; ++v) {
+      std::uint64_t sum = 0;
+      for (int j = 0; j < 8; ++j) {
+        if ((v >> j) & 1) sum ^= pastBit[8 * b + j];
+      }
+      tables.past[b][v] = sum;
+    }
+  }
+  return tables;
+}
+
+constexpr ScrambleTables kScrambleTables = BuildScrambleTables();
+
+inline std::uint64_t LoadLe64(const std::uint8_t* p, std::size_t n) {
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < n; ++i) v |= std::uint64_t{p[i]} << (8 * i);
+  return v;
+}
+inline std::uint64_t LoadLe64(const std::uint8_t* p) {
+  return std::uint64_t{p[0]} | (std::uint64_t{p[1]} << 8) | (std::uint64_t{p[2]} << 16) |
+         (std::uint64_t{p[3]} << 24) | (std::uint64_t{p[4]} << 32) | (std::uint64_t{p[5]} << 40) |
+         (std::uint64_t{p[6]} << 48) | (std::uint64_t{p[7]} << 56);
+}
+inline void StoreLe64(std::uint8_t* p, std::uint64_t v, std::size_t n = 8) {
+  for (std::size_t i = 0; i < n; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+inline std::uint64_t ScrambleBlock(std::uint64_t plain, std::uint32_t past) {
+  const ScrambleTables& t = kScrambleTables;
+  // The plain part does not wait for the previous block, so only the four past lookups are
+  // on the chain from one block to the next.
+  const std::uint64_t fromPlain = t.plain[0][plain & 0xFF] ^ t.plain[1][(plain >> 8) & 0xFF] ^
+                                  t.plain[2][(plain >> 16) & 0xFF] ^ t.plain[3][(plain >> 24) & 0xFF] ^
+                                  t.plain[4][(plain >> 32) & 0xFF] ^ t.plain[5][(plain >> 40) & 0xFF] ^
+                                  t.plain[6][(plain >> 48) & 0xFF] ^ t.plain[7][plain >> 56];
+  return fromPlain ^ t.past[0][past & 0xFF] ^ t.past[1][(past >> 8) & 0xFF] ^ t.past[2][(past >> 16) & 0xFF] ^
+         t.past[3][past >> 24];
+}
+
+// Tap I: the scrambled stream delayed by I + 1 bits, taken from this word and the one before.
+template <std::size_t I>
+inline std::uint64_t Tap(std::uint64_t word, std::uint64_t previous) {
+  if constexpr (((kScramblerTaps >> I) & 1) != 0) {
+    return (word << (I + 1)) | (previous >> (63 - I));
+  } else {
+    return 0;
+  }
+}
+template <std::size_t... I>
+inline std::uint64_t Feedback(std::uint64_t word, std::uint64_t previous, std::index_sequence<I...>) {
+  return (std::uint64_t{0} ^ ... ^ Tap<I>(word, previous));
+}
+
+// Descrambling reads only scrambled bits, so each word needs just itself and the word before.
+inline std::uint64_t DescrambleBlock(std::uint64_t word, std::uint64_t previous) {
+  return word ^ Feedback(word, previous, std::make_index_sequence<32>{});
+}
+
+}  // namespace
+
+std::array<std::uint8_t, kTrailerSize> EncodeTrailer(const PackageTrailer& trailer) {
+  std::array<std::uint8_t, kTrailerSize> bytes{};
+  std::memcpy(bytes.data(), kPackageMagic, sizeof kPackageMagic);
+  WriteLe32(&bytes[8], trailer.programLength);
+  WriteLe32(&bytes[12], trailer.bigLength);
+  WriteLe32(&bytes[16], trailer.fontLength);
+  WriteLe32(&bytes[20], trailer.bootLength);
+  WriteLe32(&bytes[24], trailer.smallLength);
+  return bytes;
+}
+
+bool DecodeTrailer(const std::uint8_t* bytes, PackageTrailer& trailer) {
+  if (bytes == nullptr || std::memcmp(bytes, kPackageMagic, kMagicChecked) != 0) return false;
+  trailer.programLength = ReadLe32(bytes + 8);
+  trailer.bigLength = ReadLe32(bytes + 12);
+  trailer.fontLength = ReadLe32(bytes + 16);
+  trailer.bootLength = ReadLe32(bytes + 20);
+  trailer.smallLength = ReadLe32(bytes + 24);
+  return true;
+}
+
+std::string PackageIniText(const PackageSettings& settings) {
+  std::string text = "[Romsetter]\r\n";
+  text += "NT_DiskVen0=" + settings.hardwareId + "\r\n";
+  text += "NT_DiskVen1=" + settings.instanceKeyPath + "\r\n";
+  text += "Win98_DiskVen=" + settings.inquiryText + "\r\n";
+  text += settings.format ? "Chk_Format=1\r\n" : "Chk_Format=0\r\n";
+  text += settings.backup ? "Chk_Backup=1\r\n" : "Chk_Backup=0\r\n";
+  text += "FW_Version=" + settings.fwVersion + "\r\n";
+  text += settings.nor ? "FlashType=NOR\r\n" : "FlashType=NAND\r\n";
+  if (settings.hasPayloadCrc) text += Format("Payload_CRC32=%08X\r\n", static_cast<unsigned>(settings.payloadCrc));
+  return text;
+}
+
+bool PackageIniBlock(const std::string& text, std::array<std::uint8_t, kPackageIniSize>& block) {
+  block.fill(0);
+  // At least one NUL must follow, or a reader could not tell where the text ends.
+  if (text.size() >= kPackageIniSize) return false;
+  std::memcpy(block.data(), text.data(), text.size());
+  return true;
+}
+
+// A malformed checksum line leaves hasPayloadCrc set with payloadCrc 0; InspectPackage
+// reports such a package damaged whatever its payload.
+void ReadPackageIni(const char* text, std::size_t length, PackageSettings& settings) {
+  bool crcMalformed = false;
+  ReadIni(text, length, settings, crcMalformed);
+}
+
+std::string PackageFileName(const std::string& bigFirmwarePath, bool loadFont, const std::string& fontListPath,
+                            bool nor, bool loadBootCode, const std::string& bootPath) {
+  std::string name;
+  if (loadFont) {
+    name = InsertBeforeExtension(bigFirmwarePath, "_" + BaseName(fontListPath), ".exe");
+    name = name.find(".bin") != std::string::npos ? ReplaceAll(name, ".bin", ".exe") : ReplaceAll(name, ".BIN", ".exe");
+  } else {
+    const std::size_t dot = ExtensionDot(bigFirmwarePath);
+    name = bigFirmwarePath.substr(0, dot) + "_NONE.exe";
+  }
+  if (nor) name = InsertBeforeExtension(name, loadBootCode ? "_" + BaseName(bootPath) : "_NOBOOT", ".exe");
+  return name;
+}
+
+std::uint32_t PayloadCrc32(const std::uint8_t* data, std::size_t length) {
+  uLong crc = crc32(0L, Z_NULL, 0);
+  // zlib counts in uInt; larger spans go in pieces.
+  constexpr std::size_t kPiece = 1u << 30;
+  while (data != nullptr && length > 0) {
+    const std::size_t n = length < kPiece ? length : kPiece;
+    crc = crc32(crc, data, static_cast<uInt>(n));
+    data += n;
+    length -= n;
+  }
+  return static_cast<std::uint32_t>(crc);
+}
+
+PackageKind InspectPackage(const std::uint8_t* file, std::size_t length, PackageTrailer& trailer,
+                           PackageSettings& settings, std::string& damage) {
+  trailer = PackageTrailer{};
+  settings = PackageSettings{};
+  damage.clear();
+  if (file == nullptr || length < kTrailerSize) return PackageKind::Plain;
+  PackageTrailer decoded;
+  if (!DecodeTrailer(file + length - kTrailerSize, decoded)) return PackageKind::Plain;
+  trailer = decoded;
+
+  const std::uint64_t parts = std::uint64_t{decoded.programLength} + decoded.bigLength + decoded.fontLength +
+                              decoded.bootLength + decoded.smallLength + kPackageTailSize;
+  if (parts != length) {
+    damage = Format("its parts add up to %llu bytes, but the file has %llu", static_cast<unsigned long long>(parts),
+                    static_cast<unsigned long long>(length));
+    return PackageKind::Damaged;
+  }
+
+  // The sum matched, so the settings block and the payload lie inside the file.
+  const std::size_t iniOffset = length - kPackageTailSize;
+  bool crcMalformed = false;
+  ReadIni(reinterpret_cast<const char*>(file + iniOffset), kPackageIniSize, settings, crcMalformed);
+  if (crcMalformed) {
+    damage = "the payload checksum line is malformed";
+    return PackageKind::Damaged;
+  }
+  if (settings.hasPayloadCrc) {
+    const std::uint32_t crc = PayloadCrc32(file + decoded.programLength, iniOffset - decoded.programLength);
+    if (crc != settings.payloadCrc) {
+      damage = Format("the payload checksum is 0x%08X, the settings say 0x%08X", static_cast<unsigned>(crc),
+                      static_cast<unsigned>(settings.payloadCrc));
+      return PackageKind::Damaged;
+    }
+  }
+  return PackageKind::Package;
+}
+
+void ScramblePayloadBitwise(std::uint8_t* data, std::size_t length) {
+  std::uint32_t state = 0;  // bit i: the scrambled bit i + 1 steps back
+  for (std::size_t n = 0; data != nullptr && n < length; ++n) {
+    std::uint8_t out = 0;
+    for (int j = 0; j < 8; ++j) {
+      const std::uint32_t x = (data[n] >> j) & 1u;
+      const std::uint32_t y = x ^ static_cast<std::uint32_t>(__builtin_parity(state & kScramblerTaps));
+      state = (state << 1) | y;
+      out = static_cast<std::uint8_t>(out | (y << j));
+    }
+    data[n] = out;
+  }
+}
+
+void DescramblePayloadBitwise(std::uint8_t* data, std::size_t length) {
+  std::uint32_t state = 0;
+  for (std::size_t n = 0; data != nullptr && n < length; ++n) {
+    std::uint8_t out = 0;
+    for (int j = 0; j < 8; ++j) {
+      const std::uint32_t y = (data[n] >> j) & 1u;
+      const std::uint32_t x = y ^ static_cast<std::uint32_t>(__builtin_parity(state & kScramblerTaps));
+      state = (state << 1) | y;
+      out = static_cast<std::uint8_t>(out | (x << j));
+    }
+    data[n] = out;
+  }
+}
+
+void ScramblePayload(std::uint8_t* data, std::size_t length) {
+  if (data == nullptr) return;
+  std::uint32_t past = 0;  // the last 32 scrambled bits, the most recent at bit 31
+  std::size_t n = 0;
+  for (; n + 8 <= length; n += 8) {
+    const std::uint64_t out = ScrambleBlock(LoadLe64(data + n), past);
+    StoreLe64(data + n, out);
+    past = static_cast<std::uint32_t>(out >> 32);
+  }
+  // Output bits never depend on later input, so zero padding leaves the tail's bits right.
+  if (n < length) StoreLe64(data + n, ScrambleBlock(LoadLe64(data + n, length - n), past), length - n);
+}
+
+void DescramblePayload(std::uint8_t* data, std::size_t length) {
+  if (data == nullptr) return;
+  std::uint64_t previous = 0;  // the scrambled word before, read before it was overwritten
+  std::size_t n = 0;
+  for (; n + 8 <= length; n += 8) {
+    const std::uint64_t word = LoadLe64(data + n);
+    StoreLe64(data + n, DescrambleBlock(word, previous));
+    previous = word;
+  }
+  if (n < length) StoreLe64(data + n, DescrambleBlock(LoadLe64(data + n, length - n), previous), length - n);
+}
+
+}  // namespace romsetter
