@@ -233,5 +233,46 @@ TEST_F(Cli, HelpVersionHeaderAndInfo) {
   EXPECT_NE(broken.err.find("broken.cfg:2"), std::string::npos) << broken.err;
 }
 
+// A package made here opens and upgrades as the package itself would: its own images and
+// settings, the "FontData" line, no header and no settings file touched.
+TEST_F(Cli, PackUnpackAndUpgradeFromAPackage) {
+  Save("small.bin", BalancedImage(8, 23));
+  Save("prog.exe", PatternBytes(3000, 24));
+  const CliRun pack = Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab "
+                          "--backup --fw-version 3.1");
+  ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
+  EXPECT_NE(pack.out.find("fw_fonts.exe\n"), std::string::npos) << pack.out;
+
+  std::filesystem::create_directory(dir + "/out");
+  const CliRun unpack = Run("unpack fw_fonts.exe --output-dir out");
+  EXPECT_EQ(unpack.status, 0) << unpack.err;
+  EXPECT_NE(unpack.out.find("FW_Version=3.1\n"), std::string::npos) << unpack.out;
+  EXPECT_EQ(test::ReadFile(dir + "/out/MV_Big.bin"), test::ReadFile(dir + "/fw.bin"));
+  EXPECT_EQ(test::ReadFile(dir + "/out/MV_Small.bin"), test::ReadFile(dir + "/small.bin"));
+  const CliRun plain = Run("unpack prog.exe --output-dir out");
+  EXPECT_EQ(plain.status, 1);
+  EXPECT_NE(plain.err.find("prog.exe is a plain program"), std::string::npos) << plain.err;
+
+  std::remove((dir + "/fonts.h").c_str());
+  std::filesystem::create_directory(dir + "/settings");
+  for (const char* transport : {"", "--aspi "}) {
+    const CliRun r = Run(std::string("upgrade ") + transport + "--package fw_fonts.exe --device emulator:nand.cfg "
+                         "--settings settings");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Loaded elapsed 0 seconds for FontData:\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" ***** F/W, BackUp F/W and Font Upgrade successfully!!"), std::string::npos);
+  }
+  EXPECT_FALSE(test::FileExists(dir + "/fonts.h"));
+  EXPECT_FALSE(test::FileExists(dir + "/settings/Romsetter.ini"));
+
+  // A package cut short is damaged: nothing runs.
+  const std::string whole = test::ReadFile(dir + "/fw_fonts.exe");
+  test::WriteFile(dir + "/cut.exe", whole.substr(0, whole.size() - 1));
+  const CliRun cut = Run("upgrade --package cut.exe --device emulator:nand.cfg");
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_NE(cut.err.find("The package is damaged: "), std::string::npos) << cut.err;
+  EXPECT_TRUE(cut.out.empty()) << cut.out;
+}
+
 }  // namespace
 }  // namespace romsetter
