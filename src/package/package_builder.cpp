@@ -1,5 +1,6 @@
 #include "package/package_builder.h"
 
+#include <limits>
 #include <vector>
 
 #include "base/text.h"
@@ -146,7 +147,7 @@ bool BuildPackage(const BuildPorts& p, Selections& s, const PackageIdentity& ide
 
   bool built = false;
   std::vector<std::uint8_t> back;
-  if (!p.files.Read(package, kImageLimit * 4, back, error)) {
+  if (!p.files.Read(package, std::numeric_limits<std::size_t>::max(), back, error)) {
     b.SystemFailure(error, Format("Can't open \"%s\" Error!", package.c_str()));
   } else if (back.size() >= kTrailerSize &&
              std::equal(written.begin(), written.end(), back.end() - static_cast<std::ptrdiff_t>(kTrailerSize))) {

@@ -1,0 +1,38 @@
+// Packaging's files through the system: the program's own path and the system's error codes.
+#include "package/win32/win32_package_files.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace romsetter {
+namespace {
+
+TEST(Win32PackageFiles, OwnPathCopyReadOnlyAndSystemErrors) {
+  Win32PackageFiles files;
+  std::uint32_t error = 0;
+  const std::optional<std::string> own = files.ProgramPath(error);
+  ASSERT_TRUE(own.has_value());
+  EXPECT_NE(own->find("win32_tests"), std::string::npos) << *own;
+
+  const std::string dir = test::ScratchForCurrentTest("w32pack");
+  const std::string copy = dir + "\\copy.exe";
+  test::WriteFile(copy, "old");
+  SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_READONLY);
+  files.ClearReadOnly(copy);
+  EXPECT_EQ(GetFileAttributesA(copy.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  ASSERT_TRUE(files.Copy(*own, copy, error)) << error;  // over the existing file
+  std::vector<std::uint8_t> data;
+  ASSERT_TRUE(files.Read(copy, std::size_t{1} << 30, data, error));
+  EXPECT_EQ(data.size(), test::ReadFile(*own).size());
+
+  EXPECT_FALSE(files.Read(dir + "\\missing.bin", 100, data, error));
+  EXPECT_EQ(error, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(files.Append(dir + "\\missing.bin", data.data(), 1, error));
+  EXPECT_EQ(error, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+}
+
+}  // namespace
+}  // namespace romsetter
