@@ -377,7 +377,17 @@ PackageKind InspectPackage(const std::uint8_t* file, std::size_t length, Package
   damage.clear();
   if (file == nullptr || length < kTrailerSize) return PackageKind::Plain;
   PackageTrailer decoded;
-  if (!DecodeTrailer(file + length - kTrailerSize, decoded)) return PackageKind::Plain;
+  if (!DecodeTrailer(file + length - kTrailerSize, decoded)) {
+    // A download cut off at the end leaves the trailer's start closer to the end than 28
+    // bytes; the whole magic with its NUL there is no program's own constant.
+    for (std::size_t tail = kTrailerSize - 1; tail >= sizeof kPackageMagic; --tail) {
+      if (std::memcmp(file + length - tail, kPackageMagic, sizeof kPackageMagic) == 0) {
+        damage = Format("it ends %zu bytes short of its trailer", kTrailerSize - tail);
+        return PackageKind::Damaged;
+      }
+    }
+    return PackageKind::Plain;
+  }
   trailer = decoded;
 
   const std::uint64_t parts = std::uint64_t{decoded.programLength} + decoded.bigLength + decoded.fontLength +

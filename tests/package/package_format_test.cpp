@@ -147,7 +147,10 @@ TEST(PackageFormatTest, Inspection) {
   };
   const Case cases[] = {
       {nand, PackageKind::Package, ""},
-      {Bytes(nand.begin(), nand.end() - 1), PackageKind::Plain, ""},  // the trailer no longer ends the file
+      // A download cut off at the end: the trailer's start is still there, or gone.
+      {Bytes(nand.begin(), nand.end() - 1), PackageKind::Damaged, "it ends 1 bytes short of its trailer"},
+      {Bytes(nand.begin(), nand.end() - 20), PackageKind::Damaged, "it ends 20 bytes short of its trailer"},
+      {Bytes(nand.begin(), nand.end() - 21), PackageKind::Plain, ""},
       {missingByte, PackageKind::Damaged, "its parts add up to 2226 bytes, but the file has 2225"},
       {Package(100, 50, "", {100, 51, 0, 0, 0}), PackageKind::Damaged,
        "its parts add up to 2227 bytes, but the file has 2226"},
