@@ -58,8 +58,8 @@
 #define IDC_HIDDEN_TEXT1 1029
 #define IDC_HIDDEN_TEXT2 1030
 #define IDC_HIDDEN_TEXT3 1031
-#define IDC_YES 1032
-#define IDC_NO 1033
+#define IDC_YES_BUTTON 1032
+#define IDC_NO_BUTTON 1033
 // The About box's lines.
 #define IDC_ABOUT_VERSION 1100
 #define IDC_ABOUT_BUILT 1101
