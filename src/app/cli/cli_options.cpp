@@ -61,7 +61,8 @@ struct Commands {
 };
 
 void AddDeviceOptions(CLI::App* app, CliOptions& o) {
-  Value(app, "--device", o.device, "the device: emulator:CONFIG (docs/emulator.md)")->type_name("emulator:CONFIG");
+  Value(app, "--device", o.device, "the device: emulator:CONFIG (docs/emulator.md), or auto (Windows, the default)")
+      ->type_name("auto|emulator:CONFIG");
   app->add_flag("--aspi", o.aspi, "reach the device through ASPI (as on Windows 98/ME)");
   app->add_flag("--nor", o.nor, "the device has NOR flash (default NAND)");
 }
@@ -130,6 +131,33 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+// "emulator:CONFIG" everywhere; "auto" (the default on Windows) is the device the window
+// would use: pass-through on the NT family, ASPI on Windows 98/ME.
+bool CheckDevice(CliOptions& o, std::string& error) {
+#ifdef _WIN32
+  if (o.device.empty()) o.device = "auto";
+#endif
+  if (o.device == "auto") {
+#ifdef _WIN32
+    o.realDevice = true;
+    return true;
+#else
+    error = "--device auto reaches real devices only on Windows; use --device emulator:CONFIG";
+    return false;
+#endif
+  }
+  if (o.device.empty()) {
+    error = "--device is required";
+    return false;
+  }
+  if (o.device.rfind("emulator:", 0) != 0 || o.device.size() == 9) {
+    error = Format("--device %s: only emulator:CONFIG and auto are known", o.device.c_str());
+    return false;
+  }
+  o.emulatorConfig = o.device.substr(9);
+  return CheckInputFile("--device", o.emulatorConfig, error);
+}
+
 bool CheckPackaging(CliOptions& o, std::string& error) {
   std::error_code ec;
   if (o.command == CliCommand::Unpack) {
@@ -164,27 +192,12 @@ bool Check(CliOptions& o, std::string& error) {
   }
   if (o.command == CliCommand::Pack) {
     if (!CheckPackaging(o, error)) return false;
-    if (o.device.empty()) {
-      o.emulatorConfig.clear();
-    } else if (o.device.rfind("emulator:", 0) != 0 || o.device.size() == 9) {
-      error = Format("--device %s: only emulator:CONFIG is known", o.device.c_str());
-      return false;
-    } else {
-      o.emulatorConfig = o.device.substr(9);
-      if (!CheckInputFile("--device", o.emulatorConfig, error)) return false;
-    }
+    // Without --device the identification comes from the settings file.
+    if (!o.device.empty() && !CheckDevice(o, error)) return false;
   } else if (o.command != CliCommand::Header) {
-    if (o.device.empty()) {
-      error = "--device is required";
-      return false;
-    }
-    if (o.device.rfind("emulator:", 0) != 0 || o.device.size() == 9) {
-      error = Format("--device %s: only emulator:CONFIG is known", o.device.c_str());
-      return false;
-    }
-    o.emulatorConfig = o.device.substr(9);
-    if (!CheckInputFile("--device", o.emulatorConfig, error)) return false;
+    if (!CheckDevice(o, error)) return false;
   }
+
   if (o.command == CliCommand::Header && (o.fontList.empty() || o.report.empty())) {
     error = "header needs --font-list and --report";
     return false;

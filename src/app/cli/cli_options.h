@@ -18,7 +18,8 @@ struct CliOptions {
   std::string boot;
   std::string fontList;
   std::string report;
-  std::string device;          // "emulator:CONFIG"
+  std::string device;          // "emulator:CONFIG", or "auto" (Windows: the real device)
+  bool realDevice = false;     // "auto"
   std::string emulatorConfig;  // CONFIG of the above
   std::string log = "Romsetter.log";
   std::string settingsDir;     // keep Romsetter.ini there; empty: settings live in memory

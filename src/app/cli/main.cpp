@@ -25,6 +25,14 @@
 #include "package/package_builder.h"
 #include "package/unpack.h"
 
+#ifdef _WIN32
+#include "app/win32/system_error_text.h"
+#include "device/win32/nt_device_registry.h"
+#include "device/win32/pass_through_transport.h"
+#include "device/win32/transport_choice.h"
+#include "device/win32/win32_aspi_library.h"
+#endif
+
 namespace romsetter {
 namespace {
 
@@ -179,7 +187,7 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   if (o.command == CliCommand::Unpack) return RunUnpack(o, window);
   std::string error;
   EmulatorConfig config;
-  const bool device = o.command != CliCommand::Header && !(o.command == CliCommand::Pack && o.emulatorConfig.empty());
+  const bool device = !o.emulatorConfig.empty();
   if (device && !LoadEmulatorConfig(o.emulatorConfig, config, error)) {
     window.Error(error);
     return kExitRefused;
@@ -229,10 +237,32 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
     }
   }
 
-  AppPorts ports{window, iniStore ? static_cast<ProfileStore&>(*iniStore) : memoryStore, registry, clock, paths};
+#ifdef _WIN32
+  // The device the window would use: the transport follows the system, as the window's does.
+  PassThroughTransport realDrive;
+  NtDeviceRegistry realRegistry;
+  Win32AspiLibrary realLibrary;
+  AspiTransport realAspi(realLibrary);
+  std::uint32_t platform = 0;
+  const bool realAspiChosen = o.realDevice && (o.aspi || !SystemPlatformId(platform) || platform != kPlatformWin32Nt);
+  DeviceRegistry& chosenRegistry = o.realDevice ? static_cast<DeviceRegistry&>(realRegistry) : registry;
+#else
+  DeviceRegistry& chosenRegistry = registry;
+#endif
+  AppPorts ports{window, iniStore ? static_cast<ProfileStore&>(*iniStore) : memoryStore, chosenRegistry, clock, paths};
   if (o.aspi) ports.aspi = &aspi;
   else ports.drive = &drive;
+#ifdef _WIN32
+  if (o.realDevice) {
+    ports.aspi = realAspiChosen ? &realAspi : nullptr;
+    ports.drive = realAspiChosen ? nullptr : &realDrive;
+    ports.errorText = Win32SystemErrorText;
+  }
+#endif
   AppCore core(ports, process);
+#ifdef _WIN32
+  if (o.realDevice && realAspiChosen && !LoadAspiLibrary(realLibrary, window)) return kExitNoDevice;
+#endif
   if (process.InPackageMode()) {
     for (ImageSlot slot : {ImageSlot::BigFirmware, ImageSlot::SmallFirmware, ImageSlot::BootCode, ImageSlot::FontData}) {
       core.images.Replace(slot, std::move(packageImages.Slot(slot)));

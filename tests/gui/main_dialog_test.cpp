@@ -1,0 +1,202 @@
+// The real dialog from the real resources, driven with window messages (under wine, on a
+// private Xvfb display).  The device is the emulator wnaspi32.dll beside this program,
+// reached as on Windows 98.
+#include "app/win32/gui/main_dialog.h"
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "app/win32/gui/resource.h"
+#include "support/test_support.h"
+
+namespace romsetter {
+namespace {
+
+class Dialog : public ::testing::Test {
+ protected:
+  void Open(PackageMode mode = PackageMode::Plain) {
+    process.packageMode = mode;
+    MainDialogOptions options;
+    options.paths = FixedPaths::UnderFolder(dir);
+    options.settingsFile = dir + "\\Romsetter.ini";
+    options.platform = [](std::uint32_t& id) {
+      id = 1;  // Windows 98: the emulator wnaspi32.dll is the device
+      return true;
+    };
+    options.fileDialog = [this](const FileDialogRequest& request) {
+      requests.push_back(request);
+      return answer;
+    };
+    dialog = std::make_unique<MainDialog>(process, files, options);
+    ASSERT_NE(dialog->Create(GetModuleHandleA(nullptr)), nullptr);
+  }
+  HWND Item(int id) const { return GetDlgItem(dialog->hwnd(), id); }
+  bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != 0; }
+  bool Visible(int id) const { return (GetWindowLongA(Item(id), GWL_STYLE) & WS_VISIBLE) != 0; }
+  void Click(int id) { SendMessageA(dialog->hwnd(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id))); }
+  std::string Setting(const char* key) {
+    char value[512] = {};
+    GetPrivateProfileStringA("Romsetter", key, "<none>", value, sizeof value, (dir + "\\Romsetter.ini").c_str());
+    return value;
+  }
+  std::string Text(HWND window) {
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+  }
+  Selections& Sel() { return dialog->core()->model.selections; }
+
+  std::string dir = test::ScratchForCurrentTest("gui");
+  ProcessState process;
+  StdioPackageFiles files{"prog.exe"};
+  std::vector<FileDialogRequest> requests;
+  std::optional<std::string> answer;
+  std::unique_ptr<MainDialog> dialog;
+};
+
+TEST_F(Dialog, StartsWithTitleAboutEntryHiddenControlsAndTheDevicesVersion) {
+  Open();
+  EXPECT_EQ(Text(dialog->hwnd()), "Romsetter Version:1.74");
+  char entry[64] = {};
+  GetMenuStringA(GetSystemMenu(dialog->hwnd(), FALSE), IDM_ABOUTBOX, entry, sizeof entry, MF_BYCOMMAND);
+  EXPECT_STREQ(entry, "About Romsetter(&A)...");
+  for (int id : {IDC_USB_OFF, IDC_EXTRACT, IDC_PROGRESS2, IDC_HIDDEN_TEXT1, IDC_YES_BUTTON, IDC_NO_BUTTON,
+                 IDC_ERASE_NOTICE}) {
+    EXPECT_FALSE(Visible(id)) << id;
+  }
+  EXPECT_TRUE(dialog->core()->discovery.present());
+  // A fresh settings file: NAND, no firmware, the five placeholder names of each history.
+  EXPECT_EQ(Setting("Check"), "0");
+  EXPECT_EQ(SendMessageA(Item(IDC_BIG_LIST), CB_GETCOUNT, 0, 0), 5);
+  const std::vector<std::string> log = test::ReadLines(dir + "/Romsetter.log");
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[0].substr(8), "Checking OS version.");
+  EXPECT_EQ(log[1].substr(8), "OS = WinME or Win98");
+  EXPECT_EQ(log.back().substr(8), "Waiting to launch...");
+}
+
+TEST_F(Dialog, EnablingRules) {
+  Open();
+  const struct {
+    bool nor, firmware, format;
+    const char *big, *small;
+    bool upgrade;
+  } cases[] = {
+      {false, true, false, "NONE", "D:\\fw\\small.bin", true},
+      {true, true, false, "NONE", "D:\\fw\\small.bin", false},
+      {false, true, false, "D:\\NONEXT\\big.bin", "NONE", false},
+      {false, false, true, "NONE", "NONE", true},  // a format alone needs no file
+      {false, false, false, "D:\\fw\\big.bin", "NONE", false},
+  };
+  for (const auto& c : cases) {
+    Selections& s = Sel();
+    s.norSelected = c.nor;
+    s.loadFirmware = c.firmware;
+    s.formatChecked = c.format;
+    s.bigFirmwarePath = c.big;
+    s.smallFirmwarePath = c.small;
+    dialog->core()->UpdateControls();
+    EXPECT_EQ(Enabled(IDC_UPGRADE), c.upgrade) << c.big << " " << c.nor;
+  }
+  dialog->core()->discovery.SetPresent(false);
+  dialog->core()->UpdateControls();
+  EXPECT_FALSE(Enabled(IDC_UPGRADE));
+}
+
+TEST_F(Dialog, ChoicesWriteTheirSettings) {
+  Open();
+  Click(IDC_FORMAT);
+  SendMessageA(Item(IDC_BACKUP), BM_SETCHECK, BST_CHECKED, 0);
+  Click(IDC_BACKUP);
+  EXPECT_EQ(Setting("Format"), "1");
+  EXPECT_EQ(Setting("Backup"), "1");
+  SendMessageA(Item(IDC_NOR), BM_SETCHECK, BST_CHECKED, 0);
+  Click(IDC_NOR);
+  EXPECT_EQ(Setting("SelectType"), "1");
+  // Cleared on screen, kept in the file for a return to NAND.
+  EXPECT_EQ(SendMessageA(Item(IDC_FORMAT), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  EXPECT_EQ(Setting("Format"), "1");
+  EXPECT_FALSE(Visible(IDC_SMALL_BUTTON));
+  EXPECT_EQ(Text(Item(IDC_BIG_BUTTON)), "NOR");
+
+  // "NONE3" chosen in a history list names the file "NONE".
+  SendMessageA(Item(IDC_BIG_LIST), CB_SETCURSEL, 3, 0);
+  SendMessageA(dialog->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BIG_LIST, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(IDC_BIG_LIST)));
+  EXPECT_EQ(Sel().bigFirmwarePath, "NONE");
+  EXPECT_EQ(Setting("FW_FileName"), "NONE");
+}
+
+TEST_F(Dialog, FontListPickerNamesTheReportAndCancelRemovesNone) {
+  Open();
+  for (const auto& [list, report] : {std::pair<const char*, const char*>{"D:\\a.tab\\b.tab", "D:\\a.h\\b.h"},
+                                     {"D:\\L\\BIG5.TAB", "D:\\L\\BIG5.H"}}) {
+    answer = list;
+    Click(IDC_FONT_BUTTON);
+    EXPECT_EQ(Sel().reportPath, report);
+    EXPECT_EQ(Setting("Report"), report);
+  }
+  EXPECT_EQ(requests.back().filter, "(*.tab)|*.tab|All Files (*.*)|*.*||");
+  EXPECT_EQ(requests.back().defaultExtension, "tab");
+
+  SetDlgItemTextA(dialog->hwnd(), IDC_FONT_EDIT, "NONE");
+  std::FILE* none = std::fopen("NONE", "wb");
+  ASSERT_NE(none, nullptr);
+  std::fclose(none);
+  Click(IDCANCEL);
+  EXPECT_EQ(std::fopen("NONE", "rb"), nullptr);
+}
+
+TEST_F(Dialog, ToolTipsNameTheirControls) {
+  Open();
+  HWND tip = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr);
+  ASSERT_NE(tip, nullptr);
+  const std::pair<int, const char*> tips[] = {{IDC_UPGRADE, "Launch to Upgrade F/W or Font"},
+                                              {IDC_PACK_BUTTON, "Build Package File"},
+                                              {IDC_STATUS, " Status Bar "}};
+  for (const auto& [id, text] : tips) {
+    char buffer[128] = {};
+    TOOLINFOA info{};
+    info.cbSize = TTTOOLINFOA_V1_SIZE;
+    info.hwnd = dialog->hwnd();
+    info.uId = reinterpret_cast<UINT_PTR>(Item(id));
+    info.lpszText = buffer;
+    SendMessageA(tip, TTM_GETTEXTA, sizeof buffer, reinterpret_cast<LPARAM>(&info));
+    EXPECT_STREQ(buffer, text);
+  }
+}
+
+TEST_F(Dialog, PackagePresetsAndLocksTheWindow) {
+  const struct {
+    const char* name;
+    bool nor;
+    std::uint32_t boot, font;
+  } cases[] = {{"NAND", false, 0, 1024}, {"NOR with boot", true, 512, 1024}, {"NOR without boot", true, 0, 1024},
+               {"no fonts", false, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    process = ProcessState{};
+    process.package.nor = c.nor;
+    process.package.format = process.package.backup = true;
+    process.package.bootLength = c.boot;
+    process.package.fontLength = c.font;
+    Open(PackageMode::Package);
+    const Selections& s = Sel();
+    EXPECT_EQ(s.norSelected, c.nor);
+    EXPECT_EQ(s.loadBootCode, c.boot != 0);
+    EXPECT_EQ(s.formatChecked, !c.nor);
+    EXPECT_EQ(s.loadFont, c.font != 0);
+    EXPECT_FALSE(Enabled(c.nor ? IDC_NOR : IDC_NAND));
+    EXPECT_FALSE(Visible(c.nor ? IDC_NAND : IDC_NOR));
+    EXPECT_FALSE(Enabled(IDC_PACK_BUTTON) || Enabled(IDC_BIG_LIST) || Enabled(IDC_LOAD_FW));
+    EXPECT_FALSE(Visible(IDC_REPORT_BUTTON) || Visible(IDC_REPORT_EDIT));
+    EXPECT_EQ(Visible(IDC_FORMAT), !c.nor);
+    EXPECT_EQ(Text(Item(IDC_PACK_EDIT)), "prog.exe");
+    dialog.reset();
+  }
+}
+
+}  // namespace
+}  // namespace romsetter
