@@ -152,7 +152,6 @@ void MainDialog::InitDialog() {
 void MainDialog::CommonSetUp() {
   AppCore& core = *core_;
   Selections& s = core.model.selections;
-  if (process_.InPackageMode()) PackagePreset();
   const bool firmware = s.loadFirmware;
   for (int id : {IDC_BIG_BUTTON, IDC_BIG_LIST, IDC_SMALL_BUTTON, IDC_SMALL_LIST}) {
     EnableWindow(GetDlgItem(hwnd_, id), firmware);
@@ -161,6 +160,7 @@ void MainDialog::CommonSetUp() {
     EnableWindow(GetDlgItem(hwnd_, id), s.loadFont);
   }
   if (!process_.InPackageMode()) core.settings.WriteSetting("Check", CheckValue(s));
+  if (process_.InPackageMode()) PackagePreset();
   for (int id : {IDC_USB_OFF, IDC_PROGRESS2, IDC_HIDDEN_TEXT1, IDC_HIDDEN_TEXT2, IDC_HIDDEN_TEXT3, IDC_YES_BUTTON, IDC_NO_BUTTON,
                  IDC_EXTRACT}) {
     EnableWindow(GetDlgItem(hwnd_, id), id == IDC_EXTRACT);
@@ -537,6 +537,7 @@ int MainDialog::ControlId(Control control) const {
 
 MessageAnswer MainDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
                                       MessageButtons buttons) {
+  if (options_.messageBox) return options_.messageBox(text, caption, icon);
   UINT flags = buttons == MessageButtons::OkCancel ? MB_OKCANCEL : MB_OK;
   if (icon == MessageIcon::Error) flags |= MB_ICONSTOP;
   if (icon == MessageIcon::Information) flags |= MB_ICONINFORMATION;

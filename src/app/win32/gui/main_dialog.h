@@ -22,6 +22,8 @@ namespace romsetter {
 // What the dialog takes from outside; tests replace the file dialog and the system queries.
 struct MainDialogOptions {
   std::function<std::optional<std::string>(const FileDialogRequest&)> fileDialog;  // empty: the system's
+  // Empty: the system's message box.  Tests answer here, as nobody presses a button.
+  std::function<MessageAnswer(const std::string& text, const std::string& caption, MessageIcon icon)> messageBox;
   FixedPaths paths = FixedPaths::Windows();
   std::string settingsFile = "Romsetter.ini";
   const char* aspiDll = kAspiLibraryName;
