@@ -1,0 +1,89 @@
+// The shipped program itself, started under wine as on Windows 98 (wine's per-program
+// version) with the emulator wnaspi32.dll beside it, driven from outside as a user would.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/win32/gui/resource.h"
+#include "package/sample_images.h"
+#include "support/test_support.h"
+
+namespace romsetter {
+namespace {
+
+std::string DosPath(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path.size() > 1 && path[0] == '\\' ? "Z:" + path : path;
+}
+
+HWND WaitForWindow(const char* title, int seconds) {
+  for (int i = 0; i < seconds * 10; ++i) {
+    if (HWND window = FindWindowA(nullptr, title)) return window;
+    Sleep(100);
+  }
+  return nullptr;
+}
+
+std::string ItemText(HWND dialog, int id) {
+  char text[512] = {};
+  GetDlgItemTextA(dialog, id, text, sizeof text);
+  return text;
+}
+
+TEST(EndToEnd, UpgradesTheEmulatedDeviceAsOnWindows98) {
+  const std::string dir = test::ScratchForCurrentTest("e2e");
+  const std::string program = DosPath(ROMSETTER_GUI_EXE);
+  // Windows 98 for this program only: the transport choice then takes ASPI.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Romsetter.exe", &key), ERROR_SUCCESS);
+  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
+  RegCloseKey(key);
+
+  test::WriteFile(dir + "/device.cfg", "[device]\nversion \"02.03.04\"\nproduct \"E2E Player\"\n");
+  SetEnvironmentVariableA("ROMSETTER_EMULATOR_CONFIG", DosPath(dir + "/device.cfg").c_str());
+  // The settings file of a machine that used the program before: firmware chosen.
+  const std::vector<std::uint8_t> image = BalancedImage(64, 7);
+  test::WriteFile(dir + "/fw.bin", std::string(image.begin(), image.end()));
+  const std::string firmware = DosPath(dir + "/fw.bin");
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, "Romsetter.ini");
+  DeleteFileA("C:\\windows\\Romsetter.ini");
+  WritePrivateProfileStringA("Environment", "IniVersion", "1.72", "Romsetter.ini");
+  WritePrivateProfileStringA("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   ", "Romsetter.ini");
+  for (const auto& [k, v] : {std::pair<const char*, std::string>{"FW_FileName", firmware}, {"FW0", firmware},
+                             {"Check", "1"}, {"SelectType", "0"}, {"CheckProduct", "1"}}) {
+    WritePrivateProfileStringA("Romsetter", k, v.c_str(), "Romsetter.ini");
+  }
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::string command = "\"" + program + "\"";
+  ASSERT_TRUE(CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &process));
+  HWND window = WaitForWindow("Romsetter Version:1.74", 60);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(ItemText(window, IDC_VERSION), "Ver:02.03.04  Product:E2E Player");
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_UPGRADE)));
+
+  PostMessageA(GetDlgItem(window, IDC_UPGRADE), BM_CLICK, 0, 0);
+  HWND done = WaitForWindow("Successful", 60);
+  ASSERT_NE(done, nullptr);
+  PostMessageA(done, WM_COMMAND, IDOK, 0);
+  Sleep(500);
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+
+  const std::string log = test::ReadFile("C:\\Romsetter.log");
+  EXPECT_EQ(log.find("0x00001 Checking OS version.\r\n0x00002 OS = WinME or Win98\r\n"), 0u) << log;
+  EXPECT_NE(log.find(" ***** F/W Upgrade successfully!!"), std::string::npos) << log;
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Romsetter.exe");
+}
+
+}  // namespace
+}  // namespace romsetter
