@@ -7,6 +7,9 @@
 #include <string>
 
 #include "app/win32/gui/resource.h"
+#include "app/activity_log.h"
+#include "app/in_memory_profile_store.h"
+#include "package/package_builder.h"
 #include "package/sample_images.h"
 #include "support/test_support.h"
 
@@ -83,6 +86,67 @@ TEST(EndToEnd, UpgradesTheEmulatedDeviceAsOnWindows98) {
   EXPECT_EQ(log.find("0x00001 Checking OS version.\r\n0x00002 OS = WinME or Win98\r\n"), 0u) << log;
   EXPECT_NE(log.find(" ***** F/W Upgrade successfully!!"), std::string::npos) << log;
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Romsetter.exe");
+}
+
+// A package built from the shipped program asks first, then upgrades from its own images.
+TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
+  const std::string dir = test::ScratchForCurrentTest("e2e_package");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\fw_NONE.exe", &key), ERROR_SUCCESS);
+  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
+  RegCloseKey(key);
+  test::WriteFile(dir + "/device.cfg", "[device]\nversion \"05.06.07\"\n");
+  SetEnvironmentVariableA("ROMSETTER_EMULATOR_CONFIG", DosPath(dir + "/device.cfg").c_str());
+  for (const auto& [name, pages] : {std::pair<const char*, std::size_t>{"/fw.bin", 32}, {"/small.bin", 16}}) {
+    const std::vector<std::uint8_t> image = BalancedImage(pages, 9);
+    test::WriteFile(dir + name, std::string(image.begin(), image.end()));
+  }
+  // The package runs beside the emulator library, as the program does.
+  const std::string program = DosPath(ROMSETTER_GUI_EXE);
+  const std::string library = program.substr(0, program.find_last_of('\\') + 1) + "wnaspi32.dll";
+  ASSERT_TRUE(CopyFileA(library.c_str(), DosPath(dir + "/wnaspi32.dll").c_str(), FALSE));
+
+  test::RecordingWindow window;
+  ActivityLog log(dir + "/build.log", window);
+  ProcessState process;
+  Selections sel;
+  sel.bigFirmwarePath = DosPath(dir + "/fw.bin");
+  sel.smallFirmwarePath = DosPath(dir + "/small.bin");
+  ImageStore images;
+  ImagePageCounts pages;
+  InMemoryProfileStore store;
+  FontList fonts(sel, log, window, process, images, pages);
+  StdioPackageFiles files(program);
+  ASSERT_TRUE(BuildPackage(BuildPorts{files, log, window, store, fonts, process}, sel,
+                           PackageIdentity{"", "", "Morvent  USB-MSC Disk INT   "}));
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  std::string command = "\"" + sel.packPath + "\"";
+  ASSERT_TRUE(CreateProcessA(sel.packPath.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &child));
+  HWND alert = WaitForWindow("ALERT !!", 60);
+  ASSERT_NE(alert, nullptr);
+  PostMessageA(alert, WM_COMMAND, IDOK, 0);
+  HWND main = WaitForWindow("Romsetter Version:1.74", 60);
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(ItemText(main, IDC_VERSION).rfind("Ver:05.06.07", 0), 0u);
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, IDC_PACK_BUTTON)));
+  PostMessageA(GetDlgItem(main, IDC_UPGRADE), BM_CLICK, 0, 0);
+  HWND done = WaitForWindow("Successful", 60);
+  ASSERT_NE(done, nullptr);
+  PostMessageA(done, WM_COMMAND, IDOK, 0);
+  Sleep(500);
+  PostMessageA(main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForSingleObject(child.hProcess, 30000), WAIT_OBJECT_0);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  const std::string lines = test::ReadFile("C:\\Romsetter.log");
+  EXPECT_NE(lines.find("Written total of the F/W Page size = 0x0020"), std::string::npos) << lines;
+  EXPECT_NE(lines.find(" ***** F/W Upgrade successfully!!"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("Sets:\"Morvent  USB-MSC Disk INT   \" len=28"), std::string::npos) << lines;
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\fw_NONE.exe");
 }
 
 }  // namespace
