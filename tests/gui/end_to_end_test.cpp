@@ -31,6 +31,16 @@ HWND WaitForWindow(const char* title, int seconds) {
   return nullptr;
 }
 
+// A program a failed check left open would hold the single-instance guard for the next test.
+struct EndsChild {
+  PROCESS_INFORMATION& child;
+  ~EndsChild() {
+    if (child.hProcess != nullptr && WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT) {
+      TerminateProcess(child.hProcess, 1);
+    }
+  }
+};
+
 std::string ItemText(HWND dialog, int id) {
   char text[512] = {};
   GetDlgItemTextA(dialog, id, text, sizeof text);
@@ -67,6 +77,7 @@ TEST(EndToEnd, UpgradesTheEmulatedDeviceAsOnWindows98) {
   std::string command = "\"" + program + "\"";
   ASSERT_TRUE(CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                              &process));
+  EndsChild ends{process};
   HWND window = WaitForWindow("Romsetter Version:1.74", 60);
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(ItemText(window, IDC_VERSION), "Ver:02.03.04  Product:E2E Player");
@@ -81,6 +92,7 @@ TEST(EndToEnd, UpgradesTheEmulatedDeviceAsOnWindows98) {
   EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
+  process.hProcess = nullptr;
 
   const std::string log = test::ReadFile("C:\\Romsetter.log");
   EXPECT_EQ(log.find("0x00001 Checking OS version.\r\n0x00002 OS = WinME or Win98\r\n"), 0u) << log;
@@ -126,6 +138,7 @@ TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   std::string command = "\"" + sel.packPath + "\"";
   ASSERT_TRUE(CreateProcessA(sel.packPath.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                              &startup, &child));
+  EndsChild ends{child};
   HWND alert = WaitForWindow("ALERT !!", 60);
   ASSERT_NE(alert, nullptr);
   PostMessageA(alert, WM_COMMAND, IDOK, 0);
@@ -142,6 +155,7 @@ TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   EXPECT_EQ(WaitForSingleObject(child.hProcess, 30000), WAIT_OBJECT_0);
   CloseHandle(child.hThread);
   CloseHandle(child.hProcess);
+  child.hProcess = nullptr;
   const std::string lines = test::ReadFile("C:\\Romsetter.log");
   EXPECT_NE(lines.find("Written total of the F/W Page size = 0x0020"), std::string::npos) << lines;
   EXPECT_NE(lines.find(" ***** F/W Upgrade successfully!!"), std::string::npos) << lines;

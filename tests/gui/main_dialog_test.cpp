@@ -68,7 +68,7 @@ class Dialog : public ::testing::Test {
 };
 
 TEST_F(Dialog, StartsWithTitleAboutEntryHiddenControlsAndTheDevicesVersion) {
-  Open();
+  ASSERT_NO_FATAL_FAILURE(Open());
   EXPECT_EQ(Text(dialog->hwnd()), "Romsetter Version:1.74");
   char entry[64] = {};
   GetMenuStringA(GetSystemMenu(dialog->hwnd(), FALSE), IDM_ABOUTBOX, entry, sizeof entry, MF_BYCOMMAND);
@@ -89,7 +89,7 @@ TEST_F(Dialog, StartsWithTitleAboutEntryHiddenControlsAndTheDevicesVersion) {
 }
 
 TEST_F(Dialog, EnablingRules) {
-  Open();
+  ASSERT_NO_FATAL_FAILURE(Open());
   const struct {
     bool nor, firmware, format;
     const char *big, *small;
@@ -117,7 +117,7 @@ TEST_F(Dialog, EnablingRules) {
 }
 
 TEST_F(Dialog, ChoicesWriteTheirSettings) {
-  Open();
+  ASSERT_NO_FATAL_FAILURE(Open());
   Click(IDC_FORMAT);
   Click(IDC_BACKUP);
   EXPECT_EQ(Setting("Format"), "1");
@@ -138,7 +138,7 @@ TEST_F(Dialog, ChoicesWriteTheirSettings) {
 }
 
 TEST_F(Dialog, FontListPickerNamesTheReportAndCancelRemovesNone) {
-  Open();
+  ASSERT_NO_FATAL_FAILURE(Open());
   for (const auto& [list, report] : {std::pair<const char*, const char*>{"D:\\a.tab\\b.tab", "D:\\a.h\\b.h"},
                                      {"D:\\L\\BIG5.TAB", "D:\\L\\BIG5.H"}}) {
     answer = list;
@@ -159,7 +159,7 @@ TEST_F(Dialog, FontListPickerNamesTheReportAndCancelRemovesNone) {
 }
 
 TEST_F(Dialog, ToolTipsNameTheirControls) {
-  Open();
+  ASSERT_NO_FATAL_FAILURE(Open());
   HWND tip = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr);
   ASSERT_NE(tip, nullptr);
   const std::pair<int, const char*> tips[] = {{IDC_UPGRADE, "Launch to Upgrade F/W or Font"},
@@ -191,7 +191,7 @@ TEST_F(Dialog, PackagePresetsAndLocksTheWindow) {
     process.package.format = process.package.backup = true;
     process.package.bootLength = c.boot;
     process.package.fontLength = c.font;
-    Open(PackageMode::Package);
+    ASSERT_NO_FATAL_FAILURE(Open(PackageMode::Package));
     const Selections& s = Sel();
     EXPECT_EQ(s.norSelected, c.nor);
     EXPECT_EQ(s.loadBootCode, c.boot != 0);
