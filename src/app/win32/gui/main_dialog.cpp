@@ -94,6 +94,17 @@ void MainDialog::InitDialog() {
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
   }
+  // Windows 98 does not stretch a static bitmap to its control, so it is loaded at that size.
+  if (HWND banner = GetDlgItem(hwnd_, IDC_BANNER)) {
+    RECT r{};
+    GetClientRect(banner, &r);
+    HANDLE bitmap = LoadImageA(instance_, MAKEINTRESOURCEA(IDB_BANNER), IMAGE_BITMAP, r.right - r.left,
+                               r.bottom - r.top, LR_DEFAULTCOLOR);
+    if (bitmap != nullptr) {
+      const LRESULT old = SendMessageA(banner, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
+      if (old != 0) DeleteObject(reinterpret_cast<HGDIOBJ>(old));
+    }
+  }
   icon_ = LoadIconA(instance_, MAKEINTRESOURCEA(IDI_APP));
   SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
