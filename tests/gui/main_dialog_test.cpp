@@ -130,11 +130,47 @@ TEST_F(Dialog, ChoicesWriteTheirSettings) {
   EXPECT_FALSE(Visible(IDC_SMALL_BUTTON));
   EXPECT_EQ(Text(Item(IDC_BIG_BUTTON)), "NOR");
 
+  Click(IDC_LOAD_BOOT);
+  EXPECT_EQ(Setting("LoadBootCode"), "1");
+  EXPECT_TRUE(Enabled(IDC_BOOT_BUTTON));
+  Click(IDC_LOAD_FW);
+  Click(IDC_LOAD_FONT);
+  EXPECT_EQ(Setting("Check"), "3");
+  EXPECT_TRUE(Enabled(IDC_BIG_LIST) && Enabled(IDC_FONT_EDIT));
+
   // "NONE3" chosen in a history list names the file "NONE".
   SendMessageA(Item(IDC_BIG_LIST), CB_SETCURSEL, 3, 0);
   SendMessageA(dialog->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BIG_LIST, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(IDC_BIG_LIST)));
   EXPECT_EQ(Sel().bigFirmwarePath, "NONE");
   EXPECT_EQ(Setting("FW_FileName"), "NONE");
+}
+
+TEST_F(Dialog, HistorySelectionAndFocusLossNameTheFile) {
+  const std::string ini = dir + "\\Romsetter.ini";
+  WritePrivateProfileStringA("Environment", "IniVersion", "1.72", ini.c_str());
+  WritePrivateProfileStringA("Romsetter", "FW_FileName", "D:\\fw\\b.bin", ini.c_str());
+  for (const auto& [key, value] : {std::pair<const char*, const char*>{"FW0", "D:\\fw\\a.bin"},
+                                   {"FW1", "D:\\fw\\b.bin"}, {"FW2", "D:\\fw\\c.bin"}}) {
+    WritePrivateProfileStringA("Romsetter", key, value, ini.c_str());
+  }
+  ASSERT_NO_FATAL_FAILURE(Open());
+  HWND list = Item(IDC_BIG_LIST);
+  auto notify = [&](int code) {
+    SendMessageA(dialog->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BIG_LIST, code), reinterpret_cast<LPARAM>(list));
+  };
+  SendMessageA(list, CB_SETCURSEL, 2, 0);
+  notify(CBN_SELCHANGE);
+  EXPECT_EQ(Sel().bigFirmwarePath, "D:\\fw\\c.bin");
+  EXPECT_EQ(Setting("FW_FileName"), "D:\\fw\\c.bin");
+  // Focus lost with nothing selected: the remembered item is selected again.
+  SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  notify(CBN_KILLFOCUS);
+  EXPECT_EQ(SendMessageA(list, CB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(Sel().bigFirmwarePath, "D:\\fw\\c.bin");
+  // Focus lost over an item the user only scrolled to: the remembered item still counts.
+  SendMessageA(list, CB_SETCURSEL, 0, 0);
+  notify(CBN_KILLFOCUS);
+  EXPECT_EQ(Sel().bigFirmwarePath, "D:\\fw\\c.bin");
 }
 
 TEST_F(Dialog, FontListPickerNamesTheReportAndCancelRemovesNone) {
@@ -148,6 +184,16 @@ TEST_F(Dialog, FontListPickerNamesTheReportAndCancelRemovesNone) {
   }
   EXPECT_EQ(boxes.back(), "Error: The D:\\L\\BIG5.TAB file is no effect.");
   EXPECT_EQ(requests.back().filter, "(*.tab)|*.tab|All Files (*.*)|*.*||");
+  // Paths at and past the classic limit are kept whole, in the field and in the settings.
+  for (std::size_t length : {259u, 260u}) {
+    const std::string path = "D:\\" + std::string(length - 7, 'f') + ".tab";
+    answer = path;
+    Click(IDC_FONT_BUTTON);
+    EXPECT_EQ(Sel().fontListPath, path);
+    SendMessageA(dialog->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_FONT_EDIT, EN_CHANGE), 0);  // pulled back from the field
+    EXPECT_EQ(Sel().fontListPath, path) << length;
+    EXPECT_EQ(Setting("FontList"), path);
+  }
   EXPECT_EQ(requests.back().defaultExtension, "tab");
 
   SetDlgItemTextA(dialog->hwnd(), IDC_FONT_EDIT, "NONE");
@@ -163,7 +209,12 @@ TEST_F(Dialog, ToolTipsNameTheirControls) {
   HWND tip = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr);
   ASSERT_NE(tip, nullptr);
   const std::pair<int, const char*> tips[] = {{IDC_UPGRADE, "Launch to Upgrade F/W or Font"},
+                                              {IDC_BIG_BUTTON, "Select BIN File to Upgrade F/W"},
+                                              {IDC_BOOT_BUTTON, "Select Boot File to Upgrade BootCode"},
+                                              {IDC_FONT_BUTTON, "Font of List"},
+                                              {IDC_REPORT_BUTTON, "Select or Create Report File"},
                                               {IDC_PACK_BUTTON, "Build Package File"},
+                                              {IDC_SMALL_BUTTON, "Select Small Block F/W."},
                                               {IDC_STATUS, " Status Bar "}};
   for (const auto& [id, text] : tips) {
     char buffer[128] = {};
