@@ -163,5 +163,32 @@ TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\fw_NONE.exe");
 }
 
+// romsetter-cli.exe reaches the device the window would use: here ASPI with the emulator
+// library beside it, as on Windows 98.
+TEST(EndToEnd, CommandLineReachesTheRealTransport) {
+  const std::string dir = test::ScratchForCurrentTest("e2e_cli");
+  test::WriteFile(dir + "/device.cfg", "[device]\nversion \"07.08.09\"\n");
+  SetEnvironmentVariableA("ROMSETTER_EMULATOR_CONFIG", DosPath(dir + "/device.cfg").c_str());
+  const std::string cli = DosPath(ROMSETTER_CLI_EXE);
+  const std::string log = DosPath(dir + "/cli.log");
+  std::string command = "\"" + cli + "\" info --device auto --aspi --log \"" + log + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  ASSERT_TRUE(CreateProcessA(cli.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &child));
+  EndsChild ends{child};
+  ASSERT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD status = 99;
+  GetExitCodeProcess(child.hProcess, &status);
+  EXPECT_EQ(status, 0u);
+  const std::string lines = test::ReadFile(dir + "/cli.log");
+  EXPECT_NE(lines.find("Bingo m_AdapterId=0 m_TargetId=0!"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("F/W Size=0x0800"), std::string::npos) << lines;
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  child.hProcess = nullptr;
+}
+
 }  // namespace
 }  // namespace romsetter
