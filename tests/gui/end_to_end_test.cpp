@@ -161,6 +161,30 @@ TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   EXPECT_NE(lines.find(" ***** F/W Upgrade successfully!!"), std::string::npos) << lines;
   EXPECT_NE(lines.find("Sets:\"Morvent  USB-MSC Disk INT   \" len=28"), std::string::npos) << lines;
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\fw_NONE.exe");
+
+  // The same package cut short by a byte is damaged: its message, then the end, no question.
+  const std::string whole = test::ReadFile(sel.packPath);
+  test::WriteFile(dir + "/cut.exe", whole.substr(0, whole.size() - 1));
+  const std::string cut = DosPath(dir + "/cut.exe");
+  std::string cutCommand = "\"" + cut + "\"";
+  PROCESS_INFORMATION damaged{};
+  ASSERT_TRUE(CreateProcessA(cut.c_str(), &cutCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &damaged));
+  EndsChild endsDamaged{damaged};
+  HWND box = WaitForWindow("cut", 60);
+  ASSERT_NE(box, nullptr);
+  char text[256] = {};
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the message box's text control
+  EXPECT_EQ(std::string(text).rfind("The package is damaged: ", 0), 0u) << text;
+  EXPECT_EQ(FindWindowA(nullptr, "ALERT !!"), nullptr);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  ASSERT_EQ(WaitForSingleObject(damaged.hProcess, 30000), WAIT_OBJECT_0);
+  DWORD status = 0;
+  GetExitCodeProcess(damaged.hProcess, &status);
+  EXPECT_EQ(status, 1u);
+  CloseHandle(damaged.hThread);
+  CloseHandle(damaged.hProcess);
+  damaged.hProcess = nullptr;
 }
 
 // romsetter-cli.exe reaches the device the window would use: here ASPI with the emulator
