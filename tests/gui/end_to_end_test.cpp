@@ -31,15 +31,58 @@ HWND WaitForWindow(const char* title, int seconds) {
   return nullptr;
 }
 
-// A program a failed check left open would hold the single-instance guard for the next test.
-struct EndsChild {
-  PROCESS_INFORMATION& child;
-  ~EndsChild() {
-    if (child.hProcess != nullptr && WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(child.hProcess, 1);
-    }
+// A started program; one a failed check left open is ended, as it would hold the
+// single-instance guard for the next test.
+class Child {
+ public:
+  bool Start(const std::string& program, const std::string& arguments = "") {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    std::string command = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
+    return CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process_) != 0;
   }
+  // The exit status, or -1 when the program has not ended within `ms`.
+  long Wait(DWORD ms) {
+    DWORD status = 0;
+    if (WaitForSingleObject(process_.hProcess, ms) != WAIT_OBJECT_0) return -1;
+    if (!GetExitCodeProcess(process_.hProcess, &status)) return -1;
+    return static_cast<long>(status);
+  }
+  ~Child() {
+    if (process_.hProcess == nullptr) return;
+    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process_.hProcess, 1);
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+  }
+
+ private:
+  PROCESS_INFORMATION process_{};
 };
+
+// Windows 98 for one program only (wine's per-program version): its transport is ASPI.
+void AsWindows98(const char* program, bool on) {
+  const std::string path = std::string("Software\\Wine\\AppDefaults\\") + program;
+  if (!on) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+    return;
+  }
+  HKEY key = nullptr;
+  if (RegCreateKeyA(HKEY_CURRENT_USER, path.c_str(), &key) != ERROR_SUCCESS) return;
+  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
+  RegCloseKey(key);
+}
+
+// Presses "&Upgrade", confirms the closing box, closes the window and waits for the end.
+void UpgradeAndClose(HWND window, Child& child) {
+  PostMessageA(GetDlgItem(window, IDC_UPGRADE), BM_CLICK, 0, 0);
+  HWND done = WaitForWindow("Successful", 60);
+  ASSERT_NE(done, nullptr);
+  PostMessageA(done, WM_COMMAND, IDOK, 0);
+  Sleep(500);
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(child.Wait(30000), 0);
+}
 
 std::string ItemText(HWND dialog, int id) {
   char text[512] = {};
@@ -50,11 +93,7 @@ std::string ItemText(HWND dialog, int id) {
 TEST(EndToEnd, UpgradesTheEmulatedDeviceAsOnWindows98) {
   const std::string dir = test::ScratchForCurrentTest("e2e");
   const std::string program = DosPath(ROMSETTER_GUI_EXE);
-  // Windows 98 for this program only: the transport choice then takes ASPI.
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Romsetter.exe", &key), ERROR_SUCCESS);
-  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
-  RegCloseKey(key);
+  AsWindows98("Romsetter.exe", true);
 
   test::WriteFile(dir + "/device.cfg", "[device]\nversion \"02.03.04\"\nproduct \"E2E Player\"\n");
   SetEnvironmentVariableA("ROMSETTER_EMULATOR_CONFIG", DosPath(dir + "/device.cfg").c_str());
@@ -71,42 +110,24 @@ TEST(EndToEnd, UpgradesTheEmulatedDeviceAsOnWindows98) {
     WritePrivateProfileStringA("Romsetter", k, v.c_str(), "Romsetter.ini");
   }
 
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  std::string command = "\"" + program + "\"";
-  ASSERT_TRUE(CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &process));
-  EndsChild ends{process};
+  Child child;
+  ASSERT_TRUE(child.Start(program));
   HWND window = WaitForWindow("Romsetter Version:1.74", 60);
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(ItemText(window, IDC_VERSION), "Ver:02.03.04  Product:E2E Player");
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IDC_UPGRADE)));
-
-  PostMessageA(GetDlgItem(window, IDC_UPGRADE), BM_CLICK, 0, 0);
-  HWND done = WaitForWindow("Successful", 60);
-  ASSERT_NE(done, nullptr);
-  PostMessageA(done, WM_COMMAND, IDOK, 0);
-  Sleep(500);
-  PostMessageA(window, WM_CLOSE, 0, 0);
-  EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  process.hProcess = nullptr;
+  ASSERT_NO_FATAL_FAILURE(UpgradeAndClose(window, child));
 
   const std::string log = test::ReadFile("C:\\Romsetter.log");
   EXPECT_EQ(log.find("0x00001 Checking OS version.\r\n0x00002 OS = WinME or Win98\r\n"), 0u) << log;
   EXPECT_NE(log.find(" ***** F/W Upgrade successfully!!"), std::string::npos) << log;
-  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Romsetter.exe");
+  AsWindows98("Romsetter.exe", false);
 }
 
 // A package built from the shipped program asks first, then upgrades from its own images.
 TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   const std::string dir = test::ScratchForCurrentTest("e2e_package");
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\fw_NONE.exe", &key), ERROR_SUCCESS);
-  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
-  RegCloseKey(key);
+  AsWindows98("fw_NONE.exe", true);
   test::WriteFile(dir + "/device.cfg", "[device]\nversion \"05.06.07\"\n");
   SetEnvironmentVariableA("ROMSETTER_EMULATOR_CONFIG", DosPath(dir + "/device.cfg").c_str());
   for (const auto& [name, pages] : {std::pair<const char*, std::size_t>{"/fw.bin", 32}, {"/small.bin", 16}}) {
@@ -132,13 +153,8 @@ TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   ASSERT_TRUE(BuildPackage(BuildPorts{files, log, window, store, fonts, process}, sel,
                            PackageIdentity{"", "", "Morvent  USB-MSC Disk INT   "}));
 
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child{};
-  std::string command = "\"" + sel.packPath + "\"";
-  ASSERT_TRUE(CreateProcessA(sel.packPath.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &child));
-  EndsChild ends{child};
+  Child child;
+  ASSERT_TRUE(child.Start(sel.packPath));
   HWND alert = WaitForWindow("ALERT !!", 60);
   ASSERT_NE(alert, nullptr);
   PostMessageA(alert, WM_COMMAND, IDOK, 0);
@@ -146,31 +162,19 @@ TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   ASSERT_NE(main, nullptr);
   EXPECT_EQ(ItemText(main, IDC_VERSION).rfind("Ver:05.06.07", 0), 0u);
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, IDC_PACK_BUTTON)));
-  PostMessageA(GetDlgItem(main, IDC_UPGRADE), BM_CLICK, 0, 0);
-  HWND done = WaitForWindow("Successful", 60);
-  ASSERT_NE(done, nullptr);
-  PostMessageA(done, WM_COMMAND, IDOK, 0);
-  Sleep(500);
-  PostMessageA(main, WM_CLOSE, 0, 0);
-  EXPECT_EQ(WaitForSingleObject(child.hProcess, 30000), WAIT_OBJECT_0);
-  CloseHandle(child.hThread);
-  CloseHandle(child.hProcess);
-  child.hProcess = nullptr;
+  ASSERT_NO_FATAL_FAILURE(UpgradeAndClose(main, child));
   const std::string lines = test::ReadFile("C:\\Romsetter.log");
   EXPECT_NE(lines.find("Written total of the F/W Page size = 0x0020"), std::string::npos) << lines;
   EXPECT_NE(lines.find(" ***** F/W Upgrade successfully!!"), std::string::npos) << lines;
   EXPECT_NE(lines.find("Sets:\"Morvent  USB-MSC Disk INT   \" len=28"), std::string::npos) << lines;
-  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\fw_NONE.exe");
+  AsWindows98("fw_NONE.exe", false);
 
   // The same package cut short by a byte is damaged: its message, then the end, no question.
   const std::string whole = test::ReadFile(sel.packPath);
   test::WriteFile(dir + "/cut.exe", whole.substr(0, whole.size() - 1));
   const std::string cut = DosPath(dir + "/cut.exe");
-  std::string cutCommand = "\"" + cut + "\"";
-  PROCESS_INFORMATION damaged{};
-  ASSERT_TRUE(CreateProcessA(cut.c_str(), &cutCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &damaged));
-  EndsChild endsDamaged{damaged};
+  Child damaged;
+  ASSERT_TRUE(damaged.Start(cut));
   HWND box = WaitForWindow("cut", 60);
   ASSERT_NE(box, nullptr);
   char text[256] = {};
@@ -178,13 +182,7 @@ TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   EXPECT_EQ(std::string(text).rfind("The package is damaged: ", 0), 0u) << text;
   EXPECT_EQ(FindWindowA(nullptr, "ALERT !!"), nullptr);
   PostMessageA(box, WM_COMMAND, IDOK, 0);
-  ASSERT_EQ(WaitForSingleObject(damaged.hProcess, 30000), WAIT_OBJECT_0);
-  DWORD status = 0;
-  GetExitCodeProcess(damaged.hProcess, &status);
-  EXPECT_EQ(status, 1u);
-  CloseHandle(damaged.hThread);
-  CloseHandle(damaged.hProcess);
-  damaged.hProcess = nullptr;
+  EXPECT_EQ(damaged.Wait(30000), 1);
 }
 
 // romsetter-cli.exe reaches the device the window would use: here ASPI with the emulator
@@ -195,23 +193,12 @@ TEST(EndToEnd, CommandLineReachesTheRealTransport) {
   SetEnvironmentVariableA("ROMSETTER_EMULATOR_CONFIG", DosPath(dir + "/device.cfg").c_str());
   const std::string cli = DosPath(ROMSETTER_CLI_EXE);
   const std::string log = DosPath(dir + "/cli.log");
-  std::string command = "\"" + cli + "\" info --device auto --aspi --log \"" + log + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child{};
-  ASSERT_TRUE(CreateProcessA(cli.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &child));
-  EndsChild ends{child};
-  ASSERT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
-  DWORD status = 99;
-  GetExitCodeProcess(child.hProcess, &status);
-  EXPECT_EQ(status, 0u);
+  Child child;
+  ASSERT_TRUE(child.Start(cli, "info --device auto --aspi --log \"" + log + "\""));
+  EXPECT_EQ(child.Wait(60000), 0);
   const std::string lines = test::ReadFile(dir + "/cli.log");
   EXPECT_NE(lines.find("Bingo m_AdapterId=0 m_TargetId=0!"), std::string::npos) << lines;
   EXPECT_NE(lines.find("F/W Size=0x0800"), std::string::npos) << lines;
-  CloseHandle(child.hThread);
-  CloseHandle(child.hProcess);
-  child.hProcess = nullptr;
 }
 
 }  // namespace

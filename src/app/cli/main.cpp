@@ -264,9 +264,7 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   if (o.realDevice && realAspiChosen && !LoadAspiLibrary(realLibrary, window)) return kExitNoDevice;
 #endif
   if (process.InPackageMode()) {
-    for (ImageSlot slot : {ImageSlot::BigFirmware, ImageSlot::SmallFirmware, ImageSlot::BootCode, ImageSlot::FontData}) {
-      core.images.Replace(slot, std::move(packageImages.Slot(slot)));
-    }
+    core.images = std::move(packageImages);
     ApplyPackageSelections(process, core.model.selections);
   } else {
     // As the Windows program starts: the identification defaults, then every key of the

@@ -117,9 +117,7 @@ void MainDialog::InitDialog() {
   else ports.aspi = &aspi_;
   core_ = std::make_unique<AppCore>(ports, process_);
   AppCore& core = *core_;
-  for (ImageSlot slot : {ImageSlot::BigFirmware, ImageSlot::SmallFirmware, ImageSlot::BootCode, ImageSlot::FontData}) {
-    core.images.Replace(slot, std::move(packageImages_.Slot(slot)));
-  }
+  core.images = std::move(packageImages_);
   core.discovery.SetPresent(false);
 
   if (process_.InPackageMode()) {
@@ -546,14 +544,19 @@ int MainDialog::ControlId(Control control) const {
 
 // ---- WindowPort ----
 
-MessageAnswer MainDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
-                                      MessageButtons buttons) {
-  if (options_.messageBox) return options_.messageBox(text, caption, icon);
+MessageAnswer ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, MessageIcon icon,
+                             MessageButtons buttons) {
   UINT flags = buttons == MessageButtons::OkCancel ? MB_OKCANCEL : MB_OK;
   if (icon == MessageIcon::Error) flags |= MB_ICONSTOP;
   if (icon == MessageIcon::Information) flags |= MB_ICONINFORMATION;
   if (icon == MessageIcon::Question) flags |= MB_ICONQUESTION;
-  return MessageBoxA(hwnd_, text.c_str(), caption.c_str(), flags) == IDOK ? MessageAnswer::Ok : MessageAnswer::Cancel;
+  return MessageBoxA(owner, text.c_str(), caption.c_str(), flags) == IDOK ? MessageAnswer::Ok : MessageAnswer::Cancel;
+}
+
+MessageAnswer MainDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                                      MessageButtons buttons) {
+  if (options_.messageBox) return options_.messageBox(text, caption, icon);
+  return ShowMessageBox(hwnd_, text, caption, icon, buttons);
 }
 
 std::optional<std::string> MainDialog::OpenFileDialog(const FileDialogRequest& request) {

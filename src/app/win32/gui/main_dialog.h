@@ -30,6 +30,10 @@ struct MainDialogOptions {
   PlatformQuery platform = SystemPlatformId;
 };
 
+// The system's message box for a port's message; `owner` may be null (no window yet).
+MessageAnswer ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, MessageIcon icon,
+                             MessageButtons buttons);
+
 class MainDialog final : public WindowPort {
  public:
   MainDialog(ProcessState& process, PackageFiles& files, MainDialogOptions options);

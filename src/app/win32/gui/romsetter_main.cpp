@@ -17,12 +17,7 @@ class OwnerlessMessages final : public MessagePort {
  public:
   MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
                             MessageButtons buttons) override {
-    UINT flags = buttons == MessageButtons::OkCancel ? MB_OKCANCEL : MB_OK;
-    if (icon == MessageIcon::Error) flags |= MB_ICONSTOP;
-    if (icon == MessageIcon::Question) flags |= MB_ICONQUESTION;
-    if (icon == MessageIcon::Information) flags |= MB_ICONINFORMATION;
-    return MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags) == IDOK ? MessageAnswer::Ok
-                                                                             : MessageAnswer::Cancel;
+    return ShowMessageBox(nullptr, text, caption, icon, buttons);
   }
   std::optional<std::string> OpenFileDialog(const FileDialogRequest&) override { return std::nullopt; }
 };
