@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/win32/gui/resource.h"
 #include "app/activity_log.h"
 #include "app/in_memory_profile_store.h"
+#include "emulator/emulated_device.h"
 #include "package/package_builder.h"
 #include "package/sample_images.h"
 #include "support/test_support.h"
@@ -95,7 +97,8 @@ TEST(EndToEnd, UpgradesTheEmulatedDeviceAsOnWindows98) {
   const std::string program = DosPath(ROMSETTER_GUI_EXE);
   AsWindows98("Romsetter.exe", true);
 
-  test::WriteFile(dir + "/device.cfg", "[device]\nversion \"02.03.04\"\nproduct \"E2E Player\"\n");
+  test::WriteFile(dir + "/device.cfg",
+                  "[device]\nversion \"02.03.04\"\nproduct \"E2E Player\"\nflash_file device.flash\n");
   SetEnvironmentVariableA("ROMSETTER_EMULATOR_CONFIG", DosPath(dir + "/device.cfg").c_str());
   // The settings file of a machine that used the program before: firmware chosen.
   const std::vector<std::uint8_t> image = BalancedImage(64, 7);
@@ -122,6 +125,17 @@ TEST(EndToEnd, UpgradesTheEmulatedDeviceAsOnWindows98) {
   EXPECT_EQ(log.find("0x00001 Checking OS version.\r\n0x00002 OS = WinME or Win98\r\n"), 0u) << log;
   EXPECT_NE(log.find(" ***** F/W Upgrade successfully!!"), std::string::npos) << log;
   AsWindows98("Romsetter.exe", false);
+
+  // The emulator library kept the device's flash when the program ended: the firmware is in it.
+  EmulatedDeviceConfig config;
+  config.flashFile = dir + "/device.flash";
+  EmulatedDevice device(config);
+  std::string error;
+  ASSERT_TRUE(device.LoadFlash(error)) << error;
+  for (std::uint32_t page = 0; page < 64; ++page) {
+    const EmulatedDevice::Page held = device.ReadFlash(config.firmware.addr1 + page);
+    ASSERT_TRUE(std::equal(held.begin(), held.end(), image.begin() + page * 512)) << "firmware page " << page;
+  }
 }
 
 // A package built from the shipped program asks first, then upgrades from its own images.

@@ -46,6 +46,7 @@ class EmulatorLibrary {
   std::mutex mutex;
 
   bool Load(const std::string& path) {
+    SaveFlash();  // the scenario being replaced keeps what it was told
     loaded_ = true;
     devices_.clear();
     trace_.clear();
@@ -61,7 +62,26 @@ class EmulatorLibrary {
     supportStatus_ = config.supportStatus;
     devices_.reserve(config.devices.size());
     for (const romsetter::EmulatedDeviceConfig& device : config.devices) devices_.emplace_back(device);
+    for (EmulatedDevice& device : devices_) {
+      if (!device.LoadFlash(error)) {
+        // A device whose remembered flash is unreadable would silently start erased.
+        ReportError(error);
+        devices_.clear();
+        adapterCount_ = 0;
+        supportStatus_ = kNoAdapters;
+        return false;
+      }
+    }
     return true;
+  }
+
+  // Keeps each device's flash for the next run, as the command line does when a job ends;
+  // the library cannot tell when a job ends, so this runs when it is unloaded.
+  void SaveFlash() const {
+    std::string error;
+    for (const EmulatedDevice& device : devices_) {
+      if (!device.SaveFlash(error)) ReportError(error);
+    }
   }
 
   void EnsureLoaded() {
@@ -175,6 +195,19 @@ EmulatorLibrary& Library() {
 }  // namespace
 
 extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason != DLL_PROCESS_DETACH) return TRUE;
+  try {
+    EmulatorLibrary& library = Library();
+    // A thread ended mid-command at process exit may still own the lock; then nothing
+    // consistent can be saved.
+    std::unique_lock<std::mutex> lock(library.mutex, std::try_to_lock);
+    if (lock.owns_lock()) library.SaveFlash();
+  } catch (const std::exception&) {
+  }
+  return TRUE;
+}
 
 DWORD __cdecl GetASPI32SupportInfo(void) {
   try {
