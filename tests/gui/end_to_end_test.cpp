@@ -92,6 +92,19 @@ std::string ItemText(HWND dialog, int id) {
   return text;
 }
 
+// The emulator library keeps the device's flash when the program ends: the firmware is in it.
+void ExpectFirmwareInFlash(const std::string& flashFile, const std::vector<std::uint8_t>& image) {
+  EmulatedDeviceConfig config;
+  config.flashFile = flashFile;
+  EmulatedDevice device(config);
+  std::string error;
+  ASSERT_TRUE(device.LoadFlash(error)) << error;
+  for (std::uint32_t page = 0; page < image.size() / 512; ++page) {
+    const EmulatedDevice::Page held = device.ReadFlash(config.firmware.addr1 + page);
+    ASSERT_TRUE(std::equal(held.begin(), held.end(), image.begin() + page * 512)) << "firmware page " << page;
+  }
+}
+
 TEST(EndToEnd, UpgradesTheEmulatedDeviceAsOnWindows98) {
   const std::string dir = test::ScratchForCurrentTest("e2e");
   const std::string program = DosPath(ROMSETTER_GUI_EXE);
@@ -126,28 +139,19 @@ TEST(EndToEnd, UpgradesTheEmulatedDeviceAsOnWindows98) {
   EXPECT_NE(log.find(" ***** F/W Upgrade successfully!!"), std::string::npos) << log;
   AsWindows98("Romsetter.exe", false);
 
-  // The emulator library kept the device's flash when the program ended: the firmware is in it.
-  EmulatedDeviceConfig config;
-  config.flashFile = dir + "/device.flash";
-  EmulatedDevice device(config);
-  std::string error;
-  ASSERT_TRUE(device.LoadFlash(error)) << error;
-  for (std::uint32_t page = 0; page < 64; ++page) {
-    const EmulatedDevice::Page held = device.ReadFlash(config.firmware.addr1 + page);
-    ASSERT_TRUE(std::equal(held.begin(), held.end(), image.begin() + page * 512)) << "firmware page " << page;
-  }
+  ExpectFirmwareInFlash(dir + "/device.flash", image);
 }
 
 // A package built from the shipped program asks first, then upgrades from its own images.
 TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   const std::string dir = test::ScratchForCurrentTest("e2e_package");
   AsWindows98("fw_NONE.exe", true);
-  test::WriteFile(dir + "/device.cfg", "[device]\nversion \"05.06.07\"\n");
+  test::WriteFile(dir + "/device.cfg", "[device]\nversion \"05.06.07\"\nflash_file device.flash\n");
   SetEnvironmentVariableA("ROMSETTER_EMULATOR_CONFIG", DosPath(dir + "/device.cfg").c_str());
-  for (const auto& [name, pages] : {std::pair<const char*, std::size_t>{"/fw.bin", 32}, {"/small.bin", 16}}) {
-    const std::vector<std::uint8_t> image = BalancedImage(pages, 9);
-    test::WriteFile(dir + name, std::string(image.begin(), image.end()));
-  }
+  const std::vector<std::uint8_t> firmware = BalancedImage(32, 9);
+  const std::vector<std::uint8_t> small = BalancedImage(16, 9);
+  test::WriteFile(dir + "/fw.bin", std::string(firmware.begin(), firmware.end()));
+  test::WriteFile(dir + "/small.bin", std::string(small.begin(), small.end()));
   // The package runs beside the emulator library, as the program does.
   const std::string program = DosPath(ROMSETTER_GUI_EXE);
   const std::string library = program.substr(0, program.find_last_of('\\') + 1) + "wnaspi32.dll";
@@ -182,6 +186,7 @@ TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   EXPECT_NE(lines.find(" ***** F/W Upgrade successfully!!"), std::string::npos) << lines;
   EXPECT_NE(lines.find("Sets:\"Morvent  USB-MSC Disk INT   \" len=28"), std::string::npos) << lines;
   AsWindows98("fw_NONE.exe", false);
+  ExpectFirmwareInFlash(dir + "/device.flash", firmware);
 
   // The same package cut short by a byte is damaged: its message, then the end, no question.
   const std::string whole = test::ReadFile(sel.packPath);
