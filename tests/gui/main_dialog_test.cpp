@@ -7,9 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <dbt.h>
+
 #include <cstdio>
 
 #include "app/win32/gui/resource.h"
+#include "app/activity_log.h"
+#include "app/in_memory_profile_store.h"
+#include "app/removal_warnings.h"
+#include "package/package_builder.h"
+#include "package/sample_images.h"
 #include "support/test_support.h"
 #include "win32/emulator_dll.h"
 
@@ -256,6 +263,135 @@ TEST_F(Dialog, PackagePresetsAndLocksTheWindow) {
     EXPECT_EQ(Text(Item(IDC_PACK_EDIT)), "prog.exe");
     dialog.reset();
   }
+}
+
+// The About box runs its own modal loop; a timer on this thread reads it and closes it.
+struct AboutReading {
+  std::string caption, version, built;
+  int ticks = 0;
+};
+AboutReading about;
+
+void CALLBACK ReadAboutBox(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = FindWindowA(nullptr, "About");
+  if (box == nullptr && ++about.ticks < 100) return;
+  KillTimer(nullptr, timer);
+  if (box == nullptr) return;
+  char text[128] = {};
+  GetWindowTextA(box, text, sizeof text);
+  about.caption = text;
+  GetDlgItemTextA(box, IDC_ABOUT_VERSION, text, sizeof text);
+  about.version = text;
+  GetDlgItemTextA(box, IDC_ABOUT_BUILT, text, sizeof text);
+  about.built = text;
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(Dialog, SystemMenuAboutBoxAndTheMinimisedIcon) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  about = AboutReading{};
+  SetTimer(nullptr, 0, 50, ReadAboutBox);
+  SendMessageA(dialog->hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);  // returns when the box is closed
+  EXPECT_EQ(about.caption, "About");
+  EXPECT_EQ(about.version, "Romsetter Version:1.74");
+  EXPECT_EQ(about.built, "Built date:2005/5/25-- Version:1.74");
+  EXPECT_TRUE(IsWindow(dialog->hwnd()));
+
+  // Minimised, and when dragged, the window shows the application's icon.
+  const HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(dialog->hwnd(), WM_QUERYDRAGICON, 0, 0)), icon);
+  EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(dialog->hwnd(), WM_GETICON, ICON_BIG, 0)), icon);
+}
+
+TEST_F(Dialog, VolumeArrivalAndRemovalProbeTheDeviceAgain) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  Sel().formatChecked = true;  // a format alone: the device's presence decides
+  dialog->core()->UpdateControls();
+  ASSERT_TRUE(Enabled(IDC_UPGRADE));
+  test::WriteFile(dir + "/unplugged.cfg", "[device]\nattached no\n");
+  ASSERT_TRUE(emulator.LoadScenario(dir + "/unplugged.cfg"));
+  DEV_BROADCAST_HDR header{};
+  header.dbch_size = sizeof header;
+  auto notify = [&](WPARAM event, DWORD type) {
+    header.dbch_devicetype = type;
+    SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&header));
+  };
+  notify(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE);  // not a volume: nothing is probed
+  EXPECT_TRUE(dialog->core()->discovery.present());
+  notify(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_VOLUME);
+  EXPECT_FALSE(dialog->core()->discovery.present());
+  EXPECT_FALSE(Enabled(IDC_UPGRADE));
+  SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);  // no header: ignored, no crash
+
+  test::WriteFile(dir + "/back.cfg", "[device]\nversion \"09.08.07\"\n");
+  ASSERT_TRUE(emulator.LoadScenario(dir + "/back.cfg"));
+  notify(DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME);
+  EXPECT_TRUE(dialog->core()->discovery.present());
+  EXPECT_TRUE(Enabled(IDC_UPGRADE));
+  EXPECT_EQ(Text(Item(IDC_VERSION)).rfind("Ver:09.08.07", 0), 0u) << Text(Item(IDC_VERSION));
+}
+
+TEST_F(Dialog, ActivationClosesTheSystemsRemovalWarning) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  HWND warning = CreateWindowExA(0, "STATIC", RemovalWarningTitles()[2].c_str(), WS_POPUP, 0, 0, 10, 10, nullptr,
+                                 nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(warning, nullptr);
+  auto pump = [] {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+  };
+  SendMessageA(dialog->hwnd(), WM_ACTIVATEAPP, FALSE, 0);  // deactivation leaves it
+  pump();
+  EXPECT_TRUE(IsWindow(warning));
+  SendMessageA(dialog->hwnd(), WM_ACTIVATEAPP, TRUE, 0);
+  pump();
+  EXPECT_FALSE(IsWindow(warning));
+}
+
+// Alt+Backspace in a package writes its images out; elsewhere the key does nothing special.
+TEST_F(Dialog, AltBackspaceExtractsAPackagesImages) {
+  const std::vector<std::uint8_t> firmware = BalancedImage(8, 3);
+  test::WriteFile(dir + "/fw.bin", std::string(firmware.begin(), firmware.end()));
+  test::WriteFile(dir + "/prog.exe", "MZ the program");
+  {
+    test::RecordingWindow window;
+    ActivityLog log(dir + "/build.log", window);
+    ProcessState building;
+    Selections sel;
+    sel.bigFirmwarePath = sel.smallFirmwarePath = dir + "/fw.bin";
+    ImageStore images;
+    ImagePageCounts pages;
+    InMemoryProfileStore store;
+    FontList fonts(sel, log, window, building, images, pages);
+    StdioPackageFiles program(dir + "/prog.exe");
+    ASSERT_TRUE(BuildPackage(BuildPorts{program, log, window, store, fonts, building}, sel, PackageIdentity{}));
+    files = StdioPackageFiles(sel.packPath);
+  }
+  const std::string extracted = dir + "/MV_Big.bin";
+  auto altBackspace = [&] { SendMessageA(dialog->hwnd(), WM_SYSCOMMAND, SC_KEYMENU, 8); };
+
+  ASSERT_NO_FATAL_FAILURE(Open());
+  SendMessageA(dialog->hwnd(), WM_SYSCOMMAND, SC_KEYMENU, 8);
+  EXPECT_EQ(test::ReadFile(extracted), "") << "outside package mode";
+  dialog.reset();
+
+  ASSERT_NO_FATAL_FAILURE(Open(PackageMode::Package));
+  SendMessageA(dialog->hwnd(), WM_SYSCOMMAND, SC_KEYMENU, 'x');  // another key
+  EXPECT_EQ(test::ReadFile(extracted), "");
+  altBackspace();
+  EXPECT_EQ(test::ReadFile(extracted), std::string(firmware.begin(), firmware.end()));
+  std::vector<std::string> log = test::ReadLines(dir + "/Romsetter.log");
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2].substr(8), "Extracting Data ...");
+  EXPECT_EQ(log.back().substr(8), "Extracting Data ... OK");
+
+  // The program file gone: the user is told, and the log does not call it done.
+  files = StdioPackageFiles(dir + "/gone.exe");
+  altBackspace();
+  log = test::ReadLines(dir + "/Romsetter.log");
+  EXPECT_EQ(log.back().substr(8), "Extracting Data ... failed");
+  EXPECT_FALSE(boxes.empty());
 }
 
 }  // namespace

@@ -273,8 +273,7 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return FALSE;
     case WM_QUERYDRAGICON:
-      SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(icon_));
-      return TRUE;
+      return reinterpret_cast<INT_PTR>(icon_);  // one of the messages a dialog answers directly
     case WM_CLOSE:
       OnCancel();
       return TRUE;
@@ -372,8 +371,12 @@ void MainDialog::OnSysCommand(WPARAM wParam, LPARAM lParam) {
   // Alt+Backspace: the key-menu command with character code 8.
   if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 8 && process_.InPackageMode() && core_) {
     core_->log.Log("Extracting Data ...");
-    UnpackSelf(UnpackPorts{files_, *this, options_.paths, process_, core_->images}, true);
-    core_->log.Log("Extracting Data ... OK");
+    // A copy or read that failed has told the user why; the log must not call it done.
+    if (UnpackSelf(UnpackPorts{files_, *this, options_.paths, process_, core_->images}, true) == UnpackResult::Package) {
+      core_->log.Log("Extracting Data ... OK");
+    } else {
+      core_->log.Log("Extracting Data ... failed");
+    }
   }
 }
 
