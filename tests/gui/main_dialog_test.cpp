@@ -10,6 +10,7 @@
 #include <dbt.h>
 
 #include <cstdio>
+#include <tuple>
 
 #include "app/win32/gui/resource.h"
 #include "app/activity_log.h"
@@ -18,7 +19,9 @@
 #include "package/package_builder.h"
 #include "package/sample_images.h"
 #include "support/test_support.h"
+#include "win32/emulated_pass_through.h"
 #include "win32/emulator_dll.h"
+#include "win32/nt_registry_setup.h"
 
 namespace romsetter {
 namespace {
@@ -32,9 +35,14 @@ class Dialog : public ::testing::Test {
     MainDialogOptions options;
     options.paths = FixedPaths::UnderFolder(dir);
     options.settingsFile = dir + "\\Romsetter.ini";
-    options.platform = [](std::uint32_t& id) {
-      id = 1;  // Windows 98: the emulator wnaspi32.dll is the device
+    options.platform = [this](std::uint32_t& id) {
+      id = platformId;
       return true;
+    };
+    options.ioControl = [this](void*, std::uint32_t code, void* in, std::uint32_t, void* out, std::uint32_t,
+                               std::uint32_t*) {
+      ioControlCodes.push_back(code);
+      return test::EmulatedPassThrough(ntDevice, in, out);
     };
     options.fileDialog = [this](const FileDialogRequest& request) {
       requests.push_back(request);
@@ -65,7 +73,10 @@ class Dialog : public ::testing::Test {
   Selections& Sel() { return dialog->core()->model.selections; }
 
   std::string dir = test::ScratchForCurrentTest("gui");
+  std::uint32_t platformId = 1;  // Windows 98: the emulator wnaspi32.dll is the device
   test::EmulatorDll emulator;
+  EmulatedDevice ntDevice;  // behind the pass-through on the NT family
+  std::vector<std::uint32_t> ioControlCodes;
   ProcessState process;
   StdioPackageFiles files{"prog.exe"};
   std::vector<FileDialogRequest> requests;
@@ -263,6 +274,50 @@ TEST_F(Dialog, PackagePresetsAndLocksTheWindow) {
     EXPECT_EQ(Text(Item(IDC_PACK_EDIT)), "prog.exe");
     dialog.reset();
   }
+}
+
+// On the NT family the device is found through the set-up service and the mounted volumes,
+// then reached by the pass-through on its drive; a format runs through the same driver.
+TEST_F(Dialog, OnTheNtFamilyTheRegistryNamesTheDriveAndPassThroughReachesIt) {
+  using namespace test;
+  const std::string instance = kTwo + "\\0001";
+  struct Cleanup {
+    ~Cleanup() {
+      DeleteTree(HKEY_LOCAL_MACHINE, kTwo);
+      HKEY key = nullptr;
+      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMounted.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+      RegDeleteValueA(key, Dos('Q').c_str());
+      RegCloseKey(key);
+    }
+  } cleanup;
+  ASSERT_TRUE(AddInstance(instance, {"USBSTOR\\DiskRsB_Two", "GenDisk"}));
+  ASSERT_TRUE(SetRaw(instance, "ParentIdPrefix", REG_SZ, kPrefix + '\0'));
+  ASSERT_TRUE(SetRaw(kMounted, Dos('Q'), REG_BINARY, Utf16(kVolume + kVolumeTail)));
+  const std::string ini = dir + "\\Romsetter.ini";
+  for (const auto& [section, key, value] :
+       {std::tuple<const char*, const char*, const char*>{"Environment", "IniVersion", "1.72"},
+        {"HardwareID", "DiskVen_00", "DiskRsB_Two"},
+        {"USBSTOR_SUBKEY", "DiskVen_00", "Disk&Ven_RsB&Prod_Two"},
+        {"DiskVen_98", "DiskVen_00", "RsB Two"},
+        {"Romsetter", "CheckProduct", "1"}}) {
+    WritePrivateProfileStringA(section, key, value, ini.c_str());
+  }
+  ntDevice.config().version = "04.05.06";
+  platformId = kPlatformWin32Nt;
+  ASSERT_NO_FATAL_FAILURE(Open());
+
+  EXPECT_TRUE(dialog->core()->discovery.present());
+  EXPECT_EQ(Text(Item(IDC_VERSION)).rfind("Ver:04.05.06", 0), 0u) << Text(Item(IDC_VERSION));
+  const std::string log = test::ReadFile(dir + "/Romsetter.log");
+  EXPECT_NE(log.find("\"Q:\" is got for InDisk!!"), std::string::npos) << log;
+  ASSERT_FALSE(ioControlCodes.empty());
+  for (std::uint32_t code : ioControlCodes) EXPECT_EQ(code, PassThroughTransport::kIoctlScsiPassThroughDirect);
+
+  Sel().formatChecked = true;
+  dialog->core()->UpdateControls();
+  ntDevice.ClearTrace();
+  Click(IDC_UPGRADE);
+  EXPECT_FALSE(ntDevice.TraceOf("DEV_FORMAT_16").empty()) << test::ReadFile(dir + "/Romsetter.log");
 }
 
 // The About box runs its own modal loop; a timer on this thread reads it and closes it.

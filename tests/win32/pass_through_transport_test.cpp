@@ -16,6 +16,7 @@
 #include "device/device_link.h"
 #include "emulator/emulated_device.h"
 #include "support/test_support.h"
+#include "win32/emulated_pass_through.h"
 
 namespace romsetter {
 namespace {
@@ -33,24 +34,14 @@ struct Received {
 
 class PassThroughTest : public ::testing::Test {
  protected:
-  // Plays the driver: decodes the block, runs the command on the emulated device and writes
-  // the SCSI status back, or fails the call with the error a driver would give.
+  // Keeps what the driver was handed, then plays the driver.
   bool Driver(std::uint32_t code, void* in, std::uint32_t inSize, void* out, std::uint32_t outSize) {
     Received r{code, inSize, outSize, in == out, {}, {}};
     std::memcpy(&r.record, in, sizeof r.record);
     const auto* bytes = static_cast<const std::uint8_t*>(in);
     r.tail.assign(bytes + sizeof r.record, bytes + PassThroughTransport::kBlockSize);
     received.push_back(r);
-    const SCSI_PASS_THROUGH_DIRECT& spt = r.record;
-    const EmulatedResult result =
-        device.Execute(spt.Cdb, spt.CdbLength, spt.DataIn == SCSI_IOCTL_DATA_IN ? DataDirection::In : DataDirection::Out,
-                       static_cast<std::uint8_t*>(spt.DataBuffer), spt.DataTransferLength);
-    if (result.outcome != EmulatedOutcome::Completed) {
-      SetLastError(result.outcome == EmulatedOutcome::NoCompletion ? ERROR_SEM_TIMEOUT : ERROR_GEN_FAILURE);
-      return false;
-    }
-    static_cast<SCSI_PASS_THROUGH_DIRECT*>(out)->ScsiStatus = result.statusGood ? 0 : 2;
-    return true;
+    return test::EmulatedPassThrough(device, in, out);
   }
 
   test::RecordingWindow window;

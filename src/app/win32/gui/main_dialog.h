@@ -28,6 +28,9 @@ struct MainDialogOptions {
   std::string settingsFile = "Romsetter.ini";
   const char* aspiDll = kAspiLibraryName;
   PlatformQuery platform = SystemPlatformId;
+  // The pass-through I/O control; tests hand its block to an emulated device, as wine has no
+  // storage driver that takes it.
+  IoControlCall ioControl = SystemIoControl;
 };
 
 // The system's message box for a port's message; `owner` may be null (no window yet).
@@ -107,7 +110,7 @@ class MainDialog final : public WindowPort {
   Win32ProfileStore store_;
   NtDeviceRegistry registry_;
   SystemClock clock_;
-  PassThroughTransport drive_;
+  PassThroughTransport drive_{options_.ioControl};
   Win32AspiLibrary library_;
   AspiTransport aspi_{library_};
   std::unique_ptr<AppCore> core_;
