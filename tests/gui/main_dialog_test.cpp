@@ -29,7 +29,7 @@ namespace {
 class Dialog : public ::testing::Test {
  protected:
   void Open(PackageMode mode = PackageMode::Plain) {
-    test::WriteFile(dir + "/scenario.cfg", "[device]\n");
+    test::WriteFile(dir + "/scenario.cfg", scenario);
     ASSERT_TRUE(emulator.LoadScenario(dir + "/scenario.cfg"));
     process.packageMode = mode;
     MainDialogOptions options;
@@ -73,6 +73,7 @@ class Dialog : public ::testing::Test {
   Selections& Sel() { return dialog->core()->model.selections; }
 
   std::string dir = test::ScratchForCurrentTest("gui");
+  std::string scenario = "[device]\n";
   std::uint32_t platformId = 1;  // Windows 98: the emulator wnaspi32.dll is the device
   test::EmulatorDll emulator;
   EmulatedDevice ntDevice;  // behind the pass-through on the NT family
@@ -274,6 +275,71 @@ TEST_F(Dialog, PackagePresetsAndLocksTheWindow) {
     EXPECT_EQ(Text(Item(IDC_PACK_EDIT)), "prog.exe");
     dialog.reset();
   }
+}
+
+// Settings files damaged in every way still give a window that makes sense, and nothing
+// is written to the device.
+TEST_F(Dialog, DamagedSettingsFilesStillOpenASensibleWindow) {
+  const std::string longPath = "D:\\" + std::string(5000, 'p') + ".bin";
+  const std::string binary = std::string("\x01\x02\x7F\xFF\xFE\x1B", 6) + "bin";
+  const std::string head = "[Environment]\r\nIniVersion=1.72\r\n[DiskVen_98]\r\nDiskVen_00=Morvent\r\n[Romsetter]\r\n";
+  const struct {
+    const char* name;
+    std::string text;
+    bool present;
+  } cases[] = {
+      {"empty values", head + "SelectType=\r\nCheck=\r\nFW_FileName=\r\nFW0=\r\nFormat=\r\nFontList=\r\n", true},
+      {"no sections", "SelectType=1\r\nCheck=3\r\n", true},  // an old file: started afresh
+      {"over-long values", head + "Check=1\r\nFW_FileName=" + longPath + "\r\nFW0=" + longPath + "\r\nFontList=" +
+                               longPath + "\r\n[DiskVen_98]\r\nDiskVen_01=" + longPath + "\r\n", true},
+      {"binary values", head + "SelectType=" + binary + "\r\nCheck=" + binary + "\r\nFW_FileName=" + binary +
+                            "\r\nFW1=" + binary + "\r\n", true},
+      {"numbers out of range", head + "SelectType=7\r\nCheck=99\r\nFormat=-1\r\nBackup=2\r\n", true},
+      {"a binary file", std::string("\0\xFF\0[\0]\n=\0", 10) + std::string(3000, '\xA5'), true},
+      // An empty identification must not match every disk on the bus.
+      {"empty identification", "[Environment]\r\nIniVersion=1.72\r\n[DiskVen_98]\r\nDiskVen_00=\r\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::WriteFile(dir + "/Romsetter.ini", c.text);
+    boxes.clear();
+    ASSERT_NO_FATAL_FAILURE(Open());
+    EXPECT_TRUE(IsWindowVisible(dialog->hwnd()) || IsWindow(dialog->hwnd()));
+    EXPECT_EQ(dialog->core()->discovery.present(), c.present);
+    EXPECT_TRUE(boxes.empty()) << boxes.front();
+    // No firmware file named in any of them exists: whatever an upgrade does, it changes nothing.
+    if (Enabled(IDC_UPGRADE)) {
+      Click(IDC_UPGRADE);
+      EXPECT_FALSE(boxes.empty());
+    }
+    for (const std::string& line : emulator.Trace()) {
+      const std::string command = line.substr(0, line.find(' '));
+      EXPECT_TRUE(command.find("ERASE") == std::string::npos && command.find("WRITE") == std::string::npos &&
+                  command.find("MARK") == std::string::npos && command.find("FORMAT") == std::string::npos)
+          << line;
+    }
+    dialog.reset();
+  }
+}
+
+// A device that goes away between the scan and the product query: the window opens without
+// a version and without a device to upgrade.
+TEST_F(Dialog, ADeviceLostDuringTheStartUpProbe) {
+  const std::string ini = dir + "\\Romsetter.ini";
+  WritePrivateProfileStringA("Environment", "IniVersion", "1.72", ini.c_str());
+  WritePrivateProfileStringA("Romsetter", "CheckProduct", "1", ini.c_str());
+  WritePrivateProfileStringA("Romsetter", "Format", "1", ini.c_str());
+  scenario = "[device]\nfault detach DEV_GET_VERSION\n";
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_EQ(Text(Item(IDC_VERSION)).find("Ver:01.02.03"), std::string::npos) << Text(Item(IDC_VERSION));
+  Sel().formatChecked = true;
+  dialog->core()->UpdateControls();
+  // The lost device counts as absent: nothing can be started on it.
+  EXPECT_FALSE(dialog->core()->discovery.present());
+  EXPECT_FALSE(Enabled(IDC_UPGRADE));
+  EXPECT_TRUE(boxes.empty()) << boxes.front();
+  for (const std::string& line : emulator.Trace()) EXPECT_NE(line.rfind("DEV_FORMAT_16", 0), 0u) << line;
+  EXPECT_TRUE(IsWindow(dialog->hwnd()));
 }
 
 // On the NT family the device is found through the set-up service and the mounted volumes,
