@@ -295,6 +295,13 @@ TEST_P(Cli, LinuxDevicesAreNamedByNodeOrFoundAndRefusedWhenTheyCannotBeUsed) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
   }
+  // The same failure carries the errno of SG_IO (EIO) where the emulated pass-through has
+  // its system error (ERROR_GEN_FAILURE).
+  test::WriteFile(dir + "/lost.cfg", "[device]\nfault not_delivered UPT_FW_GET_SIZE\n");
+  EXPECT_NE(Run("info --device emulator:lost.cfg").out.find("PrintError.ErrorCode=31"), std::string::npos);
+  const CliRun lost = Run("info --device emulator-sgio:lost.cfg");
+  EXPECT_EQ(lost.status, 3);
+  EXPECT_NE(lost.out.find("PrintError.ErrorCode=5\n"), std::string::npos) << lost.out;
   // A node given by hand is opened as given; an ordinary file takes no SG_IO, so the device fails.
   const CliRun file = Run("upgrade --device " + dir + "/sg-file --format");
   EXPECT_EQ(file.status, 3) << file.err;

@@ -25,6 +25,7 @@ struct JobRun {
   Lines log, messages;
   std::vector<std::pair<std::uint32_t, EmulatedDevice::Page>> flash;
   std::size_t commands = 0;
+  std::string inquiryText;  // what discovery matched
 };
 
 // A NAND upgrade of firmware, both backups and fonts, always in the same folder so the
@@ -73,6 +74,7 @@ JobRun Upgrade(Path path, const std::function<void(EmulatedDevice&)>& prepare = 
     run.flash.emplace_back(a, device.ReadFlash(a));
   }
   run.commands = device.trace().size();
+  run.inquiryText = core.discovery.identity().inquiryText;
   return run;
 }
 
@@ -92,6 +94,7 @@ TEST(SgIoJob, AFullNandUpgradeLogsAndEndsAsOverTheEmulatedPassThrough) {
   const JobRun found = Upgrade(Path::SgIoWithSysfs);
   EXPECT_EQ(found.outcome, JobOutcome::Success);
   EXPECT_EQ(found.flash, reference.flash);
+  EXPECT_EQ(found.inquiryText, "Morvent  USB-MSC Disk INT");  // the entry matched, as the settings store reads it
   auto withoutSearch = [](const Lines& lines) {
     Lines kept;
     bool searching = false;

@@ -136,11 +136,11 @@ TEST(SgIoFailures, EachKindOfFailureEndsAsThePassThroughRulesExpect) {
     std::tuple<int, int, int> decoded;  // sense key, ASC, ASCQ
   };
   const std::vector<std::uint8_t> fixed = {0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0x01, 0, 0, 0, 0};
-  const std::vector<std::uint8_t> descriptor = {0x72, 0x04, 0x44, 0x00, 0, 0, 0, 0};
+  const std::vector<std::uint8_t> descriptor = {0x72, 0x06, 0x29, 0x02, 0, 0, 0, 0};
   const Case cases[] = {
       {"ioctl refused", -1, EBUSY, 0, 0, 0, {}, {false, false, EBUSY}, {0, 0, 0}},
       {"check condition, fixed sense", 0, 0, 0x02, 0, 0x08, fixed, {true, false, 0}, {3, 0x11, 0x01}},
-      {"check condition, descriptor sense, a suggestion", 0, 0, 0x02, 0, 0x18, descriptor, {true, false, 0}, {4, 0x44, 0}},
+      {"check condition, descriptor sense, a suggestion", 0, 0, 0x02, 0, 0x18, descriptor, {true, false, 0}, {6, 0x29, 2}},
       {"sense too short to decode", 0, 0, 0x02, 0, 0x08, {0x70, 0, 0x05}, {true, false, 0}, {0, 0, 0}},
       {"host: no connection", 0, 0, 0, 0x01, 0, {}, {false, false, EIO}, {0, 0, 0}},
       {"host: time-out", 0, 0, 0, 0x03, 0, {}, {false, false, ETIMEDOUT}, {0, 0, 0}},
@@ -159,7 +159,7 @@ TEST(SgIoFailures, EachKindOfFailureEndsAsThePassThroughRulesExpect) {
       h.status = c.status;
       h.host_status = c.host;
       h.driver_status = c.driver;
-      std::memcpy(h.sbp, c.sense.data(), std::min<std::size_t>(c.sense.size(), h.mx_sb_len));
+      if (!c.sense.empty()) std::memcpy(h.sbp, c.sense.data(), std::min<std::size_t>(c.sense.size(), h.mx_sb_len));
       h.sb_len_wr = static_cast<unsigned char>(c.sense.size());
       h.resid = static_cast<int>(h.dxfer_len);
       return 0;

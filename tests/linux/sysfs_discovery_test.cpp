@@ -196,6 +196,7 @@ TEST(SysfsDiscovery, AMountedDiskOrPartitionIsRefusedUnlessForced) {
   EXPECT_FALSE(rig.Locate());
   EXPECT_EQ(rig.Log().back(), rig.tree.paths.mountsFile + " cannot be read, so whether " + sdb +
                                   " is mounted is unknown: give --force to go on.");
+  EXPECT_TRUE(rig.Locate("", true));
 }
 
 TEST(SysfsDiscovery, HostileAttributesAreBoundedAndOddEntriesSkipped) {
