@@ -22,7 +22,8 @@ AppCore::AppCore(AppPorts p, ProcessState& processState)
                                [this](const std::string& line) {
                                  model.versionLabel = line;
                                  ports.window.SetVersionLine(line);
-                               }}),
+                               },
+                               ports.locator}),
       settings(ports.profile, model, process, ports.window, [this] { UpdateControls(); }),
       checks(log, ports.window, settings, process, model.selections, images, imagePages),
       fonts(model.selections, log, ports.window, process, images, imagePages),

@@ -33,6 +33,8 @@ struct AppPorts {
   // Exactly one of the two transports.
   DriveTransport* drive = nullptr;
   AspiTransport* aspi = nullptr;
+  // With `drive`: where the drive is found instead of the NT registry (Linux: sysfs).
+  DriveLocator* locator = nullptr;
 };
 
 class AppCore {

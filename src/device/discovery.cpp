@@ -91,12 +91,21 @@ bool DeviceDiscovery::OpenDev(bool showMessage) {
   drive->CloseDrive();
 
   bool opened = false;
-  if (const std::optional<char> letter = FindInDisk()) {
+  std::optional<std::string> path;
+  if (p_.locator != nullptr) {
+    if (std::optional<LocatedDrive> found = p_.locator->Locate(*drive, p_.store, p_.process, log())) {
+      inDiskName_ = found->inDiskName;
+      identity_ = found->identity;
+      path = found->devicePath;
+    }
+  } else if (const std::optional<char> letter = FindInDisk()) {
     inDiskName_ = Format("%c:", *letter);
-    const std::string path = Format("\\\\.\\%s", inDiskName_.c_str());
-    log().Logf("01 CreatFile(%s)", path.c_str());
+    path = Format("\\\\.\\%s", inDiskName_.c_str());
+  }
+  if (path) {
+    log().Logf("01 CreatFile(%s)", path->c_str());
     std::uint32_t systemError = 0;
-    opened = drive->OpenDrive(path, systemError);
+    opened = drive->OpenDrive(*path, systemError);
     if (!opened) log().Log("01 CreatFile() ERROR!!");
   }
 

@@ -4,9 +4,8 @@
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <vector>
-
 #include <functional>
+#include <vector>
 
 #include "base/log_sink.h"
 #include "base/process_state.h"
@@ -25,6 +24,24 @@ struct DeviceIdentity {
   std::string inquiryText;      // INQUIRY bytes 8-35
 };
 
+// A device's drive found by a search other than the NT registry's (Linux: sysfs).
+struct LocatedDrive {
+  std::string inDiskName;  // how the log names it
+  std::string devicePath;  // what the drive transport opens
+  DeviceIdentity identity;  // the identification entry it matched
+};
+
+// Where OpenDev finds the drive when a locator is given instead of the registry search.
+// Locate runs the whole search with its own log lines, checks that the drive opens on
+// `drive` (closing it again), and gives none when there is no device, more than one, or one
+// that must not be written to; the reason is then logged.  It never throws.
+class DriveLocator {
+ public:
+  virtual ~DriveLocator() = default;
+  virtual std::optional<LocatedDrive> Locate(DriveTransport& drive, ProfileStore& store, const ProcessState& process,
+                                             LogSink& log) = 0;
+};
+
 // What discovery works with; exactly one of `drive` and `aspi` is set, and it is the
 // transport under `link`.
 struct DiscoveryPorts {
@@ -40,6 +57,8 @@ struct DiscoveryPorts {
   ProgressObserver& progress;
   // Told each new version line (the product query's result).
   std::function<void(const std::string&)> versionLineChanged;
+  // With `drive`: finds the drive instead of the NT registry search.
+  DriveLocator* locator = nullptr;
 };
 
 class DeviceDiscovery {

@@ -326,9 +326,11 @@ EmulatedResult EmulatedDevice::Run(const std::uint8_t* cdb, std::uint8_t cdbLeng
       if (config_.replyLimit > 0) moved = std::min<std::size_t>(moved, config_.replyLimit);
       if (moved > 0) std::memcpy(buffer, reply, moved);
       entry.digest = Fnv1a(reply, moved);
+      result.transferred = static_cast<std::uint32_t>(moved);
     }
   }
   result.statusGood = good;
+  if (good && !dataIn) result.transferred = length;
   return Record(entry, result);
 }
 

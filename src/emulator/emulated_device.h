@@ -76,6 +76,8 @@ enum class EmulatedOutcome { Completed, NotDelivered, NoCompletion };
 struct EmulatedResult {
   EmulatedOutcome outcome = EmulatedOutcome::NotDelivered;
   bool statusGood = false;
+  // Data bytes the device moved: an out command's payload it took, or the reply it sent.
+  std::uint32_t transferred = 0;
 };
 
 struct TraceEntry {

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/text.h"
 #include "package/sample_images.h"
 #include "support/test_support.h"
 
@@ -24,7 +25,9 @@ constexpr const char* kNand =
     "[device]\nfirmware 0x0100 0x1000 0x01000000\nbackup 0x2000 0x3000\nfont 0x40 0x4000 0x5000\n"
     "flash_file nand.flash\n";
 
-class Cli : public ::testing::Test {
+// Every test runs twice: over the emulated pass-through, and with the emulated device behind
+// the SG_IO transport (emulator-sgio:), whose runs must look the same.
+class Cli : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     dir = test::ScratchForCurrentTest("cli");
@@ -36,7 +39,9 @@ class Cli : public ::testing::Test {
   void Save(const std::string& name, const std::vector<std::uint8_t>& data) {
     test::WriteFile(dir + "/" + name, std::string(data.begin(), data.end()));
   }
-  CliRun Run(const std::string& args) {
+  CliRun Run(std::string args) {
+    // ASPI runs stay as they are: SG_IO is the other transport family's.
+    if (GetParam() && args.find("--aspi") == std::string::npos) args = ReplaceAll(args, "emulator:", "emulator-sgio:");
     const std::string command =
         "cd '" + dir + "' && '" ROMSETTER_CLI "' " + args + " >stdout.txt 2>stderr.txt </dev/null";
     CliRun r;
@@ -60,7 +65,7 @@ class Cli : public ::testing::Test {
   std::string dir;
 };
 
-TEST_F(Cli, FullEmulatedUpgradePrintsTheLogLinesAndTheDeviceKeepsWhatWasWritten) {
+TEST_P(Cli, FullEmulatedUpgradePrintsTheLogLinesAndTheDeviceKeepsWhatWasWritten) {
   const CliRun r = Run("upgrade --device emulator:nand.cfg --firmware fw.bin --backup --font-list fonts.tab");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(" ***** F/W, BackUp F/W and Font Upgrade successfully!!\n"), std::string::npos) << r.out;
@@ -80,7 +85,7 @@ TEST_F(Cli, FullEmulatedUpgradePrintsTheLogLinesAndTheDeviceKeepsWhatWasWritten)
 }
 
 // Each exit status through the real binary, with the line that explains it.
-TEST_F(Cli, ExitStatusesMeanWhatTheySay) {
+TEST_P(Cli, ExitStatusesMeanWhatTheySay) {
   test::WriteFile(dir + "/unplugged.cfg", "[device]\nattached no\n");
   test::WriteFile(dir + "/faulty.cfg", "[device]\nfirmware 0x0100 0x1000 0x01000000\n"
                                        "fault not_delivered UPT_WRITE_PAGE occurrence=3\n");
@@ -127,7 +132,7 @@ TEST_F(Cli, ExitStatusesMeanWhatTheySay) {
   EXPECT_EQ(test::ReadFile(dir + "/after.bin"), std::string(16 * 512, '\xFF'));
 }
 
-TEST_F(Cli, SettingsSurviveARunAndBadSettingsFilesAreRefused) {
+TEST_P(Cli, SettingsSurviveARunAndBadSettingsFilesAreRefused) {
   std::filesystem::create_directory(dir + "/settings");
   const std::string ini = dir + "/settings/Romsetter.ini";
   // Written once by a run, so the file holds every key as the program writes it.
@@ -155,7 +160,7 @@ TEST_F(Cli, SettingsSurviveARunAndBadSettingsFilesAreRefused) {
   EXPECT_NE(unreadable.err.find("cannot be read"), std::string::npos) << unreadable.err;
 }
 
-TEST_F(Cli, JsonLinesCarryEveryLineBoxProgressAndTheResult) {
+TEST_P(Cli, JsonLinesCarryEveryLineBoxProgressAndTheResult) {
   // One page reads back wrong once: it is marked, written again and verified.
   test::WriteFile(dir + "/nand.cfg", std::string(kNand) + "fault corrupt_once UPT_READ_PAGE page=0x1002\n");
   const CliRun ok = Run("upgrade --json --device emulator:nand.cfg --firmware fw.bin --backup");
@@ -198,7 +203,7 @@ TEST_F(Cli, JsonLinesCarryEveryLineBoxProgressAndTheResult) {
   EXPECT_EQ(refusedLines[1]["outcome"], "refused");
 }
 
-TEST_F(Cli, HelpVersionHeaderAndInfo) {
+TEST_P(Cli, HelpVersionHeaderAndInfo) {
   for (const char* args : {"--help", "-h", "upgrade --help", "extract -h"}) {
     const CliRun r = Run(args);
     EXPECT_EQ(r.status, 0) << args;
@@ -235,7 +240,7 @@ TEST_F(Cli, HelpVersionHeaderAndInfo) {
 
 // A package made here opens and upgrades as the package itself would: its own images and
 // settings, the "FontData" line, no header and no settings file touched.
-TEST_F(Cli, PackUnpackAndUpgradeFromAPackage) {
+TEST_P(Cli, PackUnpackAndUpgradeFromAPackage) {
   Save("small.bin", BalancedImage(8, 23));
   Save("prog.exe", PatternBytes(3000, 24));
   const CliRun pack = Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab "
@@ -273,6 +278,40 @@ TEST_F(Cli, PackUnpackAndUpgradeFromAPackage) {
   EXPECT_NE(cut.err.find("The package is damaged: "), std::string::npos) << cut.err;
   EXPECT_TRUE(cut.out.empty()) << cut.out;
 }
+
+#ifndef _WIN32
+TEST_P(Cli, LinuxDevicesAreNamedByNodeOrFoundAndRefusedWhenTheyCannotBeUsed) {
+  if (GetParam()) GTEST_SKIP() << "no emulator here";
+  test::WriteFile(dir + "/sg-file", "");
+  const struct { const char* args; int status; const char* text; } cases[] = {
+      {"upgrade --device /dev/no-such-sg --format", 1, "--device /dev/no-such-sg: no such device node"},
+      {"upgrade --device auto --aspi --format", 1, "--aspi reaches ASPI only on Windows"},
+      {"upgrade --device emulator-sgio:nand.cfg --aspi --format", 1, "--aspi and emulator-sgio: name two transports"},
+      {"upgrade --device something:nand.cfg --format", 1, "only emulator:CONFIG, emulator-sgio:CONFIG, a node and auto"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = Run(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
+  }
+  // The same failure carries the errno of SG_IO (EIO) where the emulated pass-through has
+  // its system error (ERROR_GEN_FAILURE).
+  test::WriteFile(dir + "/lost.cfg", "[device]\nfault not_delivered UPT_FW_GET_SIZE\n");
+  EXPECT_NE(Run("info --device emulator:lost.cfg").out.find("PrintError.ErrorCode=31"), std::string::npos);
+  const CliRun lost = Run("info --device emulator-sgio:lost.cfg");
+  EXPECT_EQ(lost.status, 3);
+  EXPECT_NE(lost.out.find("PrintError.ErrorCode=5\n"), std::string::npos) << lost.out;
+  // A node given by hand is opened as given; an ordinary file takes no SG_IO, so the device fails.
+  const CliRun file = Run("upgrade --device " + dir + "/sg-file --format");
+  EXPECT_EQ(file.status, 3) << file.err;
+  EXPECT_NE(file.out.find("Use " + dir + "/sg-file as given."), std::string::npos) << file.out;
+  EXPECT_NE(file.out.find("\"" + dir + "/sg-file\" is got for InDisk!!"), std::string::npos) << file.out;
+}
+#endif
+
+INSTANTIATE_TEST_SUITE_P(Transports, Cli, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "SgIo" : "PassThrough"; });
 
 }  // namespace
 }  // namespace romsetter

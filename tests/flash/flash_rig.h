@@ -30,7 +30,8 @@ inline Bytes PageOf(const Bytes& image, std::uint32_t page) {
 
 // The page loops' context over a LinkRig; tests set the memory map as a query would.
 struct FlashRig : LinkRig {
-  explicit FlashRig(bool aspi, const std::string& name = "flash") : LinkRig(aspi, name) {
+  explicit FlashRig(bool aspi, const std::string& name = "flash", const DriveMaker& makeDrive = nullptr)
+      : LinkRig(aspi, name, CRuntimeErrorText, makeDrive) {
     memory = std::make_unique<MemoryQuery>(*link, log, map);
     context = std::make_unique<FlashContext>(FlashContext{*link, log, window, window, map, images, pages, clock,
                                                           selections, process, paths});

@@ -61,9 +61,12 @@ struct Commands {
 };
 
 void AddDeviceOptions(CLI::App* app, CliOptions& o) {
-  Value(app, "--device", o.device, "the device: emulator:CONFIG (docs/emulator.md), or auto (Windows, the default)")
-      ->type_name("auto|emulator:CONFIG");
+  Value(app, "--device", o.device,
+        "the device: emulator:CONFIG (docs/emulator.md), auto (the default on Windows), a /dev/sgN or /dev/sdX "
+        "node (Linux), or emulator-sgio:CONFIG (Linux: the emulated device behind SG_IO)")
+      ->type_name("auto|NODE|emulator:CONFIG");
   app->add_flag("--aspi", o.aspi, "reach the device through ASPI (as on Windows 98/ME)");
+  app->add_flag("--force", o.force, "Linux: go on although the device's disk is mounted");
   app->add_flag("--nor", o.nor, "the device has NOR flash (default NAND)");
 }
 
@@ -132,29 +135,53 @@ std::string OneLine(std::string text) {
 }
 
 // "emulator:CONFIG" everywhere; "auto" (the default on Windows) is the device the window
-// would use: pass-through on the NT family, ASPI on Windows 98/ME.
+// would use: pass-through on the NT family, ASPI on Windows 98/ME.  On Linux "auto" is the
+// device sysfs discovery finds, a node names it, and "emulator-sgio:CONFIG" puts the emulated
+// device behind the SG_IO transport.
 bool CheckDevice(CliOptions& o, std::string& error) {
 #ifdef _WIN32
   if (o.device.empty()) o.device = "auto";
-#endif
-  if (o.device == "auto") {
-#ifdef _WIN32
-    o.realDevice = true;
-    return true;
+  constexpr bool kLinux = false;
 #else
-    error = "--device auto reaches real devices only on Windows; use --device emulator:CONFIG";
-    return false;
+  constexpr bool kLinux = true;
 #endif
+  const bool node = !o.device.empty() && o.device[0] == '/';
+  const bool sgIo = o.device.rfind("emulator-sgio:", 0) == 0;
+  if ((node || sgIo) && !kLinux) {
+    error = Format("--device %s: device nodes and emulator-sgio: are Linux only", o.device.c_str());
+    return false;
+  }
+  if (o.device == "auto" || node) {
+    if (kLinux && o.aspi) {
+      error = "--aspi reaches ASPI only on Windows or with --device emulator:CONFIG";
+      return false;
+    }
+    std::error_code ec;
+    if (node && !std::filesystem::exists(o.device, ec)) {
+      error = Format("--device %s: no such device node", o.device.c_str());
+      return false;
+    }
+    o.realDevice = true;
+    if (node) o.node = o.device;
+    return true;
   }
   if (o.device.empty()) {
     error = "--device is required";
     return false;
   }
-  if (o.device.rfind("emulator:", 0) != 0 || o.device.size() == 9) {
-    error = Format("--device %s: only emulator:CONFIG and auto are known", o.device.c_str());
+  const std::size_t colon = o.device.find(':');
+  const std::string kind = colon == std::string::npos ? "" : o.device.substr(0, colon);
+  if ((kind != "emulator" && kind != "emulator-sgio") || colon + 1 == o.device.size()) {
+    error = Format("--device %s: only emulator:CONFIG, emulator-sgio:CONFIG, a node and auto are known",
+                   o.device.c_str());
     return false;
   }
-  o.emulatorConfig = o.device.substr(9);
+  if (sgIo && o.aspi) {
+    error = "--aspi and emulator-sgio: name two transports; drop one";
+    return false;
+  }
+  o.sgIo = sgIo;
+  o.emulatorConfig = o.device.substr(colon + 1);
   return CheckInputFile("--device", o.emulatorConfig, error);
 }
 

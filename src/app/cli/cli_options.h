@@ -18,8 +18,11 @@ struct CliOptions {
   std::string boot;
   std::string fontList;
   std::string report;
-  std::string device;          // "emulator:CONFIG", or "auto" (Windows: the real device)
-  bool realDevice = false;     // "auto"
+  std::string device;          // "emulator:CONFIG", "emulator-sgio:CONFIG" (Linux), "auto", or a node (Linux)
+  bool realDevice = false;     // "auto", or a node
+  std::string node;            // Linux: the /dev/sgN or /dev/sdX given instead of discovery
+  bool sgIo = false;           // "emulator-sgio:": the emulated device behind the SG_IO transport
+  bool force = false;          // Linux: write to a device whose disk is mounted
   std::string emulatorConfig;  // CONFIG of the above
   std::string log = "Romsetter.log";
   std::string settingsDir;     // keep Romsetter.ini there; empty: settings live in memory

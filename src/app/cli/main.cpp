@@ -31,6 +31,10 @@
 #include "device/win32/pass_through_transport.h"
 #include "device/win32/transport_choice.h"
 #include "device/win32/win32_aspi_library.h"
+#else
+#include "device/linux/sg_io_transport.h"
+#include "device/linux/sysfs_discovery.h"
+#include "emulator/linux/emulated_sg_io.h"
 #endif
 
 namespace romsetter {
@@ -248,6 +252,12 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   DeviceRegistry& chosenRegistry = o.realDevice ? static_cast<DeviceRegistry&>(realRegistry) : registry;
 #else
   DeviceRegistry& chosenRegistry = registry;
+  // The emulated device keeps its NT identity (registry entries, drive path), so the run
+  // logs what it logs over the emulated pass-through; only the transport is SG_IO.
+  EmulatedSgIo emulatedSgIo(*devices.all.front(), Format("\\\\.\\%c:", config.driveLetter));
+  SgIoTransport emulatedSgDrive(emulatedSgIo.Calls());
+  SgIoTransport realDrive;
+  SysfsDriveLocator locator(SysfsPaths{}, o.node, o.force);
 #endif
   AppPorts ports{window, iniStore ? static_cast<ProfileStore&>(*iniStore) : memoryStore, chosenRegistry, clock, paths};
   if (o.aspi) ports.aspi = &aspi;
@@ -257,6 +267,12 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
     ports.aspi = realAspiChosen ? &realAspi : nullptr;
     ports.drive = realAspiChosen ? nullptr : &realDrive;
     ports.errorText = Win32SystemErrorText;
+  }
+#else
+  if (o.sgIo) ports.drive = &emulatedSgDrive;
+  if (o.realDevice) {
+    ports.drive = &realDrive;
+    ports.locator = &locator;
   }
 #endif
   AppCore core(ports, process);

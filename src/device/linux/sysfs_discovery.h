@@ -1,0 +1,68 @@
+#pragma once
+// Finding the device on Linux: the SCSI generic devices sysfs lists, matched with the
+// identification entries (the INQUIRY text by prefix, as the ASPI scan does, or the USB
+// storage hardware id the NT family would give the device), with a check that its disk is
+// not mounted and that its node opens.
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/discovery.h"
+
+namespace romsetter {
+
+struct SysfsPaths {
+  std::string sysfsRoot = "/sys";
+  std::string devRoot = "/dev";
+  std::string mountsFile = "/proc/self/mounts";  // empty: no mount check is made
+};
+
+// One SCSI generic device as sysfs describes it.  Every text is read bounded; vendor, model
+// and revision are cut or padded with blanks to their INQUIRY widths (8, 16, 4).
+struct SgDevice {
+  std::string name;       // "sg2"
+  std::string node;       // devRoot + "/sg2"
+  std::string blockNode;  // devRoot + "/sdb"; empty when the device has no disk
+  std::string inquiryText;  // vendor, model and revision: INQUIRY bytes 8-35
+  std::string idVendor, idProduct, serial;  // of the nearest USB ancestor; empty without one
+};
+
+// The devices under sysfsRoot/class/scsi_generic, in the order of their numbers.
+std::vector<SgDevice> ScanScsiGeneric(const SysfsPaths& paths);
+
+// The hardware ids the NT family's USB storage driver would give the device: "USBSTOR\Disk"
+// followed by the 28 INQUIRY characters, and "USBSTOR\Disk&Ven_%s&Prod_%s&Rev_%s" with and
+// without its revision (blanks as '_', trailing blanks of each part dropped).
+std::vector<std::string> UsbStorHardwareIds(const std::string& inquiryText);
+
+// "SOURCE on TARGET" for each line of a mounts file (/proc/self/mounts) whose source is the
+// disk `blockNode` or one of its partitions (the disk's name followed by digits only).
+std::vector<std::string> MountsOf(const std::string& blockNode, const std::string& mountsText);
+
+// The one line that tells a user without permission on `node` what to do: the group that
+// owns it and a udev rule (for the USB ids when they are known).
+std::string PermissionAdvice(const std::string& node, const SgDevice* device);
+
+class SysfsDriveLocator final : public DriveLocator {
+ public:
+  static constexpr std::size_t kTextLimit = 4096;       // one sysfs attribute
+  static constexpr std::size_t kMountsLimit = 1 << 20;  // the mounts file
+
+  // `explicitNode` empty: the device is discovered; otherwise that node is used as given
+  // (identification is not asked of it).  With `force` a mounted disk is only reported.
+  SysfsDriveLocator(SysfsPaths paths, std::string explicitNode = "", bool force = false);
+
+  std::optional<LocatedDrive> Locate(DriveTransport& drive, ProfileStore& store, const ProcessState& process,
+                                     LogSink& log) override;
+
+ private:
+  std::optional<LocatedDrive> Discover(const std::vector<SgDevice>& devices, ProfileStore& store,
+                                       const ProcessState& process, LogSink& log, const SgDevice*& chosen);
+  bool MountCheckPasses(const std::string& blockNode, LogSink& log);
+  SysfsPaths paths_;
+  std::string explicitNode_;
+  bool force_;
+};
+
+}  // namespace romsetter

@@ -1,0 +1,259 @@
+// SgIoTransport as the kernel sees it: every vendor command's header, the failure kinds of
+// SG_IO, and the transport contract over the emulated device behind the ioctl.
+#include "device/linux/sg_io_transport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <tuple>
+#include <vector>
+
+#include "app/activity_log.h"
+#include "device/device_link.h"
+#include "emulator/linux/emulated_sg_io.h"
+#include "support/test_support.h"
+#include "support/transport_conformance.h"
+
+namespace romsetter::test {
+namespace {
+
+struct SgIoMaker : InProcessDevice {
+  static constexpr TransportFamily kFamily = TransportFamily::PassThrough;
+  static constexpr std::uint32_t kNotDeliveredError = EIO;
+  static constexpr std::uint32_t kTimedOutError = ETIMEDOUT;
+  explicit SgIoMaker(const std::string& deviceLines) : InProcessDevice(deviceLines) {
+    std::uint32_t error = 0;
+    EXPECT_TRUE(drive.OpenDrive("/dev/sg1", error));
+  }
+  ScsiTransport& transport() { return drive; }
+  EmulatedSgIo sgIo{device, "/dev/sg1"};
+  SgIoTransport drive{sgIo.Calls()};
+};
+INSTANTIATE_TYPED_TEST_SUITE_P(SgIo, TransportConformance, SgIoMaker);
+
+class SgIoTest : public ::testing::Test {
+ protected:
+  SgIoTest() {
+    std::uint32_t error = 0;
+    EXPECT_TRUE(transport.OpenDrive("/dev/sg1", error));
+  }
+  RecordingWindow window;
+  ActivityLog log{ScratchDir("sg_io") + "/romsetter.log", window};
+  EmulatedDevice device;
+  EmulatedSgIo sgIo{device, "/dev/sg1"};
+  SgIoTransport transport{sgIo.Calls()};
+  DeviceLink link{transport, log};
+};
+
+TEST_F(SgIoTest, EveryCommandGoesOutWithItsDirectionLengthsTimeoutAndSenseBuffer) {
+  PageBuffer page;
+  for (std::size_t i = 0; i < page.size(); ++i) page[i] = static_cast<std::uint8_t>(i * 3 + 1);
+  PageBuffer readBack{};
+  ASSERT_TRUE(link.TestUnitReady());
+  ASSERT_TRUE(link.Inquiry().transport.delivered);
+  for (RegionQuery q : {RegionQuery::Firmware, RegionQuery::Boot, RegionQuery::Font, RegionQuery::Backup}) {
+    ASSERT_TRUE(link.QueryRegion(q).transport.statusGood);
+  }
+  for (EraseCommand e : {EraseCommand::Firmware, EraseCommand::Boot, EraseCommand::Font, EraseCommand::Backup}) {
+    ASSERT_TRUE(link.Erase(e).transport.delivered);
+  }
+  ASSERT_TRUE(link.Format().transport.statusGood);
+  ASSERT_TRUE(link.WritePage(0x00012345, 7, PageArea::Firmware, page));
+  ASSERT_TRUE(link.ReadPage(0x00012345, 7, PageArea::Firmware, readBack));
+  EXPECT_EQ(readBack, page);
+  ASSERT_TRUE(link.WritePage(0x4000, 1, PageArea::Font, page));
+  ASSERT_TRUE(link.ReadPage(0x4000, 1, PageArea::Font, readBack));
+  ASSERT_TRUE(link.MarkErrorPage(0x1000));
+  ASSERT_TRUE(link.SendControl(ControlCommand::EndOfFontUpdate));
+  const auto version = link.QueryProduct(ProductQuery::Version);
+  ASSERT_TRUE(version.transport.statusGood);
+  EXPECT_EQ(std::string(version.value.begin(), version.value.begin() + 8), device.config().version);
+  ASSERT_TRUE(link.QueryProduct(ProductQuery::Product).transport.statusGood);
+  ASSERT_TRUE(link.SendControl(ControlCommand::Restart));
+
+  constexpr int kNone = SG_DXFER_NONE, kIn = SG_DXFER_FROM_DEV, kOut = SG_DXFER_TO_DEV;
+  // Operation code, sub-command, CDB length, direction, transfer length.
+  const std::vector<std::tuple<int, int, int, int, unsigned>> expected = {
+      {0x00, 0x00, 6, kNone, 0}, {0x12, 0x00, 6, kIn, 36},
+      {0xFF, 0x01, 12, kIn, 10}, {0xFF, 0x06, 12, kIn, 10}, {0xFF, 0x09, 12, kIn, 10}, {0xFF, 0x20, 12, kIn, 8},
+      {0xFF, 0x02, 12, kNone, 0}, {0xFF, 0x07, 12, kNone, 0}, {0xFF, 0x0A, 12, kNone, 0}, {0xFF, 0x21, 12, kNone, 0},
+      {0xFF, 0x10, 6, kNone, 0}, {0xFF, 0x03, 12, kOut, 512}, {0xFF, 0x04, 12, kIn, 512},
+      {0xFF, 0x0B, 12, kOut, 512}, {0xFF, 0x0C, 12, kIn, 512}, {0xFF, 0x03, 12, kOut, 512},
+      {0xFF, 0x0D, 12, kNone, 0}, {0xFF, 0x11, 12, kIn, 8}, {0xFF, 0x12, 12, kIn, 20}, {0xFF, 0x05, 12, kNone, 0}};
+  const auto& sent = sgIo.sent();
+  ASSERT_EQ(sent.size(), expected.size());
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    SCOPED_TRACE(i);
+    const sg_io_hdr_t& h = sent[i].header;
+    EXPECT_EQ(std::make_tuple(h.interface_id, h.timeout, unsigned{h.mx_sb_len}, h.iovec_count, h.flags),
+              std::make_tuple(int{'S'}, 2000u * 1000u, 32u, 0u, 0u));
+    EXPECT_NE(h.sbp, nullptr);
+    EXPECT_EQ(h.dxferp == nullptr, h.dxfer_len == 0);
+    EXPECT_EQ(std::make_tuple(int{sent[i].cdb[0]}, int{sent[i].cdb[1]}, int{h.cmd_len}, h.dxfer_direction, h.dxfer_len),
+              expected[i]);
+  }
+  // The page parameters' byte order, and the mark's page number 0 with its zero payload.
+  EXPECT_EQ(sent[11].cdb, (std::vector<std::uint8_t>{0xFF, 0x03, 0x00, 0x01, 0x00, 0x45, 0x23, 0x00, 0x00, 0x07, 0x00, 0x00}));
+  EXPECT_EQ(sent[15].cdb[9], 0);
+  const auto writes = device.TraceOf("UPT_WRITE_PAGE");
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0].data, std::vector<std::uint8_t>(page.begin(), page.end()));
+  EXPECT_EQ(device.TraceOf("UPT_MARK_ERROR_PAGE")[0].data, std::vector<std::uint8_t>(512, 0));
+  EXPECT_TRUE(sgIo.open());
+  transport.CloseDrive();
+  EXPECT_FALSE(sgIo.open());
+}
+
+// A fake kernel: the header is handed to `answer`, which fills it in as a test needs.
+struct FakeKernel {
+  int calls = 0;
+  std::function<int(sg_io_hdr_t&)> answer;
+  NodeCalls Calls() {
+    NodeCalls c;
+    c.open = [](const std::string&, int) { return EmulatedSgIo::kFd; };
+    c.close = [](int) { return 0; };
+    c.sgIo = [this](int, sg_io_hdr_t* h) {
+      ++calls;
+      return answer(*h);
+    };
+    return c;
+  }
+};
+
+// delivered, statusGood, systemError.
+using Outcome = std::tuple<bool, bool, std::uint32_t>;
+Outcome Of(const ScsiResult& r) { return {r.delivered, r.statusGood, r.systemError}; }
+
+TEST(SgIoFailures, EachKindOfFailureEndsAsThePassThroughRulesExpect) {
+  struct Case {
+    const char* name;
+    int ioctlResult, error;
+    std::uint8_t status;
+    std::uint16_t host, driver;
+    std::vector<std::uint8_t> sense;
+    Outcome outcome;
+    std::tuple<int, int, int> decoded;  // sense key, ASC, ASCQ
+  };
+  const std::vector<std::uint8_t> fixed = {0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0x01, 0, 0, 0, 0};
+  const std::vector<std::uint8_t> descriptor = {0x72, 0x06, 0x29, 0x02, 0, 0, 0, 0};
+  const Case cases[] = {
+      {"ioctl refused", -1, EBUSY, 0, 0, 0, {}, {false, false, EBUSY}, {0, 0, 0}},
+      {"check condition, fixed sense", 0, 0, 0x02, 0, 0x08, fixed, {true, false, 0}, {3, 0x11, 0x01}},
+      {"check condition, descriptor sense, a suggestion", 0, 0, 0x02, 0, 0x18, descriptor, {true, false, 0}, {6, 0x29, 2}},
+      {"sense too short to decode", 0, 0, 0x02, 0, 0x08, {0x70, 0, 0x05}, {true, false, 0}, {0, 0, 0}},
+      {"host: no connection", 0, 0, 0, 0x01, 0, {}, {false, false, EIO}, {0, 0, 0}},
+      {"host: time-out", 0, 0, 0, 0x03, 0, {}, {false, false, ETIMEDOUT}, {0, 0, 0}},
+      {"driver: error", 0, 0, 0, 0, 0x04, {}, {false, false, EIO}, {0, 0, 0}},
+      {"driver: time-out", 0, 0, 0, 0, 0x06, {}, {false, false, ETIMEDOUT}, {0, 0, 0}},
+      {"busy status", 0, 0, 0x08, 0, 0, {}, {true, false, 0}, {0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeKernel kernel;
+    kernel.answer = [&](sg_io_hdr_t& h) {
+      if (c.ioctlResult != 0) {
+        errno = c.error;
+        return -1;
+      }
+      h.status = c.status;
+      h.host_status = c.host;
+      h.driver_status = c.driver;
+      if (!c.sense.empty()) std::memcpy(h.sbp, c.sense.data(), std::min<std::size_t>(c.sense.size(), h.mx_sb_len));
+      h.sb_len_wr = static_cast<unsigned char>(c.sense.size());
+      h.resid = static_cast<int>(h.dxfer_len);
+      return 0;
+    };
+    SgIoTransport transport(kernel.Calls());
+    std::uint32_t error = 0;
+    ASSERT_TRUE(transport.OpenDrive("/dev/sg9", error));
+    std::array<std::uint8_t, 10> reply{};
+    ScsiRequest request;
+    request.cdb[0] = kVendorOpcode;
+    request.cdb[1] = UPT_FW_GET_SIZE;
+    request.direction = DataDirection::In;
+    request.length = 10;
+    request.dataIn = reply.data();
+    EXPECT_EQ(Of(transport.Execute(request)), c.outcome);
+    const SgIoOutcome& last = transport.lastOutcome();
+    EXPECT_EQ(std::make_tuple(int{last.senseKey}, int{last.asc}, int{last.ascq}), c.decoded);
+    EXPECT_EQ(last.sense.size(), c.ioctlResult == 0 ? c.sense.size() : 0u);
+  }
+}
+
+TEST(SgIoFailures, AShortReplyFillsOnlyWhatTheDeviceSentWhateverTheKernelCopied) {
+  // The kernel copies its whole zero-filled bounce buffer back; resid says how much is real.
+  const std::tuple<int, std::size_t> cases[] = {{500, 12}, {0, 512}, {512, 0}, {600, 0}, {-4, 512}};
+  for (const auto& [resid, taken] : cases) {
+    SCOPED_TRACE(resid);
+    FakeKernel kernel;
+    kernel.answer = [resid = resid](sg_io_hdr_t& h) {
+      auto* data = static_cast<std::uint8_t*>(h.dxferp);
+      std::memset(data, 0, h.dxfer_len);
+      std::memset(data, 0x5A, h.dxfer_len - std::min<unsigned>(h.dxfer_len, resid < 0 ? 0 : resid));
+      h.resid = resid;
+      return 0;
+    };
+    SgIoTransport transport(kernel.Calls());
+    std::uint32_t error = 0;
+    ASSERT_TRUE(transport.OpenDrive("/dev/sg9", error));
+    std::array<std::uint8_t, 512> page;
+    page.fill(0xC3);
+    ScsiRequest request;
+    request.cdb[0] = kVendorOpcode;
+    request.cdb[1] = UPT_READ_PAGE;
+    request.direction = DataDirection::In;
+    request.length = 512;
+    request.dataIn = page.data();
+    EXPECT_EQ(Of(transport.Execute(request)), Outcome(true, true, 0));
+    std::array<std::uint8_t, 512> expected;
+    expected.fill(0xC3);
+    std::fill_n(expected.begin(), taken, 0x5A);
+    EXPECT_EQ(page, expected);
+    EXPECT_EQ(transport.lastOutcome().transferred, taken);
+  }
+}
+
+TEST_F(SgIoTest, TheFamilysRulesDecideAndADetachedDeviceEndsInAnError) {
+  // A write that ends in CHECK CONDITION counts as sent, a read does not: the NT rules.
+  device.config().faults = {{FaultKind::BadStatus, "UPT_WRITE_PAGE"}, {FaultKind::BadStatus, "UPT_READ_PAGE"}};
+  PageBuffer page{};
+  EXPECT_TRUE(link.WritePage(0x10, 1, PageArea::Firmware, page));
+  EXPECT_FALSE(link.ReadPage(0x10, 1, PageArea::Firmware, page));
+  EXPECT_EQ(std::make_tuple(int{transport.lastOutcome().status}, int{transport.lastOutcome().senseKey},
+                            int{transport.lastOutcome().asc}),
+            std::make_tuple(2, int{EmulatedSgIo::kSenseKey}, int{EmulatedSgIo::kSenseAsc}));
+  device.Detach();
+  EXPECT_EQ(Of(transport.Execute(ScsiRequest{})), Outcome(false, false, ENODEV));
+  // Closed, the transport still calls down and gets the kernel's refusal, never a crash.
+  transport.CloseDrive();
+  EXPECT_EQ(Of(transport.Execute(ScsiRequest{})), Outcome(false, false, EBADF));
+}
+
+TEST(SgIoNode, OpenFailuresCarryErrnoAndTheRealCallsRefuseAFile) {
+  EmulatedDevice device;
+  EmulatedSgIo sgIo(device, "/dev/sg1");
+  SgIoTransport emulated(sgIo.Calls());
+  std::uint32_t error = 0;
+  EXPECT_FALSE(emulated.OpenDrive("/dev/sg2", error));
+  EXPECT_EQ(error, static_cast<std::uint32_t>(ENOENT));
+  sgIo.FailOpen(EACCES);
+  EXPECT_FALSE(emulated.OpenDrive("/dev/sg1", error));
+  EXPECT_EQ(error, static_cast<std::uint32_t>(EACCES));
+  EXPECT_FALSE(emulated.DriveOpen());
+
+  const std::string dir = ScratchDir("sg_io_node");
+  WriteFile(dir + "/sg0", std::string(512, '\0'));
+  SgIoTransport real;
+  EXPECT_FALSE(real.OpenDrive(dir + "/missing", error));
+  EXPECT_EQ(error, static_cast<std::uint32_t>(ENOENT));
+  ASSERT_TRUE(real.OpenDrive(dir + "/sg0", error));
+  const ScsiResult result = real.Execute(ScsiRequest{});
+  EXPECT_FALSE(result.delivered);
+  EXPECT_NE(result.systemError, 0u);  // a file takes no SG_IO
+  real.CloseDrive();
+  EXPECT_FALSE(real.DriveOpen());
+}
+
+}  // namespace
+}  // namespace romsetter::test

@@ -1,0 +1,217 @@
+// Linux discovery over sysfs trees built for each case: matching, refusing two, the mount and
+// permission checks, and the node given on the command line.
+#include "device/linux/sysfs_discovery.h"
+
+#include <grp.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <set>
+
+#include "app/activity_log.h"
+#include "app/in_memory_profile_store.h"
+#include "device/linux/sg_io_transport.h"
+#include "linux/sysfs_tree.h"
+
+namespace romsetter::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+const char* const kText = "Morvent  USB-MSC Disk INT   ";
+
+// Nodes open unless refused; what was opened is kept, and every open is closed again.
+struct FakeNodes {
+  std::map<std::string, int> refused;  // path -> errno
+  Lines opened;
+  int openNow = 0;
+  NodeCalls Calls() {
+    NodeCalls c;
+    c.open = [this](const std::string& path, int) {
+      const auto it = refused.find(path);
+      if (it != refused.end()) return errno = it->second, -1;
+      opened.push_back(path);
+      ++openNow;
+      return 77;
+    };
+    c.close = [this](int) { return --openNow, 0; };
+    c.sgIo = [](int, sg_io_hdr_t*) { return errno = ENOTTY, -1; };
+    return c;
+  }
+};
+
+struct LocatorRig {
+  explicit LocatorRig(const std::string& name) : tree(name), log(tree.root + "/Romsetter.log", window) {
+    store.Write("DiskVen_98", "DiskVen_00", kText);
+    store.Write("HardwareID", "DiskVen_00", "DiskMorvent__USB-MSC_Disk_INT___");
+    store.Write("USBSTOR_SUBKEY", "DiskVen_00", "Disk&Ven_Morvent&Prod__USB-MSC_Disk_IN&Rev_T");
+  }
+  void AddMorvent(int host, const std::string& disk, const std::string& rev = "T") {
+    tree.Add(host, "Morvent", " USB-MSC Disk IN", rev, "1b3f", "2002", disk);
+  }
+  std::optional<LocatedDrive> Locate(const std::string& node = "", bool force = false) {
+    SysfsDriveLocator locator(tree.paths, node, force);
+    return locator.Locate(drive, store, process, log);
+  }
+  Lines Log() const { return StripNumbers(window.allStatus); }
+
+  SysfsTree tree;
+  RecordingWindow window;
+  ActivityLog log;
+  InMemoryProfileStore store;
+  ProcessState process;
+  FakeNodes nodes;
+  SgIoTransport drive{nodes.Calls()};
+};
+
+TEST(SysfsDiscovery, OneMatchAmongOtherDisksNamesItsNodeAndIdentity) {
+  LocatorRig rig("sysfs_one");
+  rig.tree.Add(0, "ATA     ", "Samsung SSD 860 ", "1B6Q", "", "", "sda");
+  rig.AddMorvent(10, "sdb");
+  rig.AddMorvent(2, "");  // sg10 sorts after sg2; this one matches too...
+  std::filesystem::remove_all(rig.tree.paths.sysfsRoot + "/class/scsi_generic/sg2");  // ...until unplugged
+  const auto found = rig.Locate();
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->devicePath, rig.tree.Node("sg10"));
+  EXPECT_EQ(found->inDiskName, rig.tree.Node("sg10"));
+  EXPECT_EQ(found->identity.hardwareId, "USBSTOR\\DiskMorvent__USB-MSC_Disk_INT___");
+  EXPECT_EQ(found->identity.instanceKeyPath,
+            "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\Disk&Ven_Morvent&Prod__USB-MSC_Disk_IN&Rev_T");
+  // The settings store drops trailing blanks, as the profile functions do.
+  EXPECT_EQ(found->identity.inquiryText, "Morvent  USB-MSC Disk INT");
+  EXPECT_EQ(rig.Log(), (Lines{"SET HardwareID:\"USBSTOR\\DiskMorvent__USB-MSC_Disk_INT___\" (DiskVen_00)",
+                              "Sets:\"Morvent  USB-MSC Disk INT\" len=25",
+                              "Get " + rig.tree.Node("sg0") + ":\"ATA     Samsung SSD 860 1B6Q\" len=28 USB : serial \"\"",
+                              "Get " + rig.tree.Node("sg10") + ":\"Morvent  USB-MSC Disk INT   \" len=28 USB 1b3f:2002 serial \"SN0010\"",
+                              "Bingo " + rig.tree.Node("sg10") + " (DiskVen_00)!"}));
+  EXPECT_EQ(rig.nodes.opened, Lines{rig.tree.Node("sg10")});  // checked to open, and closed again
+  EXPECT_EQ(rig.nodes.openNow, 0);
+}
+
+TEST(SysfsDiscovery, NoneAndTwoMatchesAreRefusedWithoutOpeningAnything) {
+  LocatorRig none("sysfs_none");
+  none.tree.Add(0, "ATA     ", "Samsung SSD 860 ", "1B6Q", "", "", "sda");
+  EXPECT_FALSE(none.Locate());
+  EXPECT_EQ(none.Log().back(), "No SCSI generic device matches the identification entries (1 looked at).");
+  LocatorRig empty("sysfs_empty");
+  std::filesystem::remove_all(empty.tree.paths.sysfsRoot);
+  EXPECT_FALSE(empty.Locate());
+  EXPECT_EQ(empty.Log().back(), "No SCSI generic device matches the identification entries (0 looked at).");
+
+  LocatorRig two("sysfs_two");
+  two.AddMorvent(2, "sdb");
+  two.AddMorvent(3, "");
+  EXPECT_FALSE(two.Locate());
+  EXPECT_EQ(two.Log().back(), "2 devices match: " + two.tree.Node("sg2") + " (" + two.tree.Node("sdb") +
+                                  ", DiskVen_00), " + two.tree.Node("sg3") +
+                                  " (no disk, DiskVen_00). Name the one to upgrade with --device.");
+  EXPECT_TRUE(none.nodes.opened.empty() && two.nodes.opened.empty());
+  // Named on the command line, one of the two is used as given.
+  const auto given = two.Locate(two.tree.Node("sg3"));
+  ASSERT_TRUE(given);
+  EXPECT_EQ(given->devicePath, two.tree.Node("sg3"));
+  EXPECT_EQ(given->identity.inquiryText, kText);  // read from sysfs, blanks kept
+  EXPECT_EQ(two.Log().back(), "Use " + two.tree.Node("sg3") + " as given: \"" + kText + "\" USB 1b3f:2002");
+}
+
+TEST(SysfsDiscovery, TextsMatchByPrefixAndHardwareIdsWhole) {
+  LocatorRig rig("sysfs_prefix");
+  rig.AddMorvent(4, "sdc", "U");  // another revision
+  // A shorter configured text matches every device it begins; a longer one none.
+  rig.store.Write("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   X");
+  rig.store.Write("HardwareID", "DiskVen_00", "DiskMorvent__USB-MSC_Disk_INT___");
+  rig.store.Write("DiskVen_98", "DiskVen_01", "Morvent");
+  rig.store.Write("HardwareID", "DiskVen_01", "OtherDisk");
+  auto found = rig.Locate();
+  ASSERT_TRUE(found);
+  EXPECT_EQ(rig.Log().back(), "Bingo " + rig.tree.Node("sg4") + " (DiskVen_01)!");
+  EXPECT_EQ(found->identity.hardwareId, "USBSTOR\\OtherDisk");
+  // Case matters in the text.
+  rig.store.Write("DiskVen_98", "DiskVen_01", "MORVENT");
+  EXPECT_FALSE(rig.Locate());
+
+  // Hardware ids of both NT forms, compared whole and without regard to case.
+  for (const char* id : {"DiskMorvent__USB-MSC_Disk_INU___", "disk&ven_morvent&prod__usb-msc_disk_in&rev_u",
+                         "Disk&Ven_Morvent&Prod__USB-MSC_Disk_IN"}) {
+    SCOPED_TRACE(id);
+    rig.store.Write("HardwareID", "DiskVen_01", id);
+    EXPECT_TRUE(rig.Locate());
+  }
+  rig.store.Write("HardwareID", "DiskVen_01", "Disk&Ven_Morvent");
+  EXPECT_FALSE(rig.Locate());
+  // An entry without either value ends the list, so entry 2 is never read.
+  rig.store.Write("DiskVen_98", "DiskVen_01", "");
+  rig.store.Write("HardwareID", "DiskVen_01", "");
+  rig.store.Write("DiskVen_98", "DiskVen_02", "Morvent");
+  EXPECT_FALSE(rig.Locate());
+  // A package tries its preset identity only.
+  rig.process.packageMode = PackageMode::Package;
+  rig.process.presetInquiryText = "Morvent  USB";
+  EXPECT_TRUE(rig.Locate());
+  rig.process.presetInquiryText = "";
+  rig.process.presetHardwareId = "";
+  EXPECT_FALSE(rig.Locate());
+}
+
+TEST(SysfsDiscovery, ANodeThatDoesNotOpenIsNamedWithWhatToDo) {
+  LocatorRig rig("sysfs_denied");
+  rig.AddMorvent(2, "sdb");
+  rig.nodes.refused[rig.tree.Node("sg2")] = EACCES;
+  EXPECT_FALSE(rig.Locate());
+  const std::string group = getgrgid(getegid())->gr_name;  // the scratch node's owner
+  EXPECT_EQ(rig.Log().back(),
+            "No permission to open " + rig.tree.Node("sg2") + " (group " + group + "): join group " + group +
+                ", or add a udev rule such as SUBSYSTEM==\"scsi_generic\", ATTRS{idVendor}==\"1b3f\", "
+                "ATTRS{idProduct}==\"2002\", GROUP=\"plugdev\", MODE=\"0660\" (docs/linux.md).");
+  // A disk node given by hand, unknown to sysfs: the rule names the kernel's name for it.
+  EXPECT_NE(PermissionAdvice("/nonexistent/sdq", nullptr)
+                .find("(group unknown): join group unknown, or add a udev rule such as SUBSYSTEM==\"block\", "
+                      "KERNEL==\"sdq\""),
+            std::string::npos);
+  rig.nodes.refused[rig.tree.Node("sg2")] = ENXIO;
+  EXPECT_FALSE(rig.Locate());
+  EXPECT_EQ(rig.Log().back(), rig.tree.Node("sg2") + " does not open: No such device or address");
+}
+
+TEST(SysfsDiscovery, AMountedDiskOrPartitionIsRefusedUnlessForced) {
+  LocatorRig rig("sysfs_mounted");
+  rig.AddMorvent(2, "sdb");
+  const std::string sdb = rig.tree.Node("sdb");
+  // Another disk whose name only begins the same, and a partition of ours under a blank.
+  rig.tree.Mount(sdb + "b1 /mnt/other vfat rw 0 0");
+  EXPECT_TRUE(rig.Locate());
+  rig.tree.Mount(sdb + "1 /media/USB\\040DISK vfat rw 0 0");
+  EXPECT_FALSE(rig.Locate());
+  EXPECT_EQ(rig.Log().back(), sdb + " is mounted (" + sdb + "1 on /media/USB DISK): unmount it first, or give --force "
+                                    "to write under its file system.");
+  EXPECT_EQ(rig.nodes.opened.size(), 1u);  // the refused run opened nothing
+  ASSERT_TRUE(rig.Locate("", true));
+  const Lines forced = rig.Log();
+  EXPECT_EQ(forced.back(), sdb + " is mounted (" + sdb + "1 on /media/USB DISK); going on as --force asks.");
+  EXPECT_EQ(forced[forced.size() - 2], "Bingo " + rig.tree.Node("sg2") + " (DiskVen_00)!");
+  // The disk node given by hand is checked too, and an unreadable mounts file refuses.
+  EXPECT_FALSE(rig.Locate(sdb));
+  std::filesystem::remove(rig.tree.paths.mountsFile);
+  EXPECT_FALSE(rig.Locate());
+  EXPECT_EQ(rig.Log().back(), rig.tree.paths.mountsFile + " cannot be read, so whether " + sdb +
+                                  " is mounted is unknown: give --force to go on.");
+  EXPECT_TRUE(rig.Locate("", true));
+}
+
+TEST(SysfsDiscovery, HostileAttributesAreBoundedAndOddEntriesSkipped) {
+  LocatorRig rig("sysfs_hostile");
+  rig.tree.Add(5, std::string(100000, 'M'), "", "", "1b3f", "2002", "sdd");
+  std::filesystem::create_directories(rig.tree.paths.sysfsRoot + "/class/scsi_generic/sg7");  // no device link
+  const std::vector<SgDevice> devices = ScanScsiGeneric(rig.tree.paths);
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].inquiryText, std::string(8, 'M') + std::string(20, ' '));
+  EXPECT_EQ(devices[0].blockNode, rig.tree.Node("sdd"));
+  EXPECT_EQ(devices[0].serial, "SN0005");
+  EXPECT_EQ(UsbStorHardwareIds("Ven,x"),
+            (Lines{"USBSTOR\\DiskVen_x_______________________", "USBSTOR\\Disk&Ven_Ven_x&Prod_&Rev_",
+                   "USBSTOR\\Disk&Ven_Ven_x&Prod_"}));
+}
+
+}  // namespace
+}  // namespace romsetter::test
