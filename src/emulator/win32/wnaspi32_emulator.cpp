@@ -40,10 +40,24 @@ void ReportError(const std::string& error) {
   std::fflush(stderr);
 }
 
+// A critical section: the Windows runtime has no std::mutex (see cmake/mingw-i686.cmake).
+class Lock {
+ public:
+  Lock() { InitializeCriticalSection(&section_); }
+  ~Lock() { DeleteCriticalSection(&section_); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+  void lock() { EnterCriticalSection(&section_); }
+  void unlock() { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
 // The library's whole state.  A real ASPI layer is one per process, so this is too.
 class EmulatorLibrary {
  public:
-  std::mutex mutex;
+  Lock mutex;
 
   bool Load(const std::string& path) {
     loaded_ = true;
@@ -179,7 +193,7 @@ extern "C" {
 DWORD __cdecl GetASPI32SupportInfo(void) {
   try {
     EmulatorLibrary& library = Library();
-    std::lock_guard<std::mutex> lock(library.mutex);
+    std::lock_guard<Lock> lock(library.mutex);
     library.EnsureLoaded();
     return library.SupportInfo();
   } catch (const std::exception&) {
@@ -198,7 +212,7 @@ DWORD __cdecl SendASPI32Command(void* request) {
   bool signal = false;
   try {
     EmulatorLibrary& library = Library();
-    std::lock_guard<std::mutex> lock(library.mutex);
+    std::lock_guard<Lock> lock(library.mutex);
     library.EnsureLoaded();
     signal = library.Execute(*srb);
   } catch (const std::exception&) {
@@ -213,7 +227,7 @@ int __cdecl RomsetterEmulatorLoad(const char* configPath) {
   if (configPath == nullptr) return 0;
   try {
     EmulatorLibrary& library = Library();
-    std::lock_guard<std::mutex> lock(library.mutex);
+    std::lock_guard<Lock> lock(library.mutex);
     return library.Load(configPath) ? 1 : 0;
   } catch (const std::exception&) {
     return 0;
@@ -225,7 +239,7 @@ int __cdecl RomsetterEmulatorTrace(char* buffer, int size) {
     EmulatorLibrary& library = Library();
     std::string text;
     {
-      std::lock_guard<std::mutex> lock(library.mutex);
+      std::lock_guard<Lock> lock(library.mutex);
       text = library.TraceText();
     }
     if (buffer != nullptr && size > 0) {
