@@ -2,8 +2,9 @@
 // shared between tools, so every line is checked and the first bad one is reported by
 // file and line; nothing is applied from a file that fails.
 #include <cstddef>
-#include <fstream>
+#include <cstdio>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 #include "base/format.h"
@@ -503,21 +504,25 @@ bool ParseEmulatorConfig(const std::string& text, const std::string& fileName, E
 }
 
 bool LoadEmulatorConfig(const std::string& path, EmulatorConfig& config, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
+  // C stdio rather than a file stream: the stream's runtime imports wide-character file
+  // functions that Windows 98 lacks, and romsetter-cli.exe carries this code.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!in) {
     error = Format("%s: cannot open the emulator configuration", path.c_str());
     return false;
   }
   std::string text;
   char chunk[4096];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    text.append(chunk, static_cast<std::size_t>(in.gcount()));
+  for (;;) {
+    const std::size_t n = std::fread(chunk, 1, sizeof chunk, in.get());
+    text.append(chunk, n);
     if (text.size() > kMaxFileBytes) {
       error = Format("%s: the emulator configuration is larger than %zu bytes", path.c_str(), kMaxFileBytes);
       return false;
     }
+    if (n < sizeof chunk) break;
   }
-  if (in.bad()) {
+  if (std::ferror(in.get()) != 0) {
     error = Format("%s: cannot read the emulator configuration", path.c_str());
     return false;
   }

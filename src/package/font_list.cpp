@@ -1,7 +1,10 @@
 #include "package/font_list.h"
 
 #include <cstdio>
+#include <cstdlib>
+#if !defined(_WIN32)
 #include <filesystem>
+#endif
 #include <memory>
 #include <new>
 #include <system_error>
@@ -56,6 +59,17 @@ std::uint32_t PagesOf(std::uint64_t bytes) { return static_cast<std::uint32_t>((
 // every platform, which only ever refuses more.
 bool SameFile(const std::string& a, const std::string& b) {
   if (AsciiUpper(a) == AsciiUpper(b)) return true;
+#if defined(_WIN32)
+  // The C runtime's full path, not std::filesystem, whose runtime imports wide-character and
+  // NT-only functions that keep Windows 98 from loading the program.  Windows 98 has no
+  // links, so the full names of one file differ only in letter case.
+  char fullA[_MAX_PATH];
+  char fullB[_MAX_PATH];
+  if (_fullpath(fullA, a.c_str(), sizeof fullA) == nullptr || _fullpath(fullB, b.c_str(), sizeof fullB) == nullptr) {
+    return false;
+  }
+  return AsciiUpper(fullA) == AsciiUpper(fullB);
+#else
   try {
     std::error_code ec;
     const bool same = std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), ec);
@@ -64,6 +78,7 @@ bool SameFile(const std::string& a, const std::string& b) {
     // A name the path type cannot represent names no file the check could compare.
     return false;
   }
+#endif
 }
 
 enum class FontRead { Ok, Missing, Unreadable, TooLarge, Changed };

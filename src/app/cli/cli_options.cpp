@@ -2,7 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include <filesystem>
+#include <sys/stat.h>
+
 #include <vector>
 
 #include "base/format.h"
@@ -33,14 +34,27 @@ const char* CliVersion() { return "romsetter-cli " ROMSETTER_VERSION; }
 
 namespace {
 
+enum class PathKind { Missing, File, Folder, Other };
+
+// stat rather than std::filesystem: on Windows the file system library imports wide-character
+// and NT-only functions that keep Windows 98 from loading romsetter-cli.exe.
+PathKind KindOf(const std::string& path) {
+  struct stat info {};
+  if (path.empty() || stat(path.c_str(), &info) != 0) return PathKind::Missing;
+  if ((info.st_mode & S_IFMT) == S_IFDIR) return PathKind::Folder;
+  return (info.st_mode & S_IFMT) == S_IFREG ? PathKind::File : PathKind::Other;
+}
+
+bool IsFolder(const std::string& path) { return KindOf(path) == PathKind::Folder; }
+
 // Files are checked here rather than by CLI11's validators so the refusal names the option
 // and the path in one line, and a folder is told apart from a missing file.
 bool CheckInputFile(const char* option, const std::string& path, std::string& error) {
   if (path.empty()) return true;
-  std::error_code ec;
-  if (std::filesystem::is_regular_file(path, ec)) return true;
-  error = std::filesystem::is_directory(path, ec) ? Format("%s %s: a folder, not a file", option, path.c_str())
-                                                  : Format("%s %s: no such file", option, path.c_str());
+  const PathKind kind = KindOf(path);
+  if (kind == PathKind::File) return true;
+  error = kind == PathKind::Folder ? Format("%s %s: a folder, not a file", option, path.c_str())
+                                   : Format("%s %s: no such file", option, path.c_str());
   return false;
 }
 
@@ -186,9 +200,8 @@ bool CheckDevice(CliOptions& o, std::string& error) {
 }
 
 bool CheckPackaging(CliOptions& o, std::string& error) {
-  std::error_code ec;
   if (o.command == CliCommand::Unpack) {
-    if (o.outputDir.empty() || !std::filesystem::is_directory(o.outputDir, ec)) {
+    if (o.outputDir.empty() || !IsFolder(o.outputDir)) {
       error = o.outputDir.empty() ? "unpack needs --output-dir" : Format("--output-dir %s: not a folder", o.outputDir.c_str());
       return false;
     }
@@ -237,14 +250,13 @@ bool Check(CliOptions& o, std::string& error) {
       !CheckInputFile("--boot", o.boot, error) || !CheckInputFile("--font-list", o.fontList, error)) {
     return false;
   }
-  std::error_code ec;
-  if (!o.settingsDir.empty() && !std::filesystem::is_directory(o.settingsDir, ec)) {
+  if (!o.settingsDir.empty() && !IsFolder(o.settingsDir)) {
     error = Format("--settings %s: not a folder", o.settingsDir.c_str());
     return false;
   }
   for (const auto& [option, path] : {std::pair<const char*, const std::string&>{"--output", o.output},
                                      {"--report", o.report}, {"--log", o.log}}) {
-    if (!path.empty() && std::filesystem::is_directory(path, ec)) {
+    if (!path.empty() && IsFolder(path)) {
       error = Format("%s %s: a folder, not a file", option, path.c_str());
       return false;
     }

@@ -27,6 +27,7 @@
 
 #ifdef _WIN32
 #include "app/win32/system_error_text.h"
+#include "app/win32/tick_clock.h"
 #include "device/win32/nt_device_registry.h"
 #include "device/win32/pass_through_transport.h"
 #include "device/win32/transport_choice.h"
@@ -220,7 +221,11 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
       return kExitRefused;
     }
   }
+#ifdef _WIN32
+  TickClock clock;
+#else
   SystemClock clock;
+#endif
 
   FixedPaths paths = FixedPaths::UnderFolder(".");
   paths.logFile = o.log;

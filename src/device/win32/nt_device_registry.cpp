@@ -59,11 +59,49 @@ class NtRegistryKey final : public RegistryKey {
   HKEY key_;
 };
 
+// SetupAPI, loaded when discovery asks: only the NT family lists devices through it, and a
+// program that imported it would not start where the library is missing.
+class SetupApi {
+ public:
+  SetupApi() : library_(LoadLibraryA("setupapi.dll")) {
+    if (library_ == nullptr) return;
+    Find(getClassDevs, "SetupDiGetClassDevsA");
+    Find(enumDeviceInfo, "SetupDiEnumDeviceInfo");
+    Find(getDeviceRegistryProperty, "SetupDiGetDeviceRegistryPropertyA");
+    Find(destroyDeviceInfoList, "SetupDiDestroyDeviceInfoList");
+  }
+  ~SetupApi() {
+    if (library_ != nullptr) FreeLibrary(library_);
+  }
+  SetupApi(const SetupApi&) = delete;
+  SetupApi& operator=(const SetupApi&) = delete;
+
+  bool Usable() const {
+    return getClassDevs != nullptr && enumDeviceInfo != nullptr && getDeviceRegistryProperty != nullptr &&
+           destroyDeviceInfoList != nullptr;
+  }
+
+  decltype(&SetupDiGetClassDevsA) getClassDevs = nullptr;
+  decltype(&SetupDiEnumDeviceInfo) enumDeviceInfo = nullptr;
+  decltype(&SetupDiGetDeviceRegistryPropertyA) getDeviceRegistryProperty = nullptr;
+  decltype(&SetupDiDestroyDeviceInfoList) destroyDeviceInfoList = nullptr;
+
+ private:
+  template <typename Function>
+  void Find(Function& function, const char* name) {
+    function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library_, name)));
+  }
+
+  HMODULE library_;
+};
+
 }  // namespace
 
 std::vector<RegistryValue> NtDeviceRegistry::UsbStorageHardwareIds(std::size_t maxBytes) {
   std::vector<RegistryValue> devices;
-  HDEVINFO list = SetupDiGetClassDevsA(nullptr, "USBSTOR", nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+  const SetupApi setupApi;
+  if (!setupApi.Usable()) return devices;
+  HDEVINFO list = setupApi.getClassDevs(nullptr, "USBSTOR", nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
   if (list == INVALID_HANDLE_VALUE) return devices;
 
   maxBytes = std::min(maxBytes, kReadCeiling);
@@ -71,12 +109,12 @@ std::vector<RegistryValue> NtDeviceRegistry::UsbStorageHardwareIds(std::size_t m
   for (DWORD index = 0;; ++index) {
     SP_DEVINFO_DATA info{};
     info.cbSize = sizeof info;
-    if (!SetupDiEnumDeviceInfo(list, index, &info)) break;
+    if (!setupApi.enumDeviceInfo(list, index, &info)) break;
     RegistryValue value;
     DWORD type = 0;
     DWORD required = 0;
-    if (SetupDiGetDeviceRegistryPropertyA(list, &info, SPDRP_HARDWAREID, &type, buffer.data(),
-                                          static_cast<DWORD>(maxBytes), &required)) {
+    if (setupApi.getDeviceRegistryProperty(list, &info, SPDRP_HARDWAREID, &type, buffer.data(),
+                                              static_cast<DWORD>(maxBytes), &required)) {
       if (required > maxBytes) {
         value.type = RegistryValueType::TooLong;
       } else {
@@ -88,7 +126,7 @@ std::vector<RegistryValue> NtDeviceRegistry::UsbStorageHardwareIds(std::size_t m
     }
     devices.push_back(std::move(value));
   }
-  SetupDiDestroyDeviceInfoList(list);
+  setupApi.destroyDeviceInfoList(list);
   return devices;
 }
 

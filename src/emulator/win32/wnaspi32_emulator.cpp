@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <mutex>
+#include <mutex>  // std::lock_guard only
 #include <string>
 #include <vector>
 
@@ -40,10 +40,25 @@ void ReportError(const std::string& error) {
   std::fflush(stderr);
 }
 
+// A critical section: the Windows runtime has no std::mutex (see cmake/mingw-i686.cmake).
+class Lock {
+ public:
+  Lock() { InitializeCriticalSection(&section_); }
+  ~Lock() { DeleteCriticalSection(&section_); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+  void lock() { EnterCriticalSection(&section_); }
+  void unlock() { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
 // The library's whole state.  A real ASPI layer is one per process, so this is too.
 class EmulatorLibrary {
  public:
-  std::mutex mutex;
+  Lock mutex;
+  bool busy = false;  // a command is running (guarded by mutex)
 
   bool Load(const std::string& path) {
     SaveFlash();  // the scenario being replaced keeps what it was told
@@ -196,14 +211,18 @@ EmulatorLibrary& Library() {
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason != DLL_PROCESS_DETACH) return TRUE;
   try {
     EmulatorLibrary& library = Library();
-    // A thread ended mid-command at process exit may still own the lock; then nothing
-    // consistent can be saved.
-    std::unique_lock<std::mutex> lock(library.mutex, std::try_to_lock);
-    if (lock.owns_lock()) library.SaveFlash();
+    if (reserved == nullptr) {  // FreeLibrary: other threads may still be sending
+      std::lock_guard<Lock> lock(library.mutex);
+      library.SaveFlash();
+    } else if (!library.busy) {
+      // Process exit: the other threads are gone, one may have died mid-command holding the
+      // lock, and then nothing consistent can be saved.
+      library.SaveFlash();
+    }
   } catch (const std::exception&) {
   }
   return TRUE;
@@ -212,7 +231,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 DWORD __cdecl GetASPI32SupportInfo(void) {
   try {
     EmulatorLibrary& library = Library();
-    std::lock_guard<std::mutex> lock(library.mutex);
+    std::lock_guard<Lock> lock(library.mutex);
     library.EnsureLoaded();
     return library.SupportInfo();
   } catch (const std::exception&) {
@@ -231,9 +250,11 @@ DWORD __cdecl SendASPI32Command(void* request) {
   bool signal = false;
   try {
     EmulatorLibrary& library = Library();
-    std::lock_guard<std::mutex> lock(library.mutex);
+    std::lock_guard<Lock> lock(library.mutex);
     library.EnsureLoaded();
+    library.busy = true;
     signal = library.Execute(*srb);
+    library.busy = false;
   } catch (const std::exception&) {
     srb->status = romsetter::SS_ERR;
     signal = true;
@@ -246,7 +267,7 @@ int __cdecl RomsetterEmulatorLoad(const char* configPath) {
   if (configPath == nullptr) return 0;
   try {
     EmulatorLibrary& library = Library();
-    std::lock_guard<std::mutex> lock(library.mutex);
+    std::lock_guard<Lock> lock(library.mutex);
     return library.Load(configPath) ? 1 : 0;
   } catch (const std::exception&) {
     return 0;
@@ -258,7 +279,7 @@ int __cdecl RomsetterEmulatorTrace(char* buffer, int size) {
     EmulatorLibrary& library = Library();
     std::string text;
     {
-      std::lock_guard<std::mutex> lock(library.mutex);
+      std::lock_guard<Lock> lock(library.mutex);
       text = library.TraceText();
     }
     if (buffer != nullptr && size > 0) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/app_core.h"
+#include "app/win32/tick_clock.h"
 #include "app/win32/win32_profile_store.h"
 #include "base/fixed_paths.h"
 #include "device/win32/nt_device_registry.h"
@@ -109,7 +110,7 @@ class MainDialog final : public WindowPort {
   HICON icon_ = nullptr;
   Win32ProfileStore store_;
   NtDeviceRegistry registry_;
-  SystemClock clock_;
+  TickClock clock_;
   PassThroughTransport drive_{options_.ioControl};
   Win32AspiLibrary library_;
   AspiTransport aspi_{library_};
