@@ -253,8 +253,11 @@ DWORD __cdecl SendASPI32Command(void* request) {
     std::lock_guard<Lock> lock(library.mutex);
     library.EnsureLoaded();
     library.busy = true;
+    struct Done {
+      bool& busy;
+      ~Done() { busy = false; }
+    } done{library.busy};
     signal = library.Execute(*srb);
-    library.busy = false;
   } catch (const std::exception&) {
     srb->status = romsetter::SS_ERR;
     signal = true;
