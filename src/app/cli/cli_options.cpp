@@ -170,8 +170,7 @@ bool CheckDevice(CliOptions& o, std::string& error) {
       error = "--aspi reaches ASPI only on Windows or with --device emulator:CONFIG";
       return false;
     }
-    std::error_code ec;
-    if (node && !std::filesystem::exists(o.device, ec)) {
+    if (node && KindOf(o.device) == PathKind::Missing) {
       error = Format("--device %s: no such device node", o.device.c_str());
       return false;
     }
