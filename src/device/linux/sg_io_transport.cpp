@@ -99,8 +99,7 @@ ScsiResult SgIoTransport::ExecuteDirect(const ScsiRequest& request, std::uint8_t
   out.driverStatus = header.driver_status;
   out.resid = header.resid;
   // A residual outside 0..length is the device's or driver's nonsense: trust no byte of it.
-  out.transferred = header.resid < 0 ? request.length
-                    : static_cast<std::uint32_t>(header.resid) > request.length
+  out.transferred = header.resid < 0 || static_cast<std::uint32_t>(header.resid) > request.length
                         ? 0
                         : request.length - static_cast<std::uint32_t>(header.resid);
   out.sense.assign(sense.begin(), sense.begin() + std::min<std::size_t>(header.sb_len_wr, sense.size()));
