@@ -20,11 +20,11 @@ int Severity(JobOutcome outcome) {
 
 // Runs one check with its lines kept in `lines`.
 template <typename Check>
-bool Tapped(AppCore& core, std::vector<std::string>& lines, Check check) {
+bool Tapped(AppCore& core, std::vector<std::string>& lines, bool& passed, Check check) {
   core.log.SetTap(&lines);
-  const bool ok = check();
+  passed = check();
   core.log.SetTap(nullptr);
-  return ok;
+  return passed;
 }
 
 }  // namespace
@@ -35,22 +35,22 @@ JobOutcome PreloadImages(AppCore& core, CheckedImages& checked) {
   const Selections& s = core.model.selections;
   if (!core.process.InPackageMode()) {
     if (s.norSelected && s.loadBootCode &&
-        !Tapped(core, checked.bootLines, [&] { return core.checks.CheckBootFile(); })) {
+        !Tapped(core, checked.bootLines, checked.boot, [&] { return core.checks.CheckBootFile(); })) {
       return JobOutcome::Refused;
     }
     if (s.loadFirmware) {
       // The device decides which of the two it takes, so both are checked when both are named.
       if (!IsNoneName(s.bigFirmwarePath) &&
-          !Tapped(core, checked.bigLines, [&] { return core.checks.CheckFirmwareFile(ImageChecks::kBigBlock); })) {
+          !Tapped(core, checked.bigLines, checked.big, [&] { return core.checks.CheckFirmwareFile(ImageChecks::kBigBlock); })) {
         return JobOutcome::Refused;
       }
       if (!IsNoneName(s.smallFirmwarePath) &&
-          !Tapped(core, checked.smallLines, [&] { return core.checks.CheckFirmwareFile(ImageChecks::kSmallBlock); })) {
+          !Tapped(core, checked.smallLines, checked.small, [&] { return core.checks.CheckFirmwareFile(ImageChecks::kSmallBlock); })) {
         return JobOutcome::Refused;
       }
     }
     if (s.loadFont) {
-      if (!Tapped(core, checked.fontLines, [&] { return core.fonts.FontListLoader(); })) return JobOutcome::Refused;
+      if (!Tapped(core, checked.fontLines, checked.font, [&] { return core.fonts.FontListLoader(); })) return JobOutcome::Refused;
       // One header for all: the devices' jobs would otherwise write the same file at once.
       if (!core.fonts.HeaderReport()) return JobOutcome::FileFailed;
     }

@@ -15,8 +15,9 @@ enum class JobOutcome;
 struct CheckedImages {
   ImageStore images;
   ImagePageCounts pages;
-  // The lines each check logged; a check that was not made (its file is not selected) has none.
+  // The lines each check logged, and whether it was made (and passed).
   std::vector<std::string> bootLines, bigLines, smallLines, fontLines;
+  bool boot = false, big = false, small = false, font = false;
 };
 
 // Makes every check the selections call for, over `core` (whose device is never touched):

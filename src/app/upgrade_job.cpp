@@ -181,15 +181,15 @@ JobOutcome UpgradeJob::CheckInputs(JobFamily& family) {
 // With images checked once for several devices, each check is its lines again: a check
 // that was made passed (a refusal ends the run before any device), so only its lines and
 // its page count are left to take.
-bool UpgradeJob::Replay(const std::vector<std::string>& lines) {
+bool UpgradeJob::Replay(const std::vector<std::string>& lines, bool made) {
   for (const std::string& line : lines) log().Log(line);
-  return !lines.empty();
+  return made;
 }
 
 bool UpgradeJob::CheckBoot() {
   if (s_.checked == nullptr || s_.process.InPackageMode()) return s_.checks.CheckBootFile();
   s_.imagePages.bootImagePages = s_.checked->pages.bootImagePages;
-  return Replay(s_.checked->bootLines);
+  return Replay(s_.checked->bootLines, s_.checked->boot);
 }
 
 bool UpgradeJob::CheckFirmware(int kind) {
@@ -197,13 +197,13 @@ bool UpgradeJob::CheckFirmware(int kind) {
   const bool small = kind == ImageChecks::kSmallBlock;
   (small ? s_.imagePages.smallImagePages : s_.imagePages.bigImagePages) =
       s_.checked->pages.FirmwarePages(small);
-  return Replay(small ? s_.checked->smallLines : s_.checked->bigLines);
+  return small ? Replay(s_.checked->smallLines, s_.checked->small) : Replay(s_.checked->bigLines, s_.checked->big);
 }
 
 bool UpgradeJob::LoadFontList() {
   if (s_.checked == nullptr) return s_.fonts.FontListLoader();
   s_.imagePages.fontImagePages = s_.checked->pages.fontImagePages;
-  return Replay(s_.checked->fontLines);
+  return Replay(s_.checked->fontLines, s_.checked->font);
 }
 
 bool UpgradeJob::TakePackageFont() {

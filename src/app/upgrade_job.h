@@ -33,7 +33,7 @@ class UpgradeJob {
   // Success when the run may go on to the device.
   JobOutcome CheckInputs(JobFamily& family);
   bool TakePackageFont();
-  bool Replay(const std::vector<std::string>& lines);
+  bool Replay(const std::vector<std::string>& lines, bool made);
   bool CheckBoot();
   bool CheckFirmware(int kind);
   bool LoadFontList();

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/format.h"
 #include "base/text.h"
 #include "package/sample_images.h"
 #include "support/test_support.h"
@@ -133,7 +134,7 @@ TEST_P(SeveralDevices, AllTakesEveryMatchingDeviceAndNeedsYesWithoutATerminal) {
   test::WriteFile(dir + "/all.cfg", "[device 0 0]\n" + healthy + "[device 0 1]\n" + other + "[device 0 2]\n" +
                                         healthy + "[device 0 3]\n" + unplugged);
   // Listed, but without --yes and without a terminal to ask nothing is written.
-  r = Run("upgrade --all " + device + " --log none.log");
+  r = Run("upgrade --all --device emulator:all.cfg --firmware fw.bin --log none.log");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find(Kind() + ":all.cfg#1\n" + Kind() + ":all.cfg#3\n"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("give --yes"), std::string::npos) << r.err;
@@ -147,7 +148,9 @@ TEST_P(SeveralDevices, AllTakesEveryMatchingDeviceAndNeedsYesWithoutATerminal) {
 }
 
 TEST_P(SeveralDevices, ImagesAreCheckedOnceBeforeAnyDeviceAndBadCombinationsAreRefused) {
-  test::WriteFile(dir + "/bad.bin", std::string(512, '\x01'));
+  std::string bad(512, '\0');
+  bad[10] = '\x01';  // the checksum no longer adds up
+  test::WriteFile(dir + "/bad.bin", bad);
   CliRun r = Run("upgrade --device emulator:tray.cfg#1 --device emulator:tray.cfg#2 --firmware bad.bin --log run.log");
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_NE(r.out.find("ERROR!! the Big(Default) block FileSize=0x0001 BLKs"), std::string::npos) << r.out;

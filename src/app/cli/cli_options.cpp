@@ -18,6 +18,7 @@ const char* CliUsage() {
   return "usage: romsetter-cli upgrade --device emulator:CONFIG [--aspi] [--nor] [--format] [--backup]\n"
          "                             [--firmware FILE] [--small-firmware FILE] [--boot FILE]\n"
          "                             [--font-list FILE] [--report FILE] [--log FILE] [--settings DIR] [--json]\n"
+         "       romsetter-cli upgrade --device DEVICE --device DEVICE ... | --all [--yes] [the options above]\n"
          "       romsetter-cli extract --device emulator:CONFIG --output FILE [image and device options]\n"
          "       romsetter-cli header --font-list FILE --report FILE [--log FILE] [--json]\n"
          "       romsetter-cli info --device emulator:CONFIG [--aspi] [--nor] [--log FILE] [--json]\n"
