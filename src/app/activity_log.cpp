@@ -17,6 +17,7 @@ ActivityLog::ActivityLog(std::string logPath, WindowPort& window, SystemErrorTex
     : logPath_(std::move(logPath)), window_(window), errorText_(std::move(errorText)) {}
 
 void ActivityLog::Log(const std::string& text) {
+  if (tap_ != nullptr) tap_->push_back(text);
   const std::uint32_t n = lineNumber_++;
   const std::string line = Format("%#07x %s", n, text.c_str());
   if (n == 1) std::remove(logPath_.c_str());

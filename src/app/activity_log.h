@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/window_port.h"
 #include "base/log_sink.h"
@@ -29,12 +30,16 @@ class ActivityLog final : public LogSink {
   std::uint32_t lineNumber() const { return lineNumber_; }
   void SetLineNumber(std::uint32_t n) { lineNumber_ = n; }
   const std::string& logPath() const { return logPath_; }
+  // While set, the text of every numbered line is also appended to `tap` (the checks made
+  // once for several devices keep their lines this way, for each device's log).
+  void SetTap(std::vector<std::string>* tap) { tap_ = tap; }
 
  private:
   std::string logPath_;
   WindowPort& window_;
   SystemErrorText errorText_;
   std::uint32_t lineNumber_ = 1;
+  std::vector<std::string>* tap_ = nullptr;
 };
 
 }  // namespace romsetter

@@ -1,5 +1,6 @@
 #include "app/app_core.h"
 
+#include "app/checked_images.h"
 #include "app/update_controls.h"
 
 namespace romsetter {
@@ -29,7 +30,12 @@ AppCore::AppCore(AppPorts p, ProcessState& processState)
       fonts(model.selections, log, ports.window, process, images, imagePages),
       presence(ports.window, discovery, model, ports.clock, [this] { UpdateControls(); }),
       job(JobServices{model, process, ports.window, log, link, memory, discovery, ports.drive, ports.aspi, images,
-                      imagePages, checks, fonts, settings, ports.clock, ports.paths, [this] { UpdateControls(); }}) {}
+                      imagePages, checks, fonts, settings, ports.clock, ports.paths, [this] { UpdateControls(); }, ports.checked}) {
+  if (ports.checked != nullptr) {
+    images = ports.checked->images;  // shares the bytes
+    imagePages = ports.checked->pages;
+  }
+}
 
 void AppCore::UpdateControls() {
   romsetter::UpdateControls(model.selections, discovery.present(), process.InPackageMode(), ports.window);

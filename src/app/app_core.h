@@ -35,6 +35,8 @@ struct AppPorts {
   AspiTransport* aspi = nullptr;
   // With `drive`: where the drive is found instead of the NT registry (Linux: sysfs).
   DriveLocator* locator = nullptr;
+  // Images loaded and checked once for several devices (app/checked_images.h); shared, read only.
+  const CheckedImages* checked = nullptr;
 };
 
 class AppCore {

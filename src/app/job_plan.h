@@ -20,6 +20,8 @@
 
 namespace romsetter {
 
+struct CheckedImages;
+
 // Everything a job works with; all owned by the window (or the command line) for the life
 // of the process.
 struct JobServices {
@@ -40,6 +42,9 @@ struct JobServices {
   Clock& clock;
   const FixedPaths& paths;
   std::function<void()> updateControls;
+  // Set when the images were loaded and checked once for several devices: the job logs the
+  // checks' lines instead of reading the files again, and leaves the font header alone.
+  const CheckedImages* checked = nullptr;
 };
 
 enum class JobStep { Open, Prepare, Extract, Boot, Format, Firmware, Backup, Font };

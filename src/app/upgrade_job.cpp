@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/checked_images.h"
 #include "base/text.h"
 #include "flash/firmware_extractor.h"
 
@@ -99,7 +100,8 @@ StepResult UpgradeJob::RunStep(JobFamily& family, FlashContext& ctx, JobStep ste
       const StepResult result =
           family.Font(s_.process.InPackageMode() ? packageFont_ : s_.images.Slot(ImageSlot::FontData));
       // The fonts are on the device whatever becomes of the header; its failure is the run's.
-      if (result == StepResult::Done && !s_.process.InPackageMode() && !s_.fonts.HeaderReport()) {
+      if (result == StepResult::Done && !s_.process.InPackageMode() && s_.checked == nullptr &&
+          !s_.fonts.HeaderReport()) {
         headerFailed_ = true;
       }
       return result;
@@ -132,7 +134,7 @@ void MarkDeviceLost(JobServices& services) {
 JobOutcome UpgradeJob::CheckInputs(JobFamily& family) {
   constexpr JobOutcome kPass = JobOutcome::Success;
   constexpr JobOutcome kRefused = JobOutcome::Refused;
-  if (sel().norSelected && sel().loadBootCode && !s_.checks.CheckBootFile()) return kRefused;
+  if (sel().norSelected && sel().loadBootCode && !CheckBoot()) return kRefused;
 
   if (sel().loadFirmware) {
     // An absent device has no flash type to refuse: it is missing, not the input.
@@ -162,18 +164,46 @@ JobOutcome UpgradeJob::CheckInputs(JobFamily& family) {
       window().ShowMessage(Format("FlashType 0x%2x.", flashType), s_.process.applicationName, MessageIcon::Error);
       return kRefused;
     }
-    if (!s_.checks.CheckFirmwareFile(kind)) return kRefused;
+    if (!CheckFirmware(kind)) return kRefused;
   }
 
   if (sel().loadFont) {
     if (s_.process.InPackageMode()) {
       if (!TakePackageFont()) return kRefused;
-    } else if (!s_.fonts.FontListLoader()) {
+    } else if (!LoadFontList()) {
       return kRefused;
     }
   }
   if (!s_.process.InPackageMode()) s_.settings.WriteSetting("FW_Version", s_.process.fwVersion);
   return kPass;
+}
+
+// With images checked once for several devices, each check is its lines again: a check
+// that was made passed (a refusal ends the run before any device), so only its lines and
+// its page count are left to take.
+bool UpgradeJob::Replay(const std::vector<std::string>& lines, bool made) {
+  for (const std::string& line : lines) log().Log(line);
+  return made;
+}
+
+bool UpgradeJob::CheckBoot() {
+  if (s_.checked == nullptr || s_.process.InPackageMode()) return s_.checks.CheckBootFile();
+  s_.imagePages.bootImagePages = s_.checked->pages.bootImagePages;
+  return Replay(s_.checked->bootLines, s_.checked->boot);
+}
+
+bool UpgradeJob::CheckFirmware(int kind) {
+  if (s_.checked == nullptr || s_.process.InPackageMode()) return s_.checks.CheckFirmwareFile(kind);
+  const bool small = kind == ImageChecks::kSmallBlock;
+  (small ? s_.imagePages.smallImagePages : s_.imagePages.bigImagePages) =
+      s_.checked->pages.FirmwarePages(small);
+  return small ? Replay(s_.checked->smallLines, s_.checked->small) : Replay(s_.checked->bigLines, s_.checked->big);
+}
+
+bool UpgradeJob::LoadFontList() {
+  if (s_.checked == nullptr) return s_.fonts.FontListLoader();
+  s_.imagePages.fontImagePages = s_.checked->pages.fontImagePages;
+  return Replay(s_.checked->fontLines, s_.checked->font);
 }
 
 bool UpgradeJob::TakePackageFont() {

@@ -33,6 +33,10 @@ class UpgradeJob {
   // Success when the run may go on to the device.
   JobOutcome CheckInputs(JobFamily& family);
   bool TakePackageFont();
+  bool Replay(const std::vector<std::string>& lines, bool made);
+  bool CheckBoot();
+  bool CheckFirmware(int kind);
+  bool LoadFontList();
   JobOutcome RunPlan(JobFamily& family, FlashContext& ctx);
   StepResult RunStep(JobFamily& family, FlashContext& ctx, JobStep step);
   StepResult FormatStep(FlashContext& ctx);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "base/bytes.h"
 #include "device/vendor_commands.h"
@@ -139,7 +140,12 @@ EmulatedResult EmulatedDevice::Execute(const std::uint8_t* cdb, std::uint8_t cdb
   if (config_.latencyUs == 0) return Run(cdb, cdbLength, direction, buffer, length);
   const auto started = std::chrono::steady_clock::now();
   const EmulatedResult result = Run(cdb, cdbLength, direction, buffer, length);
-  BusyWaitUntil(started + std::chrono::microseconds(config_.latencyUs));
+  const auto mark = started + std::chrono::microseconds(config_.latencyUs);
+  if (config_.latencySleeps) {
+    std::this_thread::sleep_until(mark);
+  } else {
+    BusyWaitUntil(mark);
+  }
   return result;
 }
 

@@ -55,6 +55,9 @@ struct EmulatedDeviceConfig {
   // Short replies: how many bytes the device actually transfers (0: all).
   std::uint32_t replyLimit = 0;
   std::uint32_t latencyUs = 0;  // per command, for benchmarks
+  // Spend the latency asleep instead of busy-waiting: the host's CPU time then holds only its
+  // own work, and several devices can wait at once on fewer cores (from code only).
+  bool latencySleeps = false;
   bool detachOnRestart = true;
   bool attached = true;         // false: the device starts unplugged
   bool traceData = true;        // keep the payload of every write in the trace

@@ -2,6 +2,7 @@
 // The four payload images held in memory: filled by the image checks, the font list and the
 // package unpacker; read by the programming engine and the job.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace romsetter {
@@ -18,20 +19,32 @@ struct ImagePageCounts {
 
 enum class ImageSlot { BigFirmware = 0, SmallFirmware = 1, BootCode = 2, FontData = 3 };
 
+// Each slot is held through a pointer to bytes that never change once loaded, so copies of a
+// store (one per device job) share the images without copying them or racing on them.
 class ImageStore {
  public:
-  std::vector<std::uint8_t>& Slot(ImageSlot slot) { return slots_[static_cast<int>(slot)]; }
-  const std::vector<std::uint8_t>& Slot(ImageSlot slot) const { return slots_[static_cast<int>(slot)]; }
+  using Bytes = std::vector<std::uint8_t>;
+
+  const Bytes& Slot(ImageSlot slot) const {
+    const std::shared_ptr<const Bytes>& held = slots_[static_cast<int>(slot)];
+    return held ? *held : Empty();
+  }
   bool Held(ImageSlot slot) const { return !Slot(slot).empty(); }
   // Replaces a slot as a whole, so a failed load never leaves it half replaced.
-  void Replace(ImageSlot slot, std::vector<std::uint8_t> data) { Slot(slot) = std::move(data); }
-  void Release(ImageSlot slot) { std::vector<std::uint8_t>().swap(Slot(slot)); }
+  void Replace(ImageSlot slot, Bytes data) {
+    slots_[static_cast<int>(slot)] = std::make_shared<const Bytes>(std::move(data));
+  }
+  void Release(ImageSlot slot) { slots_[static_cast<int>(slot)].reset(); }
   void ReleaseAll() {
     for (int i = 0; i < 4; ++i) Release(static_cast<ImageSlot>(i));
   }
 
  private:
-  std::vector<std::uint8_t> slots_[4];
+  static const Bytes& Empty() {
+    static const Bytes empty;
+    return empty;
+  }
+  std::shared_ptr<const Bytes> slots_[4];
 };
 
 }  // namespace romsetter

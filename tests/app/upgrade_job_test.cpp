@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/app_core.h"
+#include "app/checked_images.h"
 #include "app/in_memory_profile_store.h"
 #include "app/removal_warnings.h"
 #include "app/update_controls.h"
@@ -27,7 +28,7 @@ EmulatedDeviceConfig Device(bool nor = false) {
 
 // A whole application core over the emulated device, on either transport.
 struct JobRig {
-  explicit JobRig(bool aspiTransport, EmulatedDeviceConfig config = Device())
+  explicit JobRig(bool aspiTransport, EmulatedDeviceConfig config = Device(), const CheckedImages* checked = nullptr)
       : device(config), drive(device), library({&device}), aspi(library, 20) {
     static int counter = 0;
     dir = ScratchDir(Format("job_%s_%d", aspiTransport ? "aspi" : "pt", ++counter));
@@ -36,6 +37,7 @@ struct JobRig {
     AppPorts ports{window, profile, registry, clock, FixedPaths::UnderFolder(dir)};
     if (aspiTransport) ports.aspi = &aspi;
     else ports.drive = &drive;
+    ports.checked = checked;
     core = std::make_unique<AppCore>(ports, process);
     core->discovery.WriteIdentificationDefaults();
     sel().loadFirmware = false;
@@ -390,6 +392,52 @@ TEST(Presence, WarningWindowsCloseOnePerActivation) {
   rig.core->presence.OnActivate();
   EXPECT_EQ(rig.window.closedTitles, (Lines{titles[1], titles[4]}));
   EXPECT_EQ(rig.clock.sleeps.size(), 2u);
+}
+
+// Several devices: the images are loaded and checked once; each job then logs what its own
+// check would have logged, takes the pages from the shared images, and reads no file.
+TEST_P(EachTransport, AJobOverImagesCheckedOnceLogsAndWritesAsAJobThatChecksThemItself) {
+  JobRig alone(GetParam());
+  alone.WithFirmware(12);
+  alone.WithFonts();
+  alone.sel().backupChecked = true;
+  ASSERT_EQ(alone.Run(), JobOutcome::Success);
+
+  JobRig before(GetParam(), Device(true));  // its device is never asked anything
+  before.device.Detach();
+  before.sel() = alone.sel();
+  std::filesystem::remove(alone.sel().reportPath);
+  CheckedImages checked;
+  ASSERT_EQ(PreloadImages(*before.core, checked), JobOutcome::Success);
+  EXPECT_EQ(before.device.trace().size(), 0u);
+  EXPECT_EQ(checked.bigLines, (Lines{"Checking the F/W " + alone.sel().bigFirmwarePath + " file is ready",
+                                     "Getting the F/W file size and checksum.",
+                                     "OK!! the Big(Default) block FileSize=0x000C BLKs, CheckSum=0x0000"}));
+  Lines logged = checked.bigLines;
+  logged.insert(logged.end(), checked.fontLines.begin(), checked.fontLines.end());
+  EXPECT_EQ(before.Log(), logged);
+  EXPECT_TRUE(FileExists(alone.sel().reportPath));
+  std::filesystem::remove(alone.sel().bigFirmwarePath);
+  std::filesystem::remove(alone.dir + "/A.FNT");
+
+  JobRig job(GetParam(), Device(), &checked);
+  job.sel() = alone.sel();
+  ASSERT_EQ(job.Run(), JobOutcome::Success);
+  EXPECT_EQ(job.Log(), alone.Log());
+  for (const char* command : {"UPT_WRITE_PAGE", "FONT_WRITE_PAGE"}) {
+    ASSERT_EQ(job.Count(command), alone.Count(command)) << command;
+    EXPECT_EQ(job.device.TraceOf(command).back().digest, alone.device.TraceOf(command).back().digest) << command;
+  }
+}
+
+TEST(WorstOutcome, ADeviceFailureOutranksNoDeviceWhichOutranksARefusalThenAFileThenSuccess) {
+  const JobOutcome order[] = {JobOutcome::Success, JobOutcome::FileFailed, JobOutcome::Refused, JobOutcome::NoDevice,
+                              JobOutcome::DeviceFailure};
+  for (std::size_t i = 0; i < 5; ++i) {
+    for (std::size_t j = 0; j < 5; ++j) {
+      EXPECT_EQ(WorstOutcome(order[i], order[j]), order[std::max(i, j)]) << i << " " << j;
+    }
+  }
 }
 
 }  // namespace

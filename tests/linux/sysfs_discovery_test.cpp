@@ -115,6 +115,29 @@ TEST(SysfsDiscovery, NoneAndTwoMatchesAreRefusedWithoutOpeningAnything) {
   EXPECT_EQ(two.Log().back(), "Use " + two.tree.Node("sg3") + " as given: \"" + kText + "\" USB 1b3f:2002");
 }
 
+// --all: every match is listed, and each device's job discovers only its own.
+TEST(SysfsDiscovery, SeveralMatchesAreListedAndEachJobTakesOnlyItsOwn) {
+  LocatorRig rig("sysfs_all");
+  rig.tree.Add(0, "ATA     ", "Samsung SSD 860 ", "1B6Q", "", "", "sda");
+  rig.AddMorvent(2, "sdb");
+  rig.AddMorvent(3, "sdc");
+  SysfsDriveLocator lister(rig.tree.paths);
+  EXPECT_EQ(lister.MatchingNodes(rig.store, rig.process), (Lines{rig.tree.Node("sg2"), rig.tree.Node("sg3")}));
+  EXPECT_TRUE(rig.Log().empty());
+  EXPECT_TRUE(rig.nodes.opened.empty());
+  for (const char* sg : {"sg2", "sg3"}) {
+    SysfsDriveLocator job(rig.tree.paths);
+    job.RestrictTo(rig.tree.Node(sg));
+    const auto found = job.Locate(rig.drive, rig.store, rig.process, rig.log);
+    ASSERT_TRUE(found) << sg;
+    EXPECT_EQ(found->devicePath, rig.tree.Node(sg));
+    EXPECT_EQ(rig.Log().back(), "Bingo " + rig.tree.Node(sg) + " (DiskVen_00)!");
+  }
+  LocatorRig none("sysfs_all_none");
+  none.tree.Add(0, "ATA     ", "Samsung SSD 860 ", "1B6Q", "", "", "sda");
+  EXPECT_TRUE(SysfsDriveLocator(none.tree.paths).MatchingNodes(none.store, none.process).empty());
+}
+
 TEST(SysfsDiscovery, TextsMatchByPrefixAndHardwareIdsWhole) {
   LocatorRig rig("sysfs_prefix");
   rig.AddMorvent(4, "sdc", "U");  // another revision

@@ -19,6 +19,7 @@ const char* CliUsage() {
   return "usage: romsetter-cli upgrade --device emulator:CONFIG [--aspi] [--nor] [--format] [--backup]\n"
          "                             [--firmware FILE] [--small-firmware FILE] [--boot FILE]\n"
          "                             [--font-list FILE] [--report FILE] [--log FILE] [--settings DIR] [--json]\n"
+         "       romsetter-cli upgrade --device DEVICE --device DEVICE ... | --all [--yes] [the options above]\n"
          "       romsetter-cli extract --device emulator:CONFIG --output FILE [image and device options]\n"
          "       romsetter-cli header --font-list FILE --report FILE [--log FILE] [--json]\n"
          "       romsetter-cli info --device emulator:CONFIG [--aspi] [--nor] [--log FILE] [--json]\n"
@@ -75,10 +76,12 @@ struct Commands {
 };
 
 void AddDeviceOptions(CLI::App* app, CliOptions& o) {
-  Value(app, "--device", o.device,
-        "the device: emulator:CONFIG (docs/emulator.md), auto (the default on Windows), a /dev/sgN or /dev/sdX "
-        "node (Linux), or emulator-sgio:CONFIG (Linux: the emulated device behind SG_IO)")
-      ->type_name("auto|NODE|emulator:CONFIG");
+  app->add_option("--device", o.devices,
+                  "the device: emulator:CONFIG[#N] (docs/emulator.md), auto (the default on Windows), a /dev/sgN or "
+                  "/dev/sdX node (Linux), or emulator-sgio:CONFIG[#N] (Linux: the emulated device behind SG_IO); "
+                  "upgrade takes it more than once")
+      ->type_name("auto|NODE|emulator:CONFIG")
+      ->check([](const std::string& v) { return v.empty() ? std::string("needs a value") : std::string(); });
   app->add_flag("--aspi", o.aspi, "reach the device through ASPI (as on Windows 98/ME)");
   app->add_flag("--force", o.force, "Linux: go on although the device's disk is mounted");
   app->add_flag("--nor", o.nor, "the device has NOR flash (default NAND)");
@@ -105,6 +108,8 @@ Commands Build(CLI::App& app, CliOptions& o) {
   c.upgrade = app.add_subcommand("upgrade", "write the selected images to the device");
   AddDeviceOptions(c.upgrade, o);
   AddImageOptions(c.upgrade, o);
+  c.upgrade->add_flag("--all", o.all, "every device discovery finds, each by a job of its own (docs/cli.md)");
+  c.upgrade->add_flag("--yes", o.yes, "with --all: go on without asking");
   Value(c.upgrade, "--package", o.package, "run as this package would: its images and settings")->type_name("FILE");
   AddCommonOptions(c.upgrade, o);
 
@@ -195,7 +200,66 @@ bool CheckDevice(CliOptions& o, std::string& error) {
   }
   o.sgIo = sgIo;
   o.emulatorConfig = o.device.substr(colon + 1);
+  // "CONFIG#N": the N-th device of the scenario alone.
+  const std::size_t hash = o.emulatorConfig.find_last_of('#');
+  if (hash != std::string::npos && hash + 1 < o.emulatorConfig.size() &&
+      o.emulatorConfig.find_first_not_of("0123456789", hash + 1) == std::string::npos) {
+    const std::string number = o.emulatorConfig.substr(hash + 1);
+    o.emulatorIndex = number.size() > 3 ? 1000 : std::stoi(number);
+    if (o.emulatorIndex < 1 || o.emulatorIndex > 255) {
+      error = Format("--device %s: #N counts the scenario's devices from 1", o.device.c_str());
+      return false;
+    }
+    o.emulatorConfig.resize(hash);
+  }
   return CheckInputFile("--device", o.emulatorConfig, error);
+}
+
+// Each --device of an upgrade over several devices, checked as one alone; with --all the
+// one source (auto or a whole scenario) the devices are found on.
+bool CheckTargets(CliOptions& o, std::string& error) {
+  if (o.devices.size() > 1 && o.command != CliCommand::Upgrade) {
+    error = "only upgrade takes more than one --device";
+    return false;
+  }
+  if (o.all && o.devices.size() > 1) {
+    error = "--all finds the devices itself: give at most one --device (auto or emulator:CONFIG) with it";
+    return false;
+  }
+  if (o.yes && !o.all) {
+    error = "--yes answers the question --all asks; give --all or drop --yes";
+    return false;
+  }
+  std::vector<std::string> given = o.devices;
+  if (given.empty()) given.emplace_back(o.all ? "auto" : "");
+  for (const std::string& text : given) {
+    CliOptions one = o;
+    one.device = text;
+    if (!CheckDevice(one, error)) return false;
+    DeviceTarget t{one.device, one.emulatorConfig, one.emulatorIndex, one.sgIo, one.realDevice, one.node};
+    for (const DeviceTarget& before : o.targets) {
+      if (before.text == t.text) {
+        error = Format("--device %s is named twice", t.text.c_str());
+        return false;
+      }
+    }
+    o.targets.push_back(t);
+  }
+  o.device = o.targets.front().text;
+  if (!o.Several()) return CheckDevice(o, error);
+  if (o.all && (!o.targets.front().node.empty() || o.targets.front().emulatorIndex != 0)) {
+    error = Format("--all with --device %s: give auto or a whole scenario (emulator:CONFIG)", o.device.c_str());
+    return false;
+  }
+#ifdef _WIN32
+  for (const DeviceTarget& t : o.targets) {
+    if (t.realDevice) {
+      error = "several real devices at once are not supported on Windows yet; name emulated devices or run one at a time";
+      return false;
+    }
+  }
+#endif
+  return CheckDevice(o, error);
 }
 
 bool CheckPackaging(CliOptions& o, std::string& error) {
@@ -232,9 +296,14 @@ bool Check(CliOptions& o, std::string& error) {
   if (o.command == CliCommand::Pack) {
     if (!CheckPackaging(o, error)) return false;
     // Without --device the identification comes from the settings file.
+    if (o.devices.size() > 1) {
+      error = "only upgrade takes more than one --device";
+      return false;
+    }
+    if (!o.devices.empty()) o.device = o.devices.front();
     if (!o.device.empty() && !CheckDevice(o, error)) return false;
   } else if (o.command != CliCommand::Header) {
-    if (!CheckDevice(o, error)) return false;
+    if (!CheckTargets(o, error)) return false;
   }
 
   if (o.command == CliCommand::Header && (o.fontList.empty() || o.report.empty())) {

@@ -1,10 +1,21 @@
 #pragma once
 // The command line of romsetter-cli: parsed and checked before anything touches a device.
 #include <string>
+#include <vector>
 
 namespace romsetter {
 
 enum class CliCommand { None, Upgrade, Extract, Header, Info, Pack, Unpack };
+
+// One device of an upgrade over several, as checked from its --device value.
+struct DeviceTarget {
+  std::string text;            // the value as given
+  std::string emulatorConfig;  // emulator: or emulator-sgio:
+  int emulatorIndex = 0;       // CONFIG#N: the N-th device of the scenario (from 1); 0: none named
+  bool sgIo = false;
+  bool realDevice = false;
+  std::string node;            // Linux
+};
 
 struct CliOptions {
   CliCommand command = CliCommand::None;
@@ -24,6 +35,14 @@ struct CliOptions {
   bool sgIo = false;           // "emulator-sgio:": the emulated device behind the SG_IO transport
   bool force = false;          // Linux: write to a device whose disk is mounted
   std::string emulatorConfig;  // CONFIG of the above
+  int emulatorIndex = 0;       // CONFIG#N: only the N-th device of the scenario (from 1)
+  std::vector<std::string> devices;  // every --device given; `device` is the first
+  bool all = false;            // --all: every device discovery matches
+  bool yes = false;            // --yes: go on with --all without asking
+  // Several devices at once (several --device, or --all): one per --device; with --all the
+  // one source the devices are found on.
+  std::vector<DeviceTarget> targets;
+  bool Several() const { return all || targets.size() > 1; }
   std::string log = "Romsetter.log";
   std::string settingsDir;     // keep Romsetter.ini there; empty: settings live in memory
   std::string output;          // extract

@@ -11,8 +11,6 @@ namespace romsetter {
 
 namespace {
 
-using Json = nlohmann::json;
-
 // The job's texts are single-byte text in the system code page.  Valid UTF-8 goes out as it
 // is; anything else is carried byte for byte as ISO 8859-1 with "latin1": true, so a reader
 // gets the exact bytes back by encoding the text as ISO 8859-1.
@@ -107,6 +105,40 @@ const char* OutcomeName(int exitStatus) {
   }
 }
 
+CliConsole::CliConsole(std::FILE* err, bool drawProgress, std::size_t devices)
+    : err_(err), draw_(drawProgress), rows_(devices) {}
+
+void CliConsole::Redraw() {
+  if (!draw_) return;
+  std::string text;
+  if (shown_) text += Format("\x1b[%uA", static_cast<unsigned>(rows_.size()));
+  for (const std::string& row : rows_) text += "\r\x1b[K" + row + "\n";
+  std::fputs(text.c_str(), err_);
+  std::fflush(err_);
+  shown_ = true;
+}
+
+void CliConsole::SetRow(std::size_t row, const std::string& text) {
+  if (row >= rows_.size() || rows_[row] == text) return;
+  rows_[row] = text;
+  Redraw();
+}
+
+void CliConsole::Above(std::FILE* to, const std::string& line) {
+  if (draw_ && shown_) {
+    // Up over the block and clear it, so the line takes its place and the block follows.
+    std::fputs(Format("\x1b[%uA\r\x1b[J", static_cast<unsigned>(rows_.size())).c_str(), err_);
+    std::fflush(err_);
+    shown_ = false;
+  }
+  std::fputs(line.c_str(), to);
+  std::fputs("\n", to);
+  std::fflush(to);
+  Redraw();
+}
+
+void CliConsole::Leave() { shown_ = false; }
+
 CliWindow::CliWindow(std::FILE* out, std::FILE* err, CliOutput mode, bool drawProgress)
     : out_(out), err_(err), mode_(mode), drawProgress_(drawProgress && mode == CliOutput::Plain) {}
 
@@ -123,7 +155,7 @@ MessageAnswer CliWindow::ShowMessage(const std::string& text, const std::string&
     Json object{{"type", "message"}};
     PutText(object, "caption", caption);
     PutText(object, "text", text);
-    WriteLine(out_, object);
+    Emit(object);
     return MessageAnswer::Ok;
   }
   EndProgressLine();
@@ -131,6 +163,11 @@ MessageAnswer CliWindow::ShowMessage(const std::string& text, const std::string&
   std::string flat = text;
   for (char& c : flat) {
     if (c == '\n' || c == '\r') c = ' ';
+  }
+  if (console_ != nullptr) {
+    MutexLock lock(console_->mutex());
+    console_->Above(err_, Format("%s: %s: %s", device_.c_str(), caption.c_str(), flat.c_str()));
+    return MessageAnswer::Ok;
   }
   std::fputs(Format("%s: %s\n", caption.c_str(), flat.c_str()).c_str(), err_);
   std::fflush(err_);
@@ -144,7 +181,13 @@ void CliWindow::StatusAppend(const std::string& line) {
     Json object{{"type", number < 0 ? "status" : "log"}};
     if (number >= 0) object["number"] = number;
     PutText(object, "text", number < 0 ? line : text);
-    WriteLine(out_, object);
+    Emit(object);
+    return;
+  }
+  if (console_ != nullptr) {
+    // Over a drawn block the lines stay in the devices' log files.
+    MutexLock lock(console_->mutex());
+    if (!console_->drawing()) console_->Above(out_, Format("%s: %s", device_.c_str(), line.c_str()));
     return;
   }
   EndProgressLine();
@@ -173,16 +216,22 @@ void CliWindow::CopyProgress(const char* copy, std::uint32_t done, std::uint32_t
   if (percent == lastPercent_ && done != total) return;
   lastPercent_ = percent;
   if (mode_ == CliOutput::Json) {
-    WriteLine(out_, Json{{"type", "progress"}, {"copy", copy_}, {"done", done}, {"total", total}});
+    Json object{{"type", "progress"}, {"copy", copy_}, {"done", done}, {"total", total}};
+    Emit(object);
     return;
   }
-  if (!drawProgress_) return;
+  if (console_ != nullptr && !console_->drawing()) return;
+  if (console_ == nullptr && !drawProgress_) return;
   const double elapsed = std::chrono::duration<double>(now - copyStarted_).count();
   const double left = done == 0 ? 0.0 : elapsed / done * (total > done ? total - done : 0);
-  std::fputs(Format("\r%-8s %5u/%u pages  %3d%%  %s left ", copy_.c_str(), static_cast<unsigned>(done),
-                    static_cast<unsigned>(total), percent, Clock(left).c_str())
-                 .c_str(),
-             err_);
+  const std::string progress = Format("%-8s %5u/%u pages  %3d%%  %s left ", copy_.c_str(), static_cast<unsigned>(done),
+                                      static_cast<unsigned>(total), percent, Clock(left).c_str());
+  if (console_ != nullptr) {
+    MutexLock lock(console_->mutex());
+    console_->SetRow(row_, Format("%-20s %s", device_.c_str(), progress.c_str()));
+    return;
+  }
+  std::fputs(("\r" + progress).c_str(), err_);
   std::fflush(err_);
   progressShown_ = true;
 }
@@ -191,7 +240,7 @@ void CliWindow::Note(const char* type, const std::string& text) {
   if (mode_ == CliOutput::Json) {
     Json object{{"type", type}};
     PutText(object, "text", text);
-    WriteLine(out_, object);
+    Emit(object);
     return;
   }
   EndProgressLine();
@@ -219,6 +268,39 @@ void CliWindow::Result(const char* command, int exitStatus, double seconds) {
                        {"pages", {{"written", tally_.written}, {"verified", tally_.verified},
                                   {"remapped", tally_.remapped}}},
                        {"seconds", static_cast<double>(static_cast<long>(seconds * 1000.0)) / 1000.0}});
+}
+
+void CliWindow::Emit(Json& object) {
+  if (console_ == nullptr) {
+    WriteLine(out_, object);
+    return;
+  }
+  object["device"] = device_;
+  MutexLock lock(console_->mutex());
+  WriteLine(out_, object);
+}
+
+void CliWindow::AttachTo(CliConsole& console, std::string device, std::size_t row) {
+  console_ = &console;
+  device_ = std::move(device);
+  row_ = row;
+}
+
+void CliWindow::DeviceResult(const std::string& device, int exitStatus, const PageTally& pages, double seconds) {
+  if (mode_ != CliOutput::Json) return;
+  WriteLine(out_, Json{{"type", "device-result"},
+                       {"device", device},
+                       {"outcome", OutcomeName(exitStatus)},
+                       {"exit", exitStatus},
+                       {"pages", {{"written", pages.written}, {"verified", pages.verified},
+                                  {"remapped", pages.remapped}}},
+                       {"seconds", static_cast<double>(static_cast<long>(seconds * 1000.0)) / 1000.0}});
+}
+
+void CliWindow::AddTally(const PageTally& pages) {
+  tally_.written += pages.written;
+  tally_.verified += pages.verified;
+  tally_.remapped += pages.remapped;
 }
 
 std::optional<std::string> CliWindow::OpenFileDialog(const FileDialogRequest&) { return dialogAnswer_; }

@@ -8,10 +8,16 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/null_window.h"
+#include "base/concurrency.h"
+
+#include <nlohmann/json_fwd.hpp>
 
 namespace romsetter {
+
+using Json = nlohmann::json;
 
 enum class CliOutput { Plain, Json };
 
@@ -20,6 +26,27 @@ struct PageTally {
   std::uint32_t written = 0;
   std::uint32_t verified = 0;
   std::uint32_t remapped = 0;
+};
+
+// The terminal shared by the windows of several devices' jobs: one lock for everything they
+// print and, when progress is drawn, a block of one progress line per device, redrawn in place.
+class CliConsole {
+ public:
+  CliConsole(std::FILE* err, bool drawProgress, std::size_t devices);
+  Mutex& mutex() { return mutex_; }
+  bool drawing() const { return draw_; }
+  // With the lock held.
+  void SetRow(std::size_t row, const std::string& text);
+  void Above(std::FILE* to, const std::string& line);  // a whole line, printed above the block
+  void Leave();  // the block stays as it is; what follows goes below it
+
+ private:
+  void Redraw();
+  std::FILE* err_;
+  bool draw_;
+  bool shown_ = false;
+  std::vector<std::string> rows_;
+  Mutex mutex_;
 };
 
 class CliWindow final : public NullWindow {
@@ -44,6 +71,13 @@ class CliWindow final : public NullWindow {
   // JSON mode only: the closing object of the run.
   void Result(const char* command, int exitStatus, double seconds);
 
+  // One device's job of several: its events go to `console`, JSON objects carry "device",
+  // plain lines are prefixed with it, and its progress is line `row` of the block.
+  void AttachTo(CliConsole& console, std::string device, std::size_t row);
+  // JSON mode only: how one device of several ended.
+  void DeviceResult(const std::string& device, int exitStatus, const PageTally& pages, double seconds);
+  void AddTally(const PageTally& pages);
+
   // The answer every file dialog gets (none: cancelled).
   void SetFileDialogAnswer(std::optional<std::string> answer) { dialogAnswer_ = std::move(answer); }
   const std::string& versionLine() const { return versionLine_; }
@@ -51,6 +85,7 @@ class CliWindow final : public NullWindow {
 
  private:
   void EndProgressLine();
+  void Emit(Json& object);
 
   std::FILE* out_;
   std::FILE* err_;
@@ -63,6 +98,9 @@ class CliWindow final : public NullWindow {
   PageTally tally_;
   std::string versionLine_;
   std::optional<std::string> dialogAnswer_;
+  CliConsole* console_ = nullptr;
+  std::string device_;
+  std::size_t row_ = 0;
 };
 
 // Exit status to the result's outcome word.

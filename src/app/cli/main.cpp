@@ -17,6 +17,7 @@
 #include "app/app_core.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_window.h"
+#include "app/cli/multi_run.h"
 #include "app/in_memory_profile_store.h"
 #include "app/ini_profile_store.h"
 #include "emulator/emulated_registry.h"
@@ -41,17 +42,6 @@
 namespace romsetter {
 namespace {
 
-int ExitFor(JobOutcome outcome) {
-  switch (outcome) {
-    case JobOutcome::Success: return kExitSuccess;
-    case JobOutcome::Refused: return kExitRefused;
-    case JobOutcome::NoDevice: return kExitNoDevice;
-    case JobOutcome::DeviceFailure: return kExitDeviceFailure;
-    case JobOutcome::FileFailed: return kExitFileNotWritten;
-  }
-  return kExitDeviceFailure;
-}
-
 const char* CommandName(CliCommand command) {
   switch (command) {
     case CliCommand::Upgrade: return "upgrade";
@@ -63,21 +53,6 @@ const char* CommandName(CliCommand command) {
     case CliCommand::None: break;
   }
   return "";
-}
-
-void ApplySelections(const CliOptions& o, Selections& s) {
-  auto nameOr = [](const std::string& path) { return path.empty() ? std::string("NONE") : path; };
-  s.norSelected = o.nor;
-  s.formatChecked = o.format;
-  s.backupChecked = o.backup;
-  s.loadBootCode = !o.boot.empty();
-  s.loadFirmware = !o.firmware.empty() || !o.smallFirmware.empty();
-  s.loadFont = !o.fontList.empty();
-  s.bootPath = nameOr(o.boot);
-  s.bigFirmwarePath = nameOr(o.firmware);
-  s.smallFirmwarePath = nameOr(o.smallFirmware);
-  s.fontListPath = nameOr(o.fontList);
-  s.reportPath = nameOr(o.report);
 }
 
 // The memory map, version and product of the device.
@@ -198,6 +173,11 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
     return kExitRefused;
   }
   if (config.devices.empty()) config.devices.emplace_back();
+  if (o.emulatorIndex > static_cast<int>(config.devices.size())) {
+    window.Error(Format("--device %s: the scenario has %d devices", o.device.c_str(),
+                        static_cast<int>(config.devices.size())));
+    return kExitRefused;
+  }
   Devices devices;
   for (const EmulatedDeviceConfig& d : config.devices) {
     devices.all.push_back(std::make_unique<EmulatedDevice>(d));
@@ -207,8 +187,11 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
       return kExitRefused;
     }
   }
-  EmulatedTransport drive(*devices.all.front(), config.driveLetter);
-  EmulatedAspiLibrary library(devices.pointers, config.adapterCount, config.supportStatus);
+  // "CONFIG#N": that device alone, behind the drive and as the only ASPI target.
+  EmulatedDevice& chosen = *devices.all[o.emulatorIndex == 0 ? 0 : static_cast<std::size_t>(o.emulatorIndex - 1)];
+  EmulatedTransport drive(chosen, config.driveLetter);
+  EmulatedAspiLibrary library(o.emulatorIndex == 0 ? devices.pointers : std::vector<EmulatedDevice*>{&chosen},
+                              config.adapterCount, config.supportStatus);
   AspiTransport aspi(library);
   InMemoryDeviceRegistry registry;
   PopulateEmulatedRegistry(config, registry);
@@ -259,7 +242,7 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   DeviceRegistry& chosenRegistry = registry;
   // The emulated device keeps its NT identity (registry entries, drive path), so the run
   // logs what it logs over the emulated pass-through; only the transport is SG_IO.
-  EmulatedSgIo emulatedSgIo(*devices.all.front(), Format("\\\\.\\%c:", config.driveLetter));
+  EmulatedSgIo emulatedSgIo(chosen, Format("\\\\.\\%c:", config.driveLetter));
   SgIoTransport emulatedSgDrive(emulatedSgIo.Calls());
   SgIoTransport realDrive;
   SysfsDriveLocator locator(SysfsPaths{}, o.node, o.force);
@@ -334,7 +317,8 @@ int Run(int argc, const char* const* argv) {
       window.Error(error);
       break;
     case CliParse::Run:
-      status = RunCommand(o, window);
+      status = o.Several() ? RunSeveral(o, window, ROMSETTER_ISATTY(stdin) != 0, ROMSETTER_ISATTY(stderr) != 0)
+                           : RunCommand(o, window);
       break;
   }
   window.Result(CommandName(o.command), status,

@@ -221,10 +221,10 @@ std::string PermissionAdvice(const std::string& node, const SgDevice* device) {
 SysfsDriveLocator::SysfsDriveLocator(SysfsPaths paths, std::string explicitNode, bool force)
     : paths_(std::move(paths)), explicitNode_(std::move(explicitNode)), force_(force) {}
 
-std::optional<LocatedDrive> SysfsDriveLocator::Discover(const std::vector<SgDevice>& devices, ProfileStore& store,
-                                                        const ProcessState& process, LogSink& log,
-                                                        const SgDevice*& chosen) {
-  // The entries to try, each with its key for the log.
+namespace {
+
+// The entries to try, each with its key for the log.
+std::vector<std::pair<std::string, DeviceIdentity>> EntriesToTry(ProfileStore& store, const ProcessState& process) {
   std::vector<std::pair<std::string, DeviceIdentity>> entries;
   if (process.InPackageMode()) {
     entries.emplace_back("package", DeviceIdentity{process.presetHardwareId, process.presetInstanceKeyPath,
@@ -237,6 +237,33 @@ std::optional<LocatedDrive> SysfsDriveLocator::Discover(const std::vector<SgDevi
       entries.emplace_back(key, std::move(id));
     }
   }
+  return entries;
+}
+
+const std::pair<std::string, DeviceIdentity>* EntryMatching(
+    const SgDevice& device, const std::vector<std::pair<std::string, DeviceIdentity>>& entries) {
+  const std::vector<std::string> ids = UsbStorHardwareIds(device.inquiryText);
+  for (const auto& entry : entries) {
+    if (Matches(device, ids, entry.second)) return &entry;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::vector<std::string> SysfsDriveLocator::MatchingNodes(ProfileStore& store, const ProcessState& process) const {
+  const auto entries = EntriesToTry(store, process);
+  std::vector<std::string> nodes;
+  for (const SgDevice& device : ScanScsiGeneric(paths_)) {
+    if (EntryMatching(device, entries) != nullptr) nodes.push_back(device.node);
+  }
+  return nodes;
+}
+
+std::optional<LocatedDrive> SysfsDriveLocator::Discover(const std::vector<SgDevice>& devices, ProfileStore& store,
+                                                        const ProcessState& process, LogSink& log,
+                                                        const SgDevice*& chosen) {
+  const auto entries = EntriesToTry(store, process);
   for (const auto& [key, id] : entries) {
     log.Logf("SET HardwareID:\"%s\" (%s)", id.hardwareId.c_str(), key.c_str());
     log.Logf("Sets:\"%s\" len=%d", id.inquiryText.c_str(), static_cast<int>(id.inquiryText.size()));
@@ -244,16 +271,12 @@ std::optional<LocatedDrive> SysfsDriveLocator::Discover(const std::vector<SgDevi
 
   std::vector<std::pair<const SgDevice*, const std::pair<std::string, DeviceIdentity>*>> matched;
   for (const SgDevice& device : devices) {
-    const std::vector<std::string> ids = UsbStorHardwareIds(device.inquiryText);
     log.Logf("Get %s:\"%s\" len=%d USB %s:%s serial \"%s\"", device.node.c_str(), device.inquiryText.c_str(),
              static_cast<int>(device.inquiryText.size()), device.idVendor.c_str(), device.idProduct.c_str(),
              device.serial.c_str());
-    for (const auto& entry : entries) {
-      if (Matches(device, ids, entry.second)) {
-        matched.emplace_back(&device, &entry);
-        break;
-      }
-    }
+    const auto* entry = EntryMatching(device, entries);
+    // One of several devices upgraded at once: the others are some other job's.
+    if (entry != nullptr && (onlyNode_.empty() || device.node == onlyNode_)) matched.emplace_back(&device, entry);
   }
   if (matched.empty()) {
     log.Logf("No SCSI generic device matches the identification entries (%d looked at).",

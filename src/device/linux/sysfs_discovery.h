@@ -53,6 +53,12 @@ class SysfsDriveLocator final : public DriveLocator {
   // (identification is not asked of it).  With `force` a mounted disk is only reported.
   SysfsDriveLocator(SysfsPaths paths, std::string explicitNode = "", bool force = false);
 
+  // Discovery takes only this node of the devices that match (several devices upgraded at
+  // once, each by a job of its own); the log still lists every device looked at.
+  void RestrictTo(std::string node) { onlyNode_ = std::move(node); }
+  // The nodes of every device that matches an identification entry, without a line logged.
+  std::vector<std::string> MatchingNodes(ProfileStore& store, const ProcessState& process) const;
+
   std::optional<LocatedDrive> Locate(DriveTransport& drive, ProfileStore& store, const ProcessState& process,
                                      LogSink& log) override;
 
@@ -63,6 +69,7 @@ class SysfsDriveLocator final : public DriveLocator {
   SysfsPaths paths_;
   std::string explicitNode_;
   bool force_;
+  std::string onlyNode_;
 };
 
 }  // namespace romsetter

@@ -1,0 +1,446 @@
+#include "app/cli/multi_run.h"
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_core.h"
+#include "app/checked_images.h"
+#include "app/in_memory_profile_store.h"
+#include "app/ini_profile_store.h"
+#include "base/concurrency.h"
+#include "emulator/emulated_registry.h"
+#include "emulator/emulated_transport.h"
+#include "package/unpack.h"
+
+#ifndef _WIN32
+#include "device/linux/sg_io_transport.h"
+#include "device/linux/sysfs_discovery.h"
+#include "emulator/linux/emulated_sg_io.h"
+#endif
+
+namespace romsetter {
+
+int ExitFor(JobOutcome outcome) {
+  switch (outcome) {
+    case JobOutcome::Success: return kExitSuccess;
+    case JobOutcome::Refused: return kExitRefused;
+    case JobOutcome::NoDevice: return kExitNoDevice;
+    case JobOutcome::DeviceFailure: return kExitDeviceFailure;
+    case JobOutcome::FileFailed: return kExitFileNotWritten;
+  }
+  return kExitDeviceFailure;
+}
+
+void ApplySelections(const CliOptions& o, Selections& s) {
+  auto nameOr = [](const std::string& path) { return path.empty() ? std::string("NONE") : path; };
+  s.norSelected = o.nor;
+  s.formatChecked = o.format;
+  s.backupChecked = o.backup;
+  s.loadBootCode = !o.boot.empty();
+  s.loadFirmware = !o.firmware.empty() || !o.smallFirmware.empty();
+  s.loadFont = !o.fontList.empty();
+  s.bootPath = nameOr(o.boot);
+  s.bigFirmwarePath = nameOr(o.firmware);
+  s.smallFirmwarePath = nameOr(o.smallFirmware);
+  s.fontListPath = nameOr(o.fontList);
+  s.reportPath = nameOr(o.report);
+}
+
+std::string DeviceLogName(const std::string& log, const std::string& tag) {
+  const std::size_t slash = log.find_last_of("/\\");
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = log.find_last_of('.');
+  const std::size_t cut = dot == std::string::npos || dot <= nameStart ? log.size() : dot;
+  return log.substr(0, cut) + "-" + tag + log.substr(cut);
+}
+
+namespace {
+
+std::string StemOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  const std::size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+struct Scenario {
+  EmulatorConfig config;
+  std::vector<std::unique_ptr<EmulatedDevice>> devices;
+};
+
+// One device of the run and everything its job owns: nothing here is shared with another
+// job but the checked images the core points to.
+struct DeviceJob {
+  std::string name;  // as the list, the table and the JSON objects name it
+  std::string tag;   // in its log file's name
+  EmulatedDevice* emulated = nullptr;
+  char driveLetter = 'E';
+  std::uint8_t adapters = 1;  // the scenario's ASPI support information
+  std::uint8_t support = 1;
+  bool sgIo = false;
+  std::string node;
+
+  InMemoryDeviceRegistry registry;
+  InMemoryProfileStore profile;
+  SystemClock clock;
+  ProcessState process;
+  std::unique_ptr<CliWindow> window;
+  std::unique_ptr<EmulatedTransport> drive;
+  std::unique_ptr<EmulatedAspiLibrary> library;
+  std::unique_ptr<AspiTransport> aspi;
+#ifndef _WIN32
+  std::unique_ptr<EmulatedSgIo> sgIoDevice;
+  std::unique_ptr<SgIoTransport> sgDrive;
+  std::unique_ptr<SysfsDriveLocator> locator;
+#endif
+  std::unique_ptr<AppCore> core;
+  JobOutcome outcome = JobOutcome::NoDevice;
+  double seconds = 0;
+};
+
+// Each job reads the identification entries from a copy of its own; what a job writes
+// stays in its copy (the settings file itself was written once, before the devices).
+void CopyIdentification(ProfileStore& from, InMemoryProfileStore& to) {
+  to.Write("Environment", "IniVersion", from.Read("Environment", "IniVersion", ""));
+  for (int n = 0;; ++n) {
+    const std::string key = Format("DiskVen_%02d", n);
+    bool any = false;
+    for (const char* section : {"HardwareID", "USBSTOR_SUBKEY", "DiskVen_98"}) {
+      const std::string value = from.Read(section, key, "");
+      if (!value.empty()) {
+        to.Write(section, key, value);
+        any = true;
+      }
+    }
+    if (!any) break;
+  }
+}
+
+// An emulated device as discovery would take it: attached, and its INQUIRY text beginning
+// with an identification entry's (the prefix rule of the ASPI scan and of sysfs discovery).
+bool EmulatedMatches(const EmulatedDeviceConfig& device, ProfileStore& store, const ProcessState& process) {
+  if (!device.attached) return false;
+  auto begins = [&](const std::string& text) {
+    return !text.empty() && device.inquiry.compare(0, text.size(), text) == 0;
+  };
+  if (process.InPackageMode()) return begins(process.presetInquiryText);
+  for (int n = 0;; ++n) {
+    const std::string key = Format("DiskVen_%02d", n);
+    const std::string text = store.Read("DiskVen_98", key, "");
+    if (text.empty() && store.Read("HardwareID", key, "").empty()) return false;
+    if (begins(text)) return true;
+  }
+}
+
+// The checks made once before the devices speak only when they refuse: otherwise each
+// device's log, and what the run prints of it, repeats their lines.
+class HeldWindow final : public NullWindow {
+ public:
+  MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                            MessageButtons buttons) override {
+    held_.push_back(Held{false, text, caption, icon, buttons});
+    return MessageAnswer::Ok;
+  }
+  void StatusAppend(const std::string& line) override { held_.push_back(Held{true, line, "", {}, {}}); }
+  void Release(WindowPort& to) {
+    for (const Held& h : held_) {
+      if (h.line) {
+        to.StatusAppend(h.text);
+      } else {
+        to.ShowMessage(h.text, h.caption, h.icon, h.buttons);
+      }
+    }
+    held_.clear();
+  }
+
+ private:
+  struct Held {
+    bool line;
+    std::string text;
+    std::string caption;
+    MessageIcon icon;
+    MessageButtons buttons;
+  };
+  std::vector<Held> held_;
+};
+
+class SeveralRun {
+ public:
+  SeveralRun(const CliOptions& o, CliWindow& window) : o_(o), window_(window) {}
+  int Run(bool stdinTerminal, bool drawProgress);
+
+ private:
+  bool LoadScenario(const std::string& path);
+  bool AddEmulated(const DeviceTarget& target, int index);
+  bool ListDevices();
+  bool Confirmed(bool stdinTerminal);
+  void BuildJob(DeviceJob& job, std::size_t row, CliConsole& console, const CheckedImages& checked);
+  void Summary(int& status);
+
+  const CliOptions& o_;
+  CliWindow& window_;
+  std::map<std::string, Scenario> scenarios_;
+  std::vector<std::unique_ptr<DeviceJob>> jobs_;
+  std::unique_ptr<AppCore> preflight_;
+  ProcessState process_;
+  InMemoryProfileStore memoryStore_;
+  std::unique_ptr<IniProfileStore> iniStore_;
+  ProfileStore* store_ = nullptr;
+};
+
+bool SeveralRun::LoadScenario(const std::string& path) {
+  if (scenarios_.count(path) != 0) return true;
+  Scenario& s = scenarios_[path];
+  std::string error;
+  if (!LoadEmulatorConfig(path, s.config, error)) {
+    window_.Error(error);
+    return false;
+  }
+  if (s.config.devices.empty()) s.config.devices.emplace_back();
+  for (const EmulatedDeviceConfig& d : s.config.devices) {
+    s.devices.push_back(std::make_unique<EmulatedDevice>(d));
+    if (!s.devices.back()->LoadFlash(error)) {
+      window_.Error(error);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SeveralRun::AddEmulated(const DeviceTarget& t, int index) {
+  Scenario& s = scenarios_[t.emulatorConfig];
+  if (index > static_cast<int>(s.devices.size())) {
+    window_.Error(Format("--device %s: the scenario has %d devices", t.text.c_str(), static_cast<int>(s.devices.size())));
+    return false;
+  }
+  auto job = std::make_unique<DeviceJob>();
+  job->name = Format("%s:%s#%d", t.sgIo ? "emulator-sgio" : "emulator", t.emulatorConfig.c_str(), index);
+  job->tag = Format("%s-%d", StemOf(t.emulatorConfig).c_str(), index);
+  job->emulated = s.devices[static_cast<std::size_t>(index - 1)].get();
+  job->driveLetter = s.config.driveLetter;
+  job->adapters = s.config.adapterCount;
+  job->support = s.config.supportStatus;
+  job->sgIo = t.sgIo;
+  for (const auto& other : jobs_) {
+    if (other->emulated == job->emulated) {
+      window_.Error(Format("%s is named twice", job->name.c_str()));
+      return false;
+    }
+  }
+  jobs_.push_back(std::move(job));
+  return true;
+}
+
+bool SeveralRun::ListDevices() {
+  for (const DeviceTarget& t : o_.targets) {
+    if (!t.emulatorConfig.empty()) {
+      if (!LoadScenario(t.emulatorConfig)) return false;
+      if (!o_.all) {
+        if (!AddEmulated(t, t.emulatorIndex == 0 ? 1 : t.emulatorIndex)) return false;
+        continue;
+      }
+      const Scenario& s = scenarios_[t.emulatorConfig];
+      for (std::size_t i = 0; i < s.devices.size(); ++i) {
+        if (EmulatedMatches(s.config.devices[i], *store_, process_) && !AddEmulated(t, static_cast<int>(i) + 1)) {
+          return false;
+        }
+      }
+      continue;
+    }
+#ifndef _WIN32
+    std::vector<std::string> nodes;
+    if (o_.all) {
+      nodes = SysfsDriveLocator(SysfsPaths{}, "", o_.force).MatchingNodes(*store_, process_);
+    } else {
+      nodes.push_back(t.node);
+    }
+    for (const std::string& node : nodes) {
+      auto job = std::make_unique<DeviceJob>();
+      job->name = node;
+      job->tag = StemOf(node);
+      job->node = node;
+      jobs_.push_back(std::move(job));
+    }
+#endif
+  }
+  return true;
+}
+
+bool SeveralRun::Confirmed(bool stdinTerminal) {
+  if (o_.yes) return true;
+  if (!stdinTerminal) {
+    window_.Error("--all writes to every device listed: give --yes to go on when standard input is not a terminal");
+    return false;
+  }
+  std::fputs(Format("Upgrade these %d devices? [y/N] ", static_cast<int>(jobs_.size())).c_str(), stderr);
+  std::fflush(stderr);
+  char answer[16] = {0};
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr || (answer[0] != 'y' && answer[0] != 'Y')) {
+    window_.Error("not confirmed: nothing was written");
+    return false;
+  }
+  return true;
+}
+
+void SeveralRun::BuildJob(DeviceJob& job, std::size_t row, CliConsole& console, const CheckedImages& checked) {
+  job.window = std::make_unique<CliWindow>(stdout, stderr, o_.json ? CliOutput::Json : CliOutput::Plain, false);
+  job.window->AttachTo(console, job.name, row);
+  CopyIdentification(*store_, job.profile);
+  job.process = process_;
+  FixedPaths paths = FixedPaths::UnderFolder(".");
+  paths.logFile = DeviceLogName(o_.log, job.tag);
+  paths.bootWriteDump = DeviceLogName(paths.bootWriteDump, job.tag);
+  paths.bootReadDump = DeviceLogName(paths.bootReadDump, job.tag);
+  AppPorts ports{*job.window, job.profile, job.registry, job.clock, paths};
+  ports.checked = &checked;
+  if (job.emulated != nullptr) {
+    EmulatorConfig identity;
+    identity.driveLetter = job.driveLetter;
+    PopulateEmulatedRegistry(identity, job.registry);
+    if (o_.aspi) {
+      // Only this device answers the job's target scan.
+      job.library = std::make_unique<EmulatedAspiLibrary>(std::vector<EmulatedDevice*>{job.emulated}, job.adapters,
+                                                           job.support);
+      job.aspi = std::make_unique<AspiTransport>(*job.library);
+      ports.aspi = job.aspi.get();
+    } else {
+      job.drive = std::make_unique<EmulatedTransport>(*job.emulated, job.driveLetter);
+      ports.drive = job.drive.get();
+    }
+#ifndef _WIN32
+    if (job.sgIo) {
+      job.sgIoDevice = std::make_unique<EmulatedSgIo>(*job.emulated, Format("\\\\.\\%c:", job.driveLetter));
+      job.sgDrive = std::make_unique<SgIoTransport>(job.sgIoDevice->Calls());
+      ports.drive = job.sgDrive.get();
+    }
+  } else {
+    job.sgDrive = std::make_unique<SgIoTransport>();
+    job.locator = std::make_unique<SysfsDriveLocator>(SysfsPaths{}, o_.all ? "" : job.node, o_.force);
+    if (o_.all) job.locator->RestrictTo(job.node);
+    ports.drive = job.sgDrive.get();
+    ports.locator = job.locator.get();
+#endif
+  }
+  job.core = std::make_unique<AppCore>(ports, job.process);
+  job.core->model.selections = preflight_->model.selections;
+  job.core->discovery.SetPresent(true);
+}
+
+void SeveralRun::Summary(int& status) {
+  const bool plain = !o_.json;
+  if (plain) {
+    window_.Note("summary", Format("%-32s %-16s %8s %8s %8s %8s", "device", "outcome", "written", "verified",
+                                   "remapped", "time"));
+  }
+  for (const auto& job : jobs_) {
+    const int exit = ExitFor(job->outcome);
+    const PageTally& t = job->window->tally();
+    window_.AddTally(t);
+    window_.DeviceResult(job->name, exit, t, job->seconds);
+    if (plain) {
+      window_.Note("summary", Format("%-32s %-16s %8u %8u %8u %7.1fs", job->name.c_str(), OutcomeName(exit),
+                                     static_cast<unsigned>(t.written), static_cast<unsigned>(t.verified),
+                                     static_cast<unsigned>(t.remapped), job->seconds));
+    }
+  }
+  JobOutcome worst = JobOutcome::Success;
+  for (const auto& job : jobs_) worst = WorstOutcome(worst, job->outcome);
+  status = ExitFor(worst);
+}
+
+int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
+  std::string error;
+  if (!o_.settingsDir.empty()) {
+    iniStore_ = std::make_unique<IniProfileStore>(o_.settingsDir);
+    if (!iniStore_->Check(error)) {
+      window_.Error(error);
+      return kExitRefused;
+    }
+  }
+  store_ = iniStore_ ? static_cast<ProfileStore*>(iniStore_.get()) : &memoryStore_;
+  FixedPaths paths = FixedPaths::UnderFolder(".");
+  paths.logFile = o_.log;
+  process_.packageMode = PackageMode::Plain;
+  process_.applicationName = "romsetter-cli";
+  StdioPackageFiles packageFiles(o_.package);
+  ImageStore packageImages;
+  if (!o_.package.empty() &&
+      UnpackSelf(UnpackPorts{packageFiles, window_, paths, process_, packageImages}, false) != UnpackResult::Package) {
+    if (process_.packageMode == PackageMode::Plain) {
+      window_.Error(Format("%s is a plain program: it carries no package", o_.package.c_str()));
+    }
+    return kExitRefused;
+  }
+
+  // The checks before the devices run over a core whose device is never asked anything.
+  EmulatedDeviceConfig absent;
+  absent.attached = false;
+  EmulatedDevice idle(absent);
+  EmulatedTransport idleDrive(idle);
+  InMemoryDeviceRegistry noRegistry;
+  SystemClock clock;
+  HeldWindow held;
+  AppPorts ports{held, *store_, noRegistry, clock, paths};
+  ports.drive = &idleDrive;
+  preflight_ = std::make_unique<AppCore>(ports, process_);
+  AppCore& core = *preflight_;
+  if (process_.InPackageMode()) {
+    core.images = std::move(packageImages);
+    ApplyPackageSelections(process_, core.model.selections);
+  } else {
+    core.discovery.WriteIdentificationDefaults();
+    if (iniStore_) core.settings.LoadSettings();
+    ApplySelections(o_, core.model.selections);
+  }
+
+  if (!ListDevices()) return kExitRefused;
+  if (o_.all) {
+    window_.Note("devices", Format("romsetter-cli: %d devices match", static_cast<int>(jobs_.size())));
+    for (const auto& job : jobs_) window_.Note("device", job->name);
+    if (jobs_.empty()) return kExitNoDevice;
+    if (!Confirmed(stdinTerminal)) return kExitRefused;
+  }
+
+  CheckedImages checked;
+  const JobOutcome loaded = PreloadImages(core, checked);
+  if (loaded != JobOutcome::Success) {
+    held.Release(window_);
+    return ExitFor(loaded);
+  }
+
+  CliConsole console(stderr, drawProgress && !o_.json, jobs_.size());
+  for (std::size_t i = 0; i < jobs_.size(); ++i) BuildJob(*jobs_[i], i, console, checked);
+  RunConcurrently(jobs_.size(), [this](std::size_t i) {
+    DeviceJob& job = *jobs_[i];
+    const auto started = std::chrono::steady_clock::now();
+    job.outcome = job.core->RunJob(JobMode::Upgrade);
+    job.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  });
+  console.Leave();
+
+  int status = kExitSuccess;
+  Summary(status);
+  // The emulated flash is kept whatever became of the run, as a real device keeps it.
+  for (auto& [path, scenario] : scenarios_) {
+    for (const auto& device : scenario.devices) {
+      if (!device->SaveFlash(error)) {
+        window_.Error(error);
+        if (status == kExitSuccess) status = kExitFileNotWritten;
+      }
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+int RunSeveral(const CliOptions& o, CliWindow& window, bool stdinTerminal, bool drawProgress) {
+  return SeveralRun(o, window).Run(stdinTerminal, drawProgress);
+}
+
+}  // namespace romsetter

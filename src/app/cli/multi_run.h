@@ -1,0 +1,23 @@
+#pragma once
+// romsetter-cli upgrade over several devices at once: several --device, or --all.
+#include "app/cli/cli_options.h"
+#include "app/cli/cli_window.h"
+#include "app/upgrade_job.h"
+#include "base/selections.h"
+
+namespace romsetter {
+
+int ExitFor(JobOutcome outcome);
+void ApplySelections(const CliOptions& o, Selections& s);
+
+// The log file of one device of several: `log` with "-TAG" before its extension
+// ("Romsetter.log" and "sg2" give "Romsetter-sg2.log").
+std::string DeviceLogName(const std::string& log, const std::string& tag);
+
+// The devices are listed (with --all, before anything is written, and confirmed by --yes or
+// on the terminal), the images loaded and checked once, then each device gets a job of its
+// own on a thread of its own; a table of the outcomes ends the run.  Returns the exit status
+// of the worst outcome.  `stdinTerminal`: standard input is a terminal that may be asked.
+int RunSeveral(const CliOptions& o, CliWindow& window, bool stdinTerminal, bool drawProgress);
+
+}  // namespace romsetter
