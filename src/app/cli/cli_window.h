@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/null_window.h"
-#include "base/concurrency.h"
+#include "app/cli/concurrency.h"
 
 #include <nlohmann/json_fwd.hpp>
 

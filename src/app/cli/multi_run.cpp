@@ -11,7 +11,7 @@
 #include "app/checked_images.h"
 #include "app/in_memory_profile_store.h"
 #include "app/ini_profile_store.h"
-#include "base/concurrency.h"
+#include "app/cli/concurrency.h"
 #include "emulator/emulated_registry.h"
 #include "emulator/emulated_transport.h"
 #include "package/unpack.h"

@@ -1,4 +1,4 @@
-#include "base/concurrency.h"
+#include "app/cli/concurrency.h"
 
 #include <vector>
 

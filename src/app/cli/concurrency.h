@@ -1,8 +1,8 @@
 #pragma once
-// The little concurrency the command line needs to drive several devices at once.  Declared
-// here so every front end and the benchmarks share it; built on CreateThread and critical
-// sections on Windows (the shipped 32-bit build must start on Windows 98, whose kernel32 has
-// both, without a threads runtime), on std::thread and std::mutex elsewhere.
+// The little concurrency the command line needs to drive several devices at once (its
+// benchmark shares it); kept out of the core, which has no OS headers.  Built on CreateThread
+// and critical sections on Windows (the shipped 32-bit build must start on Windows 98, whose
+// kernel32 has both, without a threads runtime), on std::thread and std::mutex elsewhere.
 #include <cstddef>
 #include <functional>
 #include <memory>
