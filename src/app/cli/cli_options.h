@@ -24,6 +24,9 @@ struct CliOptions {
   bool sgIo = false;           // "emulator-sgio:": the emulated device behind the SG_IO transport
   bool force = false;          // Linux: write to a device whose disk is mounted
   std::string emulatorConfig;  // CONFIG of the above
+  std::string replay;          // "replay:FILE": the recording that answers instead of a device
+  std::string record;          // --record FILE: every command of the run written there
+  bool recordData = false;     // --record-data: pages as data, not only digests
   std::string log = "Romsetter.log";
   std::string settingsDir;     // keep Romsetter.ini there; empty: settings live in memory
   std::string output;          // extract
