@@ -127,6 +127,18 @@ TEST_P(Replay, APageOneByteApartDivergesAtItsFirstWrite) {
   }
 }
 
+// A run that goes well but stops short of the recording still fails.
+TEST_P(Replay, ARecordingLeftUnfinishedFailsTheRun) {
+  ASSERT_EQ(Cli(dir, kJob + std::string("--device emulator:clean.cfg --record run.jsonl") + Transport()).status, 0);
+  const std::size_t entries = Read(dir + "/run.jsonl").entries.size();
+  const std::string next = std::to_string(entries + 1);
+  test::WriteFile(dir + "/run.jsonl", test::ReadFile(dir + "/run.jsonl") + "{\"n\":" + next + ",\"entry\":\"close\"}\n");
+  const CliRun r = Cli(dir, kJob + std::string("--device replay:run.jsonl"));
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("romsetter-cli: replay diverged at command " + next + ": expected the drive closed, got the end of the run\n"),
+            std::string::npos) << r.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, Replay, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "Aspi" : "PassThrough"); });
 
