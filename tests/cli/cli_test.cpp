@@ -287,7 +287,7 @@ TEST_P(Cli, LinuxDevicesAreNamedByNodeOrFoundAndRefusedWhenTheyCannotBeUsed) {
       {"upgrade --device /dev/no-such-sg --format", 1, "--device /dev/no-such-sg: no such device node"},
       {"upgrade --device auto --aspi --format", 1, "--aspi reaches ASPI only on Windows"},
       {"upgrade --device emulator-sgio:nand.cfg --aspi --format", 1, "--aspi and emulator-sgio: name two transports"},
-      {"upgrade --device something:nand.cfg --format", 1, "only emulator:CONFIG, emulator-sgio:CONFIG, a node and auto"},
+      {"upgrade --device something:nand.cfg --format", 1, "only emulator:CONFIG, emulator-sgio:CONFIG, replay:FILE, a node and auto"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);

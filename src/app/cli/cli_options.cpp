@@ -78,11 +78,13 @@ struct Commands {
 void AddDeviceOptions(CLI::App* app, CliOptions& o) {
   app->add_option("--device", o.devices,
                   "the device: emulator:CONFIG[#N] (docs/emulator.md), auto (the default on Windows), a /dev/sgN or "
-                  "/dev/sdX node (Linux), or emulator-sgio:CONFIG[#N] (Linux: the emulated device behind SG_IO); "
-                  "upgrade takes it more than once")
+                  "/dev/sdX node (Linux), emulator-sgio:CONFIG[#N] (Linux: the emulated device behind SG_IO), "
+                  "or replay:FILE (a recording); upgrade takes it more than once")
       ->type_name("auto|NODE|emulator:CONFIG")
       ->check([](const std::string& v) { return v.empty() ? std::string("needs a value") : std::string(); });
   app->add_flag("--aspi", o.aspi, "reach the device through ASPI (as on Windows 98/ME)");
+  Value(app, "--record", o.record, "write every command and reply to FILE (docs/recording.md)")->type_name("FILE");
+  app->add_flag("--record-data", o.recordData, "with --record: keep the pages sent, not only their digests");
   app->add_flag("--force", o.force, "Linux: go on although the device's disk is mounted");
   app->add_flag("--nor", o.nor, "the device has NOR flash (default NAND)");
 }
@@ -164,6 +166,14 @@ bool CheckDevice(CliOptions& o, std::string& error) {
 #else
   constexpr bool kLinux = true;
 #endif
+  if (o.recordData && o.record.empty()) {
+    error = "--record-data needs --record FILE";
+    return false;
+  }
+  if (o.device.rfind("replay:", 0) == 0 && o.device.size() > 7) {
+    o.replay = o.device.substr(7);
+    return CheckInputFile("--device", o.replay, error);
+  }
   const bool node = !o.device.empty() && o.device[0] == '/';
   const bool sgIo = o.device.rfind("emulator-sgio:", 0) == 0;
   if ((node || sgIo) && !kLinux) {
@@ -190,7 +200,8 @@ bool CheckDevice(CliOptions& o, std::string& error) {
   const std::size_t colon = o.device.find(':');
   const std::string kind = colon == std::string::npos ? "" : o.device.substr(0, colon);
   if ((kind != "emulator" && kind != "emulator-sgio") || colon + 1 == o.device.size()) {
-    error = Format("--device %s: only emulator:CONFIG, emulator-sgio:CONFIG, a node and auto are known",
+    error = Format("--device %s: only emulator:CONFIG, emulator-sgio:CONFIG, replay:FILE, a node and auto are "
+                   "known",
                    o.device.c_str());
     return false;
   }
@@ -247,6 +258,17 @@ bool CheckTargets(CliOptions& o, std::string& error) {
   }
   o.device = o.targets.front().text;
   if (!o.Several()) return CheckDevice(o, error);
+  // A recording holds one device's commands in order; several devices would interleave them.
+  if (!o.record.empty()) {
+    error = "--record writes one device's commands: give one --device";
+    return false;
+  }
+  for (const DeviceTarget& t : o.targets) {
+    if (t.text.rfind("replay:", 0) == 0) {
+      error = Format("--device %s: a recording replays alone: give one --device", t.text.c_str());
+      return false;
+    }
+  }
   if (o.all && (!o.targets.front().node.empty() || o.targets.front().emulatorIndex != 0)) {
     error = Format("--all with --device %s: give auto or a whole scenario (emulator:CONFIG)", o.device.c_str());
     return false;

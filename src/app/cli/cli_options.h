@@ -43,6 +43,9 @@ struct CliOptions {
   // one source the devices are found on.
   std::vector<DeviceTarget> targets;
   bool Several() const { return all || targets.size() > 1; }
+  std::string replay;          // "replay:FILE": the recording that answers instead of a device
+  std::string record;          // --record FILE: every command of the run written there
+  bool recordData = false;     // --record-data: pages as data, not only digests
   std::string log = "Romsetter.log";
   std::string settingsDir;     // keep Romsetter.ini there; empty: settings live in memory
   std::string output;          // extract

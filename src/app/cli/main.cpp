@@ -16,6 +16,7 @@
 
 #include "app/app_core.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/cli_recording.h"
 #include "app/cli/cli_window.h"
 #include "app/cli/multi_run.h"
 #include "app/in_memory_profile_store.h"
@@ -122,7 +123,7 @@ PackageIdentity IdentityForPackage(AppCore& core, const AppPorts& ports, bool ha
 int RunPack(AppCore& core, const AppPorts& ports, const CliOptions& o, CliWindow& window) {
   if (o.fwVersionGiven) core.process.fwVersion = o.fwVersion;
   StdioPackageFiles files(o.program);
-  const PackageIdentity identity = IdentityForPackage(core, ports, !o.emulatorConfig.empty());
+  const PackageIdentity identity = IdentityForPackage(core, ports, !o.emulatorConfig.empty() || !o.replay.empty());
   const BuildPorts build{files, core.log, window, ports.profile, core.fonts, core.process};
   if (!BuildPackage(build, core.model.selections, identity)) return kExitRefused;
   window.Note("package", core.model.selections.packPath);
@@ -172,6 +173,8 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
     window.Error(error);
     return kExitRefused;
   }
+  CliDeviceTap tap(o, window);
+  if (!tap.Load(config)) return kExitRefused;
   if (config.devices.empty()) config.devices.emplace_back();
   if (o.emulatorIndex > static_cast<int>(config.devices.size())) {
     window.Error(Format("--device %s: the scenario has %d devices", o.device.c_str(),
@@ -192,7 +195,7 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   EmulatedTransport drive(chosen, config.driveLetter);
   EmulatedAspiLibrary library(o.emulatorIndex == 0 ? devices.pointers : std::vector<EmulatedDevice*>{&chosen},
                               config.adapterCount, config.supportStatus);
-  AspiTransport aspi(library);
+  AspiTransport aspi(tap.Library(library));
   InMemoryDeviceRegistry registry;
   PopulateEmulatedRegistry(config, registry);
   InMemoryProfileStore memoryStore;
@@ -234,7 +237,7 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   PassThroughTransport realDrive;
   NtDeviceRegistry realRegistry;
   Win32AspiLibrary realLibrary;
-  AspiTransport realAspi(realLibrary);
+  AspiTransport realAspi(tap.Library(realLibrary));
   std::uint32_t platform = 0;
   const bool realAspiChosen = o.realDevice && (o.aspi || !SystemPlatformId(platform) || platform != kPlatformWin32Nt);
   DeviceRegistry& chosenRegistry = o.realDevice ? static_cast<DeviceRegistry&>(realRegistry) : registry;
@@ -263,6 +266,7 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
     ports.locator = &locator;
   }
 #endif
+  if (!tap.Attach(ports, aspi)) return kExitRefused;
   AppCore core(ports, process);
 #ifdef _WIN32
   if (o.realDevice && realAspiChosen && !LoadAspiLibrary(realLibrary, window)) return kExitNoDevice;
@@ -281,13 +285,14 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
 
   int status = kExitSuccess;
   if (o.command == CliCommand::Header) return RunHeader(core, o, window);
-  if (o.command == CliCommand::Pack) return RunPack(core, ports, o, window);
+  if (o.command == CliCommand::Pack) return tap.Finish(RunPack(core, ports, o, window));
   if (o.command == CliCommand::Info) {
     status = RunInfo(core, ports, window);
   } else {
     core.discovery.SetPresent(true);  // a script asks for the run; the job itself finds out
     status = ExitFor(core.RunJob(o.command == CliCommand::Extract ? JobMode::Extract : JobMode::Upgrade));
   }
+  status = tap.Finish(status);
   // The emulated flash is kept whatever became of the run, as a real device keeps it.
   for (const auto& device : devices.all) {
     if (!device->SaveFlash(error)) {

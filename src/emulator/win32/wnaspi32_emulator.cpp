@@ -1,7 +1,8 @@
 // The emulated device as a drop-in ASPI for Win32 library: the program loads it by name
 // like the real one, so its whole Windows 98/ME path runs against emulated devices.
 //
-// The scenario comes from the file named by ROMSETTER_EMULATOR_CONFIG, read on first use;
+// The scenario comes from the file named by ROMSETTER_EMULATOR_CONFIG, read on first use (a
+// recording there is replayed instead of a scenario);
 // tests may load another one at any time through RomsetterEmulatorLoad.  Requests complete
 // before SendASPI32Command returns; the completion event is signalled as the real library
 // does when it finishes in the background.
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>  // std::lock_guard only
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "base/format.h"
 #include "device/aspi_library.h"
 #include "emulator/emulated_device.h"
+#include "emulator/replay_device.h"
 
 namespace {
 
@@ -64,11 +67,13 @@ class EmulatorLibrary {
     SaveFlash();  // the scenario being replaced keeps what it was told
     loaded_ = true;
     devices_.clear();
+    replay_.reset();
     trace_.clear();
     adapterCount_ = 0;
     supportStatus_ = kNoAdapters;
     EmulatorConfig config;
     std::string error;
+    if (IsRecording(path)) return LoadReplay(path);
     if (!romsetter::LoadEmulatorConfig(path, config, error)) {
       ReportError(error);
       return false;
@@ -110,7 +115,8 @@ class EmulatorLibrary {
     Load(path);
   }
 
-  std::uint32_t SupportInfo() const {
+  std::uint32_t SupportInfo() {
+    if (replay_) return replay_->SupportInfo();
     return static_cast<std::uint32_t>(supportStatus_) << 8 | adapterCount_;
   }
 
@@ -118,6 +124,13 @@ class EmulatorLibrary {
   bool Execute(SrbExecScsiCmd& srb) {
     srb.haStat = 0;
     srb.targStat = 0;
+    if (replay_) {
+      if (srb.cdbLen == 0 || srb.cdbLen > sizeof srb.cdbByte || (srb.bufLen != 0 && srb.bufPointer == nullptr)) {
+        srb.status = kInvalidSrb;
+        return false;
+      }
+      return replay_->AnswerSrb(srb);
+    }
     if (srb.haId >= adapterCount_) {
       srb.status = kInvalidAdapter;
       return false;
@@ -159,6 +172,32 @@ class EmulatorLibrary {
   }
 
  private:
+  static bool IsRecording(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    char start[64] = {};
+    const std::size_t n = std::fread(start, 1, sizeof start - 1, file);
+    std::fclose(file);
+    return romsetter::LooksLikeRecording(std::string(start, n));
+  }
+
+  // A recording of an ASPI run answers in place of the devices; its divergence line goes to
+  // standard error, and every later request fails.
+  bool LoadReplay(const std::string& path) {
+    romsetter::Recording recording;
+    std::string error;
+    if (!romsetter::LoadRecording(path, recording, error)) {
+      ReportError(error);
+      return false;
+    }
+    if (recording.header.family != romsetter::TransportFamily::Aspi) {
+      ReportError(Format("%s was recorded over pass-through; this library replays ASPI recordings", path.c_str()));
+      return false;
+    }
+    replay_ = std::make_unique<romsetter::ReplayDevice>(std::move(recording), ReportError);
+    return true;
+  }
+
   static std::string ConfigPathFromEnvironment() {
     // The live process environment: this DLL's C runtime keeps a copy of its own.
     const DWORD needed = GetEnvironmentVariableA(kConfigVariable, nullptr, 0);
@@ -199,6 +238,7 @@ class EmulatorLibrary {
   std::uint8_t adapterCount_ = 0;
   std::uint8_t supportStatus_ = kNoAdapters;
   std::vector<EmulatedDevice> devices_;
+  std::unique_ptr<romsetter::ReplayDevice> replay_;
   std::vector<std::string> trace_;
 };
 

@@ -113,8 +113,9 @@ void MainDialog::InitDialog() {
   std::uint32_t platform = 0;
   const bool known = options_.platform(platform);
   AppPorts ports{*this, store_, registry_, clock_, options_.paths, Win32SystemErrorText};
-  if (known && platform == kPlatformWin32Nt) ports.drive = &drive_;
+  if (known && platform == kPlatformWin32Nt) ports.drive = &recordedDrive_;
   else ports.aspi = &aspi_;
+  StartRecording(ports.aspi != nullptr ? TransportFamily::Aspi : TransportFamily::PassThrough);
   core_ = std::make_unique<AppCore>(ports, process_);
   AppCore& core = *core_;
   core.images = std::move(packageImages_);
@@ -151,11 +152,29 @@ void MainDialog::InitDialog() {
   } else {
     core.discovery.SetPresent(core.discovery.OpenDev(false));
     if (core.discovery.present() && core.model.selections.checkProduct) core.discovery.QueryProduct(nor);
-    drive_.CloseDrive();
+    recordedDrive_.CloseDrive();
   }
   AddToolTips();
   SendDlgItemMessageA(hwnd_, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
   CommonSetUp();
+}
+
+// A key that nothing else reads, so a technician can record a run on a device the developers
+// do not have.  A file that cannot be created is said once; the program runs on unrecorded.
+void MainDialog::StartRecording(TransportFamily family) {
+  const std::string path = store_.Read("Romsetter", "RecordFile", "");
+  if (path.empty()) return;
+  RecordingHeader header;
+  header.program = "Romsetter " ROMSETTER_VERSION;
+  header.family = family;
+  header.os = "windows";
+  std::string error;
+  if (!recording_.Open(path, header, error)) {
+    ShowMessage(error, process_.applicationName, MessageIcon::Error, MessageButtons::Ok);
+    return;
+  }
+  recordedDrive_.SetWriter(&recording_);
+  recordedLibrary_.SetWriter(&recording_);
 }
 
 void MainDialog::CommonSetUp() {

@@ -15,6 +15,7 @@
 #include "device/win32/nt_device_registry.h"
 #include "device/win32/pass_through_transport.h"
 #include "device/win32/transport_choice.h"
+#include "device/recording_transports.h"
 #include "device/win32/win32_aspi_library.h"
 #include "package/package_files.h"
 
@@ -92,6 +93,7 @@ class MainDialog final : public WindowPort {
   void OnExtract();
   void OnSysCommand(WPARAM wParam, LPARAM lParam);
   void AddToolTips();
+  void StartRecording(TransportFamily family);
   void PullFields();
   void Refresh();
   void FillHistory(int id, const HistoryList& list);
@@ -113,7 +115,12 @@ class MainDialog final : public WindowPort {
   TickClock clock_;
   PassThroughTransport drive_{options_.ioControl};
   Win32AspiLibrary library_;
-  AspiTransport aspi_{library_};
+  // RecordFile= in the settings: every command written there.  Without it the recording
+  // decorators only pass everything on.
+  RecordingWriter recording_;
+  RecordingDriveTransport recordedDrive_{drive_};
+  RecordingAspiLibrary recordedLibrary_{library_};
+  AspiTransport aspi_{recordedLibrary_};
   std::unique_ptr<AppCore> core_;
   ImageStore packageImages_;
   bool refreshing_ = false;  // edits changed by Refresh are not user changes

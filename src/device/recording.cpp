@@ -1,0 +1,629 @@
+#include "device/recording.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "base/bytes.h"
+#include "base/format.h"
+#include "base/sha256.h"
+#include "device/vendor_commands.h"
+
+namespace romsetter {
+
+namespace {
+
+constexpr std::size_t kMaxRecordingBytes = 512u * 1024 * 1024;
+constexpr std::size_t kMaxLineBytes = 64 * 1024;
+constexpr std::size_t kMaxXorBytes = 64;  // more than this, and the difference is the page itself
+constexpr std::size_t kMaxSenseBytes = 32;
+
+std::uint64_t SteadyMicros() {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+const char* FamilyName(TransportFamily family) {
+  return family == TransportFamily::Aspi ? "aspi" : "pass-through";
+}
+
+// A JSON string: the recording's texts are paths and names, single-byte; bytes outside
+// printable ASCII are escaped as \u00XX so the file stays plain ASCII.
+std::string Quote(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      out += Format("\\u%04x", static_cast<unsigned>(c));
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Field(const char* key, const std::string& quoted) { return Format(",\"%s\":%s", key, quoted.c_str()); }
+std::string Number(const char* key, std::uint64_t value) {
+  return Format(",\"%s\":%llu", key, static_cast<unsigned long long>(value));
+}
+std::string Bool(const char* key, bool value) { return Format(",\"%s\":%s", key, value ? "true" : "false"); }
+
+}  // namespace
+
+std::string HexBytes(const std::uint8_t* data, std::size_t length) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(length * 2);
+  for (std::size_t i = 0; i < length; ++i) {
+    hex += kHex[data[i] >> 4];
+    hex += kHex[data[i] & 0xF];
+  }
+  return hex;
+}
+
+// ---- Pages ----
+
+bool PageMemory::IsPageWrite(const std::uint8_t* cdb, std::uint8_t cdbLength, DataDirection direction,
+                             std::uint32_t length) {
+  return cdbLength >= 9 && cdb[0] == kVendorOpcode && (cdb[1] == UPT_WRITE_PAGE || cdb[1] == FONT_WRITE_PAGE) &&
+         direction == DataDirection::Out && length == kPageSize;
+}
+
+bool PageMemory::IsPageRead(const std::uint8_t* cdb, std::uint8_t cdbLength, DataDirection direction,
+                            std::uint32_t length) {
+  return cdbLength >= 9 && cdb[0] == kVendorOpcode && (cdb[1] == UPT_READ_PAGE || cdb[1] == FONT_READ_PAGE) &&
+         direction == DataDirection::In && length == kPageSize;
+}
+
+std::uint32_t PageMemory::Key(const std::uint8_t* cdb) { return ReadPageParam(&cdb[3]); }
+
+void PageMemory::Observe(const std::uint8_t* cdb, std::uint8_t cdbLength, DataDirection direction,
+                         const std::uint8_t* payload, std::uint32_t length) {
+  // Page number 0 is the error-page mark, whose payload is not the page.
+  if (payload == nullptr || !IsPageWrite(cdb, cdbLength, direction, length) || ReadPageParam(&cdb[7]) == 0) return;
+  Page& page = pages_[Key(cdb)];
+  std::memcpy(page.data(), payload, page.size());
+}
+
+PageMemory::Page PageMemory::Base(const std::uint8_t* cdb) const {
+  const auto it = pages_.find(Key(cdb));
+  if (it != pages_.end()) return it->second;
+  Page erased;
+  erased.fill(0xFF);
+  return erased;
+}
+
+// ---- Writing ----
+
+std::string RecordingHeaderLine(const RecordingHeader& h) {
+  return Format("{\"format\":\"%s\"", kRecordingFormatName) + Number("version", static_cast<std::uint64_t>(h.version)) +
+         Field("program", Quote(h.program)) + Field("family", Quote(FamilyName(h.family))) +
+         Field("os", Quote(h.os)) + Bool("data", h.data) + "}";
+}
+
+std::string RecordingEntryLine(const RecordingEntry& e) {
+  std::string line = Format("{\"n\":%llu", static_cast<unsigned long long>(e.number));
+  switch (e.kind) {
+    case RecordingEntryKind::Open:
+      return line + Field("entry", "\"open\"") + Field("path", Quote(e.path)) + Bool("ok", e.ok) +
+             Number("error", e.error) + Number("us", e.micros) + "}";
+    case RecordingEntryKind::Close:
+      return line + Field("entry", "\"close\"") + "}";
+    case RecordingEntryKind::Support:
+      return line + Field("entry", "\"support\"") + Number("info", e.info) + "}";
+    case RecordingEntryKind::Command:
+      break;
+  }
+  const RecordedCommand& c = e.command;
+  line += Field("entry", "\"command\"") + Field("cdb", Quote(HexBytes(c.cdb.data(), c.cdbLength))) +
+          Field("direction", c.direction == DataDirection::In ? "\"in\"" : "\"out\"") + Number("length", c.length);
+  if (c.target) line += Number("adapter", c.target->adapter) + Number("target", c.target->target);
+  if (!c.payload.empty()) line += Field("payload", Quote(HexBytes(c.payload.data(), c.payload.size())));
+  if (!c.payloadDigest.empty()) line += Field("payload_sha256", Quote(c.payloadDigest));
+  line += Bool("delivered", c.delivered) + Bool("good", c.statusGood);
+  if (c.target) {
+    line += Number("srb_status", c.aspiStatus) + Bool("waited", c.waited) + Number("ha_status", c.hostStatus) +
+            Number("target_status", c.targetStatus);
+  } else {
+    line += Number("error", c.systemError);
+  }
+  if (!c.sense.empty()) line += Field("sense", Quote(HexBytes(c.sense.data(), c.sense.size())));
+  if (c.replyKnown) line += Field("reply", Quote(HexBytes(c.reply.data(), c.reply.size())));
+  if (!c.replyDigest.empty()) line += Field("reply_sha256", Quote(c.replyDigest));
+  if (c.replyXorKnown) {
+    std::string xorText;
+    for (const auto& [offset, mask] : c.replyXor) {
+      xorText += Format("%s%03x:%02x", xorText.empty() ? "" : ",", static_cast<unsigned>(offset),
+                        static_cast<unsigned>(mask));
+    }
+    line += Field("reply_xor", Quote(xorText));
+  }
+  return line + Number("us", e.micros) + "}";
+}
+
+RecordingWriter::RecordingWriter(Microseconds now) : now_(now ? std::move(now) : Microseconds(SteadyMicros)) {}
+
+RecordingWriter::~RecordingWriter() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+std::uint64_t RecordingWriter::Now() const { return now_(); }
+
+bool RecordingWriter::Open(const std::string& path, const RecordingHeader& header, std::string& error) {
+  if (file_ != nullptr) std::fclose(file_);
+  path_ = path;
+  data_ = header.data;
+  next_ = 1;
+  failed_ = false;
+  file_ = std::fopen(path.c_str(), "wb");
+  if (file_ == nullptr) {
+    error = Format("%s: the recording cannot be created", path.c_str());
+    return false;
+  }
+  const std::string line = RecordingHeaderLine(header) + "\n";
+  if (std::fputs(line.c_str(), file_) < 0 || std::fflush(file_) != 0) {
+    std::fclose(file_);
+    file_ = nullptr;
+    error = Format("%s: the recording cannot be written", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+void RecordingWriter::Write(RecordingEntry entry) {
+  if (file_ == nullptr) return;
+  entry.number = next_++;
+  RecordedCommand& c = entry.command;
+  if (entry.kind == RecordingEntryKind::Command) {
+    const std::uint8_t* cdb = c.cdb.data();
+    if (c.direction == DataDirection::Out && !c.payload.empty()) {
+      pages_.Observe(cdb, c.cdbLength, c.direction, c.payload.data(), static_cast<std::uint32_t>(c.payload.size()));
+      c.payloadDigest = Sha256Hex(c.payload.data(), c.payload.size());
+      if (!data_) c.payload.clear();
+    }
+    if (!data_ && c.replyKnown && PageMemory::IsPageRead(cdb, c.cdbLength, c.direction, c.length) &&
+        c.reply.size() == kPageSize) {
+      // The firmware must not leave the machine: a page read back is its digest and, when
+      // small, its difference from the page written there (a flipped byte shows as one mask).
+      const PageMemory::Page base = pages_.Base(cdb);
+      std::vector<std::pair<std::uint16_t, std::uint8_t>> diff;
+      for (std::size_t i = 0; i < kPageSize && diff.size() <= kMaxXorBytes; ++i) {
+        if (c.reply[i] != base[i]) diff.emplace_back(static_cast<std::uint16_t>(i), c.reply[i] ^ base[i]);
+      }
+      c.replyDigest = Sha256Hex(c.reply.data(), c.reply.size());
+      c.replyXorKnown = diff.size() <= kMaxXorBytes;
+      if (c.replyXorKnown) c.replyXor = std::move(diff);
+      c.replyKnown = false;
+      c.reply.clear();
+    }
+  }
+  const std::string line = RecordingEntryLine(entry) + "\n";
+  if (std::fputs(line.c_str(), file_) < 0 || std::fflush(file_) != 0) {
+    failed_ = true;
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+}
+
+// ---- Reading ----
+
+namespace {
+
+// One flat JSON object: string, unsigned integer and boolean values only.
+struct Value {
+  enum Kind { String, Integer, Boolean } kind = String;
+  std::string text;
+  std::uint64_t number = 0;
+  bool flag = false;
+};
+using Object = std::map<std::string, Value>;
+
+class LineParser {
+ public:
+  explicit LineParser(const std::string& line) : s_(line) {}
+
+  bool Parse(Object& object, std::string& error) {
+    SkipBlanks();
+    if (!Take('{')) return Fail("an entry must be one JSON object", error);
+    SkipBlanks();
+    if (Take('}')) return AtEnd(error);
+    for (;;) {
+      std::string key;
+      SkipBlanks();
+      if (!ParseString(key, error)) return false;
+      SkipBlanks();
+      if (!Take(':')) return Fail("':' expected after a key", error);
+      SkipBlanks();
+      Value value;
+      if (!ParseValue(value, error)) return false;
+      if (!object.emplace(key, value).second) return Fail(Format("key \"%s\" appears twice", key.c_str()), error);
+      SkipBlanks();
+      if (Take('}')) return AtEnd(error);
+      if (!Take(',')) return Fail("',' or '}' expected", error);
+    }
+  }
+
+ private:
+  bool Fail(const std::string& what, std::string& error) {
+    error = what;
+    return false;
+  }
+  bool AtEnd(std::string& error) {
+    SkipBlanks();
+    return pos_ == s_.size() ? true : Fail("text after the entry's closing '}'", error);
+  }
+  void SkipBlanks() {
+    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\r')) ++pos_;
+  }
+  bool Take(char c) {
+    if (pos_ < s_.size() && s_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  static int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+  bool ParseString(std::string& out, std::string& error) {
+    if (!Take('"')) return Fail("a quoted text expected", error);
+    while (pos_ < s_.size()) {
+      const char c = s_[pos_++];
+      if (c == '"') return true;
+      if (static_cast<unsigned char>(c) < 0x20) return Fail("a control character inside a text", error);
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      if (pos_ >= s_.size()) break;
+      const char e = s_[pos_++];
+      switch (e) {
+        case '"': case '\\': case '/': out += e; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u': {
+          unsigned code = 0;
+          for (int i = 0; i < 4; ++i) {
+            const int d = pos_ < s_.size() ? HexDigit(s_[pos_++]) : -1;
+            if (d < 0) return Fail("a \\u escape needs four hex digits", error);
+            code = code * 16 + static_cast<unsigned>(d);
+          }
+          if (code > 0xFF) return Fail("a \\u escape above \\u00ff (texts are single-byte)", error);
+          out += static_cast<char>(code);
+          break;
+        }
+        default: return Fail(Format("unknown escape \\%c", e), error);
+      }
+    }
+    return Fail("a text is not closed", error);
+  }
+  bool ParseValue(Value& value, std::string& error) {
+    if (pos_ < s_.size() && s_[pos_] == '"') {
+      value.kind = Value::String;
+      return ParseString(value.text, error);
+    }
+    if (s_.compare(pos_, 4, "true") == 0 || s_.compare(pos_, 5, "false") == 0) {
+      value.kind = Value::Boolean;
+      value.flag = s_[pos_] == 't';
+      pos_ += value.flag ? 4 : 5;
+      return true;
+    }
+    if (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') {
+      value.kind = Value::Integer;
+      int digits = 0;
+      while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') {
+        if (++digits > 15) return Fail("a number of more than 15 digits", error);
+        value.number = value.number * 10 + static_cast<std::uint64_t>(s_[pos_++] - '0');
+      }
+      return true;
+    }
+    return Fail("a value must be a text, an unsigned whole number, true or false", error);
+  }
+
+  const std::string& s_;
+  std::size_t pos_ = 0;
+};
+
+// Reads the fields of one entry, each checked for kind and range.
+class Fields {
+ public:
+  Fields(const Object& o, std::string& error) : o_(o), error_(error) {}
+
+  bool Has(const char* key) const { return o_.count(key) != 0; }
+  bool Text(const char* key, std::string& out) {
+    const Value* v = Find(key, Value::String, "a text");
+    if (v != nullptr) out = v->text;
+    return v != nullptr;
+  }
+  bool Flag(const char* key, bool& out) {
+    const Value* v = Find(key, Value::Boolean, "true or false");
+    if (v != nullptr) out = v->flag;
+    return v != nullptr;
+  }
+  template <typename T>
+  bool Uint(const char* key, T& out, std::uint64_t max) {
+    const Value* v = Find(key, Value::Integer, "a whole number");
+    if (v == nullptr) return false;
+    if (v->number > max) {
+      error_ = Format("\"%s\" is %llu, more than %llu", key, static_cast<unsigned long long>(v->number),
+                      static_cast<unsigned long long>(max));
+      return false;
+    }
+    out = static_cast<T>(v->number);
+    return true;
+  }
+  bool Bytes(const char* key, std::vector<std::uint8_t>& out, std::size_t exact, std::size_t max) {
+    std::string hex;
+    if (!Text(key, hex)) return false;
+    if (hex.size() % 2 != 0 || (exact != kAny && hex.size() != 2 * exact) || hex.size() > 2 * max) {
+      error_ = exact != kAny ? Format("\"%s\" must hold %zu bytes in hex", key, exact)
+                             : Format("\"%s\" must hold at most %zu bytes in hex", key, max);
+      return false;
+    }
+    out.clear();
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+      const int hi = Nibble(hex[i]);
+      const int lo = Nibble(hex[i + 1]);
+      if (hi < 0 || lo < 0) {
+        error_ = Format("\"%s\" is not lower-case hex", key);
+        return false;
+      }
+      out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+    }
+    return true;
+  }
+  bool Digest(const char* key, std::string& out) {
+    std::vector<std::uint8_t> bytes;
+    if (!Bytes(key, bytes, 32, 32)) return false;
+    out = HexBytes(bytes.data(), bytes.size());
+    return true;
+  }
+
+  static constexpr std::size_t kAny = static_cast<std::size_t>(-1);
+
+ private:
+  static int Nibble(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  }
+  const Value* Find(const char* key, Value::Kind kind, const char* what) {
+    const auto it = o_.find(key);
+    if (it == o_.end()) {
+      error_ = Format("\"%s\" is missing", key);
+      return nullptr;
+    }
+    if (it->second.kind != kind) {
+      error_ = Format("\"%s\" must be %s", key, what);
+      return nullptr;
+    }
+    return &it->second;
+  }
+  const Object& o_;
+  std::string& error_;
+};
+
+bool ParseHeader(const Object& o, RecordingHeader& h, std::string& error) {
+  Fields f(o, error);
+  std::string format;
+  if (!f.Has("format") || !f.Text("format", format) || format != kRecordingFormatName) {
+    error = Format("not a Romsetter recording (its first line must carry \"format\":\"%s\")", kRecordingFormatName);
+    return false;
+  }
+  if (!f.Uint("version", h.version, 1000000)) return false;
+  if (h.version != kRecordingVersion) {
+    error = Format("recording format version %d is not known (this program reads version %d)", h.version,
+                   kRecordingVersion);
+    return false;
+  }
+  std::string family;
+  if (!f.Text("program", h.program) || !f.Text("family", family) || !f.Text("os", h.os) || !f.Flag("data", h.data)) {
+    return false;
+  }
+  if (family != "pass-through" && family != "aspi") {
+    error = Format("unknown transport family \"%s\" (pass-through or aspi)", family.c_str());
+    return false;
+  }
+  h.family = family == "aspi" ? TransportFamily::Aspi : TransportFamily::PassThrough;
+  return true;
+}
+
+bool ParseXor(const std::string& text, std::vector<std::pair<std::uint16_t, std::uint8_t>>& out, std::string& error) {
+  out.clear();
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    unsigned offset = 0;
+    unsigned mask = 0;
+    int used = 0;
+    // "ooo:mm", comma-separated, offsets rising.
+    if (text.size() - pos < 6 || text[pos + 3] != ':' ||
+        std::sscanf(text.substr(pos, 6).c_str(), "%3x:%2x%n", &offset, &mask, &used) != 2 || used != 6 ||
+        offset >= kPageSize || mask == 0 || (!out.empty() && offset <= out.back().first) || out.size() >= kMaxXorBytes) {
+      error = "\"reply_xor\" must be rising OFF:MASK pairs (3 and 2 hex digits, masks not 0, at most 64)";
+      return false;
+    }
+    out.emplace_back(static_cast<std::uint16_t>(offset), static_cast<std::uint8_t>(mask));
+    pos += 6;
+    if (pos < text.size() && text[pos++] != ',') {
+      error = "\"reply_xor\" pairs are separated by ','";
+      return false;
+    }
+    if (pos == text.size() && text.back() == ',') {
+      error = "\"reply_xor\" ends with ','";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseCommand(Fields& f, const RecordingHeader& h, RecordedCommand& c, std::string& error) {
+  std::vector<std::uint8_t> cdb;
+  std::string direction;
+  if (!f.Bytes("cdb", cdb, Fields::kAny, c.cdb.size()) || !f.Text("direction", direction) ||
+      !f.Uint("length", c.length, 0xFFFF)) {
+    return false;
+  }
+  if (cdb.empty()) {
+    error = "\"cdb\" is empty";
+    return false;
+  }
+  std::memcpy(c.cdb.data(), cdb.data(), cdb.size());
+  c.cdbLength = static_cast<std::uint8_t>(cdb.size());
+  if (direction != "in" && direction != "out") {
+    error = "\"direction\" must be \"in\" or \"out\"";
+    return false;
+  }
+  c.direction = direction == "in" ? DataDirection::In : DataDirection::Out;
+  if (!f.Flag("delivered", c.delivered) || !f.Flag("good", c.statusGood)) return false;
+  if (h.family == TransportFamily::Aspi) {
+    ScsiTarget target;
+    if (!f.Uint("adapter", target.adapter, 0xFF) || !f.Uint("target", target.target, 0xFF) ||
+        !f.Uint("srb_status", c.aspiStatus, 0xFF) || !f.Flag("waited", c.waited) ||
+        !f.Uint("ha_status", c.hostStatus, 0xFF) || !f.Uint("target_status", c.targetStatus, 0xFF)) {
+      return false;
+    }
+    c.target = target;
+  } else if (!f.Uint("error", c.systemError, 0xFFFFFFFFu)) {
+    return false;
+  }
+  if (f.Has("sense") && !f.Bytes("sense", c.sense, Fields::kAny, kMaxSenseBytes)) return false;
+  if (c.direction == DataDirection::Out && c.length > 0) {
+    const bool data = f.Has("payload");
+    if (data && !f.Bytes("payload", c.payload, c.length, c.length)) return false;
+    if (!f.Digest("payload_sha256", c.payloadDigest)) return false;
+    if (data && Sha256Hex(c.payload.data(), c.payload.size()) != c.payloadDigest) {
+      error = "\"payload_sha256\" is not the digest of \"payload\"";
+      return false;
+    }
+  }
+  if (c.direction == DataDirection::In && c.length > 0) {
+    c.replyKnown = f.Has("reply");
+    if (c.replyKnown) return f.Bytes("reply", c.reply, c.length, c.length);
+    if (!f.Digest("reply_sha256", c.replyDigest)) {
+      error = Format("a reply needs \"reply\" or \"reply_sha256\" (%s)", error.c_str());
+      return false;
+    }
+    c.replyXorKnown = f.Has("reply_xor");
+    std::string xorText;
+    if (c.replyXorKnown && (!f.Text("reply_xor", xorText) || !ParseXor(xorText, c.replyXor, error))) return false;
+  }
+  return true;
+}
+
+bool ParseEntry(const Object& o, const RecordingHeader& h, std::uint64_t expected, RecordingEntry& e,
+                std::string& error) {
+  Fields f(o, error);
+  std::string kind;
+  if (!f.Uint("n", e.number, 999999999999999ull) || !f.Text("entry", kind)) return false;
+  if (e.number != expected) {
+    error = Format("entry %llu out of order: entry %llu was expected", static_cast<unsigned long long>(e.number),
+                   static_cast<unsigned long long>(expected));
+    return false;
+  }
+  if (f.Has("us") && !f.Uint("us", e.micros, 999999999999999ull)) return false;
+  if (kind == "open") {
+    e.kind = RecordingEntryKind::Open;
+    return f.Text("path", e.path) && f.Flag("ok", e.ok) && f.Uint("error", e.error, 0xFFFFFFFFu);
+  }
+  if (kind == "close") {
+    e.kind = RecordingEntryKind::Close;
+    return true;
+  }
+  if (kind == "support") {
+    e.kind = RecordingEntryKind::Support;
+    return f.Uint("info", e.info, 0xFFFFFFFFu);
+  }
+  if (kind == "command") {
+    e.kind = RecordingEntryKind::Command;
+    return ParseCommand(f, h, e.command, error);
+  }
+  error = Format("unknown entry \"%s\" (command, open, close or support)", kind.c_str());
+  return false;
+}
+
+}  // namespace
+
+bool LooksLikeRecording(const std::string& text) {
+  return text.compare(0, 10, "{\"format\":") == 0 && text.find(kRecordingFormatName) != std::string::npos;
+}
+
+bool ParseRecording(const std::string& text, const std::string& name, Recording& recording, std::string& error) {
+  recording = Recording{};
+  if (text.size() > kMaxRecordingBytes) {
+    error = Format("%s: larger than %zu MiB, not a recording", name.c_str(), kMaxRecordingBytes >> 20);
+    return false;
+  }
+  if (text.empty()) {
+    error = Format("%s: empty, not a recording", name.c_str());
+    return false;
+  }
+  std::size_t pos = 0;
+  std::size_t lineNumber = 0;
+  while (pos < text.size()) {
+    ++lineNumber;
+    const std::size_t end = text.find('\n', pos);
+    auto fail = [&](const std::string& what) {
+      error = Format("%s:%zu: %s", name.c_str(), lineNumber, what.c_str());
+      recording = Recording{};
+      return false;
+    };
+    // Every line the writer finishes ends with a line break; a last line without one is
+    // what a run cut off (or a file cut short) leaves.
+    if (end == std::string::npos) return fail("the recording ends in the middle of an entry (truncated)");
+    if (end - pos > kMaxLineBytes) return fail(Format("a line longer than %zu bytes", kMaxLineBytes));
+    const std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    Object object;
+    std::string what;
+    if (!LineParser(line).Parse(object, what)) return fail(what);
+    if (lineNumber == 1) {
+      if (!ParseHeader(object, recording.header, what)) return fail(what);
+      continue;
+    }
+    RecordingEntry entry;
+    if (!ParseEntry(object, recording.header, recording.entries.size() + 1, entry, what)) {
+      return fail(Format("entry %zu: %s", recording.entries.size() + 1, what.c_str()));
+    }
+    recording.entries.push_back(std::move(entry));
+  }
+  return true;
+}
+
+bool LoadRecording(const std::string& path, Recording& recording, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    error = Format("%s: the recording cannot be opened", path.c_str());
+    return false;
+  }
+  std::string text;
+  char chunk[65536];
+  bool tooLarge = false;
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+    if (text.size() + n > kMaxRecordingBytes) {
+      tooLarge = true;
+      break;
+    }
+    text.append(chunk, n);
+  }
+  const bool readError = std::ferror(file) != 0;
+  std::fclose(file);
+  if (readError) {
+    error = Format("%s: the recording cannot be read", path.c_str());
+    return false;
+  }
+  if (tooLarge) {
+    error = Format("%s: larger than %zu MiB, not a recording", path.c_str(), kMaxRecordingBytes >> 20);
+    return false;
+  }
+  return ParseRecording(text, path, recording, error);
+}
+
+}  // namespace romsetter

@@ -1,0 +1,234 @@
+// The recording format: written and read back, hostile files refused with a line, and the
+// replaying device finding the first command that differs.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "base/bytes.h"
+#include "base/sha256.h"
+#include "device/recording.h"
+#include "emulator/replay_device.h"
+#include "support/test_support.h"
+
+namespace romsetter {
+namespace {
+
+TEST(Sha256, KnownDigests) {
+  const std::string abc = "abc";
+  EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size()),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Sha256Hex(nullptr, 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  // Two blocks of padding.
+  const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+  EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(two.data()), two.size()),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+ScsiRequest PageCommand(std::uint8_t code, DataDirection direction, std::uint32_t address, std::uint16_t number) {
+  ScsiRequest r;
+  r.cdb[0] = 0xFF;
+  r.cdb[1] = code;
+  WritePageParam(&r.cdb[3], address);
+  WritePageParam(&r.cdb[7], number);
+  r.cdbLength = 12;
+  r.direction = direction;
+  r.length = 512;
+  return r;
+}
+
+RecordingEntry CommandEntry(const ScsiRequest& r, const std::vector<std::uint8_t>& bytes, bool good = true) {
+  RecordingEntry e;
+  RecordedCommand& c = e.command;
+  c.cdb = r.cdb;
+  c.cdbLength = r.cdbLength;
+  c.direction = r.direction;
+  c.length = r.length;
+  c.delivered = true;
+  c.statusGood = good;
+  if (r.direction == DataDirection::Out) {
+    c.payload = bytes;
+  } else {
+    c.replyKnown = true;
+    c.reply = bytes;
+  }
+  return e;
+}
+
+std::vector<std::uint8_t> Page(std::uint8_t seed) {
+  std::vector<std::uint8_t> page(512);
+  for (std::size_t i = 0; i < page.size(); ++i) page[i] = static_cast<std::uint8_t>(seed + i * 7);
+  return page;
+}
+
+// A run: open, a page written, read back with byte 17 flipped, close.
+std::string WriteRun(const std::string& dir, bool data) {
+  const std::string path = dir + "/run.jsonl";
+  RecordingWriter writer([] { return std::uint64_t{42}; });
+  RecordingHeader header;
+  header.program = "romsetter-cli test";
+  header.os = "linux";
+  header.data = data;
+  std::string error;
+  EXPECT_TRUE(writer.Open(path, header, error)) << error;
+  RecordingEntry open;
+  open.kind = RecordingEntryKind::Open;
+  open.path = "\\\\.\\F:";
+  open.ok = true;
+  writer.Write(open);
+  writer.Write(CommandEntry(PageCommand(0x03, DataDirection::Out, 0x1002, 3), Page(1)));
+  std::vector<std::uint8_t> corrupt = Page(1);
+  corrupt[17] ^= 0xFF;
+  writer.Write(CommandEntry(PageCommand(0x04, DataDirection::In, 0x1002, 3), corrupt));
+  RecordingEntry close;
+  close.kind = RecordingEntryKind::Close;
+  writer.Write(close);
+  return test::ReadFile(path);
+}
+
+TEST(Recording, DigestsKeepThePagesOffTheFileAndTheReplayRebuildsTheReadBack) {
+  const std::string dir = test::ScratchDir("recording_digests");
+  for (bool data : {false, true}) {
+    const std::string text = WriteRun(dir, data);
+    const std::string pageHex = HexBytes(Page(1).data(), 512);
+    EXPECT_EQ(text.find(pageHex) != std::string::npos, data) << text;
+    if (!data) {
+      EXPECT_NE(text.find("\"reply_xor\":\"011:ff\""), std::string::npos) << text;
+    }
+
+    Recording recording;
+    std::string error;
+    ASSERT_TRUE(ParseRecording(text, "run.jsonl", recording, error)) << error;
+    ASSERT_EQ(recording.entries.size(), 4u);
+    EXPECT_EQ(recording.header.data, data);
+    EXPECT_EQ(RecordedDriveLetter(recording, 'E'), 'F');
+    EXPECT_EQ(recording.entries[1].micros, 0u);  // the injected clock stood still
+
+    std::vector<std::string> reports;
+    ReplayDevice device(recording, [&](const std::string& line) { reports.push_back(line); });
+    ReplayDriveTransport drive(device);
+    std::uint32_t systemError = 0;
+    ASSERT_TRUE(drive.OpenDrive("\\\\.\\F:", systemError));
+    std::vector<std::uint8_t> page = Page(1);
+    ScsiRequest write = PageCommand(0x03, DataDirection::Out, 0x1002, 3);
+    write.dataOut = page.data();
+    EXPECT_TRUE(drive.Execute(write).statusGood);
+    std::array<std::uint8_t, 512> back{};
+    ScsiRequest read = PageCommand(0x04, DataDirection::In, 0x1002, 3);
+    read.dataIn = back.data();
+    EXPECT_TRUE(drive.Execute(read).statusGood);
+    std::vector<std::uint8_t> expected = Page(1);
+    expected[17] ^= 0xFF;
+    EXPECT_EQ(std::vector<std::uint8_t>(back.begin(), back.end()), expected);
+    drive.CloseDrive();
+    EXPECT_TRUE(device.Finish());
+    EXPECT_TRUE(reports.empty());
+  }
+}
+
+TEST(Recording, APayloadDifferingInOneByteDivergesAtThatCommand) {
+  const std::string dir = test::ScratchDir("recording_one_byte");
+  for (bool data : {false, true}) {
+    Recording recording;
+    std::string error;
+    ASSERT_TRUE(ParseRecording(WriteRun(dir, data), "run.jsonl", recording, error)) << error;
+    std::vector<std::string> reports;
+    ReplayDevice device(recording, [&](const std::string& line) { reports.push_back(line); });
+    ReplayDriveTransport drive(device);
+    std::uint32_t systemError = 0;
+    ASSERT_TRUE(drive.OpenDrive("\\\\.\\F:", systemError));
+    std::vector<std::uint8_t> page = Page(1);
+    page[300] ^= 0x01;
+    ScsiRequest write = PageCommand(0x03, DataDirection::Out, 0x1002, 3);
+    write.dataOut = page.data();
+    EXPECT_FALSE(drive.Execute(write).delivered);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].rfind("replay diverged at command 2: expected UPT_WRITE_PAGE (CDB ff03", 0), 0u) << reports[0];
+    EXPECT_NE(reports[0].find(Sha256Hex(Page(1).data(), 512).substr(0, 16)), std::string::npos);
+    EXPECT_NE(reports[0].find(Sha256Hex(page.data(), 512).substr(0, 16)), std::string::npos);
+    // Everything after fails, and the line is said once.
+    drive.CloseDrive();
+    EXPECT_FALSE(device.Finish());
+    EXPECT_EQ(reports.size(), 1u);
+  }
+}
+
+TEST(Recording, ARunLongerOrShorterThanTheRecordingDiverges) {
+  Recording recording;
+  std::string error;
+  ASSERT_TRUE(ParseRecording(WriteRun(test::ScratchDir("recording_length"), false), "r", recording, error));
+  {
+    ReplayDevice device(recording, nullptr);
+    std::uint32_t systemError = 0;
+    EXPECT_TRUE(device.Open(systemError));
+    EXPECT_FALSE(device.Finish());
+    EXPECT_EQ(device.divergence().rfind("replay diverged at command 2: expected UPT_WRITE_PAGE", 0), 0u);
+    EXPECT_NE(device.divergence().find("got the end of the run"), std::string::npos);
+  }
+  {
+    recording.entries.resize(1);
+    ReplayDevice device(recording, nullptr);
+    std::uint32_t systemError = 0;
+    EXPECT_TRUE(device.Open(systemError));
+    device.Close();
+    EXPECT_EQ(device.divergence(), "replay diverged at command 2: expected the end of the recording, got the drive closed");
+  }
+}
+
+TEST(Recording, HostileFilesAreRefusedWithTheLineAndWhatIsWrong) {
+  const std::string good = WriteRun(test::ScratchDir("recording_hostile"), false);
+  const std::size_t secondLine = good.find('\n') + 1;
+  const std::size_t thirdLine = good.find('\n', secondLine) + 1;
+  struct Case {
+    std::string text;
+    std::string error;
+  };
+  std::string swapped = good;
+  swapped.replace(swapped.find("{\"n\":1"), 6, "{\"n\":2");
+  std::string badVersion = good;
+  badVersion.replace(badVersion.find("\"version\":1"), 11, "\"version\":7");
+  const std::vector<Case> cases = {
+      {good.substr(0, thirdLine + 20), "r:3: the recording ends in the middle of an entry (truncated)"},
+      {badVersion, "r:1: recording format version 7 is not known (this program reads version 1)"},
+      {swapped, "r:2: entry 1: entry 2 out of order: entry 1 was expected"},
+      {"", "r: empty, not a recording"},
+      {"{\"n\":1}\n", "r:1: not a Romsetter recording (its first line must carry \"format\":\"romsetter-recording\")"},
+      {good.substr(0, secondLine) + "{\"n\":1,\"entry\":\"dance\"}\n", "r:2: entry 1: unknown entry \"dance\" (command, open, close or support)"},
+      {good.substr(0, secondLine) + "{\"n\":1,\"entry\":{\"x\":1}}\n",
+       "r:2: a value must be a text, an unsigned whole number, true or false"},
+  };
+  for (const Case& c : cases) {
+    Recording recording;
+    std::string error;
+    EXPECT_FALSE(ParseRecording(c.text, "r", recording, error));
+    EXPECT_EQ(error, c.error);
+    EXPECT_TRUE(recording.entries.empty());
+  }
+  // Cut anywhere, or with any byte changed: a line or a recording, never a crash.
+  std::mt19937 random(17);
+  for (std::size_t cut = 0; cut < good.size(); ++cut) {
+    Recording recording;
+    std::string error;
+    if (!ParseRecording(good.substr(0, cut), "r", recording, error)) {
+      EXPECT_EQ(error.rfind("r:", 0), 0u) << error;
+    }
+  }
+  for (int i = 0; i < 3000; ++i) {
+    std::string text = good;
+    for (int k = 0; k < 3; ++k) text[random() % text.size()] = static_cast<char>(random() % 256);
+    Recording recording;
+    std::string error;
+    if (ParseRecording(text, "r", recording, error)) {
+      ReplayDevice device(recording, nullptr);
+      std::uint32_t systemError = 0;
+      device.Open(systemError);
+      std::array<std::uint8_t, 512> page{};
+      device.Answer(PageCommand(0x04, DataDirection::In, 0x1002, 3), page.data());
+    } else {
+      EXPECT_EQ(error.rfind("r:", 0), 0u) << error;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace romsetter
