@@ -162,10 +162,15 @@ TEST_P(SeveralDevices, ImagesAreCheckedOnceBeforeAnyDeviceAndBadCombinationsAreR
         std::string("upgrade --device emulator:tray.cfg#1 --device emulator:tray.cfg#1 --firmware fw.bin"),
         std::string("extract --device emulator:tray.cfg#1 --device emulator:tray.cfg#2 --output o.bin"),
         std::string("upgrade --device emulator:tray.cfg#4 --firmware fw.bin"),
-        std::string("upgrade --device emulator:tray.cfg#0 --firmware fw.bin")}) {
+        std::string("upgrade --device emulator:tray.cfg#0 --firmware fw.bin"),
+        // One recording holds one device's commands.
+        std::string("upgrade --device emulator:tray.cfg#1 --device emulator:tray.cfg#2 --firmware fw.bin "
+                    "--record r.jsonl"),
+        std::string("upgrade --device replay:r.jsonl --device emulator:tray.cfg#2 --firmware fw.bin")}) {
     r = Run(args);
     EXPECT_EQ(r.status, 1) << args << "\n" << r.err;
   }
+  EXPECT_FALSE(test::FileExists(dir + "/r.jsonl"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, SeveralDevices, ::testing::Values(false, true),
