@@ -10,6 +10,7 @@
 #include "app/null_window.h"
 #include "app/settings_file.h"
 #include "base/bytes.h"
+#include "device/recording.h"
 #include "emulator/emulated_device.h"
 #include "package/font_list.h"
 #include "package/image_checks.h"
@@ -328,6 +329,26 @@ void FuzzCliOptions(const std::uint8_t* data, std::size_t size, const std::strin
   const CliParse parse = ParseCliOptions(static_cast<int>(args.size()), argv.data(), options, error, printed);
   if (parse == CliParse::Refused && error.empty()) Broken("a refused command line without a reason");
   if (parse == CliParse::Run && !options.fontList.empty()) DefaultReportPath(options.fontList);
+}
+
+// A recording that reads must write out as text that reads back to the same text.
+void FuzzRecording(const std::uint8_t* data, std::size_t size, const std::string&) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  Recording recording;
+  std::string error;
+  if (!ParseRecording(text, "fuzz.jsonl", recording, error)) {
+    if (error.empty()) Broken("a refused recording without a reason");
+    return;
+  }
+  auto write = [](const Recording& r) {
+    std::string out = RecordingHeaderLine(r.header) + "\n";
+    for (const RecordingEntry& entry : r.entries) out += RecordingEntryLine(entry) + "\n";
+    return out;
+  };
+  const std::string once = write(recording);
+  Recording again;
+  if (!ParseRecording(once, "again.jsonl", again, error)) Broken("a recording written out no longer reads");
+  if (write(again) != once) Broken("a recording written out reads back differently");
 }
 
 }  // namespace romsetter::fuzz

@@ -24,12 +24,13 @@ void FuzzSettings(const std::uint8_t* data, std::size_t size, const std::string&
 void FuzzEmulatorConfig(const std::uint8_t* data, std::size_t size, const std::string& scratch);
 void FuzzFlashFile(const std::uint8_t* data, std::size_t size, const std::string& scratch);
 void FuzzCliOptions(const std::uint8_t* data, std::size_t size, const std::string& scratch);
+void FuzzRecording(const std::uint8_t* data, std::size_t size, const std::string& scratch);
 
 inline constexpr FuzzTarget kFuzzTargets[] = {
     {"package", FuzzPackage},         {"image_checks", FuzzImageChecks},
     {"font_list", FuzzFontList},      {"settings", FuzzSettings},
     {"emulator_config", FuzzEmulatorConfig}, {"flash_file", FuzzFlashFile},
-    {"cli_options", FuzzCliOptions},
+    {"cli_options", FuzzCliOptions},  {"recording", FuzzRecording},
 };
 
 }  // namespace romsetter::fuzz
