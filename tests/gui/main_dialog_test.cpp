@@ -16,6 +16,7 @@
 #include "app/activity_log.h"
 #include "app/in_memory_profile_store.h"
 #include "app/removal_warnings.h"
+#include "device/recording.h"
 #include "package/package_builder.h"
 #include "package/sample_images.h"
 #include "support/test_support.h"
@@ -320,6 +321,35 @@ TEST_F(Dialog, DamagedSettingsFilesStillOpenASensibleWindow) {
     }
     dialog.reset();
   }
+}
+
+// RecordFile= in the settings records every command the window sends, from the start-up on;
+// a file that cannot be created is said once and the window runs unrecorded.
+TEST_F(Dialog, RecordFileRecordsTheWindowsCommands) {
+  const std::string ini = dir + "\\Romsetter.ini";
+  const std::string recording = dir + "\\unit.jsonl";
+  WritePrivateProfileStringA("Environment", "IniVersion", "1.72", ini.c_str());
+  WritePrivateProfileStringA("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   ", ini.c_str());
+  WritePrivateProfileStringA("Romsetter", "CheckProduct", "1", ini.c_str());
+  WritePrivateProfileStringA("Romsetter", "RecordFile", recording.c_str(), ini.c_str());
+  ASSERT_NO_FATAL_FAILURE(Open());
+  dialog.reset();
+  Recording recorded;
+  std::string error;
+  ASSERT_TRUE(LoadRecording(recording, recorded, error)) << error;
+  EXPECT_EQ(recorded.header.family, TransportFamily::Aspi);
+  std::size_t versionQueries = 0;
+  for (const RecordingEntry& entry : recorded.entries) {
+    const RecordedCommand& c = entry.command;
+    if (c.cdbLength > 1 && c.cdb[0] == kVendorOpcode && c.cdb[1] == DEV_GET_VERSION) ++versionQueries;
+  }
+  EXPECT_EQ(versionQueries, 1u);
+  EXPECT_TRUE(boxes.empty());
+
+  WritePrivateProfileStringA("Romsetter", "RecordFile", (dir + "\\no such folder\\unit.jsonl").c_str(), ini.c_str());
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(dialog->core()->discovery.present());
 }
 
 // A device that goes away between the scan and the product query: the window opens without
