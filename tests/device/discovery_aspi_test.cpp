@@ -120,6 +120,7 @@ TEST(AspiSeveral, EveryMatchingTargetIsListedSilentlyAndARestrictedScanIsASingle
   // Restricted to 1:5, no other address is asked and the log is that of the device alone.
   two.discovery.RestrictToTarget(ScsiTarget{1, 5});
   const std::size_t before = two.Inquiries();
+  two.second.ClearTrace();
   ASSERT_TRUE(two.Scan());
   EXPECT_EQ(two.Inquiries(), before + 1);
   EXPECT_TRUE(two.second.TraceOf("INQUIRY").empty());
