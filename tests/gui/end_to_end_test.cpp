@@ -281,6 +281,20 @@ TEST(EndToEnd, CommandLineUpgradesEveryAspiTargetAtOnce) {
     EXPECT_EQ(log.find("Maxtor"), std::string::npos) << log;
   }
 
+  // A real device is named by its drive or its ASPI target, never ambiguously.
+  const struct { const char* args; long status; } named[] = {
+      {"upgrade --device E: --aspi --format", 1},          // a drive is reached through pass-through
+      {"upgrade --device aspi:0:8 --format", 1},           // the scan asks targets 0-7
+      {"upgrade --device auto --device E: --format", 1},   // auto beside another device
+      {"upgrade --all --device aspi:0:1 --format", 1},     // --all finds the devices itself
+      {"upgrade --device e: --device E: --format", 1},     // one drive named twice
+  };
+  for (const auto& c : named) {
+    Child refused;
+    ASSERT_TRUE(refused.Start(cli, c.args));
+    EXPECT_EQ(refused.Wait(60000), c.status) << c.args;
+  }
+
   // The healthy device holds the image, read back through the ASPI target named alone.
   Child extract;
   ASSERT_TRUE(extract.Start(cli, "extract --device aspi:0:1 --firmware \"" + DosPath(dir + "/fw.bin") +
