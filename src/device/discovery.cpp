@@ -1,5 +1,6 @@
 #include "device/discovery.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -124,12 +125,13 @@ bool DeviceDiscovery::OpenDev(bool showMessage) {
   return opened;
 }
 
-bool DeviceDiscovery::WalkDevices(const std::vector<RegistryValue>& devices) {
+bool DeviceDiscovery::WalkDevices(const std::vector<RegistryValue>& devices, const std::string& hardwareId,
+                                  bool logIds) {
   for (const RegistryValue& device : devices) {
     std::string id;
     if (!RegistryText(device, id)) continue;  // no hardware id, or not text
-    log().Logf("Get HardwareID:\"%s\"", id.c_str());
-    if (EqualsNoCase(id, identity_.hardwareId)) return true;
+    if (logIds) log().Logf("Get HardwareID:\"%s\"", id.c_str());
+    if (EqualsNoCase(id, hardwareId)) return true;
   }
   return false;
 }
@@ -143,7 +145,7 @@ std::optional<char> DeviceDiscovery::FindInDisk() {
     ApplyPresets();
     log().Logf("%s", identity.hardwareId.c_str());
     // An empty preset names no device; it must not be taken for one.
-    matched = !identity.hardwareId.empty() && WalkDevices(devices);
+    matched = !identity.hardwareId.empty() && WalkDevices(devices, identity.hardwareId, true);
   } else {
     for (int n = 0; !matched; ++n) {
       const std::string key = Format("DiskVen_%02d", n);
@@ -151,7 +153,7 @@ std::optional<char> DeviceDiscovery::FindInDisk() {
       if (value.empty()) break;
       identity.hardwareId = Format("USBSTOR\\%s", value.c_str());
       log().Logf("SET HardwareID:\"%s\" (%s)", identity.hardwareId.c_str(), key.c_str());
-      if (!WalkDevices(devices)) continue;
+      if (!WalkDevices(devices, identity.hardwareId, true)) continue;
       matched = true;
       const std::string subkey = ReadEntry("USBSTOR_SUBKEY", key);
       identity.instanceKeyPath = Format("SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\%s", subkey.c_str());
@@ -166,12 +168,19 @@ std::optional<char> DeviceDiscovery::FindInDisk() {
 }
 
 std::optional<char> DeviceDiscovery::FindDriveLetter(const std::string& instanceKeyPath) {
+  const std::vector<char> letters = DriveLetters(instanceKeyPath, false);
+  if (letters.empty()) return std::nullopt;
+  return letters.front();
+}
+
+std::vector<char> DeviceDiscovery::DriveLetters(const std::string& instanceKeyPath, bool every) {
+  std::vector<char> letters;
   DriveTransport* drive = p_.drive;
   // A path ending in a separator comes from an empty settings entry: it would open the
   // parent key and take other devices for instances.
-  if (drive == nullptr || instanceKeyPath.empty() || instanceKeyPath.back() == '\\') return std::nullopt;
+  if (drive == nullptr || instanceKeyPath.empty() || instanceKeyPath.back() == '\\') return letters;
   const std::unique_ptr<RegistryKey> device = p_.registry.OpenLocalMachine(instanceKeyPath);
-  if (!device) return std::nullopt;
+  if (!device) return letters;
 
   std::string instanceName;
   for (std::uint32_t index = 0; device->SubkeyName(index, instanceName); ++index) {
@@ -188,8 +197,10 @@ std::optional<char> DeviceDiscovery::FindDriveLetter(const std::string& instance
     const std::string volumeName = Format("\\??\\STORAGE#RemovableMedia#%s", prefix.c_str());
 
     const std::unique_ptr<RegistryKey> mounted = p_.registry.OpenLocalMachine(kMountedDevicesKey);
-    if (!mounted) return std::nullopt;
+    if (!mounted) return letters;
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
+      // Another job's drive is not opened even to look: that job may be writing to it.
+      if (onlyDrive_ && letter != *onlyDrive_) continue;
       const RegistryValue stored = mounted->ReadValue(Format("\\DosDevices\\%c:", letter), kMountedDeviceLimit);
       if (stored.type == RegistryValueType::Missing || stored.type == RegistryValueType::TooLong) continue;
       // A prefix comparison: the stored name goes on past the instance prefix.
@@ -197,11 +208,31 @@ std::optional<char> DeviceDiscovery::FindDriveLetter(const std::string& instance
       std::uint32_t systemError = 0;
       if (drive->OpenDrive(Format("\\\\.\\%c:", letter), systemError)) {
         drive->CloseDrive();
-        return letter;
+        // Two instances cannot share a mounted letter, but a hostile registry may say so.
+        if (std::find(letters.begin(), letters.end(), letter) == letters.end()) letters.push_back(letter);
+        if (!every) return letters;
       }
     }
   }
-  return std::nullopt;
+  return letters;
+}
+
+std::vector<char> DeviceDiscovery::MatchingDrives() {
+  const std::vector<RegistryValue> devices = p_.registry.UsbStorageHardwareIds(kHardwareIdLimit);
+  if (p_.process.InPackageMode()) {
+    const std::string& id = p_.process.presetHardwareId;
+    if (id.empty() || !WalkDevices(devices, id, false)) return {};
+    return DriveLetters(p_.process.presetInstanceKeyPath, true);
+  }
+  // As the search of one device: the first entry whose hardware id is listed is the one.
+  for (int n = 0;; ++n) {
+    const std::string key = Format("DiskVen_%02d", n);
+    const std::string value = ReadEntry("HardwareID", key);
+    if (value.empty()) return {};
+    if (!WalkDevices(devices, Format("USBSTOR\\%s", value.c_str()), false)) continue;
+    return DriveLetters(Format("SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\%s", ReadEntry("USBSTOR_SUBKEY", key).c_str()),
+                        true);
+  }
 }
 
 // ---- ASPI ----
@@ -213,52 +244,85 @@ bool DeviceDiscovery::ScanAspiTargets() {
   const std::string& wanted = identity_.inquiryText;
   log().Logf("Sets:\"%s\" len=%d", wanted.c_str(), static_cast<int>(wanted.size()));
 
-  const unsigned adapters = aspi->adapterCount();
+  return AskTargets(*aspi, [this](ScsiTarget address, const Reply<InquiryReply>& reply) {
+    if (!reply.transport.delivered) return false;  // the wait ran out: nobody answered there
+    return MatchInquiry(reply, address);
+  });
+}
+
+bool DeviceDiscovery::AskTargets(AspiTransport& aspi,
+                                 const std::function<bool(ScsiTarget, const Reply<InquiryReply>&)>& answered) {
+  const unsigned adapters = aspi.adapterCount();
   for (unsigned adapter = 0; adapter < adapters; ++adapter) {
     for (unsigned target = 0; target < kTargetsPerAdapter; ++target) {
       const ScsiTarget address{static_cast<std::uint8_t>(adapter), static_cast<std::uint8_t>(target)};
-      const Reply<InquiryReply> reply = p_.link.Inquiry(address);
-      if (!reply.transport.delivered) continue;  // the wait ran out: nobody answered there
-      if (MatchInquiry(reply, address)) return true;
+      // Another job's device is not asked: its INQUIRY would land between that job's commands.
+      if (onlyTarget_ && (onlyTarget_->adapter != address.adapter || onlyTarget_->target != address.target)) continue;
+      if (answered(address, p_.link.Inquiry(address))) return true;
     }
   }
   return false;
 }
 
-bool DeviceDiscovery::MatchInquiry(const Reply<InquiryReply>& inquiry, ScsiTarget address) {
-  if (!inquiry.transport.delivered || !inquiry.transport.statusGood) return false;
-  const InquiryReply& reply = inquiry.value;
+namespace {
+// INQUIRY bytes 8 on, up to the first zero.
+std::string InquiryText(const InquiryReply& reply) {
   constexpr std::size_t kIdentOffset = 8;
   std::size_t end = kIdentOffset;
   while (end < reply.size() && reply[end] != 0) ++end;
-  const std::string text(reply.begin() + kIdentOffset, reply.begin() + static_cast<std::ptrdiff_t>(end));
+  return std::string(reply.begin() + kIdentOffset, reply.begin() + static_cast<std::ptrdiff_t>(end));
+}
+}  // namespace
+
+bool DeviceDiscovery::MatchInquiry(const Reply<InquiryReply>& inquiry, ScsiTarget address) {
+  if (!inquiry.transport.delivered || !inquiry.transport.statusGood) return false;
+  const std::string text = InquiryText(inquiry.value);
   log().Logf("Gets:\"%s\" len=%d", text.c_str(), static_cast<int>(text.size()));
-
-  DeviceIdentity& identity = identity_;
-  // Only as many characters as the configured text has: a shorter text matches by prefix.
-  auto matches = [&text](const std::string& wanted) { return text.compare(0, wanted.size(), wanted) == 0; };
-
-  bool matched = false;
-  if (p_.process.InPackageMode()) {
-    ApplyPresets();
-    log().Logf("%s", identity.inquiryText.c_str());
-    // An empty text would match whatever answered first, a system disk included.
-    matched = !identity.inquiryText.empty() && matches(identity.inquiryText);
-  } else {
-    for (int n = 0; !matched; ++n) {
-      const std::string key = Format("DiskVen_%02d", n);
-      identity.inquiryText = ReadEntry("DiskVen_98", key);
-      if (identity.inquiryText.empty()) break;
-      identity.hardwareId = Format("USBSTOR\\%s", ReadEntry("HardwareID", key).c_str());
-      identity.instanceKeyPath =
-          Format("SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\%s", ReadEntry("USBSTOR_SUBKEY", key).c_str());
-      matched = matches(identity.inquiryText);
-    }
-  }
-  if (!matched) return false;
+  if (!IdentifyText(text, identity_, false)) return false;
   if (p_.aspi != nullptr) p_.aspi->SetDeviceAddress(address);
   log().Logf("Bingo m_AdapterId=%d m_TargetId=%d!", address.adapter, address.target);
   return true;
+}
+
+bool DeviceDiscovery::IdentifyText(const std::string& text, DeviceIdentity& identity, bool quiet) {
+  // Only as many characters as the configured text has: a shorter text matches by prefix.
+  auto matches = [&text](const std::string& wanted) { return text.compare(0, wanted.size(), wanted) == 0; };
+  if (p_.process.InPackageMode()) {
+    identity.hardwareId = p_.process.presetHardwareId;
+    identity.instanceKeyPath = p_.process.presetInstanceKeyPath;
+    identity.inquiryText = p_.process.presetInquiryText;
+    if (!quiet) log().Logf("%s", identity.inquiryText.c_str());
+    // An empty text would match whatever answered first, a system disk included.
+    return !identity.inquiryText.empty() && matches(identity.inquiryText);
+  }
+  for (int n = 0;; ++n) {
+    const std::string key = Format("DiskVen_%02d", n);
+    identity.inquiryText = ReadEntry("DiskVen_98", key);
+    if (identity.inquiryText.empty()) return false;
+    identity.hardwareId = Format("USBSTOR\\%s", ReadEntry("HardwareID", key).c_str());
+    identity.instanceKeyPath =
+        Format("SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\%s", ReadEntry("USBSTOR_SUBKEY", key).c_str());
+    if (matches(identity.inquiryText)) return true;
+  }
+}
+
+std::vector<ScsiTarget> DeviceDiscovery::MatchingTargets() {
+  std::vector<ScsiTarget> found;
+  AspiTransport* aspi = p_.aspi;
+  if (aspi == nullptr) return found;
+  aspi->BeginJob();
+  if (aspi->Available() && aspi->CreateEvent()) {
+    AskTargets(*aspi, [this, &found](ScsiTarget address, const Reply<InquiryReply>& reply) {
+      DeviceIdentity identity;
+      if (reply.transport.delivered && reply.transport.statusGood &&
+          IdentifyText(InquiryText(reply.value), identity, true)) {
+        found.push_back(address);
+      }
+      return false;  // on to the next address
+    });
+  }
+  aspi->EndJob();
+  return found;
 }
 
 DeviceDiscovery::AspiProbe DeviceDiscovery::RunAspiProbe(bool flashType, bool nor) {

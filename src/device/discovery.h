@@ -95,6 +95,19 @@ class DeviceDiscovery {
   // GetDeviceStatus; false when ASPI is unusable or no target matched.
   bool ProbeAspi(bool flashType, bool nor);
 
+  // ---- Several devices at once ----
+  // Every drive letter the NT search would take, in order and silently: the first
+  // identification entry whose hardware id the device list holds, then each letter mounted
+  // for one of its storage instances that opens (closed again).  Empty without a drive.
+  std::vector<char> MatchingDrives();
+  // Every address whose INQUIRY text matches, silently, in an ASPI job of its own.
+  std::vector<ScsiTarget> MatchingTargets();
+  // From now on only this drive (this target) can be the device: the search passes every
+  // other letter over without opening it, and the scan sends no INQUIRY elsewhere, so the
+  // log is that of a run with this device alone and no other device is disturbed.
+  void RestrictToDrive(char letter) { onlyDrive_ = letter; }
+  void RestrictToTarget(ScsiTarget address) { onlyTarget_ = address; }
+
   // ---- Both transports ----
   // Start-up and device-change probe: sets `devicePresent`; with `queryProduct` and the
   // device present, fills the version line.  The drive is closed again afterwards.
@@ -129,8 +142,16 @@ class DeviceDiscovery {
   AspiProbe RunAspiProbe(bool flashType, bool nor);
   // Package mode: the identity comes from the package, not the settings file.
   void ApplyPresets();
-  // Walks the device list for the current hardwareId, logging each id it reads.
-  bool WalkDevices(const std::vector<RegistryValue>& devices);
+  // Walks the device list for `hardwareId`; with `logIds` each id read is logged.
+  bool WalkDevices(const std::vector<RegistryValue>& devices, const std::string& hardwareId, bool logIds);
+  // The letters mounted for the storage instances of `instanceKeyPath` that open: the
+  // first only, or with `every` all of them.
+  std::vector<char> DriveLetters(const std::string& instanceKeyPath, bool every);
+  // Sends INQUIRY to every address the restriction allows until `answered` says stop.
+  bool AskTargets(AspiTransport& aspi, const std::function<bool(ScsiTarget, const Reply<InquiryReply>&)>& answered);
+  // Whether an INQUIRY text is the device's: the package's text, or the entries in order
+  // (`identity` is left at the last entry tried).  With `quiet` nothing is logged.
+  bool IdentifyText(const std::string& text, DeviceIdentity& identity, bool quiet);
   std::string ReadEntry(const char* section, const std::string& key);
   void SetVersionLine(const std::string& line);
   LogSink& log() { return p_.log; }
@@ -140,6 +161,8 @@ class DeviceDiscovery {
   std::string inDiskName_;
   bool present_ = false;
   std::string versionLine_ = "Ver:1.1.1.1 Product:???";
+  std::optional<char> onlyDrive_;
+  std::optional<ScsiTarget> onlyTarget_;
 };
 
 }  // namespace romsetter

@@ -288,6 +288,8 @@ TEST_P(Cli, LinuxDevicesAreNamedByNodeOrFoundAndRefusedWhenTheyCannotBeUsed) {
       {"upgrade --device auto --aspi --format", 1, "--aspi reaches ASPI only on Windows"},
       {"upgrade --device emulator-sgio:nand.cfg --aspi --format", 1, "--aspi and emulator-sgio: name two transports"},
       {"upgrade --device something:nand.cfg --format", 1, "only emulator:CONFIG, emulator-sgio:CONFIG, replay:FILE, a node and auto"},
+      {"upgrade --device E: --format", 1, "--device E:: drive letters and aspi:A:T name Windows devices"},
+      {"upgrade --device aspi:0:1 --format", 1, "--device aspi:0:1: drive letters and aspi:A:T name Windows devices"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);

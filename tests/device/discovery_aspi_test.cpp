@@ -24,11 +24,21 @@ EmulatedDeviceConfig At(std::uint8_t adapter, std::uint8_t target, const std::st
   return c;
 }
 
-// A hard disk at 0:0, a Morvent device whose INQUIRY never completes at 0:2, the device at 1:5.
+// Which devices the rig's library holds.
+enum class Bus {
+  Usual,       // a hard disk at 0:0, a Morvent device whose INQUIRY never completes at 0:2, the device at 1:5
+  TwoDevices,  // the usual, and a second device at 1:2
+  DeviceAlone  // only the device at 1:5
+};
+
 struct AspiRig {
-  AspiRig()
+  explicit AspiRig(Bus bus = Bus::Usual)
       : disk(At(0, 0, "Maxtor  6Y080L0         YAR4")), silent(At(0, 2, "Morvent  USB-MSC Disk INT")),
-        device(At(1, 5, "Morvent  USB-MSC Disk INT")), library({&disk, &silent, &device}, 2),
+        device(At(1, 5, "Morvent  USB-MSC Disk INT")), second(At(1, 2, "Morvent  USB-MSC Disk INT")),
+        library(bus == Bus::DeviceAlone  ? std::vector<EmulatedDevice*>{&device}
+                : bus == Bus::TwoDevices ? std::vector<EmulatedDevice*>{&disk, &silent, &second, &device}
+                                         : std::vector<EmulatedDevice*>{&disk, &silent, &device},
+                2),
         transport(library, 10), log(test::ScratchDir("discovery_aspi") + "/r.log", window),
         link(transport, log), memory(link, log, map),
         discovery(DiscoveryPorts{link, memory, nullptr, &transport, store, process, registry, log, window, window,
@@ -59,7 +69,7 @@ struct AspiRig {
     return n;
   }
 
-  EmulatedDevice disk, silent, device;
+  EmulatedDevice disk, silent, device, second;
   EmulatedAspiLibrary library;
   AspiTransport transport;
   test::RecordingWindow window;
@@ -90,6 +100,40 @@ TEST(AspiScan, OnlyTheMatchingTargetIsTakenAndAWaitThatRunsOutIsPassedOver) {
   EXPECT_FALSE(rig.Scan());
   EXPECT_EQ(rig.Inquiries(), 14u + 16u);
   EXPECT_EQ(rig.transport.deviceAddress().target, 5);
+}
+
+TEST(AspiSeveral, EveryMatchingTargetIsListedSilentlyAndARestrictedScanIsASingleRun) {
+  AspiRig two(Bus::TwoDevices);
+  auto addresses = [](const std::vector<ScsiTarget>& targets) {
+    Lines text;
+    for (const ScsiTarget& t : targets) text.push_back(std::to_string(t.adapter) + ":" + std::to_string(t.target));
+    return text;
+  };
+  EXPECT_EQ(addresses(two.discovery.MatchingTargets()), (Lines{"1:2", "1:5"}));
+  EXPECT_TRUE(two.window.allStatus.empty());
+  EXPECT_FALSE(two.transport.InJob());
+  EXPECT_EQ(addresses(AspiRig().discovery.MatchingTargets()), (Lines{"1:5"}));
+  two.store.Set("DiskVen_98", "DiskVen_00", "Nobody");
+  EXPECT_TRUE(two.discovery.MatchingTargets().empty());
+  two.store.Set("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk");
+
+  // Restricted to 1:5, no other address is asked and the log is that of the device alone.
+  two.discovery.RestrictToTarget(ScsiTarget{1, 5});
+  const std::size_t before = two.Inquiries();
+  two.second.ClearTrace();
+  ASSERT_TRUE(two.Scan());
+  EXPECT_EQ(two.Inquiries(), before + 1);
+  EXPECT_TRUE(two.second.TraceOf("INQUIRY").empty());
+  EXPECT_EQ(two.transport.deviceAddress().target, 5);
+  AspiRig alone(Bus::DeviceAlone);
+  ASSERT_TRUE(alone.Scan());
+  EXPECT_EQ(two.Logged(), alone.Logged());
+  EXPECT_EQ(two.Logged().back(), "Bingo m_AdapterId=1 m_TargetId=5!");
+
+  // An address with nobody there finds nothing.
+  two.discovery.RestrictToTarget(ScsiTarget{0, 7});
+  EXPECT_FALSE(two.Scan());
+  EXPECT_TRUE(two.discovery.MatchingTargets().empty());
 }
 
 TEST(AspiMatch, EntriesInOrderCaseSensitiveAndNeverPastByte35) {

@@ -72,6 +72,47 @@ TEST(DiscoveryNt, DriveThatProbesButWillNotOpenEndsInTheFailureLinesAndMessage) 
   EXPECT_EQ(rig.window.messages.size(), 1u);
 }
 
+// Two devices of one kind: instance 1 mounted at G:, instance 2 at E:.
+void AddSecondDevice(NtRig& rig) {
+  rig.registry.SetValue(kDev + "\\2", "ParentIdPrefix", Reg::String("7&9c9c&0"));
+  rig.registry.SetValue(kMounted, Dos('G'), Reg::Utf16(kVolume + "&RM#{53f56307}"));
+  rig.registry.SetValue(kMounted, Dos('E'), Reg::Utf16("\\??\\STORAGE#RemovableMedia#7&9c9c&0&RM#{53f56307}"));
+}
+
+TEST(DiscoveryNtSeveral, EveryMatchingDriveIsListedSilentlyAndARestrictedSearchIsASingleRun) {
+  NtRig two({"\\\\.\\E:", "\\\\.\\G:"});
+  AddSecondDevice(two);
+  EXPECT_EQ(two.discovery.MatchingDrives(), (std::vector<char>{'G', 'E'}));
+  EXPECT_TRUE(two.window.allStatus.empty());
+  EXPECT_FALSE(two.drive.DriveOpen());
+  // A drive that does not open is no device; nothing listed when the hardware id is not.
+  two.drive.openable = {"\\\\.\\E:"};
+  EXPECT_EQ(two.discovery.MatchingDrives(), (std::vector<char>{'E'}));
+  two.store.Set("HardwareID", "DiskVen_00", "DiskOther");
+  EXPECT_TRUE(two.discovery.MatchingDrives().empty());
+  two.store.Set("HardwareID", "DiskVen_00", "DiskMorvent");
+  two.drive.openable = {"\\\\.\\E:", "\\\\.\\G:"};
+
+  // Restricted to E:, the search never opens G: and logs what a run with E: alone logs.
+  two.discovery.RestrictToDrive('E');
+  EXPECT_EQ(two.discovery.MatchingDrives(), (std::vector<char>{'E'}));
+  two.drive.opens.clear();
+  ASSERT_TRUE(two.discovery.OpenDev(false));
+  EXPECT_EQ(two.drive.opens, (Lines{"\\\\.\\E:", "\\\\.\\E:"}));
+  EXPECT_EQ(two.discovery.inDiskName(), "E:");
+
+  NtRig alone({"\\\\.\\E:"});
+  alone.registry.SetValue(kMounted, Dos('E'), Reg::Utf16("\\??\\STORAGE#RemovableMedia#7&2a3b&0&RM#{53f56307}"));
+  ASSERT_TRUE(alone.discovery.OpenDev(false));
+  EXPECT_EQ(two.Logged(), alone.Logged());
+  EXPECT_EQ(two.Logged().back(), "\"E:\" is got for InDisk!!");
+
+  // A drive letter no matching device is mounted at is never taken.
+  two.discovery.RestrictToDrive('F');
+  EXPECT_FALSE(two.discovery.OpenDev(false));
+  EXPECT_TRUE(two.discovery.MatchingDrives().empty());
+}
+
 TEST(DiscoveryNt, HostileOrIncompleteRegistryValuesAreSkipped) {
   NtRig rig({"\\\\.\\D:", "\\\\.\\E:", "\\\\.\\F:", "\\\\.\\G:", "\\\\.\\H:", "\\\\.\\K:"});
   // Devices without a usable hardware id go before the real one: none, a number, too long.

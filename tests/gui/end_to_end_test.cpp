@@ -10,6 +10,7 @@
 #include "app/win32/gui/resource.h"
 #include "app/activity_log.h"
 #include "app/in_memory_profile_store.h"
+#include "base/format.h"
 #include "emulator/emulated_device.h"
 #include "package/package_builder.h"
 #include "package/sample_images.h"
@@ -37,12 +38,26 @@ HWND WaitForWindow(const char* title, int seconds) {
 // single-instance guard for the next test.
 class Child {
  public:
-  bool Start(const std::string& program, const std::string& arguments = "") {
+  // With `output`, the program's standard output goes to that file.
+  bool Start(const std::string& program, const std::string& arguments = "", const std::string& output = "") {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
+    HANDLE out = INVALID_HANDLE_VALUE;
+    if (!output.empty()) {
+      SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+      out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (out == INVALID_HANDLE_VALUE) return false;
+      startup.dwFlags = STARTF_USESTDHANDLES;
+      startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+      startup.hStdOutput = out;
+      startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
     std::string command = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
-    return CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process_) != 0;
+    const bool started = CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, out != INVALID_HANDLE_VALUE,
+                                        0, nullptr, nullptr, &startup, &process_) != 0;
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    return started;
   }
   // The exit status, or -1 when the program has not ended within `ms`.
   long Wait(DWORD ms) {
@@ -218,6 +233,75 @@ TEST(EndToEnd, CommandLineReachesTheRealTransport) {
   const std::string lines = test::ReadFile(dir + "/cli.log");
   EXPECT_NE(lines.find("Bingo m_AdapterId=0 m_TargetId=0!"), std::string::npos) << lines;
   EXPECT_NE(lines.find("F/W Size=0x0800"), std::string::npos) << lines;
+}
+
+// Three devices on one adapter beside a hard disk, upgraded at once through the one ASPI
+// library: the second has a page that always reads back wrong, the third is unplugged midway.
+TEST(EndToEnd, CommandLineUpgradesEveryAspiTargetAtOnce) {
+  const std::string dir = test::ScratchForCurrentTest("e2e_several");
+  const std::vector<std::uint8_t> fw = BalancedImage(16, 31);
+  test::WriteFile(dir + "/fw.bin", std::string(fw.begin(), fw.end()));
+  std::string scenario = "[device 0 0]\ninquiry \"Maxtor  6Y080L0         YAR4\"\n";
+  const int targets[] = {1, 3, 6};
+  for (int i = 0; i < 3; ++i) {
+    scenario += Format("[device 0 %d]\nflash_file d%d.flash\n", targets[i], targets[i]);
+    scenario += "firmware 0x0100 0x1000 0x01000000\nbackup 0x2000 0x3000\nfont 0x40 0x4000 0x5000\n";
+    if (i == 1) scenario += "fault bad_page UPT_READ_PAGE page=0x1003\n";
+    if (i == 2) scenario += "fault detach UPT_WRITE_PAGE occurrence=40\n";
+  }
+  test::WriteFile(dir + "/tray.cfg", scenario);
+  SetEnvironmentVariableA("ROMSETTER_EMULATOR_CONFIG", DosPath(dir + "/tray.cfg").c_str());
+  const std::string cli = DosPath(ROMSETTER_CLI_EXE);
+  const std::string images = " --firmware \"" + DosPath(dir + "/fw.bin") + "\" --backup --log \"";
+  {
+    Child child;
+    ASSERT_TRUE(child.Start(cli, "upgrade --all --yes --aspi" + images + DosPath(dir + "/run.log") + "\"",
+                            DosPath(dir + "/out.txt")));
+    EXPECT_EQ(child.Wait(120000), 3);  // the worst outcome
+  }
+  const std::string out = test::ReadFile(dir + "/out.txt");
+  const std::size_t listed = out.find("romsetter-cli: 3 devices match");
+  ASSERT_NE(listed, std::string::npos) << out;
+  EXPECT_LT(listed, out.find("aspi:0:1"));
+  EXPECT_EQ(out.find("aspi:0:0"), std::string::npos) << out;
+  const char* outcomes[] = {"success", "device-failure", "device-failure"};
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = Format("aspi:0:%d", targets[i]);
+    const std::size_t row = out.rfind(name);
+    ASSERT_NE(row, std::string::npos) << out;
+    EXPECT_EQ(out.find_first_not_of(' ', row + name.size()), out.find(outcomes[i], row)) << out;
+    // Each log holds its own device's run and no other device's address.
+    const std::string log = test::ReadFile(dir + Format("/run-aspi-0-%d.log", targets[i]));
+    EXPECT_NE(log.find(Format("Bingo m_AdapterId=0 m_TargetId=%d!", targets[i])), std::string::npos) << log;
+    for (int other : targets) {
+      if (other != targets[i]) {
+        EXPECT_EQ(log.find(Format("m_TargetId=%d!", other)), std::string::npos) << log;
+      }
+    }
+    EXPECT_EQ(log.find("Maxtor"), std::string::npos) << log;
+  }
+
+  // A real device is named by its drive or its ASPI target, never ambiguously.
+  const struct { const char* args; long status; } named[] = {
+      {"upgrade --device E: --aspi --format", 1},          // a drive is reached through pass-through
+      {"upgrade --device aspi:0:8 --format", 1},           // the scan asks targets 0-7
+      {"upgrade --device auto --device E: --format", 1},   // auto beside another device
+      {"upgrade --all --device aspi:0:1 --format", 1},     // --all finds the devices itself
+      {"upgrade --device e: --device E: --format", 1},     // one drive named twice
+  };
+  for (const auto& c : named) {
+    Child refused;
+    ASSERT_TRUE(refused.Start(cli, c.args));
+    EXPECT_EQ(refused.Wait(60000), c.status) << c.args;
+  }
+
+  // The healthy device holds the image, read back through the ASPI target named alone.
+  Child extract;
+  ASSERT_TRUE(extract.Start(cli, "extract --device aspi:0:1 --firmware \"" + DosPath(dir + "/fw.bin") +
+                                     "\" --output \"" + DosPath(dir + "/back.bin") + "\" --log \"" +
+                                     DosPath(dir + "/back.log") + "\""));
+  EXPECT_EQ(extract.Wait(60000), 0);
+  EXPECT_EQ(test::ReadFile(dir + "/back.bin"), test::ReadFile(dir + "/fw.bin"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <vector>
 
 #include "base/format.h"
@@ -78,8 +79,8 @@ struct Commands {
 void AddDeviceOptions(CLI::App* app, CliOptions& o) {
   app->add_option("--device", o.devices,
                   "the device: emulator:CONFIG[#N] (docs/emulator.md), auto (the default on Windows), a /dev/sgN or "
-                  "/dev/sdX node (Linux), emulator-sgio:CONFIG[#N] (Linux: the emulated device behind SG_IO), "
-                  "or replay:FILE (a recording); upgrade takes it more than once")
+                  "/dev/sdX node (Linux), emulator-sgio:CONFIG[#N] (Linux: the emulated device behind SG_IO), a drive "
+                  "E: or an ASPI target aspi:A:T (Windows), or replay:FILE (a recording); upgrade takes it more than once")
       ->type_name("auto|NODE|emulator:CONFIG")
       ->check([](const std::string& v) { return v.empty() ? std::string("needs a value") : std::string(); });
   app->add_flag("--aspi", o.aspi, "reach the device through ASPI (as on Windows 98/ME)");
@@ -155,6 +156,50 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+// A decimal number of at most three digits, 0..`max`.
+bool SmallNumber(const std::string& text, unsigned max, std::uint8_t& value) {
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned n = static_cast<unsigned>(std::stoi(text));
+  if (n > max) return false;
+  value = static_cast<std::uint8_t>(n);
+  return true;
+}
+
+// "E:" (a drive letter, reached through pass-through) and "aspi:A:T" (an ASPI target, adapter
+// 0-255 and target 0-7 as the scan asks them) name one real device on Windows: discovery
+// runs as for "auto" but may take only that device.
+bool CheckWindowsDevice(CliOptions& o, bool onLinux, std::string& error) {
+  const std::string& d = o.device;
+  const bool drive = d.size() == 2 && d[1] == ':' && std::isalpha(static_cast<unsigned char>(d[0])) != 0;
+  const bool aspi = d.rfind("aspi:", 0) == 0;
+  if (!drive && !aspi) return true;
+  if (onLinux) {
+    error = Format("--device %s: drive letters and aspi:A:T name Windows devices", d.c_str());
+    return false;
+  }
+  if (drive) {
+    if (o.aspi) {
+      error = Format("--device %s is reached through pass-through: drop --aspi, or name an ASPI target (aspi:A:T)",
+                     d.c_str());
+      return false;
+    }
+    o.drive = static_cast<char>(std::toupper(static_cast<unsigned char>(d[0])));
+    o.device = Format("%c:", o.drive);
+  } else {
+    const std::size_t colon = d.find(':', 5);
+    if (colon == std::string::npos || !SmallNumber(d.substr(5, colon - 5), 255, o.adapter) ||
+        !SmallNumber(d.substr(colon + 1), 7, o.target)) {
+      error = Format("--device %s: an ASPI target is aspi:ADAPTER:TARGET (adapter 0-255, target 0-7)", d.c_str());
+      return false;
+    }
+    o.aspiTarget = true;
+    o.aspi = true;
+    o.device = Format("aspi:%u:%u", static_cast<unsigned>(o.adapter), static_cast<unsigned>(o.target));
+  }
+  o.realDevice = true;
+  return true;
+}
+
 // "emulator:CONFIG" everywhere; "auto" (the default on Windows) is the device the window
 // would use: pass-through on the NT family, ASPI on Windows 98/ME.  On Linux "auto" is the
 // device sysfs discovery finds, a node names it, and "emulator-sgio:CONFIG" puts the emulated
@@ -174,6 +219,8 @@ bool CheckDevice(CliOptions& o, std::string& error) {
     o.replay = o.device.substr(7);
     return CheckInputFile("--device", o.replay, error);
   }
+  if (!CheckWindowsDevice(o, kLinux, error)) return false;
+  if (o.drive != 0 || o.aspiTarget) return true;
   const bool node = !o.device.empty() && o.device[0] == '/';
   const bool sgIo = o.device.rfind("emulator-sgio:", 0) == 0;
   if ((node || sgIo) && !kLinux) {
@@ -247,7 +294,8 @@ bool CheckTargets(CliOptions& o, std::string& error) {
     CliOptions one = o;
     one.device = text;
     if (!CheckDevice(one, error)) return false;
-    DeviceTarget t{one.device, one.emulatorConfig, one.emulatorIndex, one.sgIo, one.realDevice, one.node};
+    DeviceTarget t{one.device, one.emulatorConfig, one.emulatorIndex, one.sgIo, one.realDevice, one.node,
+                   one.drive,  one.aspiTarget,     one.adapter,       one.target, one.aspi};
     for (const DeviceTarget& before : o.targets) {
       if (before.text == t.text) {
         error = Format("--device %s is named twice", t.text.c_str());
@@ -269,14 +317,17 @@ bool CheckTargets(CliOptions& o, std::string& error) {
       return false;
     }
   }
-  if (o.all && (!o.targets.front().node.empty() || o.targets.front().emulatorIndex != 0)) {
+  const DeviceTarget& first = o.targets.front();
+  if (o.all && (!first.node.empty() || first.emulatorIndex != 0 || first.drive != 0 || first.aspiTarget)) {
     error = Format("--all with --device %s: give auto or a whole scenario (emulator:CONFIG)", o.device.c_str());
     return false;
   }
 #ifdef _WIN32
+  // Without --all each real device is named, so no two jobs can end up on one device.
   for (const DeviceTarget& t : o.targets) {
-    if (t.realDevice) {
-      error = "several real devices at once are not supported on Windows yet; name emulated devices or run one at a time";
+    if (!o.all && t.realDevice && t.drive == 0 && !t.aspiTarget) {
+      error = Format("--device %s with other devices: name each real device (a drive E: or an ASPI target aspi:A:T)",
+                     t.text.c_str());
       return false;
     }
   }

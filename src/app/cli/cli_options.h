@@ -1,5 +1,6 @@
 #pragma once
 // The command line of romsetter-cli: parsed and checked before anything touches a device.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,11 @@ struct DeviceTarget {
   bool sgIo = false;
   bool realDevice = false;
   std::string node;            // Linux
+  char drive = 0;              // Windows: "E:", the drive of that letter (upper case)
+  bool aspiTarget = false;     // Windows: "aspi:A:T", the ASPI target at that address
+  std::uint8_t adapter = 0;
+  std::uint8_t target = 0;
+  bool aspi = false;           // reached through ASPI (--aspi, or an ASPI target)
 };
 
 struct CliOptions {
@@ -29,9 +35,14 @@ struct CliOptions {
   std::string boot;
   std::string fontList;
   std::string report;
-  std::string device;          // "emulator:CONFIG", "emulator-sgio:CONFIG" (Linux), "auto", or a node (Linux)
+  std::string device;          // "emulator:CONFIG", "emulator-sgio:CONFIG" (Linux), "auto", a node (Linux),
+                               // a drive "E:" or an ASPI target "aspi:A:T" (Windows)
   bool realDevice = false;     // "auto", or a node
   std::string node;            // Linux: the /dev/sgN or /dev/sdX given instead of discovery
+  char drive = 0;              // Windows: "E:" names the drive discovery may take (upper case)
+  bool aspiTarget = false;     // Windows: "aspi:A:T" names the ASPI target discovery may take
+  std::uint8_t adapter = 0;
+  std::uint8_t target = 0;
   bool sgIo = false;           // "emulator-sgio:": the emulated device behind the SG_IO transport
   bool force = false;          // Linux: write to a device whose disk is mounted
   std::string emulatorConfig;  // CONFIG of the above

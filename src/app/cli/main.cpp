@@ -238,8 +238,7 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   NtDeviceRegistry realRegistry;
   Win32AspiLibrary realLibrary;
   AspiTransport realAspi(tap.Library(realLibrary));
-  std::uint32_t platform = 0;
-  const bool realAspiChosen = o.realDevice && (o.aspi || !SystemPlatformId(platform) || platform != kPlatformWin32Nt);
+  const bool realAspiChosen = o.realDevice && RealDeviceUsesAspi(o.aspi, o.drive);
   DeviceRegistry& chosenRegistry = o.realDevice ? static_cast<DeviceRegistry&>(realRegistry) : registry;
 #else
   DeviceRegistry& chosenRegistry = registry;
@@ -269,6 +268,12 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   if (!tap.Attach(ports, aspi)) return kExitRefused;
   AppCore core(ports, process);
 #ifdef _WIN32
+  DeviceTarget named;
+  named.drive = o.drive;
+  named.aspiTarget = o.aspiTarget;
+  named.adapter = o.adapter;
+  named.target = o.target;
+  if (o.realDevice) RestrictToNamed(core.discovery, named);
   if (o.realDevice && realAspiChosen && !LoadAspiLibrary(realLibrary, window)) return kExitNoDevice;
 #endif
   if (process.InPackageMode()) {

@@ -16,7 +16,13 @@
 #include "emulator/emulated_transport.h"
 #include "package/unpack.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "app/win32/system_error_text.h"
+#include "device/win32/nt_device_registry.h"
+#include "device/win32/pass_through_transport.h"
+#include "device/win32/transport_choice.h"
+#include "device/win32/win32_aspi_library.h"
+#else
 #include "device/linux/sg_io_transport.h"
 #include "device/linux/sysfs_discovery.h"
 #include "emulator/linux/emulated_sg_io.h"
@@ -58,6 +64,19 @@ std::string DeviceLogName(const std::string& log, const std::string& tag) {
   return log.substr(0, cut) + "-" + tag + log.substr(cut);
 }
 
+#ifdef _WIN32
+bool RealDeviceUsesAspi(bool aspi, char drive) {
+  if (drive != 0) return false;  // a drive letter is reached through pass-through
+  std::uint32_t platform = 0;
+  return aspi || !SystemPlatformId(platform) || platform != kPlatformWin32Nt;
+}
+#endif
+
+void RestrictToNamed(DeviceDiscovery& discovery, const DeviceTarget& named) {
+  if (named.drive != 0) discovery.RestrictToDrive(named.drive);
+  if (named.aspiTarget) discovery.RestrictToTarget(ScsiTarget{named.adapter, named.target});
+}
+
 namespace {
 
 std::string StemOf(const std::string& path) {
@@ -83,7 +102,9 @@ struct DeviceJob {
   std::uint8_t adapters = 1;  // the scenario's ASPI support information
   std::uint8_t support = 1;
   bool sgIo = false;
+  bool useAspi = false;  // reached through ASPI
   std::string node;
+  DeviceTarget real;  // Windows: the drive or ASPI target discovery is restricted to
 
   InMemoryDeviceRegistry registry;
   InMemoryProfileStore profile;
@@ -93,7 +114,10 @@ struct DeviceJob {
   std::unique_ptr<EmulatedTransport> drive;
   std::unique_ptr<EmulatedAspiLibrary> library;
   std::unique_ptr<AspiTransport> aspi;
-#ifndef _WIN32
+#ifdef _WIN32
+  std::unique_ptr<PassThroughTransport> passThrough;
+  std::unique_ptr<NtDeviceRegistry> ntRegistry;
+#else
   std::unique_ptr<EmulatedSgIo> sgIoDevice;
   std::unique_ptr<SgIoTransport> sgDrive;
   std::unique_ptr<SysfsDriveLocator> locator;
@@ -178,6 +202,11 @@ class SeveralRun {
   bool LoadScenario(const std::string& path);
   bool AddEmulated(const DeviceTarget& target, int index);
   bool ListDevices();
+#ifdef _WIN32
+  bool AspiLoaded();
+  bool FindReal(const DeviceTarget& t);
+  void AddReal(const DeviceTarget& t);
+#endif
   bool Confirmed(bool stdinTerminal);
   void BuildJob(DeviceJob& job, std::size_t row, CliConsole& console, const CheckedImages& checked);
   void Summary(int& status);
@@ -191,6 +220,12 @@ class SeveralRun {
   InMemoryProfileStore memoryStore_;
   std::unique_ptr<IniProfileStore> iniStore_;
   ProfileStore* store_ = nullptr;
+  int listFailure_ = kExitRefused;
+#ifdef _WIN32
+  // ASPI for Win32 is one per process: every job's transport sends through this one.
+  Win32AspiLibrary aspiLibrary_;
+  bool aspiTried_ = false;
+#endif
 };
 
 bool SeveralRun::LoadScenario(const std::string& path) {
@@ -226,6 +261,7 @@ bool SeveralRun::AddEmulated(const DeviceTarget& t, int index) {
   job->adapters = s.config.adapterCount;
   job->support = s.config.supportStatus;
   job->sgIo = t.sgIo;
+  job->useAspi = t.aspi;
   for (const auto& other : jobs_) {
     if (other->emulated == job->emulated) {
       window_.Error(Format("%s is named twice", job->name.c_str()));
@@ -252,7 +288,14 @@ bool SeveralRun::ListDevices() {
       }
       continue;
     }
-#ifndef _WIN32
+#ifdef _WIN32
+    if (o_.all) {
+      if (!FindReal(t)) return false;
+    } else {
+      if (RealDeviceUsesAspi(t.aspi, t.drive) && !AspiLoaded()) return false;
+      AddReal(t);
+    }
+#else
     std::vector<std::string> nodes;
     if (o_.all) {
       nodes = SysfsDriveLocator(SysfsPaths{}, "", o_.force).MatchingNodes(*store_, process_);
@@ -270,6 +313,64 @@ bool SeveralRun::ListDevices() {
   }
   return true;
 }
+
+#ifdef _WIN32
+bool SeveralRun::AspiLoaded() {
+  if (!aspiTried_ && !LoadAspiLibrary(aspiLibrary_, window_)) listFailure_ = kExitNoDevice;
+  aspiTried_ = true;
+  return aspiLibrary_.Loaded();
+}
+
+// Every device discovery matches, found as a single run would find one but without a word in
+// any log; each becomes a job restricted to it.
+bool SeveralRun::FindReal(const DeviceTarget& t) {
+  const bool aspi = RealDeviceUsesAspi(t.aspi, 0);
+  if (aspi && !AspiLoaded()) return false;
+  PassThroughTransport drive;
+  NtDeviceRegistry registry;
+  AspiTransport aspiTransport(aspiLibrary_);
+  NullWindow quiet;
+  SystemClock clock;
+  AppPorts ports{quiet, *store_, registry, clock, FixedPaths::UnderFolder(".")};
+  ports.paths.logFile = o_.log;
+  if (aspi) {
+    ports.aspi = &aspiTransport;
+  } else {
+    ports.drive = &drive;
+  }
+  AppCore finder(ports, process_);
+  DeviceTarget found;
+  found.realDevice = true;
+  found.aspi = aspi;
+  if (aspi) {
+    found.aspiTarget = true;
+    for (const ScsiTarget& address : finder.discovery.MatchingTargets()) {
+      found.adapter = address.adapter;
+      found.target = address.target;
+      found.text = Format("aspi:%u:%u", static_cast<unsigned>(address.adapter), static_cast<unsigned>(address.target));
+      AddReal(found);
+    }
+  } else {
+    for (char letter : finder.discovery.MatchingDrives()) {
+      found.drive = letter;
+      found.text = Format("%c:", letter);
+      AddReal(found);
+    }
+  }
+  return true;
+}
+
+void SeveralRun::AddReal(const DeviceTarget& t) {
+  auto job = std::make_unique<DeviceJob>();
+  job->name = t.text;
+  // A colon may not be part of a Windows file name: "E:" gives "E", "aspi:0:1" "aspi-0-1".
+  job->tag = t.drive != 0 ? std::string(1, t.drive)
+                          : Format("aspi-%u-%u", static_cast<unsigned>(t.adapter), static_cast<unsigned>(t.target));
+  job->useAspi = RealDeviceUsesAspi(t.aspi, t.drive);
+  job->real = t;
+  jobs_.push_back(std::move(job));
+}
+#endif
 
 bool SeveralRun::Confirmed(bool stdinTerminal) {
   if (o_.yes) return true;
@@ -296,13 +397,20 @@ void SeveralRun::BuildJob(DeviceJob& job, std::size_t row, CliConsole& console, 
   paths.logFile = DeviceLogName(o_.log, job.tag);
   paths.bootWriteDump = DeviceLogName(paths.bootWriteDump, job.tag);
   paths.bootReadDump = DeviceLogName(paths.bootReadDump, job.tag);
-  AppPorts ports{*job.window, job.profile, job.registry, job.clock, paths};
+  DeviceRegistry* registry = &job.registry;
+#ifdef _WIN32
+  if (job.emulated == nullptr && !job.useAspi) {
+    job.ntRegistry = std::make_unique<NtDeviceRegistry>();
+    registry = job.ntRegistry.get();
+  }
+#endif
+  AppPorts ports{*job.window, job.profile, *registry, job.clock, paths};
   ports.checked = &checked;
   if (job.emulated != nullptr) {
     EmulatorConfig identity;
     identity.driveLetter = job.driveLetter;
     PopulateEmulatedRegistry(identity, job.registry);
-    if (o_.aspi) {
+    if (job.useAspi) {
       // Only this device answers the job's target scan.
       job.library = std::make_unique<EmulatedAspiLibrary>(std::vector<EmulatedDevice*>{job.emulated}, job.adapters,
                                                            job.support);
@@ -318,7 +426,18 @@ void SeveralRun::BuildJob(DeviceJob& job, std::size_t row, CliConsole& console, 
       job.sgDrive = std::make_unique<SgIoTransport>(job.sgIoDevice->Calls());
       ports.drive = job.sgDrive.get();
     }
+#endif
   } else {
+#ifdef _WIN32
+    ports.errorText = Win32SystemErrorText;
+    if (job.useAspi) {
+      job.aspi = std::make_unique<AspiTransport>(aspiLibrary_);
+      ports.aspi = job.aspi.get();
+    } else {
+      job.passThrough = std::make_unique<PassThroughTransport>();
+      ports.drive = job.passThrough.get();
+    }
+#else
     job.sgDrive = std::make_unique<SgIoTransport>();
     job.locator = std::make_unique<SysfsDriveLocator>(SysfsPaths{}, o_.all ? "" : job.node, o_.force);
     if (o_.all) job.locator->RestrictTo(job.node);
@@ -327,6 +446,7 @@ void SeveralRun::BuildJob(DeviceJob& job, std::size_t row, CliConsole& console, 
 #endif
   }
   job.core = std::make_unique<AppCore>(ports, job.process);
+  RestrictToNamed(job.core->discovery, job.real);
   job.core->model.selections = preflight_->model.selections;
   job.core->discovery.SetPresent(true);
 }
@@ -398,7 +518,7 @@ int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
     ApplySelections(o_, core.model.selections);
   }
 
-  if (!ListDevices()) return kExitRefused;
+  if (!ListDevices()) return listFailure_;
   if (o_.all) {
     window_.Note("devices", Format("romsetter-cli: %d devices match", static_cast<int>(jobs_.size())));
     for (const auto& job : jobs_) window_.Note("device", job->name);
