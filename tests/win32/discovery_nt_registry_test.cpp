@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,33 @@ TEST_F(NtRegistryDiscovery, SecondEntryIsFoundThroughSetupApiAndMountedDevices) 
   EXPECT_EQ(drive_.opens, (std::vector<std::string>{"\\\\.\\P:", "\\\\.\\Q:", "\\\\.\\Q:"}));
   EXPECT_EQ(discovery_.inDiskName(), "Q:");
   EXPECT_EQ(discovery_.identity().inquiryText, "RsB Two");
+}
+
+// Several devices on the real registry: two storage instances of one entry, each mounted; the
+// listing names both letters silently, and a search restricted to one opens only that one.
+TEST_F(NtRegistryDiscovery, SeveralInstancesAreListedAndARestrictedSearchTakesItsOwn) {
+  Entry(0, "DiskRsB_Two", "Disk&Ven_RsB&Prod_Two", "RsB Two");
+  const std::string otherPrefix = "7&99aa&0";
+  ASSERT_TRUE(AddInstance(kTwo + "\\0001", {"USBSTOR\\DiskRsB_Two", "GenDisk"}));
+  ASSERT_TRUE(SetRaw(kTwo + "\\0001", "ParentIdPrefix", REG_SZ, kPrefix + '\0'));
+  ASSERT_TRUE(AddInstance(kTwo + "\\0002", {"USBSTOR\\DiskRsB_Two", "GenDisk"}));
+  ASSERT_TRUE(SetRaw(kTwo + "\\0002", "ParentIdPrefix", REG_SZ, otherPrefix + '\0'));
+  ASSERT_TRUE(SetRaw(kMounted, Dos('P'), REG_BINARY, Utf16(kVolume + kVolumeTail)));
+  ASSERT_TRUE(SetRaw(kMounted, Dos('Q'), REG_BINARY,
+                     Utf16("\\??\\STORAGE#RemovableMedia#" + otherPrefix + kVolumeTail)));
+  drive_.openable = {"\\\\.\\P:", "\\\\.\\Q:"};
+
+  const std::vector<char> drives = discovery_.MatchingDrives();
+  EXPECT_EQ(drives.size(), 2u);
+  EXPECT_NE(std::find(drives.begin(), drives.end(), 'P'), drives.end());
+  EXPECT_NE(std::find(drives.begin(), drives.end(), 'Q'), drives.end());
+  EXPECT_TRUE(Lines().empty());
+
+  drive_.opens.clear();
+  discovery_.RestrictToDrive('Q');
+  ASSERT_TRUE(discovery_.OpenDev(true));
+  EXPECT_EQ(discovery_.inDiskName(), "Q:");
+  for (const std::string& opened : drive_.opens) EXPECT_EQ(opened, "\\\\.\\Q:");
 }
 
 }  // namespace
