@@ -153,7 +153,7 @@ bool ReplayDevice::AnswerSrb(SrbExecScsiCmd& srb) {
   srb.haStat = c.hostStatus;
   srb.targStat = c.targetStatus;
   std::memset(srb.senseArea, 0, sizeof srb.senseArea);
-  std::memcpy(srb.senseArea, c.sense.data(), std::min(c.sense.size(), sizeof srb.senseArea));
+  if (!c.sense.empty()) std::memcpy(srb.senseArea, c.sense.data(), std::min(c.sense.size(), sizeof srb.senseArea));
   if (c.waited && !c.delivered) {
     srb.status = SS_PENDING;  // never completes: the wait runs out
     return false;
