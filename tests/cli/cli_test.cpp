@@ -2,24 +2,20 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdlib>
 #include <filesystem>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "base/text.h"
 #include "package/sample_images.h"
+#include "cli/cli_run.h"
 #include "support/test_support.h"
 
 namespace romsetter {
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using test::CliRun;
+using test::JsonLines;
 
 constexpr const char* kNand =
     "[device]\nfirmware 0x0100 0x1000 0x01000000\nbackup 0x2000 0x3000\nfont 0x40 0x4000 0x5000\n"
@@ -42,25 +38,7 @@ class Cli : public ::testing::TestWithParam<bool> {
   CliRun Run(std::string args) {
     // ASPI runs stay as they are: SG_IO is the other transport family's.
     if (GetParam() && args.find("--aspi") == std::string::npos) args = ReplaceAll(args, "emulator:", "emulator-sgio:");
-    const std::string command =
-        "cd '" + dir + "' && '" ROMSETTER_CLI "' " + args + " >stdout.txt 2>stderr.txt </dev/null";
-    CliRun r;
-    const int raw = std::system(command.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = test::ReadFile(dir + "/stdout.txt");
-    r.err = test::ReadFile(dir + "/stderr.txt");
-    return r;
-  }
-  // Every line of a --json run parsed; a line that is not JSON fails the test.
-  std::vector<nlohmann::json> JsonLines(const std::string& out) {
-    std::vector<nlohmann::json> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
-      const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
-      EXPECT_FALSE(object.is_discarded()) << line;
-      lines.push_back(object);
-    }
-    return lines;
+    return test::RunCli(dir, args);
   }
   std::string dir;
 };

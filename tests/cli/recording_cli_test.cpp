@@ -2,23 +2,20 @@
 // would: the replay gives the recorded log and verdict, and stops at the first difference.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <string>
 
 #include "device/recording.h"
 #include "package/sample_images.h"
+#include "cli/cli_run.h"
 #include "support/test_support.h"
 
 namespace romsetter {
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using test::CliRun;
+using test::RunCli;
+using test::Timeless;
 
 // Firmware with a corrupt page read, a failed backup erase, and the device unplugged at the
 // third font page.
@@ -36,21 +33,6 @@ void WriteInputs(const std::string& dir) {
   test::WriteFile(dir + "/fw.bin", std::string(fw.begin(), fw.end()));
   test::WriteFile(dir + "/A.FNT", std::string(font.begin(), font.end()));
   test::WriteFile(dir + "/fonts.tab", "A.FNT\r\n");
-}
-
-CliRun Cli(const std::string& dir, const std::string& args) {
-  const std::string command = "cd '" + dir + "' && '" ROMSETTER_CLI "' " + args + " >stdout.txt 2>stderr.txt </dev/null";
-  CliRun r;
-  const int raw = std::system(command.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = test::ReadFile(dir + "/stdout.txt");
-  r.err = test::ReadFile(dir + "/stderr.txt");
-  return r;
-}
-
-// The log without what the clock puts in it.
-std::string Timeless(const std::string& log) {
-  return std::regex_replace(log, std::regex("elapsed [0-9]+ seconds"), "elapsed N seconds");
 }
 
 Recording Read(const std::string& path) {
@@ -73,7 +55,7 @@ class Replay : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(Replay, AFaultyRunReplaysToTheSameLogAndVerdict) {
-  const CliRun recorded = Cli(dir, kJob + std::string("--device emulator:faulty.cfg --record run.jsonl --log recorded.log") + Transport());
+  const CliRun recorded = RunCli(dir, kJob + std::string("--device emulator:faulty.cfg --record run.jsonl --log recorded.log") + Transport());
   EXPECT_EQ(recorded.status, 3) << recorded.err;
   const std::string log = test::ReadFile(dir + "/recorded.log");
   // All three faults were met.
@@ -86,7 +68,7 @@ TEST_P(Replay, AFaultyRunReplaysToTheSameLogAndVerdict) {
   EXPECT_EQ(test::ReadFile(dir + "/run.jsonl").find(HexBytes(fw.data() + 1024, 512)), std::string::npos);
 
   // No scenario and no flash: only the recording answers.
-  const CliRun replayed = Cli(dir, kJob + std::string("--device replay:run.jsonl --log replayed.log"));
+  const CliRun replayed = RunCli(dir, kJob + std::string("--device replay:run.jsonl --log replayed.log"));
   EXPECT_EQ(replayed.status, recorded.status) << replayed.err;
   EXPECT_EQ(Timeless(test::ReadFile(dir + "/replayed.log")), Timeless(log));
   EXPECT_EQ(replayed.err, recorded.err);
@@ -96,7 +78,7 @@ TEST_P(Replay, AFaultyRunReplaysToTheSameLogAndVerdict) {
 // recording kept the pages or their digests.
 TEST_P(Replay, APageOneByteApartDivergesAtItsFirstWrite) {
   for (const char* data : {"", " --record-data"}) {
-    const CliRun recorded = Cli(dir, kJob + std::string("--device emulator:clean.cfg --record run.jsonl") + data + Transport());
+    const CliRun recorded = RunCli(dir, kJob + std::string("--device emulator:clean.cfg --record run.jsonl") + data + Transport());
     ASSERT_EQ(recorded.status, 0) << recorded.err;
     std::string fw = test::ReadFile(dir + "/fw.bin");
     const std::string original = fw;
@@ -105,7 +87,7 @@ TEST_P(Replay, APageOneByteApartDivergesAtItsFirstWrite) {
     fw[6 * 512 + 100] = static_cast<char>(fw[6 * 512 + 100] ^ 0x01);
     test::WriteFile(dir + "/fw.bin", fw);
     // Where the two runs part: the first entry the changed run records differently.
-    const CliRun changed = Cli(dir, kJob + std::string("--device emulator:clean.cfg --record changed.jsonl") + Transport());
+    const CliRun changed = RunCli(dir, kJob + std::string("--device emulator:clean.cfg --record changed.jsonl") + Transport());
     ASSERT_EQ(changed.status, 0) << changed.err;
     const Recording a = Read(dir + "/run.jsonl");
     const Recording b = Read(dir + "/changed.jsonl");
@@ -116,7 +98,7 @@ TEST_P(Replay, APageOneByteApartDivergesAtItsFirstWrite) {
     }
     ASSERT_LT(first, a.entries.size());
 
-    const CliRun replayed = Cli(dir, kJob + std::string("--device replay:run.jsonl"));
+    const CliRun replayed = RunCli(dir, kJob + std::string("--device replay:run.jsonl"));
     EXPECT_EQ(replayed.status, 3);
     const std::string line = "romsetter-cli: replay diverged at command " + std::to_string(first + 1) +
                              ": expected UPT_WRITE_PAGE (CDB ff03";
@@ -129,11 +111,11 @@ TEST_P(Replay, APageOneByteApartDivergesAtItsFirstWrite) {
 
 // A run that goes well but stops short of the recording still fails.
 TEST_P(Replay, ARecordingLeftUnfinishedFailsTheRun) {
-  ASSERT_EQ(Cli(dir, kJob + std::string("--device emulator:clean.cfg --record run.jsonl") + Transport()).status, 0);
+  ASSERT_EQ(RunCli(dir, kJob + std::string("--device emulator:clean.cfg --record run.jsonl") + Transport()).status, 0);
   const std::size_t entries = Read(dir + "/run.jsonl").entries.size();
   const std::string next = std::to_string(entries + 1);
   test::WriteFile(dir + "/run.jsonl", test::ReadFile(dir + "/run.jsonl") + "{\"n\":" + next + ",\"entry\":\"close\"}\n");
-  const CliRun r = Cli(dir, kJob + std::string("--device replay:run.jsonl"));
+  const CliRun r = RunCli(dir, kJob + std::string("--device replay:run.jsonl"));
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("romsetter-cli: replay diverged at command " + next + ": expected the drive closed, got the end of the run\n"),
             std::string::npos) << r.err;
@@ -146,13 +128,13 @@ TEST(ReplayRefusal, ABadRecordingIsRefusedBeforeTheRun) {
   const std::string dir = test::ScratchDir("recording_cli_refusal");
   WriteInputs(dir);
   test::WriteFile(dir + "/cut.jsonl", "{\"format\":\"romsetter-recording\",\"version\":1,\"program\":\"x\",\"family\":\"aspi\"");
-  const CliRun r = Cli(dir, kJob + std::string("--device replay:cut.jsonl"));
+  const CliRun r = RunCli(dir, kJob + std::string("--device replay:cut.jsonl"));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("romsetter-cli: cut.jsonl:1: the recording ends in the middle of an entry (truncated)\n", 0), 0u)
       << r.err;
   EXPECT_FALSE(test::FileExists(dir + "/Romsetter.log"));
-  EXPECT_EQ(Cli(dir, kJob + std::string("--device replay:missing.jsonl")).status, 1);
-  EXPECT_EQ(Cli(dir, kJob + std::string("--device emulator:x --record-data")).status, 1);
+  EXPECT_EQ(RunCli(dir, kJob + std::string("--device replay:missing.jsonl")).status, 1);
+  EXPECT_EQ(RunCli(dir, kJob + std::string("--device emulator:x --record-data")).status, 1);
 }
 
 // Every recording kept in tests/recordings replays to the log and exit status kept beside it.
@@ -166,7 +148,7 @@ TEST(Recordings, EachReplaysToItsLogAndVerdict) {
     WriteInputs(dir);
     std::string args = test::ReadFile(stem + ".args");
     while (!args.empty() && (args.back() == '\n' || args.back() == '\r')) args.pop_back();
-    const CliRun r = Cli(dir, args + " --device replay:'" + file.path().string() + "' --log replayed.log");
+    const CliRun r = RunCli(dir, args + " --device replay:'" + file.path().string() + "' --log replayed.log");
     EXPECT_EQ(std::to_string(r.status) + "\n", test::ReadFile(stem + ".exit")) << file.path() << r.err;
     EXPECT_EQ(Timeless(test::ReadFile(dir + "/replayed.log")), Timeless(test::ReadFile(stem + ".log"))) << file.path();
     ++replayed;

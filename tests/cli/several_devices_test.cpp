@@ -3,24 +3,19 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdlib>
-#include <regex>
-#include <sstream>
 #include <string>
 
 #include "base/format.h"
 #include "base/text.h"
 #include "package/sample_images.h"
+#include "cli/cli_run.h"
 #include "support/test_support.h"
 
 namespace romsetter {
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using test::CliRun;
+using test::JsonLines;
 
 // Three NAND devices: the first healthy, the second with a page that always reads back
 // wrong, the third unplugged at its 40th page write.
@@ -48,30 +43,10 @@ class SeveralDevices : public ::testing::TestWithParam<bool> {
   }
   CliRun Run(std::string args) {
     if (GetParam() && args.find("--aspi") == std::string::npos) args = ReplaceAll(args, "emulator:", "emulator-sgio:");
-    const std::string command =
-        "cd '" + dir + "' && '" ROMSETTER_CLI "' " + args + " >stdout.txt 2>stderr.txt </dev/null";
-    CliRun r;
-    const int raw = std::system(command.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = test::ReadFile(dir + "/stdout.txt");
-    r.err = test::ReadFile(dir + "/stderr.txt");
-    return r;
-  }
-  std::vector<nlohmann::json> JsonLines(const std::string& out) {
-    std::vector<nlohmann::json> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
-      const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
-      EXPECT_FALSE(object.is_discarded()) << line;
-      lines.push_back(object);
-    }
-    return lines;
+    return test::RunCli(dir, args);
   }
   // A log with the seconds of its elapsed lines blanked: two runs may straddle a second.
-  std::string Log(const std::string& name) {
-    static const std::regex elapsed("elapsed [0-9]+ seconds");
-    return std::regex_replace(test::ReadFile(dir + "/" + name), elapsed, "elapsed N seconds");
-  }
+  std::string Log(const std::string& name) { return test::Timeless(test::ReadFile(dir + "/" + name)); }
   std::string Kind() const { return GetParam() ? "emulator-sgio" : "emulator"; }
   std::string dir;
 };

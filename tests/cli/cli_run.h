@@ -1,0 +1,54 @@
+#pragma once
+// romsetter-cli run as a process in a folder, as a script would run it, and what the tests
+// read back from such a run.
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace romsetter::test {
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs ROMSETTER_CLI with `args` in `dir`, standard input empty, output kept in the folder.
+inline CliRun RunCli(const std::string& dir, const std::string& args) {
+  const std::string command = "cd '" + dir + "' && '" ROMSETTER_CLI "' " + args + " >stdout.txt 2>stderr.txt </dev/null";
+  CliRun r;
+  const int raw = std::system(command.c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = ReadFile(dir + "/stdout.txt");
+  r.err = ReadFile(dir + "/stderr.txt");
+  return r;
+}
+
+// Every line of a --json run parsed; a line that is not JSON fails the test.
+inline std::vector<nlohmann::json> JsonLines(const std::string& out) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
+    EXPECT_FALSE(object.is_discarded()) << line;
+    lines.push_back(object);
+  }
+  return lines;
+}
+
+// A log with the seconds of its elapsed lines blanked: two runs may straddle a second.
+inline std::string Timeless(const std::string& log) {
+  static const std::regex elapsed("elapsed [0-9]+ seconds");
+  return std::regex_replace(log, elapsed, "elapsed N seconds");
+}
+
+}  // namespace romsetter::test
