@@ -7,35 +7,17 @@
 // device, so the CPU time is the host's own and four waits fit on fewer cores.
 #include <benchmark/benchmark.h>
 
-#include "bench/bench_clock.h"
-
 #include <time.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 
-#include "app/app_core.h"
 #include "app/checked_images.h"
-#include "app/in_memory_profile_store.h"
-#include "app/null_window.h"
 #include "app/cli/concurrency.h"
-#include "emulator/emulated_registry.h"
-#include "emulator/emulated_transport.h"
-#include "package/sample_images.h"
+#include "bench/upgrade_workload.h"
 
 namespace romsetter {
 namespace {
-
-constexpr std::uint32_t kLatencyUs = 400;
-constexpr std::size_t kFirmwarePages = 2048;  // 1 MiB
-constexpr std::size_t kFontBytes = 1 << 20;
-
-void Save(const std::string& path, const std::vector<std::uint8_t>& data) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                               static_cast<std::streamsize>(data.size()));
-}
 
 double CpuSeconds() {
   timespec t{};
@@ -43,52 +25,24 @@ double CpuSeconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-void Select(Selections& s) {
-  s.loadFirmware = s.loadFont = s.backupChecked = true;
-  s.bigFirmwarePath = "fw.bin";  // relative to the bench folder, the current one
-  s.smallFirmwarePath = s.bootPath = "NONE";
-  s.fontListPath = "fonts.tab";
-  s.reportPath = "FONTS.H";
-}
-
 EmulatedDeviceConfig DeviceConfig() {
-  EmulatedDeviceConfig c;
-  c.firmware = {0x0900, 0x10000, 0x01000000};
-  c.backupAddr1 = 0x11000;
-  c.backupAddr2 = 0x12000;
-  c.font = {0x0900, 0x20000, 0x21000};
-  c.latencyUs = kLatencyUs;
+  EmulatedDeviceConfig c = WorkloadDevice();
   c.latencySleeps = true;
-  c.traceData = false;
   return c;
 }
 
-// One device and everything its job owns.
-struct Job {
-  Job(const std::string& dir, int n, const CheckedImages& checked) : device(DeviceConfig()), drive(device) {
-    PopulateEmulatedRegistry(EmulatorConfig{}, registry);
-    process.packageMode = PackageMode::Plain;
+// One device and everything its job owns, with its own log.
+struct Job : BenchJob {
+  Job(const std::string& dir, int n, const CheckedImages& checked)
+      : BenchJob(DeviceConfig(), Paths(dir, n), &checked) {}
+  static FixedPaths Paths(const std::string& dir, int n) {
     FixedPaths paths = FixedPaths::UnderFolder(dir);
     paths.logFile = dir + "/Romsetter-" + std::to_string(n) + ".log";
-    AppPorts ports{window, profile, registry, clock, paths};
-    ports.drive = &drive;
-    ports.checked = &checked;
-    core = std::make_unique<AppCore>(ports, process);
-    core->discovery.WriteIdentificationDefaults();
-    Select(core->model.selections);
-    core->discovery.SetPresent(true);
+    return paths;
   }
   std::size_t PagesWritten() const {
     return device.TraceOf("UPT_WRITE_PAGE").size() + device.TraceOf("FONT_WRITE_PAGE").size();
   }
-  EmulatedDevice device;
-  EmulatedTransport drive;
-  InMemoryDeviceRegistry registry;
-  InMemoryProfileStore profile;
-  NullWindow window;
-  QuietClock clock;
-  ProcessState process;
-  std::unique_ptr<AppCore> core;
 };
 
 struct Measured {
@@ -117,30 +71,14 @@ Measured RunDevices(const std::string& dir, std::size_t count, const CheckedImag
 }
 
 void FourDevicesBesideOne(benchmark::State& state) {
-  const std::string dir = (std::filesystem::temp_directory_path() / "romsetter_several_bench").string();
-  std::filesystem::create_directories(dir);
-  Save(dir + "/fw.bin", BalancedImage(kFirmwarePages, 1));
-  Save(dir + "/A.FNT", PatternBytes(kFontBytes, 2));
-  Save(dir + "/fonts.tab", std::vector<std::uint8_t>{'A', '.', 'F', 'N', 'T', '\r', '\n'});
-  std::filesystem::current_path(dir);
+  const std::string dir = PrepareWorkload("romsetter_several_bench");
 
   // The images are loaded and checked once, by a core whose device is never asked anything.
   EmulatedDeviceConfig absent;
   absent.attached = false;
-  EmulatedDevice idle(absent);
-  EmulatedTransport idleDrive(idle);
-  InMemoryDeviceRegistry registry;
-  InMemoryProfileStore profile;
-  NullWindow window;
-  QuietClock clock;
-  ProcessState process;
-  process.packageMode = PackageMode::Plain;
-  AppPorts ports{window, profile, registry, clock, FixedPaths::UnderFolder(dir)};
-  ports.drive = &idleDrive;
-  AppCore preflight(ports, process);
-  Select(preflight.model.selections);
+  BenchJob preflight(absent, FixedPaths::UnderFolder(dir));
   CheckedImages checked;
-  if (PreloadImages(preflight, checked) != JobOutcome::Success) {
+  if (PreloadImages(*preflight.core, checked) != JobOutcome::Success) {
     state.SkipWithError("the images were refused");
     return;
   }
