@@ -95,7 +95,7 @@ std::uint32_t EmulatedAspiLibrary::SendCommand(SrbExecScsiCmd* srb) {
       if (!r.statusGood) srb->targStat = kCheckCondition;
       // Only an event-notify request names an event; otherwise postProc would be a callback.
       if ((srb->flags & SRB_EVENT_NOTIFY) != 0) {
-        if (Event* e = Find(srb->postProc)) {
+        if (CompletionEvent* e = events_.Find(srb->postProc)) {
           e->signalled = true;
           e->completing = srb;
           e->finalStatus = srb->status;
@@ -112,41 +112,16 @@ std::uint32_t EmulatedAspiLibrary::SendCommand(SrbExecScsiCmd* srb) {
   return srb->status;
 }
 
-EmulatedAspiLibrary::Event* EmulatedAspiLibrary::Find(void* handle) {
-  for (const auto& e : events_) {
-    if (e.get() == handle) return e.get();
-  }
-  return nullptr;
-}
-
-void* EmulatedAspiLibrary::CreateCompletionEvent() {
-  events_.push_back(std::make_unique<Event>());
-  ++openEvents_;
-  return events_.back().get();
-}
+void* EmulatedAspiLibrary::CreateCompletionEvent() { return events_.Create(); }
 
 bool EmulatedAspiLibrary::WaitCompletion(void* event, std::uint32_t ms) {
   ++waits_;
   lastWaitMs_ = ms;
-  Event* e = Find(event);
-  if (e == nullptr || !e->signalled) return false;
-  e->signalled = false;  // auto-reset
-  if (e->completing != nullptr) {
-    e->completing->status = e->finalStatus;
-    e->completing = nullptr;
-  }
-  return true;
+  return events_.Take(event);
 }
 
-void EmulatedAspiLibrary::ResetCompletion(void* event) {
-  if (Event* e = Find(event)) e->signalled = false;
-}
+void EmulatedAspiLibrary::ResetCompletion(void* event) { events_.Reset(event); }
 
-void EmulatedAspiLibrary::CloseCompletionEvent(void* event) {
-  const auto it = std::find_if(events_.begin(), events_.end(), [event](const auto& e) { return e.get() == event; });
-  if (it == events_.end()) return;
-  events_.erase(it);
-  --openEvents_;
-}
+void EmulatedAspiLibrary::CloseCompletionEvent(void* event) { events_.Close(event); }
 
 }  // namespace romsetter

@@ -5,6 +5,7 @@
 
 #include "device/aspi_library.h"
 #include "device/scsi_transport.h"
+#include "emulator/completion_events.h"
 #include "emulator/emulated_device.h"
 
 namespace romsetter {
@@ -54,25 +55,16 @@ class EmulatedAspiLibrary final : public AspiLibrary {
   void SetSupport(std::uint8_t adapterCount, std::uint8_t supportStatus);
   int waits() const { return waits_; }
   std::uint32_t lastWaitMs() const { return lastWaitMs_; }
-  int openEvents() const { return openEvents_; }
+  int openEvents() const { return events_.open(); }
   std::vector<SrbExecScsiCmd>& sent() { return sent_; }  // copies of every block as sent
 
  private:
-  struct Event {
-    bool signalled = false;
-    // A completion the library finishes during the wait, as a real one finishes later:
-    // the request reads as pending right after the send.
-    SrbExecScsiCmd* completing = nullptr;
-    std::uint8_t finalStatus = 0;
-  };
-  Event* Find(void* handle);  // null for a handle this library did not create
   std::vector<EmulatedDevice*> devices_;
   std::uint8_t adapterCount_;
   std::uint8_t supportStatus_;
-  std::vector<std::unique_ptr<Event>> events_;
+  CompletionEvents events_;
   int waits_ = 0;
   std::uint32_t lastWaitMs_ = 0;
-  int openEvents_ = 0;
   std::vector<SrbExecScsiCmd> sent_;
 };
 

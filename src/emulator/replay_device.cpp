@@ -180,38 +180,18 @@ std::uint32_t ReplayAspiLibrary::SendCommand(SrbExecScsiCmd* srb) {
   if (srb == nullptr) return SS_NO_DEVICE;
   const bool signal = device_.AnswerSrb(*srb);
   if (signal && (srb->flags & SRB_EVENT_NOTIFY) != 0) {
-    if (Event* e = Find(srb->postProc)) e->signalled = true;
+    if (CompletionEvent* e = events_.Find(srb->postProc)) e->signalled = true;
   }
   return srb->status;
 }
 
-ReplayAspiLibrary::Event* ReplayAspiLibrary::Find(void* handle) {
-  for (const auto& e : events_) {
-    if (e.get() == handle) return e.get();
-  }
-  return nullptr;
-}
+void* ReplayAspiLibrary::CreateCompletionEvent() { return events_.Create(); }
 
-void* ReplayAspiLibrary::CreateCompletionEvent() {
-  events_.push_back(std::make_unique<Event>());
-  return events_.back().get();
-}
+bool ReplayAspiLibrary::WaitCompletion(void* event, std::uint32_t) { return events_.Take(event); }
 
-bool ReplayAspiLibrary::WaitCompletion(void* event, std::uint32_t) {
-  Event* e = Find(event);
-  if (e == nullptr || !e->signalled) return false;
-  e->signalled = false;
-  return true;
-}
+void ReplayAspiLibrary::ResetCompletion(void* event) { events_.Reset(event); }
 
-void ReplayAspiLibrary::ResetCompletion(void* event) {
-  if (Event* e = Find(event)) e->signalled = false;
-}
-
-void ReplayAspiLibrary::CloseCompletionEvent(void* event) {
-  events_.erase(std::remove_if(events_.begin(), events_.end(), [event](const auto& e) { return e.get() == event; }),
-                events_.end());
-}
+void ReplayAspiLibrary::CloseCompletionEvent(void* event) { events_.Close(event); }
 
 char RecordedDriveLetter(const Recording& recording, char fallback) {
   for (const RecordingEntry& e : recording.entries) {

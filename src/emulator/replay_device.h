@@ -10,6 +10,7 @@
 #include "device/aspi_library.h"
 #include "device/recording.h"
 #include "device/scsi_transport.h"
+#include "emulator/completion_events.h"
 
 namespace romsetter {
 
@@ -78,12 +79,8 @@ class ReplayAspiLibrary final : public AspiLibrary {
   void CloseCompletionEvent(void* event) override;
 
  private:
-  struct Event {
-    bool signalled = false;
-  };
-  Event* Find(void* handle);
   ReplayDevice& device_;
-  std::vector<std::unique_ptr<Event>> events_;
+  CompletionEvents events_;
 };
 
 // The drive letter the recording's first open named ("\\.\F:"), else `fallback`, so a replay
