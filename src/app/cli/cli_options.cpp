@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <memory>
 #include <vector>
 
 #include "base/format.h"
@@ -439,11 +440,27 @@ std::string DefaultReportPath(const std::string& fontList) {
   return fontList + ".h";
 }
 
-CliParse ParseCliOptions(int argc, const char* const* argv, CliOptions& o, std::string& error, std::string& printed) {
+struct CliParser::Tables {
   CLI::App app{"Romsetter's upgrade job from a terminal", "romsetter-cli"};
+  CliOptions bound;  // CLI11 writes here; copied out after each parse
+  Commands commands{};
+};
+
+CliParser::CliParser() : tables_(std::make_unique<Tables>()) {
+  CLI::App& app = tables_->app;
   app.set_version_flag("--version", CliVersion());
   app.footer("Exit status: 0 success, 1 refused input, 2 no device, 3 device failure, 4 a file here not written.");
-  const Commands commands = Build(app, o);
+  tables_->commands = Build(app, tables_->bound);
+}
+
+CliParser::~CliParser() = default;
+
+CliParse CliParser::Parse(int argc, const char* const* argv, CliOptions& o, std::string& error, std::string& printed) {
+  CLI::App& app = tables_->app;
+  const Commands& commands = tables_->commands;
+  // CLI11 forgets the last command line's results but only writes what is given, so the
+  // bound values start again from their defaults.
+  tables_->bound = CliOptions{};
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -456,6 +473,7 @@ CliParse ParseCliOptions(int argc, const char* const* argv, CliOptions& o, std::
     error = argc < 2 ? "no command given" : OneLine(e.what());
     return CliParse::Refused;
   }
+  o = tables_->bound;
   for (const auto& [sub, command] : {std::pair<CLI::App*, CliCommand>{commands.upgrade, CliCommand::Upgrade},
                                      {commands.extract, CliCommand::Extract},
                                      {commands.header, CliCommand::Header},
@@ -466,6 +484,10 @@ CliParse ParseCliOptions(int argc, const char* const* argv, CliOptions& o, std::
   }
   o.fwVersionGiven = commands.pack->count("--fw-version") > 0;
   return Check(o, error) ? CliParse::Run : CliParse::Refused;
+}
+
+CliParse ParseCliOptions(int argc, const char* const* argv, CliOptions& o, std::string& error, std::string& printed) {
+  return CliParser().Parse(argc, argv, o, error, printed);
 }
 
 }  // namespace romsetter

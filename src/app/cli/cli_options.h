@@ -1,6 +1,7 @@
 #pragma once
 // The command line of romsetter-cli: parsed and checked before anything touches a device.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,21 @@ enum class CliParse {
 // The short usage shown after a refused command line.
 const char* CliUsage();
 const char* CliVersion();
+
+// Reads command lines with option tables built once, for callers that parse many (building
+// them is most of the cost of one parse).  Each parse starts from CliOptions' defaults.
+class CliParser {
+ public:
+  CliParser();
+  ~CliParser();
+  CliParser(const CliParser&) = delete;
+  CliParser& operator=(const CliParser&) = delete;
+  CliParse Parse(int argc, const char* const* argv, CliOptions& options, std::string& error, std::string& printed);
+
+ private:
+  struct Tables;
+  std::unique_ptr<Tables> tables_;
+};
 
 // Parses and checks the whole command line; files named are checked to exist as files, and
 // options that cannot run together are refused.
