@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "app/cli/cli_options.h"
@@ -249,24 +250,48 @@ void FuzzFontList(const std::uint8_t* data, std::size_t size, const std::string&
   FontNameOf(text.substr(0, text.find('\n')));
 }
 
+// The settings text held in memory: start-up reads and writes it some hundred times, which
+// through the file would leave the fuzzer a few hundred inputs a second.
+class TextStore final : public ProfileStore {
+ public:
+  explicit TextStore(std::string text) : text_(std::move(text)) {}
+  std::string Read(const std::string& section, const std::string& key, const std::string& defaultValue) override {
+    return IniTextRead(text_, section, key, defaultValue);
+  }
+  bool Write(const std::string& section, const std::string& key, const std::string& value) override {
+    return IniTextWrite(text_, section, key, value);
+  }
+  bool DeleteFile() override { return text_.clear(), true; }
+
+ private:
+  std::string text_;
+};
+
 // The input is the settings file: checked, loaded the way start-up loads it, then one
-// setting written and read back.
+// setting written and read back, through the file and in memory.
 void FuzzSettings(const std::uint8_t* data, std::size_t size, const std::string& scratch) {
   IniProfileStore store(scratch);
   Save(store.path(), data, size);
   std::string error;
+  const std::string text(reinterpret_cast<const char*>(data), size);
   if (!store.Check(error)) {
     if (error.empty()) Broken("a refused settings file without a reason");
     return;
   }
+  if (!IniTextProblem(text).empty()) Broken("the file and its text were judged apart");
+  const std::string value = "fuzz 1.0";
+  if (store.Write(SettingsFile::kSection, "FW_Version", value) &&
+      store.Read(SettingsFile::kSection, "FW_Version", "") != value) {
+    Broken("a setting written to the file did not read back");
+  }
+  TextStore memory(text);
   MainWindowModel model;
   ProcessState process;
   process.packageMode = PackageMode::Plain;
   NullWindow window;
-  SettingsFile settings(store, model, process, window, nullptr);
+  SettingsFile settings(memory, model, process, window, nullptr);
   settings.LoadSettings();
-  const std::string value = "fuzz 1.0";
-  if (settings.WriteSetting("FW_Version", value) && store.Read(SettingsFile::kSection, "FW_Version", "") != value) {
+  if (settings.WriteSetting("FW_Version", value) && memory.Read(SettingsFile::kSection, "FW_Version", "") != value) {
     Broken("a setting written did not read back");
   }
 }
@@ -324,9 +349,11 @@ void FuzzCliOptions(const std::uint8_t* data, std::size_t size, const std::strin
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
+  // Building the option tables is most of a parse's cost; one parser serves every input.
+  static CliParser parser;
   CliOptions options;
   std::string error, printed;
-  const CliParse parse = ParseCliOptions(static_cast<int>(args.size()), argv.data(), options, error, printed);
+  const CliParse parse = parser.Parse(static_cast<int>(args.size()), argv.data(), options, error, printed);
   if (parse == CliParse::Refused && error.empty()) Broken("a refused command line without a reason");
   if (parse == CliParse::Run && !options.fontList.empty()) DefaultReportPath(options.fontList);
 }

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/format.h"
@@ -13,45 +15,47 @@ namespace {
 
 enum class LoadResult { Missing, Loaded, Unusable };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+// Space, tab, line feed, vertical tab, form feed and carriage return.
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-std::string TrimLeft(const std::string& s) {
+// Views, not copies: start-up reads the whole text once per setting.
+std::string_view TrimLeft(std::string_view s) {
   std::size_t b = 0;
   while (b < s.size() && IsBlank(s[b])) ++b;
   return s.substr(b);
 }
 
-std::string TrimRight(const std::string& s) {
+std::string_view TrimRight(std::string_view s) {
   std::size_t e = s.size();
   while (e > 0 && IsBlank(s[e - 1])) --e;
   return s.substr(0, e);
 }
 
-std::string Trim(const std::string& s) { return TrimRight(TrimLeft(s)); }
+std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
 
 struct ParsedLine {
   enum Kind { Other, Section, Entry } kind = Other;
-  std::string name;
-  std::string value;
+  std::string_view name;
+  std::string_view value;  // untrimmed: most lines are passed over unread
 };
 
-ParsedLine Parse(const std::string& raw) {
+ParsedLine Parse(std::string_view raw) {
   ParsedLine line;
-  const std::string s = TrimLeft(raw);
+  const std::string_view s = TrimLeft(raw);
   if (s.empty() || s[0] == ';') return line;
   if (s[0] == '[') {
     const std::size_t close = s.find(']');
     line.kind = ParsedLine::Section;
-    line.name = Trim(close == std::string::npos ? s.substr(1) : s.substr(1, close - 1));
+    line.name = Trim(close == std::string_view::npos ? s.substr(1) : s.substr(1, close - 1));
     return line;
   }
   line.kind = ParsedLine::Entry;
   const std::size_t eq = s.find('=');
-  if (eq == std::string::npos) {
+  if (eq == std::string_view::npos) {
     line.name = Trim(s);
   } else {
-    line.name = Trim(s.substr(0, eq));
-    line.value = Trim(s.substr(eq + 1));
+    line.name = TrimRight(s.substr(0, eq));
+    line.value = s.substr(eq + 1);
   }
   return line;
 }
@@ -78,29 +82,34 @@ LoadResult LoadText(const std::string& path, std::string& text) {
   return ok ? LoadResult::Loaded : LoadResult::Unusable;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  // A byte-order mark would otherwise glue itself to the first section name.
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-    start = end + 1;
+// Steps through the lines of a text, each without its line end.
+class Lines {
+ public:
+  explicit Lines(std::string_view text) : text_(text) {
+    // A byte-order mark would otherwise glue itself to the first section name.
+    if (text_.substr(0, 3) == "\xEF\xBB\xBF") start_ = 3;
   }
-  return lines;
-}
+  bool Next(std::string_view& line) {
+    if (start_ >= text_.size()) return false;
+    std::size_t end = text_.find('\n', start_);
+    if (end == std::string_view::npos) end = text_.size();
+    line = text_.substr(start_, end - start_);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    start_ = end + 1;
+    return true;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t start_ = 0;
+};
 
 // Quotes around a whole value are dropped, as the profile functions do.
-std::string Finish(std::string value) {
+std::string Finish(std::string_view value) {
   if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
     value = value.substr(1, value.size() - 2);
   }
-  if (value.size() > ProfileStore::kValueLimit) value.resize(ProfileStore::kValueLimit);
-  return value;
+  return std::string(value.substr(0, ProfileStore::kValueLimit));
 }
 
 bool WriteReplacing(const std::string& path, const std::string& text) {
@@ -125,18 +134,11 @@ bool ProfileEntryWritable(const std::string& section, const std::string& key, co
   if (section.empty() || key.empty()) return false;
   if (hasBreak(section) || hasBreak(key) || hasBreak(value)) return false;
   if (section.find(']') != std::string::npos || key.find('=') != std::string::npos) return false;
-  const std::string lead = TrimLeft(key);
+  const std::string_view lead = TrimLeft(key);
   return !lead.empty() && lead[0] != '[' && lead[0] != ';';
 }
 
-bool IniProfileStore::Check(std::string& error) const {
-  std::string text;
-  const LoadResult result = LoadText(path_, text);
-  if (result == LoadResult::Missing) return true;
-  if (result == LoadResult::Unusable) {
-    error = Format("settings file %s cannot be read (or is larger than %zu bytes)", path_.c_str(), kFileLimit);
-    return false;
-  }
+std::string IniTextProblem(const std::string& text) {
   std::size_t line = 1;
   std::size_t length = 0;
   for (const char ch : text) {
@@ -146,46 +148,37 @@ bool IniProfileStore::Check(std::string& error) const {
       length = 0;
       continue;
     }
-    if (c < 0x20 && c != '\t' && c != '\r') {
-      error = Format("settings file %s: line %zu holds binary data, not text", path_.c_str(), line);
-      return false;
-    }
-    if (++length > kLineLimit) {
-      error = Format("settings file %s: line %zu is longer than %zu characters", path_.c_str(), line, kLineLimit);
-      return false;
+    if (c < 0x20 && c != '\t' && c != '\r') return Format("line %zu holds binary data, not text", line);
+    if (++length > IniProfileStore::kLineLimit) {
+      return Format("line %zu is longer than %zu characters", line, IniProfileStore::kLineLimit);
     }
   }
-  return true;
+  return "";
 }
 
-IniProfileStore::IniProfileStore(const std::string& folder) {
-  const bool separated = folder.empty() || folder.back() == '/' || folder.back() == '\\';
-  path_ = folder + (separated ? "" : "/") + kFileName;
-}
-
-std::string IniProfileStore::Read(const std::string& section, const std::string& key, const std::string& defaultValue) {
-  std::string text;
-  if (LoadText(path_, text) == LoadResult::Loaded) {
-    bool inSection = false;
-    for (const std::string& raw : SplitLines(text)) {
-      const ParsedLine line = Parse(raw);
-      if (line.kind == ParsedLine::Section) {
-        inSection = EqualsNoCase(line.name, section);
-      } else if (inSection && line.kind == ParsedLine::Entry && EqualsNoCase(line.name, key)) {
-        return Finish(line.value);
-      }
+std::string IniTextRead(const std::string& text, const std::string& section, const std::string& key,
+                        const std::string& defaultValue) {
+  bool inSection = false;
+  Lines lines(text);
+  for (std::string_view raw; lines.Next(raw);) {
+    const ParsedLine line = Parse(raw);
+    if (line.kind == ParsedLine::Section) {
+      inSection = EqualsNoCase(line.name, section);
+    } else if (inSection && line.kind == ParsedLine::Entry && EqualsNoCase(line.name, key)) {
+      return Finish(Trim(line.value));
     }
   }
-  std::string fallback = TrimRight(defaultValue);
-  if (fallback.size() > kValueLimit) fallback.resize(kValueLimit);
+  std::string fallback(TrimRight(defaultValue));
+  if (fallback.size() > ProfileStore::kValueLimit) fallback.resize(ProfileStore::kValueLimit);
   return fallback;
 }
 
-bool IniProfileStore::Write(const std::string& section, const std::string& key, const std::string& value) {
+bool IniTextWrite(std::string& text, const std::string& section, const std::string& key, const std::string& value) {
   if (!ProfileEntryWritable(section, key, value)) return false;
-  std::string text;
-  if (LoadText(path_, text) == LoadResult::Unusable) return false;
-  std::vector<std::string> lines = SplitLines(text);
+  std::vector<std::string_view> lines;
+  Lines reader(text);
+  for (std::string_view line; reader.Next(line);) lines.push_back(line);
+  std::string replacement;  // the changed entry, which `lines` views
 
   int sectionLine = -1;     // header of the first section of that name
   int lastEntryLine = -1;   // last entry inside that first section
@@ -200,32 +193,70 @@ bool IniProfileStore::Write(const std::string& section, const std::string& key, 
       if (inFirstSection) sectionLine = i;
     } else if (inSection && line.kind == ParsedLine::Entry) {
       if (EqualsNoCase(line.name, key)) {
-        lines[i] = line.name + "=" + value;
+        replacement = std::string(line.name) + "=" + value;
+        lines[i] = replacement;
         replaced = true;
       } else if (inFirstSection) {
         lastEntryLine = i;
       }
     }
   }
+  const std::string entry = key + "=" + value;
+  const std::string header = "[" + section + "]";
   if (!replaced) {
-    const std::string entry = key + "=" + value;
     if (sectionLine >= 0) {
       const int at = (lastEntryLine >= 0 ? lastEntryLine : sectionLine) + 1;
       lines.insert(lines.begin() + at, entry);
     } else {
       if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
-      lines.push_back("[" + section + "]");
+      lines.push_back(header);
       lines.push_back(entry);
     }
   }
 
+  std::size_t length = 0;
+  for (const std::string_view line : lines) length += line.size() + 2;
+  if (length > IniProfileStore::kFileLimit) return false;
   std::string out;
-  for (const std::string& line : lines) {
+  out.reserve(length);
+  for (const std::string_view line : lines) {
     out += line;
     out += "\r\n";
   }
-  if (out.size() > kFileLimit) return false;
-  return WriteReplacing(path_, out);
+  text = std::move(out);
+  return true;
+}
+
+bool IniProfileStore::Check(std::string& error) const {
+  std::string text;
+  const LoadResult result = LoadText(path_, text);
+  if (result == LoadResult::Missing) return true;
+  if (result == LoadResult::Unusable) {
+    error = Format("settings file %s cannot be read (or is larger than %zu bytes)", path_.c_str(), kFileLimit);
+    return false;
+  }
+  const std::string problem = IniTextProblem(text);
+  if (problem.empty()) return true;
+  error = Format("settings file %s: %s", path_.c_str(), problem.c_str());
+  return false;
+}
+
+IniProfileStore::IniProfileStore(const std::string& folder) {
+  const bool separated = folder.empty() || folder.back() == '/' || folder.back() == '\\';
+  path_ = folder + (separated ? "" : "/") + kFileName;
+}
+
+std::string IniProfileStore::Read(const std::string& section, const std::string& key, const std::string& defaultValue) {
+  std::string text;
+  if (LoadText(path_, text) != LoadResult::Loaded) text.clear();
+  return IniTextRead(text, section, key, defaultValue);
+}
+
+bool IniProfileStore::Write(const std::string& section, const std::string& key, const std::string& value) {
+  if (!ProfileEntryWritable(section, key, value)) return false;
+  std::string text;
+  if (LoadText(path_, text) == LoadResult::Unusable) return false;
+  return IniTextWrite(text, section, key, value) && WriteReplacing(path_, text);
 }
 
 bool IniProfileStore::DeleteFile() {

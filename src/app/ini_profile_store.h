@@ -14,6 +14,16 @@ namespace romsetter {
 // stores refuse anything else rather than let a value turn into lines of its own.
 bool ProfileEntryWritable(const std::string& section, const std::string& key, const std::string& value);
 
+// The settings text in memory, read and changed as IniProfileStore reads and changes its
+// file (the store is these plus the file).
+// Empty when the text can be used; else why not, in a few words ("line 3 holds binary data").
+std::string IniTextProblem(const std::string& text);
+std::string IniTextRead(const std::string& text, const std::string& section, const std::string& key,
+                        const std::string& defaultValue);
+// False, and `text` unchanged, when the entry cannot be stored or the text would outgrow the
+// file limit.
+bool IniTextWrite(std::string& text, const std::string& section, const std::string& key, const std::string& value);
+
 class IniProfileStore final : public ProfileStore {
  public:
   static constexpr const char* kFileName = "Romsetter.ini";

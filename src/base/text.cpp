@@ -18,11 +18,11 @@ std::string AsciiUpper(std::string text) {
   return text;
 }
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
+bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && StartsWithNoCase(a, b);
 }
 
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (prefix.size() > text.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
     if (Lower(text[i]) != Lower(prefix[i])) return false;
