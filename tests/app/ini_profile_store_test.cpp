@@ -27,5 +27,16 @@ TEST(IniProfileStore, FileThatIsNotASettingsFileIsNeitherReadNorReplaced) {
   EXPECT_FALSE(FileExists(dir + "/no/such/folder/Romsetter.ini.tmp"));
 }
 
+// Notepad saves with a byte-order mark; it must not become part of the first section's name.
+TEST(IniProfileStore, AByteOrderMarkBeforeTheFirstSectionIsPassedOver) {
+  const std::string dir = ScratchDir("ini_byte_order_mark");
+  IniProfileStore store(dir);
+  WriteFile(store.path(), "\xEF\xBB\xBF[Romsetter]\r\nFW_Version=2.1\r\n");
+  EXPECT_EQ(store.Read("Romsetter", "FW_Version", ""), "2.1");
+  ASSERT_TRUE(store.Write("Romsetter", "Check", "3"));
+  EXPECT_EQ(store.Read("Romsetter", "FW_Version", ""), "2.1");
+  EXPECT_EQ(ReadFile(store.path()), "[Romsetter]\r\nFW_Version=2.1\r\nCheck=3\r\n");
+}
+
 }  // namespace
 }  // namespace romsetter::test
