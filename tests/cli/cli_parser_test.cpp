@@ -61,6 +61,14 @@ TEST(CliParser, EachCommandLineStartsFromTheDefaultsWhateverCameBefore) {
 
   // Without a command the line is refused, even right after one that had one.
   EXPECT_EQ(ParseWith(parser, {"--json"}).parse, CliParse::Refused);
+
+  // A parser that has read thousands of lines (its tables made afresh on the way) reads on.
+  for (int i = 0; i < 2500; ++i) ParseWith(parser, {"upgrade", "--device", device, "--format", "--firmware", image});
+  EXPECT_EQ(ParseWith(parser, {"--version"}).parse, CliParse::Printed);
+  Parsed later = ParseWith(parser, {"header", "--font-list", image, "--report", dir + "/fonts.h"});
+  ASSERT_EQ(later.parse, CliParse::Run) << later.error;
+  EXPECT_EQ(later.options.command, CliCommand::Header);
+  EXPECT_FALSE(later.options.format);
 }
 
 }  // namespace

@@ -441,21 +441,27 @@ std::string DefaultReportPath(const std::string& fontList) {
 }
 
 struct CliParser::Tables {
+  Tables() {
+    app.set_version_flag("--version", CliVersion());
+    app.footer("Exit status: 0 success, 1 refused input, 2 no device, 3 device failure, 4 a file here not written.");
+    commands = Build(app, bound);
+  }
   CLI::App app{"Romsetter's upgrade job from a terminal", "romsetter-cli"};
   CliOptions bound;  // CLI11 writes here; copied out after each parse
   Commands commands{};
 };
 
-CliParser::CliParser() : tables_(std::make_unique<Tables>()) {
-  CLI::App& app = tables_->app;
-  app.set_version_flag("--version", CliVersion());
-  app.footer("Exit status: 0 success, 1 refused input, 2 no device, 3 device failure, 4 a file here not written.");
-  tables_->commands = Build(app, tables_->bound);
-}
+CliParser::CliParser() : tables_(std::make_unique<Tables>()) {}
 
 CliParser::~CliParser() = default;
 
 CliParse CliParser::Parse(int argc, const char* const* argv, CliOptions& o, std::string& error, std::string& printed) {
+  // CLI11 2.1 keeps the order of every option ever given (its clear() leaves that list), so
+  // a parser that lives long would grow without end; new tables now and then bound it.
+  if (++parses_ > kParsesPerTables) {
+    tables_ = std::make_unique<Tables>();
+    parses_ = 1;
+  }
   CLI::App& app = tables_->app;
   const Commands& commands = tables_->commands;
   // CLI11 forgets the last command line's results but only writes what is given, so the

@@ -96,8 +96,10 @@ class CliParser {
   CliParse Parse(int argc, const char* const* argv, CliOptions& options, std::string& error, std::string& printed);
 
  private:
+  static constexpr int kParsesPerTables = 1000;
   struct Tables;
   std::unique_ptr<Tables> tables_;
+  int parses_ = 0;
 };
 
 // Parses and checks the whole command line; files named are checked to exist as files, and
