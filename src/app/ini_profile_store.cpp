@@ -82,12 +82,16 @@ LoadResult LoadText(const std::string& path, std::string& text) {
   return ok ? LoadResult::Loaded : LoadResult::Unusable;
 }
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool StartsWithByteOrderMark(std::string_view text) { return text.substr(0, 3) == kByteOrderMark; }
+
 // Steps through the lines of a text, each without its line end.
 class Lines {
  public:
   explicit Lines(std::string_view text) : text_(text) {
     // A byte-order mark would otherwise glue itself to the first section name.
-    if (text_.substr(0, 3) == "\xEF\xBB\xBF") start_ = 3;
+    if (StartsWithByteOrderMark(text_)) start_ = kByteOrderMark.size();
   }
   bool Next(std::string_view& line) {
     if (start_ >= text_.size()) return false;
@@ -214,10 +218,12 @@ bool IniTextWrite(std::string& text, const std::string& section, const std::stri
     }
   }
 
-  std::size_t length = 0;
+  // The mark stays: dropped, a second one behind it would become the first and be passed over.
+  const std::string_view mark = StartsWithByteOrderMark(text) ? kByteOrderMark : std::string_view();
+  std::size_t length = mark.size();
   for (const std::string_view line : lines) length += line.size() + 2;
   if (length > IniProfileStore::kFileLimit) return false;
-  std::string out;
+  std::string out(mark);
   out.reserve(length);
   for (const std::string_view line : lines) {
     out += line;

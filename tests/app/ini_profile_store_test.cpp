@@ -27,15 +27,24 @@ TEST(IniProfileStore, FileThatIsNotASettingsFileIsNeitherReadNorReplaced) {
   EXPECT_FALSE(FileExists(dir + "/no/such/folder/Romsetter.ini.tmp"));
 }
 
-// Notepad saves with a byte-order mark; it must not become part of the first section's name.
-TEST(IniProfileStore, AByteOrderMarkBeforeTheFirstSectionIsPassedOver) {
+// Notepad saves with a byte-order mark; it must not become part of the first section's name,
+// and a write keeps it, so text behind it cannot move up into its place.
+TEST(IniProfileStore, AByteOrderMarkIsPassedOverAndKept) {
   const std::string dir = ScratchDir("ini_byte_order_mark");
   IniProfileStore store(dir);
-  WriteFile(store.path(), "\xEF\xBB\xBF[Romsetter]\r\nFW_Version=2.1\r\n");
+  const std::string bom = "\xEF\xBB\xBF";
+  WriteFile(store.path(), bom + "[Romsetter]\r\nFW_Version=2.1\r\n");
   EXPECT_EQ(store.Read("Romsetter", "FW_Version", ""), "2.1");
   ASSERT_TRUE(store.Write("Romsetter", "Check", "3"));
   EXPECT_EQ(store.Read("Romsetter", "FW_Version", ""), "2.1");
-  EXPECT_EQ(ReadFile(store.path()), "[Romsetter]\r\nFW_Version=2.1\r\nCheck=3\r\n");
+  EXPECT_EQ(ReadFile(store.path()), bom + "[Romsetter]\r\nFW_Version=2.1\r\nCheck=3\r\n");
+
+  // Two marks: the second is part of the first line, which is then no section header; a
+  // value written must read back, not the one of a section that appears after the write.
+  WriteFile(store.path(), bom + bom + "[Romsetter]\r\nFW_Version=2.1\r\n");
+  EXPECT_EQ(store.Read("Romsetter", "FW_Version", "none"), "none");
+  ASSERT_TRUE(store.Write("Romsetter", "FW_Version", "3.0"));
+  EXPECT_EQ(store.Read("Romsetter", "FW_Version", ""), "3.0");
 }
 
 }  // namespace
