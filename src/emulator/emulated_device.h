@@ -65,6 +65,11 @@ struct EmulatedDeviceConfig {
   // Where LoadFlash/SaveFlash keep the flash and the marked pages between runs (empty: nowhere).
   // The scenario loader resolves a relative path against the scenario file's folder.
   std::string flashFile;
+  // The USB device descriptor's ids and serial number, for the gadget that shows this device
+  // to a Linux kernel (src/emulator/linux/usb_gadget).
+  std::uint16_t usbVendor = 0x1b3f;
+  std::uint16_t usbProduct = 0x2002;
+  std::string usbSerial = "0123456789AB";
 };
 
 struct EmulatorConfig {

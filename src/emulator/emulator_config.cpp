@@ -19,6 +19,7 @@ constexpr std::uint32_t kMaxLatencyUs = 1000000;  // a busy-wait; longer would j
 constexpr std::size_t kInquiryChars = 28;
 constexpr std::size_t kVersionChars = 8;
 constexpr std::size_t kProductChars = 20;
+constexpr std::size_t kSerialChars = 32;
 constexpr std::uint32_t kMax8 = 0xFF;
 constexpr std::uint32_t kMax16 = 0xFFFF;
 constexpr std::uint32_t kMax32 = 0xFFFFFFFF;
@@ -255,6 +256,7 @@ class Parser {
         "inquiry", "vendor_commands", "version",     "product",    "firmware",          "boot",
         "font",    "flash_type",      "gap",         "backup",     "reply_limit",       "latency_us",
         "detach_on_restart",          "trace_data",  "fault",      "attached",          "flash_file",
+        "usb_id",  "serial",
     };
     bool known = false;
     for (const char* k : kDeviceKeys) known = known || key_ == k;
@@ -269,6 +271,7 @@ class Parser {
     if (key_ == "inquiry") return Text(kInquiryChars, d.inquiry, what);
     if (key_ == "version") return Text(kVersionChars, d.version, what);
     if (key_ == "product") return Text(kProductChars, d.product, what);
+    if (key_ == "serial") return Text(kSerialChars, d.usbSerial, what) && Printable(d.usbSerial, what);
     if (key_ == "vendor_commands") return YesNo(d.answersVendorCommands, what);
     if (key_ == "detach_on_restart") return YesNo(d.detachOnRestart, what);
     if (key_ == "attached") return YesNo(d.attached, what);
@@ -293,6 +296,12 @@ class Parser {
       if (!Count(2, what) || !Arg(1, kMax16, v, what) || !Arg(2, kMax16, w, what)) return false;
       d.firmware.addr2 = (v << 16) | w;
       d.gapLength = static_cast<std::uint16_t>(v);
+      return true;
+    }
+    if (key_ == "usb_id") {
+      if (!Count(2, what) || !Arg(1, kMax16, v, what) || !Arg(2, kMax16, w, what)) return false;
+      d.usbVendor = static_cast<std::uint16_t>(v);
+      d.usbProduct = static_cast<std::uint16_t>(w);
       return true;
     }
     if (key_ == "backup") {
@@ -457,6 +466,17 @@ class Parser {
       return false;
     }
     out = tokens_[1].text;
+    return true;
+  }
+
+  // A USB string descriptor text that a shell can pass along: printable ASCII only.
+  bool Printable(const std::string& text, std::string& what) {
+    for (const char c : text) {
+      if (c < 0x20 || c > 0x7E) {
+        what = Format("'%s' text must be printable ASCII", key_.c_str());
+        return false;
+      }
+    }
     return true;
   }
 

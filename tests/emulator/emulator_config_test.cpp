@@ -31,7 +31,7 @@ TEST(EmulatorConfig, ParsesEveryKey) {
       "inquiry \"Morvent  USB-MSC Disk # INT\"  # comment\nvendor_commands no\nversion \"12345678\"\n"
       "product \"MV-3\"\nfirmware 0x800 0x1000 0x2000\nflash_type 2\nboot 64 0x100 0x200\nfont 0x400 0x4000 0x5000\n"
       "backup 0xFFFFFFFF 7\nreply_limit 4\nlatency_us 50\ndetach_on_restart no\ntrace_data no\n"
-      "fault corrupt_once UPT_READ_PAGE page=0x1003 occurrence=2 byte=511\nfault detach *\n[ device 1 3 ]\ngap 4 8\n");
+      "usb_id 0xABCD 2\nserial \"SN 7\"\nfault corrupt_once UPT_READ_PAGE page=0x1003 occurrence=2 byte=511\nfault detach *\n[ device 1 3 ]\ngap 4 8\n");
   EXPECT_EQ(std::make_tuple(c.adapterCount, c.supportStatus, c.driveLetter), std::make_tuple(2, 1, 'G'));
   ASSERT_EQ(c.devices.size(), 2u);
   const EmulatedDeviceConfig& d = c.devices[0];
@@ -43,6 +43,7 @@ TEST(EmulatorConfig, ParsesEveryKey) {
   EXPECT_EQ(region(d.font), std::make_tuple(0x400, 0x4000u, 0x5000u));
   EXPECT_EQ(std::make_tuple(d.backupAddr1, d.backupAddr2, d.replyLimit, d.latencyUs, d.detachOnRestart, d.traceData),
             std::make_tuple(0xFFFFFFFFu, 7u, 4u, 50u, false, false));
+  EXPECT_EQ(std::make_tuple(d.usbVendor, d.usbProduct, d.usbSerial), std::make_tuple(0xABCD, 2, "SN 7"));
   const auto fault = [](const EmulatorFault& f) {
     return std::make_tuple(f.kind, f.command, f.anyPage, f.page, f.occurrence, f.byteIndex);
   };
@@ -66,6 +67,8 @@ TEST(EmulatorConfig, BadLinesNameFileAndLine) {
       {"product \"open\n", "t.cfg:1: unterminated quote"},
       {"product plain\n", "t.cfg:1: 'product' expects a quoted text, as in product \"plain\""},
       {"version \"123456789\"\n", "t.cfg:1: 'version' text is longer than 8 characters"},
+      {"usb_id 0x10000 1\n", "t.cfg:1: number 0x10000 for 'usb_id' is out of range (0 to 65535)"},
+      {"serial \"A\tB\"\n", "t.cfg:1: 'serial' text must be printable ASCII"},
       {"trace_data maybe\n", "t.cfg:1: 'trace_data' expects yes or no, not 'maybe'"},
       {"drive EF\n", "t.cfg:1: drive expects one letter A to Z, not 'EF'"},
       {"[device]\nadapters 1\n", "t.cfg:2: 'adapters' is a global key and must come before the first section"},
