@@ -472,7 +472,7 @@ class Parser {
   // A USB string descriptor text that a shell can pass along: printable ASCII only.
   bool Printable(const std::string& text, std::string& what) {
     for (const char c : text) {
-      if (c < 0x20 || c > 0x7E) {
+      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) {
         what = Format("'%s' text must be printable ASCII", key_.c_str());
         return false;
       }

@@ -69,6 +69,7 @@ TEST(EmulatorConfig, BadLinesNameFileAndLine) {
       {"version \"123456789\"\n", "t.cfg:1: 'version' text is longer than 8 characters"},
       {"usb_id 0x10000 1\n", "t.cfg:1: number 0x10000 for 'usb_id' is out of range (0 to 65535)"},
       {"serial \"A\tB\"\n", "t.cfg:1: 'serial' text must be printable ASCII"},
+      {"serial \"caf\xC3\xA9\"\n", "t.cfg:1: 'serial' text must be printable ASCII"},
       {"trace_data maybe\n", "t.cfg:1: 'trace_data' expects yes or no, not 'maybe'"},
       {"drive EF\n", "t.cfg:1: drive expects one letter A to Z, not 'EF'"},
       {"[device]\nadapters 1\n", "t.cfg:2: 'adapters' is a global key and must come before the first section"},
