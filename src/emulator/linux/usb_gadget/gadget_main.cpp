@@ -173,10 +173,15 @@ int Rate(const char* node, const char* secondsText) {
 bool ReadImage(const char* path, std::vector<std::uint8_t>& image) {
   FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return false;
-  image.resize(kMaxImage + 1);
-  image.resize(std::fread(image.data(), 1, image.size(), f));
+  const long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+  const bool fits = size >= static_cast<long>(UsbDisk::kBlockSize) && size <= static_cast<long>(kMaxImage);
+  if (fits) {
+    image.resize(static_cast<std::size_t>(size));
+    std::rewind(f);
+  }
+  const bool read = fits && std::fread(image.data(), 1, image.size(), f) == image.size();
   std::fclose(f);
-  return image.size() >= UsbDisk::kBlockSize && image.size() <= kMaxImage;
+  return read;
 }
 
 }  // namespace
