@@ -95,6 +95,13 @@ bool Move(int fd, std::uint8_t* data, std::size_t size, bool in) {
   return true;
 }
 
+// A control request's data or status stage: an IN request is answered by a write, an OUT one
+// acknowledged by a read (of 0 bytes without data); the other way round stalls it.
+void Answer(int ep0, bool in, bool stall, std::uint8_t* data, std::size_t size) {
+  const ssize_t done = in != stall ? write(ep0, data, size) : read(ep0, data, size);
+  (void)done;  // a host that left meanwhile needs nothing more
+}
+
 // ep0 has a thread of its own: class requests arrive while the bulk loop waits on a transfer.
 void ServeEp0(int ep0) {
   for (;;) {
@@ -111,21 +118,17 @@ void ServeEp0(int ep0) {
       }
       const usb_ctrlrequest& r = e.u.setup;
       const bool in = (r.bRequestType & USB_DIR_IN) != 0;
-      std::uint8_t lun = 0;
+      std::uint8_t lun = 0;  // the one LUN's number: Get Max LUN's answer
       if (r.bRequestType == (USB_DIR_IN | USB_TYPE_CLASS | USB_RECIP_INTERFACE) && r.bRequest == kGetMaxLun) {
         std::printf("setup GET_MAX_LUN\n");
-        (void)!write(ep0, &lun, 1);
+        Answer(ep0, in, false, &lun, 1);
       } else if (r.bRequestType == (USB_DIR_OUT | USB_TYPE_CLASS | USB_RECIP_INTERFACE) &&
                  r.bRequest == kBulkOnlyReset) {
         std::printf("setup BULK_ONLY_RESET\n");
-        (void)!read(ep0, &lun, 0);
+        Answer(ep0, in, false, &lun, 0);
       } else {
         std::printf("setup 0x%02x 0x%02x stalled\n", r.bRequestType, r.bRequest);
-        if (in) {
-          (void)!read(ep0, &lun, 0);
-        } else {
-          (void)!write(ep0, &lun, 0);
-        }
+        Answer(ep0, in, true, &lun, 0);
       }
     }
   }
