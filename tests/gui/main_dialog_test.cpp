@@ -474,6 +474,11 @@ TEST_F(Dialog, VolumeArrivalAndRemovalProbeTheDeviceAgain) {
   EXPECT_FALSE(dialog->core()->discovery.present());
   EXPECT_FALSE(Enabled(IDC_UPGRADE));
   SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);  // no header: ignored, no crash
+  // Windows 98/ME put a drive number where a header would be, a screen change its size.
+  for (const auto& [event, value] : {std::pair<WPARAM, LPARAM>{DBT_LOW_DISK_SPACE, 3}, {DBT_NO_DISK_SPACE, 2},
+                                     {DBT_MONITORCHANGE, MAKELPARAM(1024, 768)}}) {
+    SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, event, value);
+  }
 
   test::WriteFile(dir + "/back.cfg", "[device]\nversion \"09.08.07\"\n");
   ASSERT_TRUE(emulator.LoadScenario(dir + "/back.cfg"));
@@ -492,12 +497,52 @@ TEST_F(Dialog, ActivationClosesTheSystemsRemovalWarning) {
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
   };
-  SendMessageA(dialog->hwnd(), WM_ACTIVATEAPP, FALSE, 0);  // deactivation leaves it
-  pump();
-  EXPECT_TRUE(IsWindow(warning));
-  SendMessageA(dialog->hwnd(), WM_ACTIVATEAPP, TRUE, 0);
+  HWND second = CreateWindowExA(0, "STATIC", RemovalWarningTitles()[5].c_str(), WS_POPUP, 0, 0, 10, 10, nullptr,
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(second, nullptr);
+  // Losing the foreground closes one as gaining it does; one window per message.
+  EXPECT_EQ(SendMessageA(dialog->hwnd(), WM_ACTIVATEAPP, FALSE, 0), 0);
   pump();
   EXPECT_FALSE(IsWindow(warning));
+  EXPECT_TRUE(IsWindow(second));
+  EXPECT_EQ(SendMessageA(dialog->hwnd(), WM_ACTIVATEAPP, TRUE, 0), 0);
+  pump();
+  EXPECT_FALSE(IsWindow(second));
+}
+
+// The banner covers the template's rectangle and nothing below it, whatever the bitmap's own size.
+TEST_F(Dialog, BannerTakesItsTemplateRectangle) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  RECT expected{0, 0, BANNER_WIDTH, BANNER_HEIGHT};
+  MapDialogRect(dialog->hwnd(), &expected);
+  auto placed = [&](int id) {
+    RECT r{};
+    GetWindowRect(Item(id), &r);
+    MapWindowPoints(nullptr, dialog->hwnd(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  const RECT banner = placed(IDC_BANNER);
+  EXPECT_EQ(std::tie(banner.left, banner.top, banner.right, banner.bottom),
+            std::tie(expected.left, expected.top, expected.right, expected.bottom));
+  EXPECT_LE(banner.bottom, placed(IDC_NAND).top);
+}
+
+// Saved with BackupFW on and Load F/W off: the window opens without the backup, which would
+// otherwise erase both copies with no image to write.
+TEST_F(Dialog, BackupFWNeedsLoadFWFromTheStart) {
+  const std::string ini = dir + "\\Romsetter.ini";
+  WritePrivateProfileStringA("Environment", "IniVersion", "1.72", ini.c_str());
+  for (const auto& [key, value] : {std::pair<const char*, const char*>{"FW_FileName", "NONE"}, {"SelectType", "0"}, {"Backup", "1"},
+                                     {"Check", "0"}, {"Format", "1"}}) {
+    WritePrivateProfileStringA("Romsetter", key, value, ini.c_str());
+  }
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_FALSE(Sel().backupChecked);
+  EXPECT_NE(SendMessageA(Item(IDC_BACKUP), BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_FALSE(Enabled(IDC_BACKUP));
+  EXPECT_TRUE(Sel().formatChecked);
+  Click(IDC_LOAD_FW);
+  EXPECT_TRUE(Enabled(IDC_BACKUP));
 }
 
 // Alt+Backspace in a package writes its images out; elsewhere the key does nothing special.
