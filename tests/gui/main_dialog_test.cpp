@@ -9,7 +9,9 @@
 
 #include <dbt.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <tuple>
 
 #include "app/win32/gui/resource.h"
@@ -51,6 +53,7 @@ class Dialog : public ::testing::Test {
     };
     options.messageBox = [this](const std::string& text, const std::string& caption, MessageIcon) {
       boxes.push_back(caption + ": " + text);
+      if (duringBox) duringBox();
       return MessageAnswer::Ok;
     };
     dialog = std::make_unique<MainDialog>(process, files, options);
@@ -84,6 +87,7 @@ class Dialog : public ::testing::Test {
   std::vector<FileDialogRequest> requests;
   std::optional<std::string> answer;
   std::vector<std::string> boxes;
+  std::function<void()> duringBox;  // a box's own message loop would dispatch this
   std::unique_ptr<MainDialog> dialog;
 };
 
@@ -486,6 +490,34 @@ TEST_F(Dialog, VolumeArrivalAndRemovalProbeTheDeviceAgain) {
   EXPECT_TRUE(dialog->core()->discovery.present());
   EXPECT_TRUE(Enabled(IDC_UPGRADE));
   EXPECT_EQ(Text(Item(IDC_VERSION)).rfind("Ver:09.08.07", 0), 0u) << Text(Item(IDC_VERSION));
+}
+
+// A volume arrives while a job's box is up: the window probes only after the job, so the
+// backup written after the box still goes through the job's own ASPI request.
+TEST_F(Dialog, AVolumeEventDuringAJobsBoxWaitsForTheJob) {
+  const std::vector<std::uint8_t> firmware = BalancedImage(16, 3);
+  test::WriteFile(dir + "/fw.bin", std::string(firmware.begin(), firmware.end()));
+  scenario = "[device]\nfault bad_status DEV_FORMAT_16\n";
+  ASSERT_NO_FATAL_FAILURE(Open());
+  Sel().loadFirmware = Sel().formatChecked = Sel().backupChecked = true;
+  Sel().bigFirmwarePath = dir + "/fw.bin";
+  DEV_BROADCAST_HDR header{};
+  header.dbch_size = sizeof header;
+  header.dbch_devicetype = DBT_DEVTYP_VOLUME;
+  std::size_t before = 0, after = 0;
+  duringBox = [&] {
+    before = emulator.Trace().size();
+    SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&header));
+    SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&header));
+    after = emulator.Trace().size();
+  };
+  SendMessageA(dialog->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_UPGRADE, BN_CLICKED), 0);
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.front(), "F/W Upgrade: Device format Failure!!, please check the connection!");
+  EXPECT_EQ(after, before);
+  const std::vector<std::string> log = test::StripNumbers(test::ReadLines(dir + "/Romsetter.log"));
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Written total of the BIN Page size = 0x0010"), 2) << test::ReadFile(dir + "/Romsetter.log");
+  EXPECT_TRUE(dialog->core()->discovery.present());  // the arrival, probed after the job
 }
 
 TEST_F(Dialog, ActivationClosesTheSystemsRemovalWarning) {
