@@ -516,7 +516,7 @@ TEST_F(Dialog, AVolumeEventDuringAJobsBoxWaitsForTheJob) {
   EXPECT_EQ(boxes.front(), "F/W Upgrade: Device format Failure!!, please check the connection!");
   EXPECT_EQ(after, before);
   const std::vector<std::string> log = test::StripNumbers(test::ReadLines(dir + "/Romsetter.log"));
-  EXPECT_EQ(std::count(log.begin(), log.end(), "Written total of the BIN Page size = 0x0010"), 2) << test::ReadFile(dir + "/Romsetter.log");
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Written total of the F/W Page size = 0x0010"), 2) << test::ReadFile(dir + "/Romsetter.log");
   EXPECT_TRUE(dialog->core()->discovery.present());  // the arrival, probed after the job
 }
 
