@@ -516,7 +516,8 @@ TEST_F(Dialog, AVolumeEventDuringAJobsBoxWaitsForTheJob) {
   EXPECT_EQ(boxes.front(), "F/W Upgrade: Device format Failure!!, please check the connection!");
   EXPECT_EQ(after, before);
   const std::vector<std::string> log = test::StripNumbers(test::ReadLines(dir + "/Romsetter.log"));
-  EXPECT_EQ(std::count(log.begin(), log.end(), "Written total of the F/W Page size = 0x0010"), 2) << test::ReadFile(dir + "/Romsetter.log");
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Written total of the F/W Page size = 0x0010"), 2)
+      << test::ReadFile(dir + "/Romsetter.log");
   EXPECT_TRUE(dialog->core()->discovery.present());  // the arrival, probed after the job
 }
 
@@ -564,8 +565,8 @@ TEST_F(Dialog, BannerTakesItsTemplateRectangle) {
 TEST_F(Dialog, BackupFWNeedsLoadFWFromTheStart) {
   const std::string ini = dir + "\\Romsetter.ini";
   WritePrivateProfileStringA("Environment", "IniVersion", "1.72", ini.c_str());
-  for (const auto& [key, value] : {std::pair<const char*, const char*>{"FW_FileName", "NONE"}, {"SelectType", "0"}, {"Backup", "1"},
-                                     {"Check", "0"}, {"Format", "1"}}) {
+  for (const auto& [key, value] : {std::pair<const char*, const char*>{"FW_FileName", "NONE"}, {"SelectType", "0"},
+                                   {"Backup", "1"}, {"Check", "0"}, {"Format", "1"}}) {
     WritePrivateProfileStringA("Romsetter", key, value, ini.c_str());
   }
   ASSERT_NO_FATAL_FAILURE(Open());

@@ -99,7 +99,9 @@ void MainDialog::InitDialog() {
   if (HWND banner = GetDlgItem(hwnd_, IDC_BANNER)) {
     RECT r{0, 0, BANNER_WIDTH, BANNER_HEIGHT};
     MapDialogRect(hwnd_, &r);
-    const auto fit = [&] { SetWindowPos(banner, nullptr, 0, 0, r.right, r.bottom, SWP_NOZORDER | SWP_NOACTIVATE); };
+    const auto fit = [&] {
+      SetWindowPos(banner, nullptr, 0, 0, r.right, r.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    };
     fit();
     RECT inside{};
     GetClientRect(banner, &inside);
