@@ -1,4 +1,4 @@
-// The job over the storage pass-through: each region is erased before it is written, the
+// The job over the storage pass-through: each region is erased just before it is written, the
 // device is set up once before anything else, and a failed font moves on to Font_2.
 #include "app/job_plan.h"
 #include "flash/flash_programmer.h"
@@ -51,18 +51,18 @@ class PassThroughFamily final : public JobFamily {
     // Boot code was asked for, but the device has no boot region to take it (its line was
     // logged when the regions were queried).
     if (s_.memory.map().bootSize == 0) return StepResult::Failed;
-    return Result(EraseRegion(ctx_, EraseCommand::Boot) && FlashProgrammer(ctx_).ProgramImage(ImageKind::BootCode));
+    return EraseAndProgram(EraseCommand::Boot, ImageKind::BootCode);
   }
 
-  StepResult Firmware() override {
-    return Result(EraseRegion(ctx_, EraseCommand::Firmware) &&
-                  FlashProgrammer(ctx_).ProgramImage(ImageKind::Firmware));
-  }
+  StepResult Firmware() override { return EraseAndProgram(EraseCommand::Firmware, ImageKind::Firmware); }
 
+  // The region is queried before it is erased (as over ASPI), so every reason the copies
+  // could not be written is known while the old ones are still there.
   StepResult Backup() override {
-    return Result(EraseRegion(ctx_, EraseCommand::Backup) &&
-                  s_.memory.GetMemInfo(RegionQuery::Backup, s_.imagePages, s_.model.selections.norSelected) &&
-                  FlashProgrammer(ctx_).ProgramImage(ImageKind::Backup));
+    if (!s_.memory.GetMemInfo(RegionQuery::Backup, s_.imagePages, s_.model.selections.norSelected)) {
+      return StepResult::Failed;
+    }
+    return EraseAndProgram(EraseCommand::Backup, ImageKind::Backup);
   }
 
   StepResult Font(const std::vector<std::uint8_t>& fontData) override {
@@ -85,6 +85,11 @@ class PassThroughFamily final : public JobFamily {
 
  private:
   static StepResult Result(bool ok) { return ok ? StepResult::Done : StepResult::Failed; }
+  // Nothing is erased that the write after it would refuse.
+  StepResult EraseAndProgram(EraseCommand erase, ImageKind kind) {
+    FlashProgrammer programmer(ctx_);
+    return Result(programmer.ReadyToProgram(kind) && EraseRegion(ctx_, erase) && programmer.ProgramImage(kind));
+  }
 
   JobServices& s_;
   FlashContext& ctx_;

@@ -86,6 +86,7 @@ TEST_P(Cli, ExitStatusesMeanWhatTheySay) {
       {"upgrade --device emulator:nand.cfg", 1, "nothing to do"},
       {"", 1, "usage:"},
       {"upgrade --device emulator:nand.cfg --firmware bad.bin", 1, "The Size of the FW file is not correct!"},
+      {"upgrade --device emulator:nand.cfg --format --backup", 1, "--backup needs --firmware"},
       {"upgrade --aspi --device emulator:none.cfg --format", 2, "F/W Upgrade: No ASPI for WIN32 support detected."},
       {"upgrade --device emulator:unplugged.cfg --format", 2, "The device opened failure!!,please check the connection!"},
       // An absent device when the firmware's flash type is probed is missing, not refused.

@@ -3,6 +3,7 @@
 // a clock that never sleeps, and a scratch folder per test.
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ class RecordingWindow : public WindowPort {
   void StatusAppend(const std::string& line) override {
     status.push_back(line);
     allStatus.push_back(line);
+    if (onStatus) onStatus(line);
   }
   void StatusRemoveFirst() override {
     if (!status.empty()) status.pop_front();
@@ -69,6 +71,9 @@ class RecordingWindow : public WindowPort {
   std::deque<MessageAnswer> answers;                     // default: Ok
   std::deque<std::optional<std::string>> dialogAnswers;  // default: cancelled
   std::vector<std::string> openWindows;                  // titles CloseWindowByTitle can find
+  // What happens while a line is shown or a box is up (a box runs a message loop).
+  std::function<void(const std::string& line)> onStatus;
+  std::function<void(const std::string& text)> onMessage;
 };
 
 // Sleeps return at once and are recorded; every reading moves `now` on by `step` seconds, so
