@@ -7,25 +7,25 @@ namespace romsetter {
 
 namespace {
 
-// A package holds at most four images of 4 GiB each in principle; this bounds what one
-// downloaded file can make the process allocate.
-constexpr std::size_t kPackageLimit = std::size_t{1} << 30;
-
 void Stop(const UnpackPorts& p, const std::string& text) {
   p.messages.ShowMessage(text, p.process.applicationName, MessageIcon::Error);
 }
 
-// The settings as the reading rules see the fixed settings file, read back from the disk.
-bool TakeSettings(const UnpackPorts& p, const std::uint8_t* block, PackageSettings& settings) {
-  std::size_t length = 0;
-  while (length < kPackageIniSize && block[length] != 0) ++length;
-  std::uint32_t error = 0;
-  if (!p.files.Write(p.paths.packageIni, block, length, error)) return false;
-  std::vector<std::uint8_t> text;
-  if (!p.files.Read(p.paths.packageIni, kPackageIniSize, text, error)) return false;
-  ReadPackageIni(reinterpret_cast<const char*>(text.data()), text.size(), settings);
-  return true;
-}
+// Every file asked for is tried; the ones that fail are named together once the rest is done.
+struct Writes {
+  const UnpackPorts& p;
+  std::string failed;
+
+  void Write(const std::string& path, const std::uint8_t* data, std::size_t length) {
+    std::uint32_t error = 0;
+    if (p.files.Write(path, data, length, error)) return;
+    if (p.log != nullptr) {
+      p.log->LogSystemError(error);
+      p.log->Log(Format("Writing %s failed.", path.c_str()));
+    }
+    failed += failed.empty() ? path : ", " + path;
+  }
+};
 
 }  // namespace
 
@@ -54,7 +54,9 @@ UnpackResult UnpackSelf(const UnpackPorts& p, bool writeFiles) {
   }
   p.files.ClearReadOnly(copy);
   std::vector<std::uint8_t> file;
-  if (!p.files.Read(copy, kPackageLimit, file, error)) {
+  if (!p.files.Read(copy, static_cast<std::size_t>(p.packageLimit), file, error)) {
+    // A copy that cannot be read is of no use, and one too large to read must not stay behind.
+    p.files.Remove(copy);
     Stop(p, Format("Can't open \"%s\" Error!", copy.c_str()));
     return UnpackResult::Failed;
   }
@@ -85,35 +87,48 @@ UnpackResult UnpackSelf(const UnpackPorts& p, bool writeFiles) {
                         {ImageSlot::FontData, trailer.fontLength, false, p.paths.packageFont},
                         {ImageSlot::BootCode, trailer.bootLength, false, p.paths.packageBoot},
                         {ImageSlot::SmallFirmware, trailer.smallLength, true, p.paths.packageSmall}};
+  Writes writes{p, {}};
   std::size_t offset = trailer.programLength;
   for (const Part& part : parts) {
     std::vector<std::uint8_t> image(file.begin() + static_cast<std::ptrdiff_t>(offset),
                                     file.begin() + static_cast<std::ptrdiff_t>(offset + part.length));
     offset += part.length;
     if (part.scrambled) DescramblePayload(image.data(), image.size());
-    if (writeFiles) p.files.Write(part.file, image.data(), image.size(), error);
+    if (writeFiles) writes.Write(part.file, image.data(), image.size());
     p.images.Replace(part.slot, std::move(image));
   }
 
+  // The settings come from the block that was checked, read over the ones held so far as the
+  // reading rules say; the settings file is only a copy for the user.
+  const std::uint8_t* block = file.data() + file.size() - kPackageTailSize;
+  std::size_t textLength = 0;
+  while (textLength < kPackageIniSize && block[textLength] != 0) ++textLength;
+  if (writeFiles) {
+    writes.Write(p.paths.packageIni, block, textLength);
+  } else {
+    p.files.Write(p.paths.packageIni, block, textLength, error);
+  }
   PackageSettings settings{p.process.presetHardwareId, p.process.presetInstanceKeyPath,
                            p.process.presetInquiryText, p.process.package.format, p.process.package.backup,
                            p.process.fwVersion,          p.process.package.nor};
-  // A settings file that cannot be written leaves the settings as they were.
-  if (TakeSettings(p, file.data() + file.size() - kPackageTailSize, settings)) {
-    p.process.presetHardwareId = settings.hardwareId;
-    p.process.presetInstanceKeyPath = settings.instanceKeyPath;
-    p.process.presetInquiryText = settings.inquiryText;
-    p.process.fwVersion = settings.fwVersion;
-    p.process.package.format = settings.format;
-    p.process.package.backup = settings.backup;
-    p.process.package.nor = settings.nor;
-  }
+  ReadPackageIni(reinterpret_cast<const char*>(block), textLength, settings);
+  p.process.presetHardwareId = settings.hardwareId;
+  p.process.presetInstanceKeyPath = settings.instanceKeyPath;
+  p.process.presetInquiryText = settings.inquiryText;
+  p.process.fwVersion = settings.fwVersion;
+  p.process.package.format = settings.format;
+  p.process.package.backup = settings.backup;
+  p.process.package.nor = settings.nor;
   p.process.package.programLength = trailer.programLength;
   p.process.package.bigLength = trailer.bigLength;
   p.process.package.fontLength = trailer.fontLength;
   p.process.package.bootLength = trailer.bootLength;
   p.process.package.smallLength = trailer.smallLength;
   p.process.packageMode = PackageMode::Package;
+  if (!writes.failed.empty()) {
+    Stop(p, Format("Writing %s failed.", writes.failed.c_str()));
+    return UnpackResult::Unwritten;
+  }
   return UnpackResult::Package;
 }
 
