@@ -11,6 +11,12 @@ void Stop(const UnpackPorts& p, const std::string& text) {
   p.messages.ShowMessage(text, p.process.applicationName, MessageIcon::Error);
 }
 
+// A failure the system can say more about: its text in the log, when there is one.
+void StopWithError(const UnpackPorts& p, std::uint32_t error, const std::string& text) {
+  if (p.log != nullptr) p.log->LogSystemError(error);
+  Stop(p, text);
+}
+
 // Every file asked for is tried; the ones that fail are named together once the rest is done.
 struct Writes {
   const UnpackPorts& p;
@@ -49,7 +55,7 @@ UnpackResult UnpackSelf(const UnpackPorts& p, bool writeFiles) {
   }
   const std::string& copy = p.paths.packageOut;
   if (!p.files.Copy(*program, copy, error)) {
-    Stop(p, Format("Copy \"%s\" to \"%s\" ERROR!!", program->c_str(), copy.c_str()));
+    StopWithError(p, error, Format("Copy \"%s\" to \"%s\" ERROR!!", program->c_str(), copy.c_str()));
     return UnpackResult::Failed;
   }
   p.files.ClearReadOnly(copy);
@@ -57,7 +63,7 @@ UnpackResult UnpackSelf(const UnpackPorts& p, bool writeFiles) {
   if (!p.files.Read(copy, static_cast<std::size_t>(p.packageLimit), file, error)) {
     // A copy that cannot be read is of no use, and one too large to read must not stay behind.
     p.files.Remove(copy);
-    Stop(p, Format("Can't open \"%s\" Error!", copy.c_str()));
+    StopWithError(p, error, Format("Can't open \"%s\" Error!", copy.c_str()));
     return UnpackResult::Failed;
   }
   p.files.Remove(copy);

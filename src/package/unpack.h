@@ -26,7 +26,7 @@ struct UnpackPorts {
   const FixedPaths& paths;  // the copy, the settings text and the extracted images
   ProcessState& process;    // package-mode state and settings
   ImageStore& images;
-  LogSink* log = nullptr;  // when given, also gets each file that could not be written, and why
+  LogSink* log = nullptr;  // when given, also gets the system's reason for each failure
   std::uint64_t packageLimit = kPackageLimit;  // the largest program file it reads
 };
 
