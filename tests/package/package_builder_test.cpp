@@ -41,12 +41,13 @@ class ScriptedFiles : public StdioPackageFiles {
       return false;
     }
     const bool ok = StdioPackageFiles::Read(path, limit, data, error);
-    if (ok && path == corruptTail && !data.empty()) data.back() ^= 1;
+    if (ok && path == corruptTail && data.size() >= corruptFromEnd) data[data.size() - corruptFromEnd] ^= 1;
     return ok;
   }
   bool refuseAppend = false;
   std::string unreadable;   // a path whose reading fails
-  std::string corruptTail;  // a path whose last byte reads back changed
+  std::string corruptTail;  // a path whose byte `corruptFromEnd` from the end reads back changed
+  std::size_t corruptFromEnd = 1;
 };
 
 struct PackageTest : ::testing::Test {
@@ -187,6 +188,8 @@ TEST_F(PackageTest, EveryFailureLeavesThePackageAsItSays) {
       {"font list unusable", [&] { sel.loadFont = true; WriteFile(dir + "/fonts.tab", "gone.fnt\r\n"); }, "The gone.fnt",
        Left::Earlier},
       {"package not writable", [&] { files.refuseAppend = true; }, "Can't open the \"", Left::Plain},
+      {"read-back differs in the payload", [&] { files.corruptTail = package; files.corruptFromEnd = 5000; }, "The \"",
+       Left::Removed},
       {"read-back differs", [&] { files.corruptTail = package; }, "The \"", Left::Removed},
   };
 #ifndef _WIN32
