@@ -2,6 +2,7 @@
 
 #include "base/format.h"
 #include "package/package_format.h"
+#include "package/same_file.h"
 
 namespace romsetter {
 
@@ -54,6 +55,15 @@ UnpackResult UnpackSelf(const UnpackPorts& p, bool writeFiles) {
     return UnpackResult::Failed;
   }
   const std::string& copy = p.paths.packageOut;
+  // The program is read from a copy and then the copy removed: neither the copy nor a file
+  // written afterwards may be the program itself.
+  for (const std::string* out : {&copy, &p.paths.packageIni, &p.paths.packageBig, &p.paths.packageFont,
+                                 &p.paths.packageBoot, &p.paths.packageSmall}) {
+    if ((out == &copy || out == &p.paths.packageIni || writeFiles) && SameFile(*program, *out)) {
+      Stop(p, Format("The program \"%s\" is \"%s\": unpacking would overwrite it.", program->c_str(), out->c_str()));
+      return UnpackResult::Failed;
+    }
+  }
   if (!p.files.Copy(*program, copy, error)) {
     StopWithError(p, error, Format("Copy \"%s\" to \"%s\" ERROR!!", program->c_str(), copy.c_str()));
     return UnpackResult::Failed;

@@ -333,6 +333,16 @@ TEST_F(PackageTest, ExtractionNamesEveryFileItCouldNotWrite) {
   EXPECT_EQ(Unpack(sel.packPath, true), UnpackResult::Unwritten);
   EXPECT_EQ(LastBox(), "Writing " + folder + ", " + folder + " failed.");
 
+  // An output that is the package itself is refused before anything is written.
+  const Bytes whole = Get(sel.packPath);
+  for (std::string FixedPaths::*file : {&FixedPaths::packageOut, &FixedPaths::packageSmall}) {
+    paths = FixedPaths::UnderFolder(dir);
+    paths.*file = dir + "/./" + sel.packPath.substr(dir.size() + 1);
+    EXPECT_EQ(Unpack(sel.packPath, true), UnpackResult::Failed);
+    EXPECT_EQ(LastBox().rfind("The program \"" + sel.packPath + "\" is \"", 0), 0u) << LastBox();
+    EXPECT_EQ(Get(sel.packPath), whole);
+  }
+
   // At start-up a settings file that cannot be written is passed over without a word.
   paths = FixedPaths::UnderFolder(dir);
   paths.packageIni = folder;
