@@ -5,7 +5,6 @@
 
 #include "base/text.h"
 #include "package/package_format.h"
-#include "package/same_file.h"
 
 namespace romsetter {
 
@@ -49,7 +48,7 @@ struct Builder {
   // The package is written over none of its own inputs.
   bool OverwritesInput(const std::string& package, const std::vector<std::string>& inputs) {
     for (const std::string& input : inputs) {
-      if (SameFile(package, input)) {
+      if (p.files.SameFile(package, input)) {
         Refuse(Format("The package \"%s\" would overwrite \"%s\", which the build reads.", package.c_str(),
                       input.c_str()));
         return true;

@@ -2,7 +2,6 @@
 
 #include "base/format.h"
 #include "package/package_format.h"
-#include "package/same_file.h"
 
 namespace romsetter {
 
@@ -59,7 +58,7 @@ UnpackResult UnpackSelf(const UnpackPorts& p, bool writeFiles) {
   // written afterwards may be the program itself.
   for (const std::string* out : {&copy, &p.paths.packageIni, &p.paths.packageBig, &p.paths.packageFont,
                                  &p.paths.packageBoot, &p.paths.packageSmall}) {
-    if ((out == &copy || out == &p.paths.packageIni || writeFiles) && SameFile(*program, *out)) {
+    if ((out == &copy || out == &p.paths.packageIni || writeFiles) && p.files.SameFile(*program, *out)) {
       Stop(p, Format("The program \"%s\" is \"%s\": unpacking would overwrite it.", program->c_str(), out->c_str()));
       return UnpackResult::Failed;
     }
