@@ -147,15 +147,18 @@ bool BuildPackage(const BuildPorts& p, Selections& s, const PackageIdentity& ide
 
   settings.payloadCrc = PayloadCrc32(tail.data(), tail.size());
   const std::string text = PackageIniText(settings);
-  const std::size_t digits = tail.size() + PackageCrcDigits(text);
+  const std::size_t textDigits = PackageCrcDigits(text);
   std::array<std::uint8_t, kPackageIniSize> block{};
   PackageIniBlock(text, block);
   const std::array<std::uint8_t, kTrailerSize> written = EncodeTrailer(trailer);
+  const std::size_t digits = tail.size() + textDigits;
   tail.insert(tail.end(), block.begin(), block.end());
   tail.insert(tail.end(), written.begin(), written.end());
-  const std::string crc = Format("%08X", static_cast<unsigned>(PackageCrc32(
-                                             programBytes.data(), programBytes.size(), tail.data(), tail.size(), digits)));
-  std::copy(crc.begin(), crc.end(), tail.begin() + static_cast<std::ptrdiff_t>(digits));
+  if (textDigits < text.size()) {  // the line is always written; its digits lie inside the text
+    const std::string crc = Format("%08X", static_cast<unsigned>(PackageCrc32(programBytes.data(), programBytes.size(),
+                                                                              tail.data(), tail.size(), digits)));
+    std::copy(crc.begin(), crc.end(), tail.begin() + static_cast<std::ptrdiff_t>(digits));
+  }
 
   // The program as read and checked above, not the file again, which may have changed since.
   if (!p.files.Write(package, programBytes.data(), programBytes.size(), error)) {
