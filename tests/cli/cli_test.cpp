@@ -258,6 +258,66 @@ TEST_P(Cli, PackUnpackAndUpgradeFromAPackage) {
   EXPECT_TRUE(cut.out.empty()) << cut.out;
 }
 
+// A package changed anywhere is refused before the device is touched, one built before the
+// whole file was checked still upgrades, and unpack says which file it could not write.
+TEST_P(Cli, ChangedPackagesAndUnwrittenFilesSayWhatHappened) {
+  Save("small.bin", BalancedImage(8, 23));
+  Save("prog.exe", PatternBytes(3000, 24));
+  ASSERT_EQ(Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab --backup")
+                .status, 0);
+  const std::string good = test::ReadFile(dir + "/fw_fonts.exe");
+  auto changed = [&](const char* name, std::size_t at, char to) {
+    std::string b = good;
+    b[at] = to;
+    test::WriteFile(dir + "/" + name, b);
+  };
+  changed("settings.exe", good.find("Chk_Backup=1") + 11, '0');
+  changed("payload.exe", 3000 + 5, static_cast<char>(good[3005] ^ 1));
+  changed("trailer.exe", good.size() - 21, 'X');
+  std::filesystem::create_directories(dir + "/full");
+  std::filesystem::create_directories(dir + "/folder/MV_Big.bin");
+  std::filesystem::create_directories(dir + "/copy/MV.out");
+  std::filesystem::create_symlink("/dev/full", dir + "/full/MV_Font.dat");
+  test::WriteFile(dir + "/old.exe", test::ReadFile(ROMSETTER_SOURCE_DIR "/tests/package/data/payload-crc-package.exe"));
+  const struct {
+    const char* args;
+    int status;
+    const char* err;  // in standard error; standard output holds `out`
+    const char* out;
+  } cases[] = {
+      {"upgrade --package settings.exe --device emulator:nand.cfg", 1, "damaged: the package checksum is 0x", ""},
+      {"upgrade --package payload.exe --device emulator:nand.cfg", 1, "damaged: the payload checksum is 0x", ""},
+      {"upgrade --package trailer.exe --device emulator:nand.cfg", 1, "damaged: the package checksum is 0x", ""},
+      {"upgrade --package old.exe --device emulator:nand.cfg", 0, "Successful: ", "Upgrade successfully!!"},
+      {"unpack settings.exe --output-dir out", 1, "damaged: the package checksum is 0x", ""},
+      {"unpack fw_fonts.exe --output-dir folder", 4, "Writing folder/MV_Big.bin failed.", "Is a directory"},
+      {"unpack fw_fonts.exe --output-dir full", 4, "Writing full/MV_Font.dat failed.", "No space left on device"},
+      {"unpack fw_fonts.exe --output-dir copy", 1, "Copy \"fw_fonts.exe\" to \"copy/MV.out\" ERROR!!",
+       "Is a directory"},
+      {"unpack fw_fonts.exe --output-dir made", 0, "", "FlashType=NAND"},
+      {"unpack prog.exe --output-dir not-made", 1, "prog.exe is a plain program", ""},
+      {"unpack fw_fonts.exe --output-dir no/parent", 4, "--output-dir no/parent: the folder cannot be made", ""},
+      {"pack --program fw_fonts.exe --firmware fw.bin --small-firmware small.bin", 1, "is a package itself", ""},
+      {"pack --program payload.exe --firmware fw.bin --small-firmware small.bin", 1, "is a damaged package", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("is a plain program") != std::string::npos, std::string(c.err).find("is a plain") != std::string::npos)
+        << r.err;
+    if (std::string(c.args).rfind("upgrade", 0) == 0 && c.status != 0) {
+      EXPECT_EQ(r.out, "");  // not one line: the device was never asked
+    } else {
+      EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    }
+  }
+  EXPECT_EQ(test::ReadFile(dir + "/made/MV_Small.bin"), test::ReadFile(dir + "/small.bin"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/not-made"));  // nothing unpacked: the folder goes again
+  EXPECT_FALSE(std::filesystem::exists(dir + "/no"));
+}
+
 #ifndef _WIN32
 TEST_P(Cli, LinuxDevicesAreNamedByNodeOrFoundAndRefusedWhenTheyCannotBeUsed) {
   if (GetParam()) GTEST_SKIP() << "no emulator here";

@@ -583,6 +583,7 @@ TEST_F(Dialog, AltBackspaceExtractsAPackagesImages) {
   const std::vector<std::uint8_t> firmware = BalancedImage(8, 3);
   test::WriteFile(dir + "/fw.bin", std::string(firmware.begin(), firmware.end()));
   test::WriteFile(dir + "/prog.exe", "MZ the program");
+  std::string package;
   {
     test::RecordingWindow window;
     ActivityLog log(dir + "/build.log", window);
@@ -595,7 +596,8 @@ TEST_F(Dialog, AltBackspaceExtractsAPackagesImages) {
     FontList fonts(sel, log, window, building, images, pages);
     StdioPackageFiles program(dir + "/prog.exe");
     ASSERT_TRUE(BuildPackage(BuildPorts{program, log, window, store, fonts, building}, sel, PackageIdentity{}));
-    files = StdioPackageFiles(sel.packPath);
+    package = sel.packPath;
+    files = StdioPackageFiles(package);
   }
   const std::string extracted = dir + "/MV_Big.bin";
   auto altBackspace = [&] { SendMessageA(dialog->hwnd(), WM_SYSCOMMAND, SC_KEYMENU, 8); };
@@ -621,6 +623,27 @@ TEST_F(Dialog, AltBackspaceExtractsAPackagesImages) {
   log = test::ReadLines(dir + "/Romsetter.log");
   EXPECT_EQ(log.back().substr(8), "Extracting Data ... failed");
   EXPECT_FALSE(boxes.empty());
+
+  // A file that cannot be written is named in the log and a box; the rest are written.
+  files = StdioPackageFiles(package);
+  for (const char* name : {"MV_Small.bin", "MV.ini"}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir + "/" + name;
+    std::remove(path.c_str());
+    ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+    std::remove(extracted.c_str());
+    boxes.clear();
+    altBackspace();
+    log = test::ReadLines(dir + "/Romsetter.log");
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2].substr(8), "Writing " + path + " failed.");
+    EXPECT_EQ(log.back().substr(8), "Extracting Data ... failed");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "Romsetter: Writing " + path + " failed.");
+    EXPECT_EQ(test::ReadFile(extracted), std::string(firmware.begin(), firmware.end()));
+    EXPECT_TRUE(process.InPackageMode());
+    RemoveDirectoryA(path.c_str());
+  }
 }
 
 }  // namespace

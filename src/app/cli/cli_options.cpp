@@ -338,7 +338,8 @@ bool CheckTargets(CliOptions& o, std::string& error) {
 
 bool CheckPackaging(CliOptions& o, std::string& error) {
   if (o.command == CliCommand::Unpack) {
-    if (o.outputDir.empty() || !IsFolder(o.outputDir)) {
+    // A missing folder is made by the run.
+    if (o.outputDir.empty() || (KindOf(o.outputDir) != PathKind::Missing && !IsFolder(o.outputDir))) {
       error = o.outputDir.empty() ? "unpack needs --output-dir" : Format("--output-dir %s: not a folder", o.outputDir.c_str());
       return false;
     }

@@ -1,4 +1,5 @@
 // romsetter-cli: the upgrade job from a terminal, for scripted and headless use.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -7,13 +8,16 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <direct.h>
 #include <io.h>
 #define ROMSETTER_ISATTY(f) _isatty(_fileno(f))
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #define ROMSETTER_ISATTY(f) isatty(fileno(f))
 #endif
 
+#include "app/activity_log.h"
 #include "app/app_core.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_recording.h"
@@ -130,14 +134,36 @@ int RunPack(AppCore& core, const AppPorts& ports, const CliOptions& o, CliWindow
   return kExitSuccess;
 }
 
+// The folder unpack writes into, made when it does not exist yet (that folder only, as
+// archive tools do); true when it was made here.
+bool MakeOutputFolder(const std::string& folder, bool& made, CliWindow& window) {
+#ifdef _WIN32
+  made = _mkdir(folder.c_str()) == 0;
+#else
+  made = mkdir(folder.c_str(), 0777) == 0;
+#endif
+  if (made || errno == EEXIST) return true;
+  window.Error(Format("--output-dir %s: the folder cannot be made: %s", folder.c_str(), std::strerror(errno)));
+  return false;
+}
+
 int RunUnpack(const CliOptions& o, CliWindow& window) {
+  bool made = false;
+  if (!MakeOutputFolder(o.outputDir, made, window)) return kExitFileNotWritten;
   StdioPackageFiles files(o.package);
   ProcessState process;
   process.applicationName = "romsetter-cli";
   ImageStore images;
   const FixedPaths paths = FixedPaths::UnderFolder(o.outputDir);
-  switch (UnpackSelf(UnpackPorts{files, window, paths, process, images}, true)) {
-    case UnpackResult::Package: break;
+  // The terminal only: unpack keeps no log file.
+  ActivityLog log("", window);
+  const UnpackResult result = UnpackSelf(UnpackPorts{files, window, paths, process, images, &log}, true);
+  if (result != UnpackResult::Package && result != UnpackResult::Unwritten && made) {
+    std::remove(o.outputDir.c_str());  // nothing was unpacked: the folder made for it goes again
+  }
+  switch (result) {
+    case UnpackResult::Package:
+    case UnpackResult::Unwritten: break;
     case UnpackResult::Plain:
       window.Error(Format("%s is a plain program: it carries no package", o.package.c_str()));
       return kExitRefused;
@@ -156,7 +182,7 @@ int RunUnpack(const CliOptions& o, CliWindow& window) {
   window.Note("settings", Format("Chk_Backup=%d", p.backup ? 1 : 0));
   window.Note("settings", Format("FW_Version=%s", process.fwVersion.c_str()));
   window.Note("settings", Format("FlashType=%s", p.nor ? "NOR" : "NAND"));
-  return kExitSuccess;
+  return result == UnpackResult::Unwritten ? kExitFileNotWritten : kExitSuccess;
 }
 
 struct Devices {
@@ -224,8 +250,10 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   ImageStore packageImages;
   if (!o.package.empty()) {
     // As the package itself starts: its images and settings, the settings file untouched.
-    if (UnpackSelf(UnpackPorts{packageFiles, window, paths, process, packageImages}, false) != UnpackResult::Package) {
-      if (process.packageMode == PackageMode::Plain) {
+    const UnpackResult unpacked = UnpackSelf(UnpackPorts{packageFiles, window, paths, process, packageImages}, false);
+    if (unpacked != UnpackResult::Package) {
+      // A damaged package or a copy that failed has said so.
+      if (unpacked == UnpackResult::Plain) {
         window.Error(Format("%s is a plain program: it carries no package", o.package.c_str()));
       }
       return kExitRefused;

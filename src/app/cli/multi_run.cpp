@@ -489,9 +489,11 @@ int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
   process_.applicationName = "romsetter-cli";
   StdioPackageFiles packageFiles(o_.package);
   ImageStore packageImages;
-  if (!o_.package.empty() &&
-      UnpackSelf(UnpackPorts{packageFiles, window_, paths, process_, packageImages}, false) != UnpackResult::Package) {
-    if (process_.packageMode == PackageMode::Plain) {
+  const UnpackResult unpacked = o_.package.empty() ? UnpackResult::Package
+      : UnpackSelf(UnpackPorts{packageFiles, window_, paths, process_, packageImages}, false);
+  if (unpacked != UnpackResult::Package) {
+    // A damaged package or a copy that failed has said so.
+    if (unpacked == UnpackResult::Plain) {
       window_.Error(Format("%s is a plain program: it carries no package", o_.package.c_str()));
     }
     return kExitRefused;

@@ -406,8 +406,9 @@ void MainDialog::OnSysCommand(WPARAM wParam, LPARAM lParam) {
   // Alt+Backspace: the key-menu command with character code 8.
   if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 8 && process_.InPackageMode() && core_) {
     core_->log.Log("Extracting Data ...");
-    // A copy or read that failed has told the user why; the log must not call it done.
-    if (UnpackSelf(UnpackPorts{files_, *this, options_.paths, process_, core_->images}, true) == UnpackResult::Package) {
+    // A copy, read or write that failed has told the user why; the log must not call it done.
+    if (UnpackSelf(UnpackPorts{files_, *this, options_.paths, process_, core_->images, &core_->log}, true) ==
+        UnpackResult::Package) {
       core_->log.Log("Extracting Data ... OK");
     } else {
       core_->log.Log("Extracting Data ... failed");
