@@ -10,6 +10,8 @@
 #include <io.h>
 #define ROMSETTER_ISATTY(f) _isatty(_fileno(f))
 #else
+#include <csignal>
+
 #include <unistd.h>
 #define ROMSETTER_ISATTY(f) isatty(fileno(f))
 #endif
@@ -76,12 +78,12 @@ int RunInfo(AppCore& core, const AppPorts& ports, CliWindow& window) {
     core.discovery.SetPresent(true);
     queryAll();
     aspi->EndJob();
-    core.discovery.QueryProduct(nor);
+    ok = core.discovery.QueryProduct(nor) && ok;
   } else {
     if (!core.discovery.OpenDev(true)) return kExitNoDevice;
     core.discovery.SetPresent(true);
     queryAll();
-    core.discovery.QueryProduct(nor);
+    ok = core.discovery.QueryProduct(nor) && ok;  // info promises the version and product
     ports.drive->CloseDrive();
   }
   window.Note("version", core.discovery.versionLine());
@@ -310,6 +312,11 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
 
 int Run(int argc, const char* const* argv) {
   const auto started = std::chrono::steady_clock::now();
+#ifndef _WIN32
+  // A reader that goes away (`| head`) must not end a job mid-upgrade: a write to the closed
+  // pipe fails instead, the job goes on, and its log file and exit status stay complete.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   // Known before parsing, so even a refused command line answers in the form asked for.
   bool json = false;
   for (int i = 1; i < argc; ++i) json = json || std::strcmp(argv[i], "--json") == 0;
@@ -325,6 +332,7 @@ int Run(int argc, const char* const* argv) {
       return kExitSuccess;
     case CliParse::Refused:
       window.Error(error);
+      status = o.refusalStatus;
       break;
     case CliParse::Run:
       status = o.Several() ? RunSeveral(o, window, ROMSETTER_ISATTY(stdin) != 0, ROMSETTER_ISATTY(stderr) != 0)
