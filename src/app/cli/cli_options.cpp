@@ -456,14 +456,22 @@ bool Check(CliOptions& o, std::string& error) {
 
 // What the run reads and writes on this computer, checked apart before anything is written.
 bool CheckFiles(const CliOptions& o, std::string& error) {
-  std::vector<NamedFile> inputs{{"--firmware", o.firmware}, {"--small-firmware", o.smallFirmware},
+  std::vector<NamedFile> inputs, outputs;
+  FilesOfRun(o, inputs, outputs);
+  return FilesApart(inputs, outputs, error);
+}
+
+}  // namespace
+
+void FilesOfRun(const CliOptions& o, std::vector<NamedFile>& inputs, std::vector<NamedFile>& outputs) {
+  inputs = {{"--firmware", o.firmware}, {"--small-firmware", o.smallFirmware},
                                 {"--boot", o.boot},         {"--font-list", o.fontList},
                                 {"--package", o.package},   {"--program", o.program},
                                 {"--device", o.replay}};
   for (const DeviceTarget& t : o.targets) inputs.push_back({"--device", t.emulatorConfig});
   if (o.targets.empty()) inputs.push_back({"--device", o.emulatorConfig});
   if (!o.settingsDir.empty()) inputs.push_back({"--settings", o.settingsDir + "/Romsetter.ini"});
-  std::vector<NamedFile> outputs{{"--log", o.log}, {"--record", o.record}, {"--output", o.output}};
+  outputs = {{"--log", o.log}, {"--record", o.record}, {"--output", o.output}};
   if (o.command == CliCommand::Header || (o.command == CliCommand::Upgrade && !o.fontList.empty())) {
     outputs.push_back({"--report", o.report});
     outputs.push_back({"the font data file of --report", FontDataFileName(o.report)});
@@ -473,10 +481,7 @@ bool CheckFiles(const CliOptions& o, std::string& error) {
     outputs.push_back({"the boot dump", dumps.bootWriteDump});
     outputs.push_back({"the boot dump", dumps.bootReadDump});
   }
-  return FilesApart(inputs, outputs, error);
 }
-
-}  // namespace
 
 bool FilesApart(const std::vector<NamedFile>& inputs, const std::vector<NamedFile>& outputs, std::string& error) {
   for (std::size_t i = 0; i < outputs.size(); ++i) {

@@ -79,6 +79,9 @@ struct NamedFile {
 // input or as another output (compared by identity, not by spelling); false with one line
 // naming the file and why.
 bool FilesApart(const std::vector<NamedFile>& inputs, const std::vector<NamedFile>& outputs, std::string& error);
+// The files the command line names for reading and for writing (the settings file among the
+// inputs); a run adds what it learns later (flash files, each device's log).
+void FilesOfRun(const CliOptions& o, std::vector<NamedFile>& inputs, std::vector<NamedFile>& outputs);
 
 // Exit statuses; documented in docs/cli.md.
 constexpr int kExitSuccess = 0;

@@ -183,6 +183,14 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
                         static_cast<int>(config.devices.size())));
     return kExitRefused;
   }
+  // The flash files are written at the end: none may be a file the run reads or writes.
+  std::vector<NamedFile> inputs, outputs;
+  FilesOfRun(o, inputs, outputs);
+  for (const EmulatedDeviceConfig& d : config.devices) outputs.push_back({Format("the flash_file of %s:", o.emulatorConfig.c_str()), d.flashFile});
+  if (!FilesApart(inputs, outputs, error)) {
+    window.Error(error);
+    return kExitRefused;
+  }
   Devices devices;
   for (const EmulatedDeviceConfig& d : config.devices) {
     devices.all.push_back(std::make_unique<EmulatedDevice>(d));
