@@ -1,4 +1,5 @@
 // romsetter-cli: the upgrade job from a terminal, for scripted and headless use.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include "app/cli/cli_recording.h"
 #include "app/cli/cli_window.h"
 #include "app/cli/multi_run.h"
+#include "app/cli/private_folder.h"
 #include "app/in_memory_profile_store.h"
 #include "app/ini_profile_store.h"
 #include "emulator/emulated_registry.h"
@@ -30,6 +32,7 @@
 #include "package/unpack.h"
 
 #ifdef _WIN32
+#include "app/win32/instance_guard.h"
 #include "app/win32/system_error_text.h"
 #include "app/win32/tick_clock.h"
 #include "device/win32/nt_device_registry.h"
@@ -230,6 +233,17 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   process.packageMode = PackageMode::Plain;
   process.applicationName = "romsetter-cli";
   process.extractOutputPath = paths.extractDefault;
+  // The package's working copies live in a folder of this run's own: two runs started at
+  // once in one folder would otherwise flash each other's firmware.
+  PrivateFolder work;
+  if (!o.package.empty()) {
+    if (work.path().empty()) {
+      window.Error("--package: no temporary folder of its own could be made for opening the package");
+      return kExitRefused;
+    }
+    paths.packageOut = work.Keep("MV.out");
+    paths.packageIni = work.Keep("MV.ini");
+  }
   StdioPackageFiles packageFiles(o.package);
   ImageStore packageImages;
   if (!o.package.empty()) {
@@ -342,10 +356,24 @@ int Run(int argc, const char* const* argv) {
       window.Error(error);
       status = o.refusalStatus;
       break;
-    case CliParse::Run:
+    case CliParse::Run: {
+#ifdef _WIN32
+      // The window's guard: no two copies of either program drive real devices at once.
+      std::unique_ptr<InstanceGuard> guard;
+      if (std::any_of(o.targets.begin(), o.targets.end(), [](const DeviceTarget& t) { return t.realDevice; }) ||
+          o.realDevice) {
+        guard = std::make_unique<InstanceGuard>();
+        if (!guard->held()) {
+          window.Error(kAlreadyRunning);
+          status = kExitNoDevice;
+          break;
+        }
+      }
+#endif
       status = o.Several() ? RunSeveral(o, window, ROMSETTER_ISATTY(stdin) != 0, ROMSETTER_ISATTY(stderr) != 0)
                            : RunCommand(o, window);
       break;
+    }
   }
   window.Result(CommandName(o.command), status,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());

@@ -13,6 +13,7 @@
 #include "app/in_memory_profile_store.h"
 #include "app/ini_profile_store.h"
 #include "app/cli/concurrency.h"
+#include "app/cli/private_folder.h"
 #include "base/file_identity.h"
 #include "emulator/emulated_registry.h"
 #include "emulator/emulated_transport.h"
@@ -544,6 +545,17 @@ int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
   paths.logFile = o_.log;
   process_.packageMode = PackageMode::Plain;
   process_.applicationName = "romsetter-cli";
+  // The package's working copies live in a folder of this run's own: two runs started at
+  // once in one folder would otherwise flash each other's firmware.
+  PrivateFolder work;
+  if (!o_.package.empty()) {
+    if (work.path().empty()) {
+      window_.Error("--package: no temporary folder of its own could be made for opening the package");
+      return kExitRefused;
+    }
+    paths.packageOut = work.Keep("MV.out");
+    paths.packageIni = work.Keep("MV.ini");
+  }
   StdioPackageFiles packageFiles(o_.package);
   ImageStore packageImages;
   if (!o_.package.empty() &&
