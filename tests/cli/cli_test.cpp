@@ -387,6 +387,7 @@ TEST_P(Cli, LinuxDevicesAreNamedByNodeOrFoundAndRefusedWhenTheyCannotBeUsed) {
       {"upgrade --device something:nand.cfg --format", 1, "only emulator:CONFIG, emulator-sgio:CONFIG, replay:FILE, a node and auto"},
       {"upgrade --device E: --format", 1, "--device E:: drive letters and aspi:A:T name Windows devices"},
       {"upgrade --device aspi:0:1 --format", 1, "--device aspi:0:1: drive letters and aspi:A:T name Windows devices"},
+      {"upgrade --device auto --device /dev/null --format", 1, "--device auto with other devices: name each real device"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);

@@ -1,5 +1,5 @@
 // How much memory reading a recording takes, as a multiple of its file size: the bound
-// docs/recording.md states (at most 4 times the file) is what this measures.  A recording of
+// docs/recording.md states (at most 2 times the file for commands) is what this measures.  A recording of
 // a firmware upgrade without data (page writes as digests, page reads as digest and
 // difference), written by the real writer, read by LoadRecording.
 //   counters: file_MiB, peak_per_file_byte (heap bytes at the peak, over the file's size)
