@@ -1,5 +1,7 @@
 #include "app/win32/instance_guard.h"
 
+#include <windows.h>
+
 #include <cstdint>
 
 #include "device/win32/transport_choice.h"

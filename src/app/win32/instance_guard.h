@@ -1,7 +1,7 @@
 #pragma once
 // The one guard of Romsetter.exe and romsetter-cli.exe: while one of them works on a real
 // device, no other copy of either, in any session, may start on one.
-#include <windows.h>
+// No <windows.h> here: its macros (CreateEvent, DeleteFile) would rename members elsewhere.
 
 namespace romsetter {
 
@@ -16,7 +16,7 @@ class InstanceGuard {
   bool held() const { return held_; }
 
  private:
-  HANDLE mutex_ = nullptr;
+  void* mutex_ = nullptr;  // the mutex handle
   bool held_ = false;
 };
 
