@@ -305,6 +305,7 @@ TEST_P(Cli, OutputsNeverClobberInputsOrSpecialFiles) {
        "--record ./x.log: the same file as --log x.log, which is written too"},
       {"upgrade --device emulator:nand.cfg --format --log nand.cfg", "the same file as --device nand.cfg"},
       {"upgrade --device emulator:nand.cfg --format --log ./nand.flash", "the flash_file of nand.cfg:"},
+      {"upgrade --device emulator:nand.cfg --format --record ./nand.flash", "the flash_file of nand.cfg:"},
       {"upgrade --device emulator:alias.cfg --format", "flash file './one.flash' is already used"},
   };
   for (const auto& c : cases) {

@@ -178,20 +178,23 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
     window.Error(error);
     return kExitRefused;
   }
+  // The flash files are written at the end, and the recording is created next: none may be a
+  // file the run reads or writes.
+  std::vector<NamedFile> inputs, outputs;
+  FilesOfRun(o, inputs, outputs);
+  for (const EmulatedDeviceConfig& d : config.devices) {
+    outputs.push_back({Format("the flash_file of %s:", o.emulatorConfig.c_str()), d.flashFile});
+  }
+  if (!FilesApart(inputs, outputs, error)) {
+    window.Error(error);
+    return kExitRefused;
+  }
   CliDeviceTap tap(o, window);
   if (!tap.Load(config)) return kExitRefused;
   if (config.devices.empty()) config.devices.emplace_back();
   if (o.emulatorIndex > static_cast<int>(config.devices.size())) {
     window.Error(Format("--device %s: the scenario has %d devices", o.device.c_str(),
                         static_cast<int>(config.devices.size())));
-    return kExitRefused;
-  }
-  // The flash files are written at the end: none may be a file the run reads or writes.
-  std::vector<NamedFile> inputs, outputs;
-  FilesOfRun(o, inputs, outputs);
-  for (const EmulatedDeviceConfig& d : config.devices) outputs.push_back({Format("the flash_file of %s:", o.emulatorConfig.c_str()), d.flashFile});
-  if (!FilesApart(inputs, outputs, error)) {
-    window.Error(error);
     return kExitRefused;
   }
   Devices devices;
