@@ -379,6 +379,7 @@ bool DeviceDiscovery::QueryProduct(bool nor) {
   if (AspiTransport* aspi = p_.aspi) {
     // A job of its own: the device is addressed afresh by the scan of the status probe.
     std::string line = versionLine_;
+    bool learnt = false;  // the version and the product both came back
     aspi->BeginJob();
     if (aspi->Available() && aspi->CreateEvent() && ScanAspiTargets() && p_.memory.GetDeviceStatus(nor)) {
       const auto version = link.QueryProduct(ProductQuery::Version);
@@ -386,13 +387,14 @@ bool DeviceDiscovery::QueryProduct(bool nor) {
         line = VersionLine(version.value);
         const auto product = link.QueryProduct(ProductQuery::Product);
         if (product.ok) line = WithProduct(line, product.value);
+        learnt = product.ok;
       } else {
         line = "Checking product is not supported";
       }
     }
     aspi->EndJob();
     SetVersionLine(line);
-    return true;
+    return learnt;
   }
 
   // Nothing was asked of the device, so nothing can be reported as learnt.

@@ -122,6 +122,7 @@ class DeviceDiscovery {
   FlashTypeProbe ProbeFlashType(bool nor);
   // The version line from the device (pass-through: the version, then the product; ASPI: a
   // job of its own that asks for both), handed to `versionLineChanged`.  Only while present.
+  // True only when both the version and the product came back.
   bool QueryProduct(bool nor);
 
   // ---- What discovery learnt ----

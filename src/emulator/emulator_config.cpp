@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "base/file_identity.h"
 #include "base/format.h"
 #include "emulator/emulated_device.h"
 
@@ -396,7 +397,7 @@ class Parser {
     const std::string path = ResolveBeside(fileName_, tokens_[1].text);
     // Two devices saving to one file would overwrite each other's flash.
     for (const EmulatedDeviceConfig& other : out_.devices) {
-      if (&other != &d && other.flashFile == path) {
+      if (&other != &d && SameFile(other.flashFile, path)) {
         what = Format("flash file '%s' is already used by the device at adapter %u target %u", path.c_str(),
                       other.adapterId, other.targetId);
         return false;

@@ -10,6 +10,7 @@
 
 #include "app/win32/gui/resource.h"
 #include "app/activity_log.h"
+#include "app/win32/instance_guard.h"
 #include "app/in_memory_profile_store.h"
 #include "base/format.h"
 #include "emulator/emulated_device.h"
@@ -240,6 +241,27 @@ TEST(EndToEnd, CommandLineReachesTheRealTransport) {
   const std::string lines = test::ReadFile(dir + "/cli.log");
   EXPECT_NE(lines.find("Bingo m_AdapterId=0 m_TargetId=0!"), std::string::npos) << lines;
   EXPECT_NE(lines.find("F/W Size=0x0800"), std::string::npos) << lines;
+}
+
+// The window's guard holds the command line too: while a copy of either program works on a
+// real device, romsetter-cli.exe refuses to start on one (no device, exit status 2).
+TEST(EndToEnd, CommandLineHonoursTheWindowsGuard) {
+  const std::string dir = test::ScratchForCurrentTest("e2e_guard");
+  test::WriteFile(dir + "/device.cfg", "[device]\n");
+  SetEnvironmentVariableA("ROMSETTER_EMULATOR_CONFIG", DosPath(dir + "/device.cfg").c_str());
+  const std::string cli = DosPath(ROMSETTER_CLI_EXE);
+  const std::string log = DosPath(dir + "/cli.log");
+  {
+    const InstanceGuard window;  // as Romsetter.exe holds it
+    ASSERT_TRUE(window.held());
+    Child child;
+    ASSERT_TRUE(child.Start(cli, "info --device auto --aspi --log \"" + log + "\""));
+    EXPECT_EQ(child.Wait(60000), 2);
+    EXPECT_FALSE(test::FileExists(dir + "/cli.log"));
+  }
+  Child free;
+  ASSERT_TRUE(free.Start(cli, "info --device auto --aspi --log \"" + log + "\""));
+  EXPECT_EQ(free.Wait(60000), 0);
 }
 
 // Three devices on one adapter beside a hard disk, upgraded at once through the one ASPI

@@ -1,4 +1,5 @@
 // romsetter-cli: the upgrade job from a terminal, for scripted and headless use.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +14,8 @@
 #define ROMSETTER_ISATTY(f) _isatty(_fileno(f))
 #else
 #include <sys/stat.h>
+
+#include <csignal>
 #include <unistd.h>
 #define ROMSETTER_ISATTY(f) isatty(fileno(f))
 #endif
@@ -23,6 +26,7 @@
 #include "app/cli/cli_recording.h"
 #include "app/cli/cli_window.h"
 #include "app/cli/multi_run.h"
+#include "app/cli/private_folder.h"
 #include "app/in_memory_profile_store.h"
 #include "app/ini_profile_store.h"
 #include "emulator/emulated_registry.h"
@@ -32,6 +36,7 @@
 #include "package/unpack.h"
 
 #ifdef _WIN32
+#include "app/win32/instance_guard.h"
 #include "app/win32/system_error_text.h"
 #include "app/win32/tick_clock.h"
 #include "device/win32/nt_device_registry.h"
@@ -80,12 +85,12 @@ int RunInfo(AppCore& core, const AppPorts& ports, CliWindow& window) {
     core.discovery.SetPresent(true);
     queryAll();
     aspi->EndJob();
-    core.discovery.QueryProduct(nor);
+    ok = core.discovery.QueryProduct(nor) && ok;
   } else {
     if (!core.discovery.OpenDev(true)) return kExitNoDevice;
     core.discovery.SetPresent(true);
     queryAll();
-    core.discovery.QueryProduct(nor);
+    ok = core.discovery.QueryProduct(nor) && ok;  // info promises the version and product
     ports.drive->CloseDrive();
   }
   window.Note("version", core.discovery.versionLine());
@@ -199,6 +204,17 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
     window.Error(error);
     return kExitRefused;
   }
+  // The flash files are written at the end, and the recording is created next: none may be a
+  // file the run reads or writes.
+  std::vector<NamedFile> inputs, outputs;
+  FilesOfRun(o, inputs, outputs);
+  for (const EmulatedDeviceConfig& d : config.devices) {
+    outputs.push_back({Format("the flash_file of %s:", o.emulatorConfig.c_str()), d.flashFile});
+  }
+  if (!FilesApart(inputs, outputs, error)) {
+    window.Error(error);
+    return kExitRefused;
+  }
   CliDeviceTap tap(o, window);
   if (!tap.Load(config)) return kExitRefused;
   if (config.devices.empty()) config.devices.emplace_back();
@@ -246,6 +262,17 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   process.packageMode = PackageMode::Plain;
   process.applicationName = "romsetter-cli";
   process.extractOutputPath = paths.extractDefault;
+  // The package's working copies live in a folder of this run's own: two runs started at
+  // once in one folder would otherwise flash each other's firmware.
+  PrivateFolder work;
+  if (!o.package.empty()) {
+    if (work.path().empty()) {
+      window.Error("--package: no temporary folder of its own could be made for opening the package");
+      return kExitRefused;
+    }
+    paths.packageOut = work.Keep("MV.out");
+    paths.packageIni = work.Keep("MV.ini");
+  }
   StdioPackageFiles packageFiles(o.package);
   ImageStore packageImages;
   if (!o.package.empty()) {
@@ -338,6 +365,11 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
 
 int Run(int argc, const char* const* argv) {
   const auto started = std::chrono::steady_clock::now();
+#ifndef _WIN32
+  // A reader that goes away (`| head`) must not end a job mid-upgrade: a write to the closed
+  // pipe fails instead, the job goes on, and its log file and exit status stay complete.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   // Known before parsing, so even a refused command line answers in the form asked for.
   bool json = false;
   for (int i = 1; i < argc; ++i) json = json || std::strcmp(argv[i], "--json") == 0;
@@ -353,11 +385,26 @@ int Run(int argc, const char* const* argv) {
       return kExitSuccess;
     case CliParse::Refused:
       window.Error(error);
+      status = o.refusalStatus;
       break;
-    case CliParse::Run:
+    case CliParse::Run: {
+#ifdef _WIN32
+      // The window's guard: no two copies of either program drive real devices at once.
+      std::unique_ptr<InstanceGuard> guard;
+      if (std::any_of(o.targets.begin(), o.targets.end(), [](const DeviceTarget& t) { return t.realDevice; }) ||
+          o.realDevice) {
+        guard = std::make_unique<InstanceGuard>();
+        if (!guard->held()) {
+          window.Error(kAlreadyRunning);
+          status = kExitNoDevice;
+          break;
+        }
+      }
+#endif
       status = o.Several() ? RunSeveral(o, window, ROMSETTER_ISATTY(stdin) != 0, ROMSETTER_ISATTY(stderr) != 0)
                            : RunCommand(o, window);
       break;
+    }
   }
   window.Result(CommandName(o.command), status,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
