@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "base/bytes.h"
+#include "base/file_identity.h"
 #include "base/format.h"
 #include "base/text.h"
-#include "package/same_file.h"
 
 namespace romsetter {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "package/same_file.h"
+#include "base/file_identity.h"
 
 namespace romsetter {
 

@@ -180,7 +180,7 @@ TEST_F(PackageTest, EveryFailureLeavesThePackageAsItSays) {
        "The program \"", Left::Earlier},
       {"output is the program by another name", [&] { files = ScriptedFiles(dir + "/./fw_NONE.exe"); },
        "The package \"", Left::Earlier},
-      {"output is the small image", [&] { sel.smallFirmwarePath = dir + "/FW_none.exe"; }, "The package \"",
+      {"output is the small image", [&] { sel.smallFirmwarePath = dir + "/.//fw_NONE.exe"; }, "The package \"",
        Left::Earlier},
       {"one byte over the limit", [&] { limit = fits - 1; }, "The package needs 13220 bytes, more than the 13219",
        Left::Earlier},
