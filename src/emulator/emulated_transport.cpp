@@ -14,9 +14,9 @@ EmulatedTransport::EmulatedTransport(EmulatedDevice& device, char driveLetter)
 
 bool EmulatedTransport::OpenDrive(const std::string& devicePath, std::uint32_t& systemError) {
   const std::string expected = std::string("\\\\.\\") + driveLetter_ + ":";
-  if (devicePath != expected || !device_.attached()) {
+  if (devicePath != expected || !device_.attached() || openError != 0) {
     open_ = false;
-    systemError = kNotFoundError;
+    systemError = devicePath == expected && openError != 0 ? openError : kNotFoundError;
     return false;
   }
   open_ = true;

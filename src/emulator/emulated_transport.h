@@ -28,6 +28,8 @@ class EmulatedTransport final : public DriveTransport {
   std::vector<ScsiRequest>& requests() { return requests_; }
   std::uint32_t lockError = 0;
   int locks = 0;
+  // Non-zero: every open is refused with this error (5: a standard user on Vista and later).
+  std::uint32_t openError = 0;
 
  protected:
   // Like a real handle, a drive that is not open refuses every command: not delivered,

@@ -259,6 +259,16 @@ class EmulatorLibrary {
   std::vector<std::string> trace_;
 };
 
+// The folder of a module's file, with its trailing separator ("" when unknown).
+std::string FolderOf(HMODULE module) {
+  char path[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  std::string folder(path, length);
+  const std::size_t slash = folder.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
 EmulatorLibrary& Library() {
   static EmulatorLibrary library;
   return library;
@@ -268,7 +278,17 @@ EmulatorLibrary& Library() {
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    // Windows loads a DLL from the program's folder first: a copy that travelled there with
+    // the program would stand in for the real ASPI layer and "upgrade" an emulated device.
+    const std::string own = FolderOf(instance);
+    if (!own.empty() && lstrcmpiA(own.c_str(), FolderOf(nullptr).c_str()) == 0) {
+      ReportError(Format("refusing to load from the program's own folder %s; it is a test library", own.c_str()));
+      return FALSE;
+    }
+    return TRUE;
+  }
   if (reason != DLL_PROCESS_DETACH) return TRUE;
   try {
     EmulatorLibrary& library = Library();
