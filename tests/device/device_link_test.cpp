@@ -94,7 +94,7 @@ TEST(LinkAspi, CompletedButFailedTimedOutAndRefusedRequests) {
   EXPECT_EQ(rig.library.aborts(), 1);  // the hung request is aborted, then retired
   // The write that completed with an error tells its statuses and sense data.
   EXPECT_EQ(rig.Lines(), (std::vector<std::string>{
-                             "ASPI SRB_Status=0x04 HaStat=0x00 TargetStat=0x02 SenseKey=0x5 ASC=0x24 ASCQ=0x00"}));
+                             test::kAspiCheckConditionLine}));
   EXPECT_EQ(rig.aspiTransport.retiredRequests(), 1u);  // never reused; the next command works
   EXPECT_TRUE(rig.link->TestUnitReady());
 }
