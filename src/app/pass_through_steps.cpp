@@ -29,10 +29,24 @@ class PassThroughFamily final : public JobFamily {
     return plan;
   }
 
-  StepResult Open() override { return s_.discovery.OpenDev(true) ? StepResult::Done : StepResult::NoDevice; }
+  StepResult Open() override {
+    if (!s_.discovery.OpenDev(true)) return StepResult::NoDevice;
+    // The file system, Explorer or a scanner would send their own commands between ours and
+    // could write cached data back after a format; without the lock the job goes on as it was.
+    std::uint32_t error = 0;
+    if (s_.drive != nullptr && !s_.drive->LockVolume(error)) {
+      s_.log.Logf("Can't lock the volume of %s (error %u), it stays mounted during the upgrade.",
+                  s_.discovery.inDiskName().c_str(), error);
+    }
+    return StepResult::Done;
+  }
 
   // As the open that failed would have said it.
   void DeviceMissing() override {
+    if (s_.discovery.accessDenied()) {
+      s_.window.ShowMessage(DeviceDiscovery::kAccessDeniedMessage, "F/W Upgrade", MessageIcon::Error);
+      return;
+    }
     s_.log.Log("The device opened failure!!");
     s_.window.ShowMessage("The device opened failure!!,please check the connection!", "F/W Upgrade",
                           MessageIcon::Error);

@@ -179,7 +179,9 @@ class Parser {
       return false;
     }
     key_ = first.text;
-    if (key_ == "adapters" || key_ == "support_status" || key_ == "drive") return Global(what);
+    if (key_ == "adapters" || key_ == "support_status" || key_ == "drive" || key_ == "signal_completed") {
+      return Global(what);
+    }
     return DeviceKey(what);
   }
 
@@ -245,6 +247,11 @@ class Parser {
         return false;
       }
       out_.driveLetter = static_cast<char>(c >= 'a' ? c - 'a' + 'A' : c);
+      return true;
+    }
+    if (key_ == "signal_completed") {
+      if (!Arg(1, 1, v, what)) return false;
+      out_.signalCompleted = v != 0;
       return true;
     }
     if (!Arg(1, kMax8, v, what)) return false;

@@ -301,6 +301,33 @@ TEST(JobPassThrough, FailedFontEraseSendsTheFontToItsSecondPlaceAndNamesIt) {
             (Lines{"Font page erased Failure!!", "Font_2 Upgrading, Please Wait...", "Font_2 upgrade failure!!"}));
 }
 
+// The job holds the volume locked (and dismounted) from its open; a refused lock is told in a
+// line and the job goes on as before.
+TEST(JobPassThrough, TheVolumeIsLockedForTheJobAndARefusedLockIsTold) {
+  for (const std::uint32_t refusal : {0u, 32u}) {  // 32: ERROR_SHARING_VIOLATION
+    SCOPED_TRACE(refusal);
+    JobRig rig(false);
+    rig.drive.lockError = refusal;
+    rig.WithFirmware();
+    EXPECT_EQ(rig.Run(), JobOutcome::Success);
+    EXPECT_EQ(rig.drive.locks, 1);
+    const Lines lines = rig.Log();
+    const std::string told = "Can't lock the volume of E: (error 32), it stays mounted during the upgrade.";
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), told), refusal == 0 ? 0 : 1);
+  }
+}
+
+// A standard user on Vista and later: the Upgrade's own box says to run as administrator.
+TEST(JobPassThrough, AnOpenRefusedForWantOfRightsEndsWithTheAdministratorBox) {
+  JobRig rig(false);
+  rig.drive.openError = 5;  // ERROR_ACCESS_DENIED
+  rig.WithFirmware();
+  EXPECT_EQ(rig.Run(), JobOutcome::NoDevice);
+  EXPECT_EQ(rig.Messages(),
+            Lines{"F/W Upgrade: Access to the device is denied.\nPlease run the program as administrator!"});
+  EXPECT_EQ(rig.Count("UPT_WRITE_PAGE"), 0u);
+}
+
 TEST_P(EachTransport, ExtractFollowsInitialisationOrOverAspiTheFormat) {
   JobRig rig(GetParam());
   rig.WithFirmware(3);

@@ -139,7 +139,8 @@ TEST(MemoryQueryFailures, EachTransportWithItsOwnWords) {
         {false, FaultKind::NotDelivered, {"PrintError.ErrorCode=31", "system says 31", failed}},
         {false, FaultKind::BadStatus, {failed}},
         {true, FaultKind::NoCompletion, {failed}},
-        {true, FaultKind::BadStatus, {"<FAIL> " + aspiName}}};
+        {true, FaultKind::BadStatus,
+         {test::kAspiCheckConditionLine, "<FAIL> " + aspiName}}};
     for (const auto& [aspi, kind, lines] : runs) {
       QueryRig rig(aspi);
       rig.Fault(kind, command);

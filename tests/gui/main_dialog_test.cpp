@@ -1,7 +1,11 @@
 // The real dialog from the real resources, driven with window messages (under wine, on a
-// private Xvfb display).  The device is the emulator wnaspi32.dll beside this program,
+// private Xvfb display).  The device is the emulator wnaspi32.dll (on wine's PATH),
 // reached as on Windows 98.
 #include "app/win32/gui/main_dialog.h"
+
+#include <winioctl.h>
+
+#include <algorithm>
 
 #include <commctrl.h>
 
@@ -45,6 +49,7 @@ class Dialog : public ::testing::Test {
     options.ioControl = [this](void*, std::uint32_t code, void* in, std::uint32_t, void* out, std::uint32_t,
                                std::uint32_t*) {
       ioControlCodes.push_back(code);
+      if (code != PassThroughTransport::kIoctlScsiPassThroughDirect) return true;  // the volume's lock, dismount
       return test::EmulatedPassThrough(ntDevice, in, out);
     };
     options.fileDialog = [this](const FileDialogRequest& request) {
@@ -416,8 +421,15 @@ TEST_F(Dialog, OnTheNtFamilyTheRegistryNamesTheDriveAndPassThroughReachesIt) {
   Sel().formatChecked = true;
   dialog->core()->UpdateControls();
   ntDevice.ClearTrace();
+  ioControlCodes.clear();
   Click(IDC_UPGRADE);
   EXPECT_FALSE(ntDevice.TraceOf("DEV_FORMAT_16").empty()) << test::ReadFile(dir + "/Romsetter.log");
+  // The job locks and dismounts the volume once, before its first command on the drive.
+  const auto lock = std::find(ioControlCodes.begin(), ioControlCodes.end(), FSCTL_LOCK_VOLUME);
+  ASSERT_NE(lock, ioControlCodes.end());
+  ASSERT_NE(lock + 1, ioControlCodes.end());
+  EXPECT_EQ(*(lock + 1), static_cast<std::uint32_t>(FSCTL_DISMOUNT_VOLUME));
+  EXPECT_EQ(std::count(ioControlCodes.begin(), ioControlCodes.end(), FSCTL_LOCK_VOLUME), 1);
 }
 
 // The About box runs its own modal loop; a timer on this thread reads it and closes it.

@@ -237,6 +237,7 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   EmulatedTransport drive(chosen, config.driveLetter);
   EmulatedAspiLibrary library(o.emulatorIndex == 0 ? devices.pointers : std::vector<EmulatedDevice*>{&chosen},
                               config.adapterCount, config.supportStatus);
+  library.SetSignalsCompletion(config.signalCompleted);
   AspiTransport aspi(tap.Library(library));
   InMemoryDeviceRegistry registry;
   PopulateEmulatedRegistry(config, registry);

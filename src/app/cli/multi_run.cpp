@@ -106,6 +106,7 @@ struct DeviceJob {
   std::uint8_t support = 1;
   bool sgIo = false;
   bool useAspi = false;  // reached through ASPI
+  bool signalCompleted = true;
   std::string node;
   DeviceTarget real;  // Windows: the drive or ASPI target discovery is restricted to
 
@@ -273,6 +274,7 @@ bool SeveralRun::AddEmulated(const DeviceTarget& t, int index) {
   job->driveLetter = s.config.driveLetter;
   job->adapters = s.config.adapterCount;
   job->support = s.config.supportStatus;
+  job->signalCompleted = s.config.signalCompleted;
   job->sgIo = t.sgIo;
   job->useAspi = t.aspi;
   for (const auto& other : jobs_) {
@@ -472,6 +474,7 @@ void SeveralRun::BuildJob(DeviceJob& job, std::size_t row, CliConsole& console, 
       // Only this device answers the job's target scan.
       job.library = std::make_unique<EmulatedAspiLibrary>(std::vector<EmulatedDevice*>{job.emulated}, job.adapters,
                                                            job.support);
+      job.library->SetSignalsCompletion(job.signalCompleted);
       job.aspi = std::make_unique<AspiTransport>(*job.library);
       ports.aspi = job.aspi.get();
     } else {
