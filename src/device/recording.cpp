@@ -17,6 +17,8 @@ constexpr std::size_t kMaxRecordingBytes = 512u * 1024 * 1024;
 constexpr std::size_t kMaxLineBytes = 64 * 1024;
 constexpr std::size_t kMaxXorBytes = 64;  // more than this, and the difference is the page itself
 constexpr std::size_t kMaxSenseBytes = 32;
+// An entry has at most 17; a line of thousands of keys would cost many times its length.
+constexpr std::size_t kMaxKeys = 32;
 
 std::uint64_t SteadyMicros() {
   return static_cast<std::uint64_t>(
@@ -208,6 +210,193 @@ void RecordingWriter::Write(RecordingEntry entry) {
   }
 }
 
+// ---- Packed entries ----
+
+namespace {
+
+// The first byte of a packed entry: its kind and the flags every kind may use.
+enum : std::uint8_t { kKindBits = 0x03, kHasMicros = 0x04, kOpenOk = 0x08 };
+// A command's second byte.
+enum : std::uint8_t {
+  kIn = 0x01,
+  kDelivered = 0x02,
+  kGood = 0x04,
+  kWaited = 0x08,
+  kTarget = 0x10,
+  kAspiStatuses = 0x20,
+  kPayload = 0x40,
+  kPayloadDigest = 0x80,
+};
+// Its third.
+enum : std::uint8_t { kReply = 0x01, kReplyDigest = 0x02, kReplyXor = 0x04, kSense = 0x08 };
+
+constexpr std::size_t kDigestBytes = 32;
+
+// Seven bits a byte, low first: a number of D decimal digits takes at most D bytes.
+void PutNumber(std::vector<std::uint8_t>& out, std::uint64_t value) {
+  for (; value >= 0x80; value >>= 7) out.push_back(static_cast<std::uint8_t>(value | 0x80));
+  out.push_back(static_cast<std::uint8_t>(value));
+}
+
+void PutBytes(std::vector<std::uint8_t>& out, const std::uint8_t* data, std::size_t length) {
+  PutNumber(out, length);
+  out.insert(out.end(), data, data + length);
+}
+
+// Always its 32 bytes, so the entry unpacks in step whatever the text held.
+void PutDigest(std::vector<std::uint8_t>& out, const std::string& hex) {
+  const auto nibble = [](char c) { return static_cast<std::uint8_t>(c <= '9' ? (c - '0') & 0xF : (c - 'a' + 10) & 0xF); };
+  for (std::size_t i = 0; i < 2 * kDigestBytes; i += 2) {
+    out.push_back(i + 1 < hex.size() ? static_cast<std::uint8_t>(nibble(hex[i]) << 4 | nibble(hex[i + 1])) : 0);
+  }
+}
+
+// Reads what the packing above wrote; the store is this program's own, not input.
+class Unpacker {
+ public:
+  explicit Unpacker(const std::uint8_t* at) : at_(at) {}
+  std::uint8_t Byte() { return *at_++; }
+  std::uint64_t Number() {
+    std::uint64_t value = 0;
+    for (int shift = 0;; shift += 7) {
+      const std::uint8_t b = *at_++;
+      value |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+      if ((b & 0x80) == 0) return value;
+    }
+  }
+  void Bytes(std::vector<std::uint8_t>& out) {
+    const std::size_t length = static_cast<std::size_t>(Number());
+    out.assign(at_, at_ + length);
+    at_ += length;
+  }
+  std::string Digest() {
+    const std::string hex = HexBytes(at_, kDigestBytes);
+    at_ += kDigestBytes;
+    return hex;
+  }
+
+ private:
+  const std::uint8_t* at_;
+};
+
+}  // namespace
+
+void RecordingEntries::reserve(std::size_t entries, std::size_t bytes) {
+  starts_.reserve(entries);
+  bytes_.reserve(bytes);
+}
+
+void RecordingEntries::resize(std::size_t count) {
+  if (count < size()) {
+    bytes_.resize(starts_[count]);
+    starts_.resize(count);
+  }
+  while (size() < count) push_back(RecordingEntry{});
+}
+
+void RecordingEntries::push_back(const RecordingEntry& e) {
+  starts_.push_back(static_cast<Start>(bytes_.size()));
+  std::vector<std::uint8_t>& out = bytes_;
+  out.push_back(static_cast<std::uint8_t>(static_cast<std::uint8_t>(e.kind) | (e.micros != 0 ? kHasMicros : 0) |
+                                          (e.ok ? kOpenOk : 0)));
+  if (e.micros != 0) PutNumber(out, e.micros);
+  switch (e.kind) {
+    case RecordingEntryKind::Open:
+      PutNumber(out, e.error);
+      PutBytes(out, reinterpret_cast<const std::uint8_t*>(e.path.data()), e.path.size());
+      return;
+    case RecordingEntryKind::Close: return;
+    case RecordingEntryKind::Support: PutNumber(out, e.info); return;
+    case RecordingEntryKind::Command: break;
+  }
+  const RecordedCommand& c = e.command;
+  const bool aspiStatuses = c.target || c.aspiStatus != 0 || c.hostStatus != 0 || c.targetStatus != 0;
+  out.push_back(static_cast<std::uint8_t>(
+      (c.direction == DataDirection::In ? kIn : 0) | (c.delivered ? kDelivered : 0) | (c.statusGood ? kGood : 0) |
+      (c.waited ? kWaited : 0) | (c.target ? kTarget : 0) | (aspiStatuses ? kAspiStatuses : 0) |
+      (!c.payload.empty() ? kPayload : 0) | (!c.payloadDigest.empty() ? kPayloadDigest : 0)));
+  out.push_back(static_cast<std::uint8_t>((c.replyKnown ? kReply : 0) | (!c.replyDigest.empty() ? kReplyDigest : 0) |
+                                          (c.replyXorKnown ? kReplyXor : 0) | (!c.sense.empty() ? kSense : 0)));
+  PutBytes(out, c.cdb.data(), std::min<std::size_t>(c.cdbLength, c.cdb.size()));
+  PutNumber(out, c.length);
+  PutNumber(out, c.systemError);
+  if (c.target) out.insert(out.end(), {c.target->adapter, c.target->target});
+  if (aspiStatuses) out.insert(out.end(), {c.aspiStatus, c.hostStatus, c.targetStatus});
+  if (!c.sense.empty()) PutBytes(out, c.sense.data(), c.sense.size());
+  if (!c.payload.empty()) PutBytes(out, c.payload.data(), c.payload.size());
+  if (!c.payloadDigest.empty()) PutDigest(out, c.payloadDigest);
+  if (c.replyKnown) PutBytes(out, c.reply.data(), c.reply.size());
+  if (!c.replyDigest.empty()) PutDigest(out, c.replyDigest);
+  if (c.replyXorKnown) {
+    PutNumber(out, c.replyXor.size());
+    for (const auto& [offset, mask] : c.replyXor) {
+      out.insert(out.end(), {static_cast<std::uint8_t>(offset >> 8), static_cast<std::uint8_t>(offset), mask});
+    }
+  }
+}
+
+RecordingEntry RecordingEntries::operator[](std::size_t index) const {
+  RecordingEntry e;
+  e.number = index + 1;
+  Unpacker in(bytes_.data() + starts_[index]);
+  const std::uint8_t first = in.Byte();
+  e.kind = static_cast<RecordingEntryKind>(first & kKindBits);
+  e.ok = (first & kOpenOk) != 0;
+  if ((first & kHasMicros) != 0) e.micros = in.Number();
+  switch (e.kind) {
+    case RecordingEntryKind::Open: {
+      e.error = static_cast<std::uint32_t>(in.Number());
+      std::vector<std::uint8_t> path;
+      in.Bytes(path);
+      e.path.assign(path.begin(), path.end());
+      return e;
+    }
+    case RecordingEntryKind::Close: return e;
+    case RecordingEntryKind::Support: e.info = static_cast<std::uint32_t>(in.Number()); return e;
+    case RecordingEntryKind::Command: break;
+  }
+  RecordedCommand& c = e.command;
+  const std::uint8_t flags = in.Byte();
+  const std::uint8_t more = in.Byte();
+  std::vector<std::uint8_t> cdb;
+  in.Bytes(cdb);
+  std::copy(cdb.begin(), cdb.end(), c.cdb.begin());
+  c.cdbLength = static_cast<std::uint8_t>(cdb.size());
+  c.direction = (flags & kIn) != 0 ? DataDirection::In : DataDirection::Out;
+  c.length = static_cast<std::uint32_t>(in.Number());
+  c.systemError = static_cast<std::uint32_t>(in.Number());
+  c.delivered = (flags & kDelivered) != 0;
+  c.statusGood = (flags & kGood) != 0;
+  c.waited = (flags & kWaited) != 0;
+  if ((flags & kTarget) != 0) {
+    ScsiTarget target;
+    target.adapter = in.Byte();
+    target.target = in.Byte();
+    c.target = target;
+  }
+  if ((flags & kAspiStatuses) != 0) {
+    c.aspiStatus = in.Byte();
+    c.hostStatus = in.Byte();
+    c.targetStatus = in.Byte();
+  }
+  if ((more & kSense) != 0) in.Bytes(c.sense);
+  if ((flags & kPayload) != 0) in.Bytes(c.payload);
+  if ((flags & kPayloadDigest) != 0) c.payloadDigest = in.Digest();
+  c.replyKnown = (more & kReply) != 0;
+  if (c.replyKnown) in.Bytes(c.reply);
+  if ((more & kReplyDigest) != 0) c.replyDigest = in.Digest();
+  c.replyXorKnown = (more & kReplyXor) != 0;
+  if (c.replyXorKnown) {
+    c.replyXor.resize(static_cast<std::size_t>(in.Number()));
+    for (auto& [offset, mask] : c.replyXor) {
+      offset = static_cast<std::uint16_t>(in.Byte() << 8);
+      offset = static_cast<std::uint16_t>(offset | in.Byte());
+      mask = in.Byte();
+    }
+  }
+  return e;
+}
+
 // ---- Reading ----
 
 namespace {
@@ -240,6 +429,7 @@ class LineParser {
       Value value;
       if (!ParseValue(value, error)) return false;
       if (!object.emplace(key, value).second) return Fail(Format("key \"%s\" appears twice", key.c_str()), error);
+      if (object.size() > kMaxKeys) return Fail(Format("more than %zu keys in one line", kMaxKeys), error);
       SkipBlanks();
       if (Take('}')) return AtEnd(error);
       if (!Take(',')) return Fail("',' or '}' expected", error);
@@ -561,8 +751,13 @@ namespace {
 // One line after another, as the file holds them (without the line break).
 class LineReader {
  public:
-  LineReader(const std::string& name, Recording& recording, std::string& error)
-      : name_(name), recording_(recording), error_(error) {}
+  // `lines` and `bytes` are the whole file's: no entry packs into more bytes than its line, so
+  // the entries are allocated once.
+  LineReader(const std::string& name, Recording& recording, std::string& error, std::size_t lines,
+             std::size_t bytes)
+      : name_(name), recording_(recording), error_(error) {
+    recording_.entries.reserve(lines > 0 ? lines - 1 : 0, bytes);
+  }
 
   bool Line(const std::string& line) {
     ++lineNumber_;
@@ -575,7 +770,7 @@ class LineReader {
     if (!ParseEntry(object, recording_.header, recording_.entries.size() + 1, entry, what)) {
       return Fail(Format("entry %zu: %s", recording_.entries.size() + 1, what.c_str()));
     }
-    recording_.entries.push_back(std::move(entry));
+    recording_.entries.push_back(entry);
     return true;
   }
   // Every line the writer finishes ends with a line break; a last line without one is what a
@@ -609,7 +804,8 @@ bool ParseRecording(const std::string& text, const std::string& name, Recording&
     error = Format("%s: empty, not a recording", name.c_str());
     return false;
   }
-  LineReader reader(name, recording, error);
+  LineReader reader(name, recording, error, static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')),
+                    text.size());
   for (std::size_t pos = 0; pos < text.size();) {
     const std::size_t end = text.find('\n', pos);
     if (end == std::string::npos) return reader.Truncated();
@@ -620,8 +816,8 @@ bool ParseRecording(const std::string& text, const std::string& name, Recording&
 }
 
 // The file is read twice, a chunk at a time, and never held whole: once to count its lines
-// (so the entries are allocated once, at their final size), once to parse them. Memory is
-// then the entries themselves (docs/recording.md gives the bound).
+// and bytes (so the packed entries are allocated once), once to parse them.  Memory is then
+// the entries themselves, at most the file's size and 4 bytes a line (docs/recording.md).
 bool LoadRecording(const std::string& path, Recording& recording, std::string& error) {
   recording = Recording{};
   std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -648,8 +844,7 @@ bool LoadRecording(const std::string& path, Recording& recording, std::string& e
   }
   if (ok) {
     std::rewind(file);
-    recording.entries.reserve(lines > 0 ? lines - 1 : 0);
-    LineReader reader(path, recording, error);
+    LineReader reader(path, recording, error, lines, bytes);
     std::string line;
     std::size_t left = bytes;  // a file that grows meanwhile is read as it was counted
     for (std::size_t n; ok && left > 0 && (n = std::fread(chunk.data(), 1, std::min(chunk.size(), left), file)) > 0;) {

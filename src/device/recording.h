@@ -72,9 +72,50 @@ struct RecordingEntry {
   std::uint32_t info = 0;    // Support: GetASPI32SupportInfo's result
 };
 
+// A recording's entries, packed: each entry is its fields in one shared byte store (byte
+// strings as bytes, digests as their 32 bytes, numbers in as few bytes as they need) found
+// by a 4-byte offset, so an entry never takes more memory than its line in the file did.  An
+// entry is unpacked, as a copy, when it is looked at; its `number` is its place, from 1.
+class RecordingEntries {
+ public:
+  class Iterator {
+   public:
+    using value_type = RecordingEntry;
+    Iterator(const RecordingEntries& entries, std::size_t at) : entries_(&entries), at_(at) {}
+    RecordingEntry operator*() const { return (*entries_)[at_]; }
+    Iterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return at_ != other.at_; }
+
+   private:
+    const RecordingEntries* entries_;
+    std::size_t at_;
+  };
+
+  std::size_t size() const { return starts_.size(); }
+  bool empty() const { return starts_.empty(); }
+  RecordingEntry operator[](std::size_t index) const;
+  Iterator begin() const { return Iterator(*this, 0); }
+  Iterator end() const { return Iterator(*this, size()); }
+  // Digests are empty or 64 lower-case hex digits, as the reader and the writer make them.
+  void push_back(const RecordingEntry& entry);
+  void resize(std::size_t count);
+  // Room for `entries` entries whose packed fields take `bytes` in all, allocated once.
+  void reserve(std::size_t entries, std::size_t bytes);
+  // The bytes the entries hold, allocated room included.
+  std::size_t Footprint() const { return starts_.capacity() * sizeof(Start) + bytes_.capacity(); }
+
+ private:
+  using Start = std::uint32_t;
+  std::vector<Start> starts_;
+  std::vector<std::uint8_t> bytes_;
+};
+
 struct Recording {
   RecordingHeader header;
-  std::vector<RecordingEntry> entries;
+  RecordingEntries entries;
 };
 
 // What the host last wrote to each page address (page number not 0) during a run, so a page

@@ -49,7 +49,7 @@ void ReplayDevice::Diverge(std::uint64_t number, const std::string& expected, co
 
 bool ReplayDevice::Finish() {
   if (!diverged() && next_ < recording_.entries.size()) {
-    const RecordingEntry& e = recording_.entries[next_];
+    const RecordingEntry e = recording_.entries[next_];
     Diverge(e.number, DescribeEntry(e), "the end of the run");
   }
   return !diverged();
@@ -61,12 +61,12 @@ const RecordingEntry* ReplayDevice::Next(RecordingEntryKind kind, const std::str
     Diverge(recording_.entries.size() + 1, "the end of the recording", got);
     return nullptr;
   }
-  const RecordingEntry& e = recording_.entries[next_++];
-  if (e.kind != kind) {
-    Diverge(e.number, DescribeEntry(e), got);
+  current_ = recording_.entries[next_++];
+  if (current_.kind != kind) {
+    Diverge(current_.number, DescribeEntry(current_), got);
     return nullptr;
   }
-  return &e;
+  return &current_;
 }
 
 const RecordingEntry* ReplayDevice::Match(const std::uint8_t* cdb, std::uint8_t cdbLength, DataDirection direction,

@@ -36,7 +36,8 @@ class ReplayDevice {
   bool AnswerSrb(SrbExecScsiCmd& srb);
 
  private:
-  // The next entry, when it is of `kind`; else the divergence, with `got` describing the call.
+  // The next entry, when it is of `kind` (valid until the next call); else the divergence,
+  // with `got` describing the call.
   const RecordingEntry* Next(RecordingEntryKind kind, const std::string& got);
   // Compares a command with the next entry and fills the reply; null on divergence.
   const RecordingEntry* Match(const std::uint8_t* cdb, std::uint8_t cdbLength, DataDirection direction,
@@ -47,6 +48,7 @@ class ReplayDevice {
   Recording recording_;
   std::function<void(const std::string&)> report_;
   std::size_t next_ = 0;
+  RecordingEntry current_;  // the entry last taken, unpacked
   std::string divergence_;
   PageMemory pages_;
 };

@@ -175,6 +175,13 @@ TEST(Recording, ARunLongerOrShorterThanTheRecordingDiverges) {
   }
 }
 
+// An entry line with `count` keys, all but two unknown.
+std::string ManyKeys(int count) {
+  std::string line = "{\"n\":1,\"entry\":\"close\"";
+  for (int k = 2; k < count; ++k) line += ",\"k" + std::to_string(k) + "\":1";
+  return line + "}\n";
+}
+
 TEST(Recording, HostileFilesAreRefusedWithTheLineAndWhatIsWrong) {
   const std::string good = WriteRun(test::ScratchDir("recording_hostile"), false);
   const std::size_t secondLine = good.find('\n') + 1;
@@ -194,6 +201,7 @@ TEST(Recording, HostileFilesAreRefusedWithTheLineAndWhatIsWrong) {
       {"", "r: empty, not a recording"},
       {"{\"n\":1}\n", "r:1: not a Romsetter recording (its first line must carry \"format\":\"romsetter-recording\")"},
       {good.substr(0, secondLine) + "{\"n\":1,\"entry\":\"dance\"}\n", "r:2: entry 1: unknown entry \"dance\" (command, open, close or support)"},
+      {good.substr(0, secondLine) + ManyKeys(33), "r:2: more than 32 keys in one line"},
       {good.substr(0, secondLine) + "{\"n\":1,\"entry\":{\"x\":1}}\n",
        "r:2: a value must be a text, an unsigned whole number, true or false"},
   };
@@ -226,6 +234,49 @@ TEST(Recording, HostileFilesAreRefusedWithTheLineAndWhatIsWrong) {
       device.Answer(PageCommand(0x04, DataDirection::In, 0x1002, 3), page.data());
     } else {
       EXPECT_EQ(error.rfind("r:", 0), 0u) << error;
+    }
+  }
+}
+
+
+// Memory: the entries of any file, the shortest lines included, take at most 1.2 times the
+// file (docs/recording.md), and every field comes back as it was written.
+TEST(Recording, EntriesTakeAtMostTheirLinesInMemory) {
+  const std::string dir = test::ScratchDir("recording_memory");
+  const std::string digest(64, 'c');
+  struct Shape {
+    const char* family;
+    std::string rest;  // the line after its "n"
+  };
+  const std::vector<Shape> shapes = {
+      {"pass-through", ",\"entry\":\"close\"}"},
+      {"aspi", ",\"entry\":\"support\",\"info\":0}"},
+      {"pass-through", ",\"entry\":\"open\",\"path\":\"\",\"ok\":false,\"error\":0}"},
+      {"pass-through",
+       ",\"entry\":\"command\",\"cdb\":\"00\",\"direction\":\"in\",\"length\":0,\"delivered\":true,\"good\":true,"
+       "\"error\":0}"},
+      {"aspi",
+       ",\"entry\":\"command\",\"cdb\":\"ff0400001002000000030000\",\"direction\":\"in\",\"length\":512,\"adapter\":1,"
+       "\"target\":2,\"delivered\":true,\"good\":false,\"srb_status\":4,\"waited\":true,\"ha_status\":17,"
+       "\"target_status\":2,\"sense\":\"7000050000\",\"reply_sha256\":\"" + digest +
+           "\",\"reply_xor\":\"011:ff,1ff:01\",\"us\":900}"},
+      {"pass-through",
+       ",\"entry\":\"open\",\"path\":\"\\\\\\\\.\\\\F:\\u00e9\",\"ok\":true,\"error\":0,\"us\":12345678901}"},
+  };
+  for (const Shape& shape : shapes) {
+    std::string text = std::string("{\"format\":\"romsetter-recording\",\"version\":1,\"program\":\"t\",\"family\":\"") +
+                       shape.family + "\",\"os\":\"linux\",\"data\":false}\n";
+    std::string last;
+    for (int n = 1; n <= 2000; ++n) text += last = "{\"n\":" + std::to_string(n) + shape.rest + "\n";
+    const std::string path = dir + "/short.jsonl";
+    test::WriteFile(path, text);
+    Recording recording;
+    std::string error;
+    ASSERT_TRUE(LoadRecording(path, recording, error)) << error;
+    ASSERT_EQ(recording.entries.size(), 2000u);
+    EXPECT_LE(recording.entries.Footprint(), text.size() * 12 / 10) << shape.rest;
+    if (shape.rest.find("\"us\"") != std::string::npos) {
+      EXPECT_EQ(RecordingEntryLine(recording.entries[1999]) + "\n", last);
     }
   }
 }
