@@ -3,9 +3,11 @@
 #include "device/linux/sg_io_transport.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <tuple>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "emulator/linux/emulated_sg_io.h"
 #include "support/test_support.h"
 #include "support/transport_conformance.h"
+#include "sysfs_tree.h"
 
 namespace romsetter::test {
 namespace {
@@ -254,6 +257,41 @@ TEST(SgIoNode, OpenFailuresCarryErrnoAndTheRealCallsRefuseAFile) {
   EXPECT_NE(result.systemError, 0u);  // a file takes no SG_IO
   real.CloseDrive();
   EXPECT_FALSE(real.DriveOpen());
+}
+
+
+// The generic node, the disk and its partition lead to one lock; another device has its own.
+TEST(SgIoNode, EveryNodeOfOneDeviceTakesTheSameLock) {
+  SysfsTree tree("sg_io_device_lock");
+  tree.Add(1, "Morvent", "USB-MSC Disk INT", "1.00", "1b3f", "2002", "sdb");
+  tree.AddPartition("sdb", 1);
+  tree.Add(2, "Morvent", "USB-MSC Disk INT", "1.00", "1b3f", "2002", "sdc");
+  const std::string root = tree.paths.sysfsRoot;
+  const auto folder = [&](bool block, unsigned major, unsigned minor) {
+    return std::filesystem::canonical(DeviceFolderOfNode(root, block, major, minor));
+  };
+  EXPECT_EQ(folder(true, 8, 16), folder(false, 21, 1));
+  EXPECT_EQ(folder(true, 8, 17), folder(false, 21, 1));
+  EXPECT_NE(folder(true, 8, 32), folder(false, 21, 1));
+
+  const int sg = LockDeviceFolder(DeviceFolderOfNode(root, false, 21, 1));
+  ASSERT_GE(sg, 0);
+  for (const unsigned minor : {16u, 17u}) {
+    errno = 0;
+    EXPECT_EQ(LockDeviceFolder(DeviceFolderOfNode(root, true, 8, minor)), -1) << minor;
+    EXPECT_EQ(errno, EBUSY);
+  }
+  const int other = LockDeviceFolder(DeviceFolderOfNode(root, true, 8, 32));
+  EXPECT_GE(other, 0);
+  ::close(other);
+  ::close(sg);
+  const int partition = LockDeviceFolder(DeviceFolderOfNode(root, true, 8, 17));
+  EXPECT_GE(partition, 0);
+  ::close(partition);
+  // A node of no SCSI device has no folder: nothing to lock, and not busy.
+  errno = 0;
+  EXPECT_EQ(LockDeviceFolder(DeviceFolderOfNode(root, false, 1, 3)), -1);
+  EXPECT_NE(errno, EBUSY);
 }
 
 }  // namespace

@@ -44,10 +44,15 @@ struct SysfsTree {
     fs::create_directory_symlink(fs::relative(scsi + "/scsi_generic/" + sg, paths.sysfsRoot + "/class/scsi_generic"),
                                  paths.sysfsRoot + "/class/scsi_generic/" + sg);
     WriteFile(paths.devRoot + "/" + sg, "");
+    // dev/char/21:N and dev/block/8:16N: the folders a node's numbers lead to.
+    Link(Format("char/21:%d", host), scsi + "/scsi_generic/" + sg);
     if (!disk.empty()) {
       fs::create_directories(scsi + "/block/" + disk);
       WriteFile(paths.devRoot + "/" + disk, "");
       disks[disk] = scsi + "/block/" + disk;
+      fs::create_directory_symlink("../..", disks[disk] + "/device");
+      Link(Format("block/8:%d", 16 * host), disks[disk]);
+      hosts[disk] = host;
     }
   }
   // Partition `number` of a disk added before, in sysfs and /dev.
@@ -56,6 +61,13 @@ struct SysfsTree {
     std::filesystem::create_directories(disks.at(disk) + "/" + name);
     WriteFile(disks.at(disk) + "/" + name + "/partition", Format("%d\n", number));
     WriteFile(paths.devRoot + "/" + name, "");
+    Link(Format("block/8:%d", 16 * hosts.at(disk) + number), disks.at(disk) + "/" + name);
+  }
+  void Link(const std::string& numbers, const std::string& folder) {
+    namespace fs = std::filesystem;
+    const std::string link = paths.sysfsRoot + "/dev/" + numbers;
+    fs::create_directories(fs::path(link).parent_path());
+    fs::create_directory_symlink(fs::relative(folder, fs::path(link).parent_path()), link);
   }
   void Mount(const std::string& line) { WriteFile(paths.mountsFile, ReadFile(paths.mountsFile) + line + "\n"); }
   std::string Node(const std::string& name) const { return paths.devRoot + "/" + name; }
@@ -63,6 +75,7 @@ struct SysfsTree {
   std::string root;
   SysfsPaths paths;
   std::map<std::string, std::string> disks;  // name -> its sysfs folder
+  std::map<std::string, int> hosts;          // disk name -> its host
 };
 
 }  // namespace romsetter::test

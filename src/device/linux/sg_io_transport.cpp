@@ -4,13 +4,20 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <utility>
+
+#include "base/format.h"
 
 namespace romsetter {
 
@@ -18,13 +25,43 @@ namespace {
 constexpr std::uint16_t kDriverStatusMask = 0x0F;  // the upper bits are suggestions, not outcomes
 }  // namespace
 
+std::string DeviceFolderOfNode(const std::string& sysfsRoot, bool block, unsigned major, unsigned minor) {
+  std::string folder = Format("%s/dev/%s/%u:%u", sysfsRoot.c_str(), block ? "block" : "char", major, minor);
+  struct stat info {};
+  // A partition's folder lies inside its disk's: ".." after the link is the disk.
+  if (block && ::stat((folder + "/partition").c_str(), &info) == 0) folder += "/..";
+  return folder + "/device";
+}
+
+int LockDeviceFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int lockError = errno == EWOULDBLOCK ? EBUSY : errno;
+    ::close(fd);
+    errno = lockError;
+    return -1;
+  }
+  return fd;
+}
+
 NodeCalls SystemNodeCalls() {
+  // The device locks taken, by the device's folder, held until the last copy of these calls
+  // goes: a program keeps its device from its first open to its end, so no other slips in
+  // between its first queries and its job, or between two steps of the job.
+  struct DeviceLocks {
+    std::mutex mutex;
+    std::map<std::string, int> held;
+    ~DeviceLocks() {
+      for (const auto& entry : held) ::close(entry.second);
+    }
+  };
+  const auto locks = std::make_shared<DeviceLocks>();
   NodeCalls calls;
-  calls.open = [](const std::string& path, int flags) {
+  calls.open = [locks](const std::string& path, int flags) {
     // One program at a time per device: a device node is opened exclusively (the disk then
     // refuses other exclusive openers and mounts, the generic node other exclusive opens),
-    // and every node is locked, which another romsetter-cli on any node of the same file
-    // honours.  Either refusal is EBUSY.
+    // and the node and its SCSI device are locked, which another romsetter-cli on any node
+    // of the same device honours.  Either refusal is EBUSY.
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && (S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode))) flags |= O_EXCL;
     const int fd = ::open(path.c_str(), flags);
@@ -32,6 +69,23 @@ NodeCalls SystemNodeCalls() {
       const int lockError = errno == EWOULDBLOCK ? EBUSY : errno;
       ::close(fd);
       errno = lockError;
+      return -1;
+    }
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !(S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode))) return fd;
+    // A node of no SCSI device (no folder to lock) keeps its own lock only.
+    char* real = ::realpath(
+        DeviceFolderOfNode("/sys", S_ISBLK(info.st_mode), ::major(info.st_rdev), ::minor(info.st_rdev)).c_str(), nullptr);
+    if (real == nullptr) return fd;
+    const std::string folder = real;
+    std::free(real);
+    const std::lock_guard<std::mutex> hold(locks->mutex);
+    if (locks->held.count(folder) != 0) return fd;
+    const int lock = LockDeviceFolder(folder);
+    if (lock >= 0) {
+      locks->held[folder] = lock;
+    } else if (errno == EBUSY) {
+      ::close(fd);
+      errno = EBUSY;
       return -1;
     }
     return fd;

@@ -23,8 +23,18 @@ struct NodeCalls {
 };
 
 // open(2), close(2) and ioctl(2) themselves; the open is exclusive and locked (EBUSY when
-// another program holds the device).
+// another program holds the device).  The SCSI device's folder in sysfs, which every node of
+// the device leads to, is locked too, from the first open until the calls go, so its generic
+// node, its disk and its partitions exclude one another for a program's whole run.
 NodeCalls SystemNodeCalls();
+
+// The sysfs folder of the SCSI device a device node (block or character, by its numbers)
+// belongs to: the same path, once resolved, for its generic node, its disk and the disk's
+// partitions.
+std::string DeviceFolderOfNode(const std::string& sysfsRoot, bool block, unsigned major, unsigned minor);
+// Opens `folder` and locks it exclusively without waiting: its descriptor, or -1 with errno
+// (EBUSY: another holds the lock; anything else: there is no such folder to lock).
+int LockDeviceFolder(const std::string& folder);
 
 // What the last command's header said, read out after the call.
 struct SgIoOutcome {
