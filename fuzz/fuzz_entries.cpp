@@ -367,7 +367,8 @@ void FuzzCliOptions(const std::uint8_t* data, std::size_t size, const std::strin
   if (parse == CliParse::Run && !options.fontList.empty()) DefaultReportPath(options.fontList);
 }
 
-// A recording that reads must write out as text that reads back to the same text.
+// A recording that reads takes at most 1.2 times its size, and must write out as text that
+// reads back to the same text.
 void FuzzRecording(const std::uint8_t* data, std::size_t size, const std::string&) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   Recording recording;
@@ -376,6 +377,7 @@ void FuzzRecording(const std::uint8_t* data, std::size_t size, const std::string
     if (error.empty()) Broken("a refused recording without a reason");
     return;
   }
+  if (recording.entries.Footprint() > text.size() + text.size() / 5) Broken("a recording takes over 1.2 times its size");
   auto write = [](const Recording& r) {
     std::string out = RecordingHeaderLine(r.header) + "\n";
     for (const RecordingEntry& entry : r.entries) out += RecordingEntryLine(entry) + "\n";
