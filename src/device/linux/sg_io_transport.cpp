@@ -58,34 +58,37 @@ NodeCalls SystemNodeCalls() {
   const auto locks = std::make_shared<DeviceLocks>();
   NodeCalls calls;
   calls.open = [locks](const std::string& path, int flags) {
-    // One program at a time per device: a device node is opened exclusively (the disk then
-    // refuses other exclusive openers and mounts, the generic node other exclusive opens),
-    // and the node and its SCSI device are locked, which another romsetter-cli on any node
-    // of the same device honours.  Either refusal is EBUSY.
+    // One program at a time per device: the device is locked first, so a program refused
+    // never holds even a node of it for a moment (which could fail the holder's next open);
+    // then the node is opened exclusively (the disk then refuses other exclusive openers and
+    // mounts, the generic node other exclusive opens) and locked, which another
+    // romsetter-cli on any path to the node honours.  Every refusal is EBUSY.
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && (S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode))) flags |= O_EXCL;
+    if (::stat(path.c_str(), &info) == 0 && (S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode))) {
+      flags |= O_EXCL;
+      // A node of no SCSI device (no folder to lock) has its own lock only.
+      char* real = ::realpath(
+          DeviceFolderOfNode("/sys", S_ISBLK(info.st_mode), ::major(info.st_rdev), ::minor(info.st_rdev)).c_str(),
+          nullptr);
+      if (real != nullptr) {
+        const std::string folder = real;
+        std::free(real);
+        const std::lock_guard<std::mutex> hold(locks->mutex);
+        if (locks->held.count(folder) == 0) {
+          const int lock = LockDeviceFolder(folder);
+          if (lock >= 0) {
+            locks->held[folder] = lock;
+          } else if (errno == EBUSY) {
+            return -1;
+          }
+        }
+      }
+    }
     const int fd = ::open(path.c_str(), flags);
     if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int lockError = errno == EWOULDBLOCK ? EBUSY : errno;
       ::close(fd);
       errno = lockError;
-      return -1;
-    }
-    if (fd < 0 || ::fstat(fd, &info) != 0 || !(S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode))) return fd;
-    // A node of no SCSI device (no folder to lock) keeps its own lock only.
-    char* real = ::realpath(
-        DeviceFolderOfNode("/sys", S_ISBLK(info.st_mode), ::major(info.st_rdev), ::minor(info.st_rdev)).c_str(), nullptr);
-    if (real == nullptr) return fd;
-    const std::string folder = real;
-    std::free(real);
-    const std::lock_guard<std::mutex> hold(locks->mutex);
-    if (locks->held.count(folder) != 0) return fd;
-    const int lock = LockDeviceFolder(folder);
-    if (lock >= 0) {
-      locks->held[folder] = lock;
-    } else if (errno == EBUSY) {
-      ::close(fd);
-      errno = EBUSY;
       return -1;
     }
     return fd;
