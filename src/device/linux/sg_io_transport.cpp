@@ -33,8 +33,10 @@ std::string DeviceFolderOfNode(const std::string& sysfsRoot, bool block, unsigne
   return folder + "/device";
 }
 
-int LockDeviceFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+namespace {
+// An exclusive lock on an open descriptor, without waiting: refused, the descriptor is closed
+// and errno is EBUSY when another holds it.
+int Locked(int fd) {
   if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int lockError = errno == EWOULDBLOCK ? EBUSY : errno;
     ::close(fd);
@@ -42,6 +44,11 @@ int LockDeviceFolder(const std::string& folder) {
     return -1;
   }
   return fd;
+}
+}  // namespace
+
+int LockDeviceFolder(const std::string& folder) {
+  return Locked(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 NodeCalls SystemNodeCalls() {
@@ -84,14 +91,7 @@ NodeCalls SystemNodeCalls() {
         }
       }
     }
-    const int fd = ::open(path.c_str(), flags);
-    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      const int lockError = errno == EWOULDBLOCK ? EBUSY : errno;
-      ::close(fd);
-      errno = lockError;
-      return -1;
-    }
-    return fd;
+    return Locked(::open(path.c_str(), flags));
   };
   calls.close = [](int fd) { return ::close(fd); };
   calls.sgIo = [](int fd, sg_io_hdr_t* header) { return ::ioctl(fd, SG_IO, header); };
