@@ -9,6 +9,8 @@ if(NOT ROMSETTER_RELEASE OR WIN32)
   return()
 endif()
 
+# cpack installs only what is built; without this its install would build every test too.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 set(package_dir ${CMAKE_SOURCE_DIR}/packaging)
 set(doc_dir share/doc/romsetter-cli)
 
