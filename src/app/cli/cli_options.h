@@ -83,6 +83,9 @@ enum class CliParse {
 
 // The short usage shown after a refused command line.
 const char* CliUsage();
+// What a refusal points to: "see romsetter-cli COMMAND --help" for the command given in `argv`;
+// empty when none was given (the refusal then shows the usage of every command).
+std::string CliHelpHint(int argc, const char* const* argv);
 const char* CliVersion();
 
 // Reads command lines with option tables built once, for callers that parse many (building

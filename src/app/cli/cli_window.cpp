@@ -255,7 +255,9 @@ void CliWindow::Error(const std::string& text) {
     return;
   }
   EndProgressLine();
-  std::fputs(Format("romsetter-cli: %s\n%s", text.c_str(), CliUsage()).c_str(), err_);
+  // One line and where to read more: the usage of every command only when none was given.
+  std::fputs(Format("romsetter-cli: %s\n%s", text.c_str(),
+                    helpHint_.empty() ? CliUsage() : (helpHint_ + "\n").c_str()).c_str(), err_);
 }
 
 void CliWindow::Result(const char* command, int exitStatus, double seconds) {

@@ -68,6 +68,8 @@ class CliWindow final : public NullWindow {
   void Note(const char* type, const std::string& text);
   // A refusal of the command line: plain to standard error, or a JSON "error" object.
   void Error(const std::string& text);
+  // The line a plain refusal ends with instead of the usage (CliHelpHint).
+  void SetHelpHint(std::string hint) { helpHint_ = std::move(hint); }
   // JSON mode only: the closing object of the run.
   void Result(const char* command, int exitStatus, double seconds);
 
@@ -101,6 +103,7 @@ class CliWindow final : public NullWindow {
   CliConsole* console_ = nullptr;
   std::string device_;
   std::size_t row_ = 0;
+  std::string helpHint_;
 };
 
 // Exit status to the result's outcome word.

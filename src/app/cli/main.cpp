@@ -314,6 +314,7 @@ int Run(int argc, const char* const* argv) {
   bool json = false;
   for (int i = 1; i < argc; ++i) json = json || std::strcmp(argv[i], "--json") == 0;
   CliWindow window(stdout, stderr, json ? CliOutput::Json : CliOutput::Plain, ROMSETTER_ISATTY(stderr) != 0);
+  window.SetHelpHint(CliHelpHint(argc, argv));
 
   CliOptions o;
   std::string error;
