@@ -76,6 +76,11 @@ TEST_P(Cli, ExitStatusesMeanWhatTheySay) {
     const char* said;  // in standard output or error
   } cases[] = {
       {"upgrade --device emulator:nand.cfg --format", 0, "Successful: Please Unplug the Device first!"},
+      // A dry run plans and writes nothing: the extraction below still reads erased pages.
+      {"upgrade --dry-run --device emulator:nand.cfg --firmware fw.bin --backup", 0,
+       "Plan: Backup: 0x0010 pages to Backup_1 at"},
+      {"upgrade --dry-run --json --device emulator:nand.cfg --firmware fw.bin", 0, "\"step\":\"F/W\",\"type\":\"plan\""},
+      {"upgrade --dry-run --device emulator:unplugged.cfg --firmware fw.bin", 2, "please check the connection!"},
       {"upgrade --device emulator:nand.cfg --firmware nothere.bin", 1,
        "romsetter-cli: --firmware nothere.bin: no such file\nsee romsetter-cli upgrade --help\n"},
       {"info --device emulator:nand.cfg --bogus", 1, "--bogus\nsee romsetter-cli info --help\n"},

@@ -132,6 +132,8 @@ Commands Build(CLI::App& app, CliOptions& o) {
   AddImageOptions(c.upgrade, o);
   c.upgrade->add_flag("--all", o.all, "every device discovery finds, each by a job of its own (docs/cli.md)");
   c.upgrade->add_flag("--yes", o.yes, "with --all: go on without asking");
+  c.upgrade->add_flag("--dry-run", o.dryRun,
+                      "everything up to the first write, with read-only commands, and the plan of the run");
   Value(c.upgrade, "--package", o.package, "run as this package would: its images and settings")->type_name("FILE");
   AddCommonOptions(c.upgrade, o);
 

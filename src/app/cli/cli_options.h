@@ -51,6 +51,7 @@ struct CliOptions {
   std::vector<std::string> devices;  // every --device given; `device` is the first
   bool all = false;            // --all: every device discovery matches
   bool yes = false;            // --yes: go on with --all without asking
+  bool dryRun = false;         // --dry-run: the checks and the plan, nothing written
   // Several devices at once (several --device, or --all): one per --device; with --all the
   // one source the devices are found on.
   std::vector<DeviceTarget> targets;

@@ -249,6 +249,15 @@ void CliWindow::Note(const char* type, const std::string& text) {
   std::fflush(out_);
 }
 
+void CliWindow::PlanStep(const PlanEntry& e) {
+  if (mode_ != CliOutput::Json) return;
+  Json copies = Json::array();
+  for (std::size_t i = 0; i < e.copies.size(); ++i) copies.push_back({{"copy", e.copies[i]}, {"start", e.starts[i]}});
+  Json object{{"type", "plan"},       {"step", e.step},          {"copies", copies},
+              {"pages", e.pages},      {"region_pages", e.regionPages}, {"seconds", e.seconds}};
+  Emit(object);
+}
+
 void CliWindow::Error(const std::string& text) {
   if (mode_ == CliOutput::Json) {
     Note("error", text);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dry_run.h"
 #include "app/null_window.h"
 #include "app/cli/concurrency.h"
 
@@ -66,6 +67,8 @@ class CliWindow final : public NullWindow {
   // A line of the command line's own (not the job's): plain to standard output, or a JSON
   // object of `type` with the line as "text".
   void Note(const char* type, const std::string& text);
+  // JSON mode only: one step of a dry run's plan (the plain line is the job's "Plan:" line).
+  void PlanStep(const PlanEntry& entry);
   // A refusal of the command line: plain to standard error, or a JSON "error" object.
   void Error(const std::string& text);
   // The line a plain refusal ends with instead of the usage (CliHelpHint).

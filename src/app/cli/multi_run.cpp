@@ -538,7 +538,8 @@ int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
   RunConcurrently(jobs_.size(), [this](std::size_t i) {
     DeviceJob& job = *jobs_[i];
     const auto started = std::chrono::steady_clock::now();
-    job.outcome = job.core->RunJob(JobMode::Upgrade);
+    job.outcome = job.core->RunJob(o_.dryRun ? JobMode::DryRun : JobMode::Upgrade);
+    for (const PlanEntry& entry : job.core->job.plan()) job.window->PlanStep(entry);
     job.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   });
   console.Leave();
