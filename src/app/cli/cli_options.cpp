@@ -25,7 +25,7 @@ namespace romsetter {
 #endif
 
 const char* CliUsage() {
-  return "usage: romsetter-cli upgrade --device DEVICE [--aspi] [--force] [--nor] [--format] [--backup]\n"
+  return "usage: romsetter-cli upgrade --device DEVICE [--dry-run] [--aspi] [--force] [--nor] [--format] [--backup]\n"
          "                             [--firmware FILE] [--small-firmware FILE] [--boot FILE]\n"
          "                             [--font-list FILE] [--report FILE] [--log FILE] [--settings DIR] [--json]\n"
          "       romsetter-cli upgrade --device DEVICE --device DEVICE ... | --all [--yes] [the options above]\n"
