@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <utility>
 #include <vector>
@@ -140,8 +141,8 @@ PackageKind UnpackOnce(const Bytes& file) {
   return PackageKind::Package;
 }
 
-// Mutations seldom make the trailer's lengths add up or the CRC match, so the same input is
-// also tried with P and the CRC line repaired: that reaches the payload and the settings.
+// Mutations seldom make the trailer's lengths add up or the CRCs match, so the same input is
+// also tried with P and the CRC lines repaired: that reaches the payload and the settings.
 bool Repair(Bytes& file) {
   if (file.size() < kPackageTailSize) return false;
   std::uint8_t* trailer = file.data() + file.size() - kTrailerSize;
@@ -161,6 +162,14 @@ bool Repair(Bytes& file) {
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(crc));
     for (int i = 0; i < 8; ++i) ini[at + key.size() + i] = hex[i];
+  }
+  const std::size_t digits = PackageCrcDigits(std::string(ini, strnlen(ini, kPackageIniSize)));
+  if (digits != std::string::npos && digits + 8 <= kPackageIniSize) {
+    const std::size_t at = file.size() - kPackageTailSize + digits;
+    const std::uint32_t crc = PackageCrc32(nullptr, 0, file.data(), file.size(), at);
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(crc));
+    for (int i = 0; i < 8; ++i) file[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(hex[i]);
   }
   return true;
 }

@@ -20,9 +20,10 @@ void ActivityLog::Log(const std::string& text) {
   if (tap_ != nullptr) tap_->push_back(text);
   const std::uint32_t n = lineNumber_++;
   const std::string line = Format("%#07x %s", n, text.c_str());
-  if (n == 1) std::remove(logPath_.c_str());
-  // Opened and closed per line so the file is complete even if the program stops abruptly.
-  if (std::FILE* f = std::fopen(logPath_.c_str(), "ab")) {
+  // Emptied at the first line by truncating, never by deleting: whatever the path names
+  // stays what it is. Opened and closed per line so the file is complete even if the
+  // program stops abruptly.
+  if (std::FILE* f = std::fopen(logPath_.c_str(), n == 1 ? "wb" : "ab")) {
     std::fwrite(line.data(), 1, line.size(), f);
     std::fwrite("\r\n", 1, 2, f);
     std::fclose(f);

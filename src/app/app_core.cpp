@@ -41,6 +41,11 @@ void AppCore::UpdateControls() {
   romsetter::UpdateControls(model.selections, discovery.present(), process.InPackageMode(), ports.window);
 }
 
-JobOutcome AppCore::RunJob(JobMode mode) { return job.Run(mode); }
+JobOutcome AppCore::RunJob(JobMode mode) {
+  presence.BeginWork();
+  const JobOutcome outcome = job.Run(mode);
+  presence.EndWork();
+  return outcome;
+}
 
 }  // namespace romsetter

@@ -11,7 +11,11 @@ DevicePresence::DevicePresence(WindowPort& window, DeviceDiscovery& discovery, M
     : window_(window), discovery_(discovery), model_(model), clock_(clock), updateControls_(std::move(updateControls)) {}
 
 bool DevicePresence::OnDeviceChange(std::uint32_t event, std::uint32_t deviceType) {
-  if (deviceType != kDeviceTypeVolume) return false;
+  if (deviceType != kDeviceTypeVolume || !CarriesDeviceHeader(event)) return false;
+  if (work_ > 0) {
+    pending_ = event;  // the probe afterwards sees the device as it is then
+    return true;
+  }
   if (event == kDeviceArrival) {
     OnVolumeArrival();
     return true;
@@ -21,6 +25,13 @@ bool DevicePresence::OnDeviceChange(std::uint32_t event, std::uint32_t deviceTyp
     return true;
   }
   return false;
+}
+
+void DevicePresence::EndWork() {
+  if (work_ > 0) --work_;
+  if (work_ > 0 || pending_ == 0) return;
+  const std::uint32_t event = std::exchange(pending_, 0);
+  OnDeviceChange(event, kDeviceTypeVolume);
 }
 
 void DevicePresence::OnVolumeArrival() {

@@ -1,5 +1,15 @@
 #include "app/ini_profile_store.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#undef DeleteFile  // the store's own member, not the system's macro
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <cerrno>
 #include <cstdio>
 #include <string_view>
@@ -116,20 +126,72 @@ std::string Finish(std::string_view value) {
   return std::string(value.substr(0, ProfileStore::kValueLimit));
 }
 
-bool WriteReplacing(const std::string& path, const std::string& text) {
-  const std::string temp = path + ".tmp";
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  if (f == nullptr) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = std::fclose(f) == 0 && ok;
-  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
-    // Windows will not rename onto an existing file.
+#ifdef _WIN32
+
+// A temporary file of its own in the settings folder (the system picks a name no other
+// writer has); Windows will not rename onto an existing file, so the old one goes first.
+bool WriteReplacing(const std::string& folder, const std::string& path, const std::string& text) {
+  char temp[MAX_PATH];
+  if (GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "ini", 0, temp) == 0) return false;
+  std::FILE* f = std::fopen(temp, "wb");
+  bool ok = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = f != nullptr && std::fclose(f) == 0 && ok;
+  if (ok && std::rename(temp, path.c_str()) != 0) {
     std::remove(path.c_str());
-    ok = std::rename(temp.c_str(), path.c_str()) == 0;
+    ok = std::rename(temp, path.c_str()) == 0;
   }
-  if (!ok) std::remove(temp.c_str());
+  if (!ok) std::remove(temp);
   return ok;
 }
+
+#else
+
+// A temporary file of its own (mkstemp), then a rename that replaces the settings file in one
+// step: a reader always finds the old file or the new one, and a failed rename leaves the old.
+bool WriteReplacing(const std::string& /*folder*/, const std::string& path, const std::string& text) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) return false;
+  struct stat old {};
+  fchmod(fd, stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);  // mkstemp gives 0600
+  std::FILE* f = fdopen(fd, "wb");
+  if (f == nullptr) {
+    close(fd);
+    unlink(temp.c_str());
+    return false;
+  }
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = std::fclose(f) == 0 && ok;
+  ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) unlink(temp.c_str());
+  return ok;
+}
+
+#endif
+
+// Holds the settings folder locked while a write reads, changes and replaces the file, so
+// two programs writing at once keep each other's keys (Linux; on Windows one program writes).
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder) {
+#ifndef _WIN32
+    fd_ = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0) flock(fd_, LOCK_EX);
+#else
+    (void)folder;
+#endif
+  }
+  ~FolderLock() {
+#ifndef _WIN32
+    if (fd_ >= 0) close(fd_);
+#endif
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
 
 }  // namespace
 
@@ -247,7 +309,7 @@ bool IniProfileStore::Check(std::string& error) const {
   return false;
 }
 
-IniProfileStore::IniProfileStore(const std::string& folder) {
+IniProfileStore::IniProfileStore(const std::string& folder) : folder_(folder) {
   const bool separated = folder.empty() || folder.back() == '/' || folder.back() == '\\';
   path_ = folder + (separated ? "" : "/") + kFileName;
 }
@@ -261,8 +323,9 @@ std::string IniProfileStore::Read(const std::string& section, const std::string&
 bool IniProfileStore::Write(const std::string& section, const std::string& key, const std::string& value) {
   if (!ProfileEntryWritable(section, key, value)) return false;
   std::string text;
+  const FolderLock lock(folder_);
   if (LoadText(path_, text) == LoadResult::Unusable) return false;
-  return IniTextWrite(text, section, key, value) && WriteReplacing(path_, text);
+  return IniTextWrite(text, section, key, value) && WriteReplacing(folder_, path_, text);
 }
 
 bool IniProfileStore::DeleteFile() {

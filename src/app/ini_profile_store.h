@@ -47,6 +47,7 @@ class IniProfileStore final : public ProfileStore {
   const std::string& path() const { return path_; }
 
  private:
+  std::string folder_;
   std::string path_;
 };
 

@@ -1,4 +1,4 @@
-// The job over the storage pass-through: each region is erased before it is written, the
+// The job over the storage pass-through: each region is erased just before it is written, the
 // device is set up once before anything else, and a failed font moves on to Font_2.
 #include "app/job_plan.h"
 #include "flash/flash_programmer.h"
@@ -29,10 +29,24 @@ class PassThroughFamily final : public JobFamily {
     return plan;
   }
 
-  StepResult Open() override { return s_.discovery.OpenDev(true) ? StepResult::Done : StepResult::NoDevice; }
+  StepResult Open() override {
+    if (!s_.discovery.OpenDev(true)) return StepResult::NoDevice;
+    // The file system, Explorer or a scanner would send their own commands between ours and
+    // could write cached data back after a format; without the lock the job goes on as it was.
+    std::uint32_t error = 0;
+    if (s_.drive != nullptr && !s_.drive->LockVolume(error)) {
+      s_.log.Logf("Can't lock the volume of %s (error %u), it stays mounted during the upgrade.",
+                  s_.discovery.inDiskName().c_str(), error);
+    }
+    return StepResult::Done;
+  }
 
   // As the open that failed would have said it.
   void DeviceMissing() override {
+    if (s_.discovery.accessDenied()) {
+      s_.window.ShowMessage(DeviceDiscovery::kAccessDeniedMessage, "F/W Upgrade", MessageIcon::Error);
+      return;
+    }
     s_.log.Log("The device opened failure!!");
     s_.window.ShowMessage("The device opened failure!!,please check the connection!", "F/W Upgrade",
                           MessageIcon::Error);
@@ -51,18 +65,18 @@ class PassThroughFamily final : public JobFamily {
     // Boot code was asked for, but the device has no boot region to take it (its line was
     // logged when the regions were queried).
     if (s_.memory.map().bootSize == 0) return StepResult::Failed;
-    return Result(EraseRegion(ctx_, EraseCommand::Boot) && FlashProgrammer(ctx_).ProgramImage(ImageKind::BootCode));
+    return EraseAndProgram(EraseCommand::Boot, ImageKind::BootCode);
   }
 
-  StepResult Firmware() override {
-    return Result(EraseRegion(ctx_, EraseCommand::Firmware) &&
-                  FlashProgrammer(ctx_).ProgramImage(ImageKind::Firmware));
-  }
+  StepResult Firmware() override { return EraseAndProgram(EraseCommand::Firmware, ImageKind::Firmware); }
 
+  // The region is queried before it is erased (as over ASPI), so every reason the copies
+  // could not be written is known while the old ones are still there.
   StepResult Backup() override {
-    return Result(EraseRegion(ctx_, EraseCommand::Backup) &&
-                  s_.memory.GetMemInfo(RegionQuery::Backup, s_.imagePages, s_.model.selections.norSelected) &&
-                  FlashProgrammer(ctx_).ProgramImage(ImageKind::Backup));
+    if (!s_.memory.GetMemInfo(RegionQuery::Backup, s_.imagePages, s_.model.selections.norSelected)) {
+      return StepResult::Failed;
+    }
+    return EraseAndProgram(EraseCommand::Backup, ImageKind::Backup);
   }
 
   StepResult Font(const std::vector<std::uint8_t>& fontData) override {
@@ -85,6 +99,11 @@ class PassThroughFamily final : public JobFamily {
 
  private:
   static StepResult Result(bool ok) { return ok ? StepResult::Done : StepResult::Failed; }
+  // Nothing is erased that the write after it would refuse.
+  StepResult EraseAndProgram(EraseCommand erase, ImageKind kind) {
+    FlashProgrammer programmer(ctx_);
+    return Result(programmer.ReadyToProgram(kind) && EraseRegion(ctx_, erase) && programmer.ProgramImage(kind));
+  }
 
   JobServices& s_;
   FlashContext& ctx_;

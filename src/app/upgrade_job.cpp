@@ -144,6 +144,13 @@ JobOutcome UpgradeJob::CheckInputs(JobFamily& family) {
   constexpr JobOutcome kPass = JobOutcome::Success;
   constexpr JobOutcome kRefused = JobOutcome::Refused;
   if (sel().norSelected && sel().loadBootCode && !CheckBoot()) return kRefused;
+  // The backup copies are the firmware image: without one their erase would leave them blank.
+  if (!sel().norSelected && sel().backupChecked && !sel().loadFirmware) {
+    const char* why = "BackupFW writes the F/W image: check Load F/W to write the backup copies.";
+    log().Log(why);
+    window().ShowMessage(why, "F/W Upgrade", MessageIcon::Error);
+    return kRefused;
+  }
 
   if (sel().loadFirmware) {
     // An absent device has no flash type to refuse: it is missing, not the input.

@@ -106,10 +106,17 @@ ScsiResult AspiTransport::Send(const ScsiRequest& request) {
   library_.SendCommand(&block->srb);
 
   const std::uint8_t status = block->srb.status;
-  if (status == SS_PENDING || status == SS_COMP) {
+  if (status == SS_COMP) {
+    // Finished before the send returned: a layer need not signal such a request, and a wait
+    // would stall it for the whole wait and lose it.  A zero-time wait takes a signal that
+    // was set, so it cannot end the next request's wait early.
+    lastWaitResult_ = library_.WaitCompletion(event_, 0) ? kWaitSignalled : kWaitTimedOut;
+  } else if (status == SS_PENDING) {
     const bool signalled = library_.WaitCompletion(event_, waitMs_);
     lastWaitResult_ = signalled ? kWaitSignalled : kWaitTimedOut;
     if (!signalled) {
+      // A hung request may keep its target busy: ask the layer to give it up.
+      library_.AbortRequest(&block->srb);
       // The library may still write into this block, the buffer and signal the event.
       if (own) {
         Retire(std::move(own), true);
@@ -121,7 +128,17 @@ ScsiResult AspiTransport::Send(const ScsiRequest& request) {
     }
   }
   result.delivered = true;
-  result.statusGood = block->srb.status == SS_COMP;
+  const SrbExecScsiCmd& srb = block->srb;
+  result.statusGood = srb.status == SS_COMP;
+  if (srb.status == SS_ERR) {
+    // Completed with an error: the layer says what the adapter and the target reported.
+    result.detail.known = true;
+    result.detail.aspi = true;
+    result.detail.requestStatus = srb.status;
+    result.detail.hostStatus = srb.haStat;
+    result.detail.targetStatus = srb.targStat;
+    ReadSenseData(srb.senseArea, std::min<std::size_t>(srb.senseLen, sizeof srb.senseArea), result.detail);
+  }
   library_.ResetCompletion(event_);
   return result;
 }

@@ -27,7 +27,17 @@ CommandOutcome DeviceLink::Run(CommandClass kind, const ScsiRequest& request) {
   CommandOutcome outcome;
   outcome.transport = transport_.Execute(request);
   outcome.ok = rules_.Succeeded(kind, outcome.transport);
+  // The transport learnt why it failed: a line of its own, before the command's failure line.
+  if (!outcome.ok && outcome.transport.detail.known) LogFailureDetail(outcome.transport.detail);
   return outcome;
+}
+
+void DeviceLink::LogFailureDetail(const ScsiFailureDetail& d) {
+  std::string line = d.aspi ? romsetter::Format("ASPI SRB_Status=0x%02X HaStat=0x%02X TargetStat=0x%02X", d.requestStatus,
+                                     d.hostStatus, d.targetStatus)
+                            : romsetter::Format("ScsiStatus=0x%02X", d.targetStatus);
+  if (d.sense) line += romsetter::Format(" SenseKey=0x%X ASC=0x%02X ASCQ=0x%02X", d.senseKey, d.asc, d.ascq);
+  log_.Log(line);
 }
 
 bool DeviceLink::TestUnitReady() {

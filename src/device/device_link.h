@@ -56,6 +56,7 @@ class DeviceLink {
 
  private:
   CommandOutcome Run(CommandClass kind, const ScsiRequest& request);
+  void LogFailureDetail(const ScsiFailureDetail& detail);
   static ScsiRequest VendorRequest(std::uint8_t code, DataDirection direction, std::uint32_t length);
   static ScsiRequest PageRequest(std::uint8_t code, DataDirection direction, std::uint32_t address,
                                  std::uint16_t number);

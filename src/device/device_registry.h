@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,6 +39,16 @@ inline bool RegistryText(const RegistryValue& value, std::string& text) {
   return true;
 }
 
+// What IOCTL_STORAGE_GET_DEVICE_NUMBER tells of a disk or a volume: a volume lies on the
+// disk whose type and number it shares.
+struct StorageNumber {
+  std::uint32_t deviceType = 0;
+  std::uint32_t deviceNumber = 0;
+  bool operator==(const StorageNumber& other) const {
+    return deviceType == other.deviceType && deviceNumber == other.deviceNumber;
+  }
+};
+
 // An open key; closed when destroyed.
 class RegistryKey {
  public:
@@ -58,6 +69,10 @@ class DeviceRegistry {
   virtual std::vector<RegistryValue> UsbStorageHardwareIds(std::size_t maxBytes) = 0;
   // Opens `path` under the local-machine root for reading; null when it does not open.
   virtual std::unique_ptr<RegistryKey> OpenLocalMachine(const std::string& path) = 0;
+  // The storage device number of the disk or volume at `devicePath` ("\\?\USBSTOR#...",
+  // "\\.\E:"), asked without read or write access (so without administrator rights); none
+  // when it does not open or does not say.
+  virtual std::optional<StorageNumber> StorageDeviceNumber(const std::string& devicePath) = 0;
 };
 
 // A registry held in memory.  Key paths are compared without regard to case, as the
@@ -77,6 +92,7 @@ class InMemoryDeviceRegistry final : public DeviceRegistry {
   }
   // Creates the key and its parents.
   void AddKey(const std::string& keyPath) { Touch(keyPath); }
+  void SetStorageNumber(const std::string& devicePath, StorageNumber number) { numbers_[Fold(devicePath)] = number; }
 
   static RegistryValue String(const std::string& text) { return Bytes(RegistryValueType::String, text + '\0'); }
   static RegistryValue MultiString(const std::vector<std::string>& texts) {
@@ -111,6 +127,12 @@ class InMemoryDeviceRegistry final : public DeviceRegistry {
     auto it = keys_.find(Fold(path));
     if (it == keys_.end()) return nullptr;
     return std::make_unique<OpenKey>(*this, it->first);
+  }
+
+  std::optional<StorageNumber> StorageDeviceNumber(const std::string& devicePath) override {
+    auto it = numbers_.find(Fold(devicePath));
+    if (it == numbers_.end()) return std::nullopt;
+    return it->second;
   }
 
   int openKeys() const { return openKeys_; }
@@ -164,6 +186,7 @@ class InMemoryDeviceRegistry final : public DeviceRegistry {
 
   std::vector<RegistryValue> devices_;
   std::map<std::string, Key> keys_;
+  std::map<std::string, StorageNumber> numbers_;
   int openKeys_ = 0;
 };
 

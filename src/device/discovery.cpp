@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* kMountedDevicesKey = "SYSTEM\\MountedDevices";
 constexpr unsigned kTargetsPerAdapter = 8;
+constexpr std::uint32_t kAccessDenied = 5;  // ERROR_ACCESS_DENIED: a drive needs an administrator
 
 // The value read as a decimal number (leading blanks skipped, reading stops at the first
 // character that does not belong to it) is 1.72 or more.  Compared in hundredths, so no
@@ -92,6 +93,8 @@ bool DeviceDiscovery::OpenDev(bool showMessage) {
   drive->CloseDrive();
 
   bool opened = false;
+  bool denied = false;
+  deniedDrive_.reset();
   std::optional<std::string> path;
   if (p_.locator != nullptr) {
     if (std::optional<LocatedDrive> found = p_.locator->Locate(*drive, p_.store, p_.process, log())) {
@@ -108,14 +111,23 @@ bool DeviceDiscovery::OpenDev(bool showMessage) {
     std::uint32_t systemError = 0;
     opened = drive->OpenDrive(*path, systemError);
     if (!opened) log().Log("01 CreatFile() ERROR!!");
+    denied = !opened && systemError == kAccessDenied;
+  } else if (deniedDrive_) {
+    // The search found the device's drive, but this user may not open it.
+    path = Format("\\\\.\\%c:", *deniedDrive_);
+    denied = true;
   }
+  if (denied) log().Logf("Access to %s is denied: run the program as administrator!!", path->c_str());
+  accessDenied_ = denied;
 
   p_.progress.FlashCaption(true);
   if (opened) {
     log().Logf("\"%s\" is got for InDisk!!", inDiskName_.c_str());
   } else {
     log().Log("Lost InDisk Name!!");
-    if (showMessage) {
+    if (showMessage && denied) {
+      p_.messages.ShowMessage(kAccessDeniedMessage, "F/W Upgrade", MessageIcon::Error);
+    } else if (showMessage) {
       log().Log("The device opened failure!!");
       p_.messages.ShowMessage("The device opened failure!!,please check the connection!", "F/W Upgrade",
                                  MessageIcon::Error);
@@ -182,8 +194,25 @@ std::vector<char> DeviceDiscovery::DriveLetters(const std::string& instanceKeyPa
   const std::unique_ptr<RegistryKey> device = p_.registry.OpenLocalMachine(instanceKeyPath);
   if (!device) return letters;
 
+  // A letter counts once it opens for the drive transport (closed again at once).
+  auto take = [&](char letter) {
+    std::uint32_t systemError = 0;
+    if (!drive->OpenDrive(Format("\\\\.\\%c:", letter), systemError)) {
+      if (systemError == kAccessDenied) deniedDrive_ = letter;
+      return false;
+    }
+    drive->CloseDrive();
+    // Two instances cannot share a mounted letter, but a hostile registry may say so.
+    if (std::find(letters.begin(), letters.end(), letter) == letters.end()) letters.push_back(letter);
+    return !every;
+  };
+  // Another job's drive is not opened even to look: that job may be writing to it.
+  auto allowed = [this](char letter) { return !onlyDrive_ || letter == *onlyDrive_; };
+
+  std::vector<std::string> instances;
   std::string instanceName;
   for (std::uint32_t index = 0; device->SubkeyName(index, instanceName); ++index) {
+    instances.push_back(instanceName);
     const std::unique_ptr<RegistryKey> instance =
         p_.registry.OpenLocalMachine(Format("%s\\%s", instanceKeyPath.c_str(), instanceName.c_str()));
     if (!instance) continue;
@@ -199,22 +228,55 @@ std::vector<char> DeviceDiscovery::DriveLetters(const std::string& instanceKeyPa
     const std::unique_ptr<RegistryKey> mounted = p_.registry.OpenLocalMachine(kMountedDevicesKey);
     if (!mounted) return letters;
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
-      // Another job's drive is not opened even to look: that job may be writing to it.
-      if (onlyDrive_ && letter != *onlyDrive_) continue;
+      if (!allowed(letter)) continue;
       const RegistryValue stored = mounted->ReadValue(Format("\\DosDevices\\%c:", letter), kMountedDeviceLimit);
       if (stored.type == RegistryValueType::Missing || stored.type == RegistryValueType::TooLong) continue;
       // A prefix comparison: the stored name goes on past the instance prefix.
       if (NarrowVolumeName(stored, volumeName.size()) != volumeName) continue;
-      std::uint32_t systemError = 0;
-      if (drive->OpenDrive(Format("\\\\.\\%c:", letter), systemError)) {
-        drive->CloseDrive();
-        // Two instances cannot share a mounted letter, but a hostile registry may say so.
-        if (std::find(letters.begin(), letters.end(), letter) == letters.end()) letters.push_back(letter);
-        if (!every) return letters;
-      }
+      if (take(letter)) return letters;
     }
   }
+  if (!letters.empty()) return letters;
+  LaterWindowsLetters(instanceKeyPath, instances, allowed, take);
   return letters;
+}
+
+// Vista and later keep no ParentIdPrefix for a disk with a serial number, and name the disk
+// itself (its interface, "USBSTOR#<device>#<instance>#{disk class}") in MountedDevices, or
+// for a disk taken as fixed only a partition signature; then the storage device numbers of
+// the disk and of each mounted volume tell which volume lies on it.
+void DeviceDiscovery::LaterWindowsLetters(const std::string& instanceKeyPath, const std::vector<std::string>& instances,
+                                          const std::function<bool(char)>& allowed,
+                                          const std::function<bool(char)>& take) {
+  const std::unique_ptr<RegistryKey> mounted = p_.registry.OpenLocalMachine(kMountedDevicesKey);
+  if (!mounted) return;
+  const std::string deviceName = instanceKeyPath.substr(instanceKeyPath.rfind('\\') + 1);
+  std::vector<std::pair<char, std::string>> volumes;  // every mounted letter, its name as text
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    if (!allowed(letter)) continue;
+    const RegistryValue stored = mounted->ReadValue(Format("\\DosDevices\\%c:", letter), kMountedDeviceLimit);
+    if (stored.type == RegistryValueType::Missing || stored.type == RegistryValueType::TooLong) continue;
+    volumes.emplace_back(letter, NarrowVolumeName(stored, kMountedDeviceLimit));
+  }
+  for (const std::string& instance : instances) {
+    const std::string disk =
+        Format("USBSTOR#%s#%s#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", deviceName.c_str(), instance.c_str());
+    bool named = false;
+    for (const auto& [letter, name] : volumes) {
+      // Device names ignore case; some systems write the object directory as "_??_".
+      if (!EqualsNoCase(name, "\\??\\" + disk) && !EqualsNoCase(name, "_??_" + disk)) continue;
+      named = true;
+      if (take(letter)) return;
+    }
+    if (named) continue;
+    const std::optional<StorageNumber> diskNumber = p_.registry.StorageDeviceNumber("\\\\?\\" + disk);
+    if (!diskNumber) continue;
+    for (const auto& volume : volumes) {
+      const std::optional<StorageNumber> volumeNumber =
+          p_.registry.StorageDeviceNumber(Format("\\\\.\\%c:", volume.first));
+      if (volumeNumber && *volumeNumber == *diskNumber && take(volume.first)) return;
+    }
+  }
 }
 
 std::vector<char> DeviceDiscovery::MatchingDrives() {
@@ -379,6 +441,7 @@ bool DeviceDiscovery::QueryProduct(bool nor) {
   if (AspiTransport* aspi = p_.aspi) {
     // A job of its own: the device is addressed afresh by the scan of the status probe.
     std::string line = versionLine_;
+    bool learnt = false;  // the version and the product both came back
     aspi->BeginJob();
     if (aspi->Available() && aspi->CreateEvent() && ScanAspiTargets() && p_.memory.GetDeviceStatus(nor)) {
       const auto version = link.QueryProduct(ProductQuery::Version);
@@ -386,13 +449,14 @@ bool DeviceDiscovery::QueryProduct(bool nor) {
         line = VersionLine(version.value);
         const auto product = link.QueryProduct(ProductQuery::Product);
         if (product.ok) line = WithProduct(line, product.value);
+        learnt = product.ok;
       } else {
         line = "Checking product is not supported";
       }
     }
     aspi->EndJob();
     SetVersionLine(line);
-    return true;
+    return learnt;
   }
 
   // Nothing was asked of the device, so nothing can be reported as learnt.

@@ -122,7 +122,14 @@ class DeviceDiscovery {
   FlashTypeProbe ProbeFlashType(bool nor);
   // The version line from the device (pass-through: the version, then the product; ASPI: a
   // job of its own that asks for both), handed to `versionLineChanged`.  Only while present.
+  // True only when both the version and the product came back.
   bool QueryProduct(bool nor);
+
+  // The box of an open refused for want of rights (Vista and later, without administrator).
+  static constexpr const char* kAccessDeniedMessage =
+      "Access to the device is denied.\nPlease run the program as administrator!";
+  // The last OpenDev found the device's drive but was refused it for want of rights.
+  bool accessDenied() const { return accessDenied_; }
 
   // ---- What discovery learnt ----
   bool present() const { return present_; }
@@ -147,6 +154,10 @@ class DeviceDiscovery {
   // The letters mounted for the storage instances of `instanceKeyPath` that open: the
   // first only, or with `every` all of them.
   std::vector<char> DriveLetters(const std::string& instanceKeyPath, bool every);
+  // When no storage instance has a removable-media volume the XP way: the letters of the
+  // instances as later Windows records them.  `take` opens a letter and says when to stop.
+  void LaterWindowsLetters(const std::string& instanceKeyPath, const std::vector<std::string>& instances,
+                           const std::function<bool(char)>& allowed, const std::function<bool(char)>& take);
   // Sends INQUIRY to every address the restriction allows until `answered` says stop.
   bool AskTargets(AspiTransport& aspi, const std::function<bool(ScsiTarget, const Reply<InquiryReply>&)>& answered);
   // Whether an INQUIRY text is the device's: the package's text, or the entries in order
@@ -162,6 +173,9 @@ class DeviceDiscovery {
   bool present_ = false;
   std::string versionLine_ = "Ver:1.1.1.1 Product:???";
   std::optional<char> onlyDrive_;
+  // The letter the last search matched but could not open for want of rights.
+  std::optional<char> deniedDrive_;
+  bool accessDenied_ = false;
   std::optional<ScsiTarget> onlyTarget_;
 };
 

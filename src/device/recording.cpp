@@ -1,5 +1,6 @@
 #include "device/recording.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -555,6 +556,49 @@ bool LooksLikeRecording(const std::string& text) {
   return text.compare(0, 10, "{\"format\":") == 0 && text.find(kRecordingFormatName) != std::string::npos;
 }
 
+namespace {
+
+// One line after another, as the file holds them (without the line break).
+class LineReader {
+ public:
+  LineReader(const std::string& name, Recording& recording, std::string& error)
+      : name_(name), recording_(recording), error_(error) {}
+
+  bool Line(const std::string& line) {
+    ++lineNumber_;
+    if (line.size() > kMaxLineBytes) return Fail(Format("a line longer than %zu bytes", kMaxLineBytes));
+    Object object;
+    std::string what;
+    if (!LineParser(line).Parse(object, what)) return Fail(what);
+    if (lineNumber_ == 1) return ParseHeader(object, recording_.header, what) || Fail(what);
+    RecordingEntry entry;
+    if (!ParseEntry(object, recording_.header, recording_.entries.size() + 1, entry, what)) {
+      return Fail(Format("entry %zu: %s", recording_.entries.size() + 1, what.c_str()));
+    }
+    recording_.entries.push_back(std::move(entry));
+    return true;
+  }
+  // Every line the writer finishes ends with a line break; a last line without one is what a
+  // run cut off (or a file cut short) leaves.
+  bool Truncated() {
+    ++lineNumber_;
+    return Fail("the recording ends in the middle of an entry (truncated)");
+  }
+
+ private:
+  bool Fail(const std::string& what) {
+    error_ = Format("%s:%zu: %s", name_.c_str(), lineNumber_, what.c_str());
+    recording_ = Recording{};
+    return false;
+  }
+  const std::string& name_;
+  Recording& recording_;
+  std::string& error_;
+  std::size_t lineNumber_ = 0;
+};
+
+}  // namespace
+
 bool ParseRecording(const std::string& text, const std::string& name, Recording& recording, std::string& error) {
   recording = Recording{};
   if (text.size() > kMaxRecordingBytes) {
@@ -565,65 +609,69 @@ bool ParseRecording(const std::string& text, const std::string& name, Recording&
     error = Format("%s: empty, not a recording", name.c_str());
     return false;
   }
-  std::size_t pos = 0;
-  std::size_t lineNumber = 0;
-  while (pos < text.size()) {
-    ++lineNumber;
+  LineReader reader(name, recording, error);
+  for (std::size_t pos = 0; pos < text.size();) {
     const std::size_t end = text.find('\n', pos);
-    auto fail = [&](const std::string& what) {
-      error = Format("%s:%zu: %s", name.c_str(), lineNumber, what.c_str());
-      recording = Recording{};
-      return false;
-    };
-    // Every line the writer finishes ends with a line break; a last line without one is
-    // what a run cut off (or a file cut short) leaves.
-    if (end == std::string::npos) return fail("the recording ends in the middle of an entry (truncated)");
-    if (end - pos > kMaxLineBytes) return fail(Format("a line longer than %zu bytes", kMaxLineBytes));
-    const std::string line = text.substr(pos, end - pos);
+    if (end == std::string::npos) return reader.Truncated();
+    if (!reader.Line(text.substr(pos, std::min(end - pos, kMaxLineBytes + 1)))) return false;
     pos = end + 1;
-    Object object;
-    std::string what;
-    if (!LineParser(line).Parse(object, what)) return fail(what);
-    if (lineNumber == 1) {
-      if (!ParseHeader(object, recording.header, what)) return fail(what);
-      continue;
-    }
-    RecordingEntry entry;
-    if (!ParseEntry(object, recording.header, recording.entries.size() + 1, entry, what)) {
-      return fail(Format("entry %zu: %s", recording.entries.size() + 1, what.c_str()));
-    }
-    recording.entries.push_back(std::move(entry));
   }
   return true;
 }
 
+// The file is read twice, a chunk at a time, and never held whole: once to count its lines
+// (so the entries are allocated once, at their final size), once to parse them. Memory is
+// then the entries themselves (docs/recording.md gives the bound).
 bool LoadRecording(const std::string& path, Recording& recording, std::string& error) {
+  recording = Recording{};
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     error = Format("%s: the recording cannot be opened", path.c_str());
     return false;
   }
-  std::string text;
-  char chunk[65536];
-  bool tooLarge = false;
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
-    if (text.size() + n > kMaxRecordingBytes) {
-      tooLarge = true;
-      break;
-    }
-    text.append(chunk, n);
+  std::vector<char> chunk(65536);
+  std::size_t bytes = 0;
+  std::size_t lines = 0;
+  for (std::size_t n; bytes <= kMaxRecordingBytes && (n = std::fread(chunk.data(), 1, chunk.size(), file)) > 0;) {
+    bytes += n;
+    lines += static_cast<std::size_t>(std::count(chunk.data(), chunk.data() + n, '\n'));
   }
-  const bool readError = std::ferror(file) != 0;
-  std::fclose(file);
-  if (readError) {
+  bool ok = std::ferror(file) == 0;
+  if (!ok) {
     error = Format("%s: the recording cannot be read", path.c_str());
-    return false;
-  }
-  if (tooLarge) {
+  } else if (bytes > kMaxRecordingBytes) {
     error = Format("%s: larger than %zu MiB, not a recording", path.c_str(), kMaxRecordingBytes >> 20);
-    return false;
+    ok = false;
+  } else if (bytes == 0) {
+    error = Format("%s: empty, not a recording", path.c_str());
+    ok = false;
   }
-  return ParseRecording(text, path, recording, error);
+  if (ok) {
+    std::rewind(file);
+    recording.entries.reserve(lines > 0 ? lines - 1 : 0);
+    LineReader reader(path, recording, error);
+    std::string line;
+    std::size_t left = bytes;  // a file that grows meanwhile is read as it was counted
+    for (std::size_t n; ok && left > 0 && (n = std::fread(chunk.data(), 1, std::min(chunk.size(), left), file)) > 0;) {
+      left -= n;
+      for (std::size_t i = 0; ok && i < n; ++i) {
+        if (chunk[i] != '\n') {
+          if (line.size() <= kMaxLineBytes) line.push_back(chunk[i]);  // one past the limit is refused
+          continue;
+        }
+        ok = reader.Line(line);
+        line.clear();
+      }
+    }
+    if (ok && std::ferror(file) != 0) {
+      error = Format("%s: the recording cannot be read", path.c_str());
+      recording = Recording{};
+      ok = false;
+    }
+    if (ok && (left > 0 || !line.empty())) ok = reader.Truncated();
+  }
+  std::fclose(file);
+  return ok;
 }
 
 }  // namespace romsetter

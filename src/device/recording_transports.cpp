@@ -91,8 +91,9 @@ std::uint32_t RecordingAspiLibrary::SendCommand(SrbExecScsiCmd* srb) {
   started_ = writer_->Now();
   const std::uint32_t status = inner_.SendCommand(srb);
   pending_ = srb;
-  // As the transport reads it: refused at once unless pending or completed.
-  if (srb->status != SS_PENDING && srb->status != SS_COMP) Finish(true, false);
+  // As the transport reads it: ended at once unless pending (a completed request is not
+  // waited for).
+  if (srb->status != SS_PENDING) Finish(true, false);
   return status;
 }
 

@@ -20,6 +20,7 @@ class RecordingDriveTransport final : public DriveTransport {
   bool OpenDrive(const std::string& devicePath, std::uint32_t& systemError) override;
   void CloseDrive() override;
   bool DriveOpen() const override { return inner_.DriveOpen(); }
+  bool LockVolume(std::uint32_t& systemError) override { return inner_.LockVolume(systemError); }
 
  protected:
   ScsiResult ExecuteDirect(const ScsiRequest& request, std::uint8_t* buffer) override;
@@ -36,6 +37,7 @@ class RecordingAspiLibrary final : public AspiLibrary {
 
   std::uint32_t GetSupportInfo() override;
   std::uint32_t SendCommand(SrbExecScsiCmd* srb) override;
+  void AbortRequest(SrbExecScsiCmd* srb) override { inner_.AbortRequest(srb); }
   void* CreateCompletionEvent() override { return inner_.CreateCompletionEvent(); }
   // A request that was pending ends here: signalled (completed) or not (the wait ran out).
   bool WaitCompletion(void* event, std::uint32_t ms) override;

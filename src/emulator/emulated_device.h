@@ -75,11 +75,21 @@ struct EmulatedDeviceConfig {
 struct EmulatorConfig {
   std::uint8_t adapterCount = 1;   // ASPI support info, low byte
   std::uint8_t supportStatus = 1;  // ASPI support info, second byte
+  bool signalCompleted = true;     // ASPI: signal the event of a request finished at once
   char driveLetter = 'E';          // pass-through: the drive the device is mounted as
   std::vector<EmulatedDeviceConfig> devices;  // the first one is the pass-through device
 };
 
 enum class EmulatedOutcome { Completed, NotDelivered, NoCompletion };
+
+// The sense data every emulated failure reports with its CHECK CONDITION (fixed format:
+// ILLEGAL REQUEST, INVALID FIELD IN CDB), written into at most `length` bytes of `area`.
+constexpr std::uint8_t kEmulatedSenseKey = 0x05;
+constexpr std::uint8_t kEmulatedSenseCode = 0x24;
+inline void FillEmulatedSense(std::uint8_t* area, std::size_t length) {
+  std::uint8_t sense[18] = {0x70, 0, kEmulatedSenseKey, 0, 0, 0, 0, 10, 0, 0, 0, 0, kEmulatedSenseCode, 0, 0, 0, 0, 0};
+  for (std::size_t i = 0; i < length && i < sizeof sense; ++i) area[i] = sense[i];
+}
 
 struct EmulatedResult {
   EmulatedOutcome outcome = EmulatedOutcome::NotDelivered;

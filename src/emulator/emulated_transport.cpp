@@ -14,14 +14,20 @@ EmulatedTransport::EmulatedTransport(EmulatedDevice& device, char driveLetter)
 
 bool EmulatedTransport::OpenDrive(const std::string& devicePath, std::uint32_t& systemError) {
   const std::string expected = std::string("\\\\.\\") + driveLetter_ + ":";
-  if (devicePath != expected || !device_.attached()) {
+  if (devicePath != expected || !device_.attached() || openError != 0) {
     open_ = false;
-    systemError = kNotFoundError;
+    systemError = devicePath == expected && openError != 0 ? openError : kNotFoundError;
     return false;
   }
   open_ = true;
   systemError = 0;
   return true;
+}
+
+bool EmulatedTransport::LockVolume(std::uint32_t& systemError) {
+  ++locks;
+  systemError = open_ ? lockError : kInvalidHandleError;
+  return systemError == 0;
 }
 
 ScsiResult EmulatedTransport::ExecuteDirect(const ScsiRequest& request, std::uint8_t* buffer) {
@@ -92,9 +98,12 @@ std::uint32_t EmulatedAspiLibrary::SendCommand(SrbExecScsiCmd* srb) {
   switch (r.outcome) {
     case EmulatedOutcome::Completed:
       srb->status = r.statusGood ? SS_COMP : SS_ERR;
-      if (!r.statusGood) srb->targStat = kCheckCondition;
+      if (!r.statusGood) {
+        srb->targStat = kCheckCondition;
+        FillEmulatedSense(srb->senseArea, std::min<std::size_t>(srb->senseLen, sizeof srb->senseArea));
+      }
       // Only an event-notify request names an event; otherwise postProc would be a callback.
-      if ((srb->flags & SRB_EVENT_NOTIFY) != 0) {
+      if ((srb->flags & SRB_EVENT_NOTIFY) != 0 && signalsCompletion_) {
         if (CompletionEvent* e = events_.Find(srb->postProc)) {
           e->signalled = true;
           e->completing = srb;
@@ -110,6 +119,14 @@ std::uint32_t EmulatedAspiLibrary::SendCommand(SrbExecScsiCmd* srb) {
       break;  // stays pending; nothing ever signals it
   }
   return srb->status;
+}
+
+void EmulatedAspiLibrary::AbortRequest(SrbExecScsiCmd* srb) {
+  ++aborts_;
+  // A request still pending ends as aborted, and its event is signalled, as a layer does.
+  if (srb == nullptr || srb->status != SS_PENDING) return;
+  srb->status = SS_ABORTED;
+  if (CompletionEvent* e = events_.Find(srb->postProc)) e->signalled = true;
 }
 
 void* EmulatedAspiLibrary::CreateCompletionEvent() { return events_.Create(); }

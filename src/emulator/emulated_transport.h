@@ -23,7 +23,13 @@ class EmulatedTransport final : public DriveTransport {
   bool OpenDrive(const std::string& devicePath, std::uint32_t& systemError) override;
   void CloseDrive() override { open_ = false; }
   bool DriveOpen() const override { return open_; }
+  // Succeeds unless `lockError` is set, as a volume another program holds open refuses it.
+  bool LockVolume(std::uint32_t& systemError) override;
   std::vector<ScsiRequest>& requests() { return requests_; }
+  std::uint32_t lockError = 0;
+  int locks = 0;
+  // Non-zero: every open is refused with this error (5: a standard user on Vista and later).
+  std::uint32_t openError = 0;
 
  protected:
   // Like a real handle, a drive that is not open refuses every command: not delivered,
@@ -47,12 +53,17 @@ class EmulatedAspiLibrary final : public AspiLibrary {
 
   std::uint32_t GetSupportInfo() override;
   std::uint32_t SendCommand(SrbExecScsiCmd* srb) override;
+  void AbortRequest(SrbExecScsiCmd* srb) override;
   void* CreateCompletionEvent() override;
   bool WaitCompletion(void* event, std::uint32_t ms) override;
   void ResetCompletion(void* event) override;
   void CloseCompletionEvent(void* event) override;
 
   void SetSupport(std::uint8_t adapterCount, std::uint8_t supportStatus);
+  // False: a layer that finishes a request before the send returns and never signals its
+  // event (the published interface leaves that open).
+  void SetSignalsCompletion(bool signals) { signalsCompletion_ = signals; }
+  int aborts() const { return aborts_; }
   int waits() const { return waits_; }
   std::uint32_t lastWaitMs() const { return lastWaitMs_; }
   int openEvents() const { return events_.open(); }
@@ -63,6 +74,8 @@ class EmulatedAspiLibrary final : public AspiLibrary {
   std::uint8_t adapterCount_;
   std::uint8_t supportStatus_;
   CompletionEvents events_;
+  bool signalsCompletion_ = true;
+  int aborts_ = 0;
   int waits_ = 0;
   std::uint32_t lastWaitMs_ = 0;
   std::vector<SrbExecScsiCmd> sent_;

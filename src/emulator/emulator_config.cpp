@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "base/file_identity.h"
 #include "base/format.h"
 #include "emulator/emulated_device.h"
 
@@ -178,7 +179,9 @@ class Parser {
       return false;
     }
     key_ = first.text;
-    if (key_ == "adapters" || key_ == "support_status" || key_ == "drive") return Global(what);
+    if (key_ == "adapters" || key_ == "support_status" || key_ == "drive" || key_ == "signal_completed") {
+      return Global(what);
+    }
     return DeviceKey(what);
   }
 
@@ -244,6 +247,11 @@ class Parser {
         return false;
       }
       out_.driveLetter = static_cast<char>(c >= 'a' ? c - 'a' + 'A' : c);
+      return true;
+    }
+    if (key_ == "signal_completed") {
+      if (!Arg(1, 1, v, what)) return false;
+      out_.signalCompleted = v != 0;
       return true;
     }
     if (!Arg(1, kMax8, v, what)) return false;
@@ -396,7 +404,7 @@ class Parser {
     const std::string path = ResolveBeside(fileName_, tokens_[1].text);
     // Two devices saving to one file would overwrite each other's flash.
     for (const EmulatedDeviceConfig& other : out_.devices) {
-      if (&other != &d && other.flashFile == path) {
+      if (&other != &d && SameFile(other.flashFile, path)) {
         what = Format("flash file '%s' is already used by the device at adapter %u target %u", path.c_str(),
                       other.adapterId, other.targetId);
         return false;

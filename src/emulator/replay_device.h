@@ -73,6 +73,8 @@ class ReplayAspiLibrary final : public AspiLibrary {
   explicit ReplayAspiLibrary(ReplayDevice& device) : device_(device) {}
   std::uint32_t GetSupportInfo() override { return device_.SupportInfo(); }
   std::uint32_t SendCommand(SrbExecScsiCmd* srb) override;
+  // A recording holds no aborts: the replayed request simply stays as it was.
+  void AbortRequest(SrbExecScsiCmd*) override {}
   void* CreateCompletionEvent() override;
   bool WaitCompletion(void* event, std::uint32_t ms) override;
   void ResetCompletion(void* event) override;

@@ -1,8 +1,10 @@
 #include "flash/boot_upgrade.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "flash/flash_programmer.h"
 
@@ -36,33 +38,38 @@ bool BootUpgrader::UpgradeBootFromFile() {
 
   // What the file check and the device reported must make sense before the region is erased.
   if (!PageCountUsable(log, "Boot", pages)) return false;
-  if (map.bootSize == 0) {
+  if (map.bootSize == 0 || pages > map.bootSize) {
     log.Log("Device Memory is not enough.");
     return false;
   }
   if (!PageAddressesFit(log, "Boot", map.bootAddr1, pages)) return false;
 
-  if (!EraseRegion(ctx_, EraseCommand::Boot)) {
-    log.Log("UPT_BOOT_ERASE_MEM Failed!!");
-    return false;
-  }
-  log.Log("Boot file Upgrading...");
+  // The file is read whole before the erase: one that went or shrank since its check must
+  // not leave the boot region blank.  A page cut short counts as missing (its tail would be
+  // the previous page's bytes).
   const std::string& path = ctx_.selections.bootPath;
   File file{std::fopen(path.c_str(), "rb")};
   if (!file) {
     ctx_.messages.ShowMessage("can't open Boot file", "F/W Upgrade", MessageIcon::Error);
     return false;
   }
+  std::vector<std::uint8_t> image(std::size_t{pages} * kPageSize);
+  if (std::fread(image.data(), 1, image.size(), file.get()) != image.size()) {
+    log.Log("No data any more...");
+    return false;
+  }
+  file.reset();
+
+  if (!EraseRegion(ctx_, EraseCommand::Boot)) {
+    log.Log("UPT_BOOT_ERASE_MEM Failed!!");
+    return false;
+  }
+  log.Log("Boot file Upgrading...");
   const std::uint32_t started = ctx_.clock.NowSeconds();
 
   for (;;) {
-    // A page cut short means the file changed since it was checked: its tail would be the
-    // previous page's bytes, so it counts as missing.
-    if (std::fread(page_.data(), 1, kPageSize, file.get()) != kPageSize) {
-      log.Log("No data any more...");
-      return false;
-    }
-    // The file position stays put while one page is rewritten.
+    std::memcpy(page_.data(), image.data() + std::size_t{cursor_.pageOffset} * kPageSize, kPageSize);
+    // The same page is written again while it is rewritten.
     for (int rewrites = 0;; ++rewrites) {
       const std::uint32_t address = map.bootAddr1 + cursor_.pageOffset;
       if (!link.WritePage(address, cursor_.pageNumber, PageArea::Firmware, page_)) {

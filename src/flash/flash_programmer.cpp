@@ -59,32 +59,72 @@ void PoisonReadBack(const PageBuffer& written, PageBuffer& readBack) {
   for (std::size_t i = 0; i < kPageSize; ++i) readBack[i] = static_cast<std::uint8_t>(~written[i]);
 }
 
-bool FlashProgrammer::ProgramImage(ImageKind kind) {
+bool FlashProgrammer::PlanCopies(ImageKind kind, std::vector<CopyPlan>& plans) {
   LogSink& log = ctx_.log;
   const FlashRules& rules = ctx_.rules();
   const MemoryMap& map = ctx_.map;
   const Selections& selections = ctx_.selections;
+  plans.clear();
 
   if (kind == ImageKind::BootCode) {
-    if (rules.boot == nullptr) return BootUpgrader(ctx_).UpgradeBootFromFile();
     const std::vector<std::uint8_t>& image = ctx_.images.Slot(ImageSlot::BootCode);
     const std::uint32_t pages = ctx_.pages.bootImagePages;
     if (!ImageHoldsPages(log, "BootCode", image, pages)) return false;
-    log.Log("BootCode Upgrading, Please Wait...");
-    return CopyImage({*rules.boot, map.bootAddr1, map.bootSize, pages, image.data(), 0, 0, selections.bootPath});
+    plans.push_back({*rules.boot, map.bootAddr1, map.bootSize, pages, image.data(), 0, 0, selections.bootPath});
+  } else {
+    const bool small = map.SmallBlock();
+    const std::vector<std::uint8_t>& image =
+        ctx_.images.Slot(small ? ImageSlot::SmallFirmware : ImageSlot::BigFirmware);
+    const std::uint32_t pages = ctx_.pages.FirmwarePages(small);
+    const std::string& fileName = small ? selections.smallFirmwarePath : selections.bigFirmwarePath;
+    if (kind == ImageKind::Backup) {
+      if (!ImageHoldsPages(log, "Backup", image, pages)) return false;
+      for (int copy = 0; copy < 2; ++copy) {
+        plans.push_back({rules.backup[copy], copy == 0 ? map.backupAddr1 : map.backupAddr2, map.FirmwareSize(), pages,
+                         image.data(), 0, 0, fileName});
+      }
+    } else {
+      if (!ImageHoldsPages(log, "F/W", image, pages)) return false;
+      // Only the firmware region of a NOR device has a stretch that is not written.
+      const bool gap = selections.norSelected;
+      plans.push_back({rules.firmware, map.FirmwareAddr1(), map.FirmwareSize(), pages, image.data(),
+                       gap ? map.fwGapLength : std::uint16_t{0}, gap ? map.fwGapStart : std::uint16_t{0}, fileName});
+    }
   }
+  for (const CopyPlan& plan : plans) {
+    if (plan.regionSize == 0) {
+      log.Log(plan.lines.memory);
+      return false;
+    }
+    if (!PageAddressesFit(log, plan.lines.label, plan.base, plan.pageCount)) return false;
+  }
+  return true;
+}
+
+bool FlashProgrammer::ReadyToProgram(ImageKind kind) {
+  if (kind == ImageKind::Font || (kind == ImageKind::BootCode && ctx_.rules().boot == nullptr)) return true;
+  std::vector<CopyPlan> plans;
+  return PlanCopies(kind, plans);
+}
+
+bool FlashProgrammer::ProgramImage(ImageKind kind) {
+  LogSink& log = ctx_.log;
+  const FlashRules& rules = ctx_.rules();
+
+  if (kind == ImageKind::BootCode && rules.boot == nullptr) return BootUpgrader(ctx_).UpgradeBootFromFile();
   if (kind == ImageKind::Font) {
     log.Log("No page engine for image kind 2.");
     return false;
   }
+  // Everything that could stop a copy is known before its region is erased.
+  std::vector<CopyPlan> plans;
+  if (!PlanCopies(kind, plans)) return false;
+  if (kind == ImageKind::BootCode) {
+    log.Log("BootCode Upgrading, Please Wait...");
+    return CopyImage(plans[0]);
+  }
 
-  const bool small = map.SmallBlock();
-  const std::vector<std::uint8_t>& image = ctx_.images.Slot(small ? ImageSlot::SmallFirmware : ImageSlot::BigFirmware);
-  const std::uint32_t pages = ctx_.pages.FirmwarePages(small);
-  const std::string& fileName = small ? selections.smallFirmwarePath : selections.bigFirmwarePath;
   const bool backup = kind == ImageKind::Backup;
-  if (!ImageHoldsPages(log, backup ? "Backup" : "F/W", image, pages)) return false;
-
   if (rules.programmersErase) {
     if (!EraseRegion(ctx_, backup ? EraseCommand::Backup : EraseCommand::Firmware)) {
       log.Log("Erase FW Block Failed!!");
@@ -95,18 +135,13 @@ bool FlashProgrammer::ProgramImage(ImageKind kind) {
 
   if (!backup) {
     if (rules.firmwareStartLine != nullptr) log.Log(rules.firmwareStartLine);
-    // Only the firmware region of a NOR device has a stretch that is not written.
-    const bool gap = selections.norSelected;
-    return CopyImage({rules.firmware, map.FirmwareAddr1(), map.FirmwareSize(), pages, image.data(),
-                      gap ? map.fwGapLength : std::uint16_t{0}, gap ? map.fwGapStart : std::uint16_t{0}, fileName});
+    return CopyImage(plans[0]);
   }
 
-  const std::uint32_t bases[2] = {map.backupAddr1, map.backupAddr2};
   bool ok = true;
   for (int copy = 0; copy < 2; ++copy) {
     log.Log(kBackupStart[copy]);
-    const bool copied =
-        CopyImage({rules.backup[copy], bases[copy], map.FirmwareSize(), pages, image.data(), 0, 0, fileName});
+    const bool copied = CopyImage(plans[copy]);
     // Where the next copy still runs, a backup that is missing a copy is not reported as written.
     if (!copied && rules.failedBackupCopyEndsBackup) return false;
     ok = ok && copied;
@@ -119,12 +154,6 @@ bool FlashProgrammer::CopyImage(const CopyPlan& plan) {
   LogSink& log = ctx_.log;
   cursor_.Reset();
   const std::uint32_t started = ctx_.clock.NowSeconds();
-
-  if (plan.regionSize == 0) {
-    log.Log(plan.lines.memory);
-    return false;
-  }
-  if (!PageAddressesFit(log, plan.lines.label, plan.base, plan.pageCount)) return false;
 
   int rewrites = 0;
   for (;;) {

@@ -2,6 +2,7 @@
 // Writes the firmware, its two backup copies and the boot code page by page, reading every
 // page back before the next one is touched.
 #include <cstdint>
+#include <vector>
 
 #include "flash/page_engine.h"
 
@@ -32,12 +33,19 @@ class FlashProgrammer {
   // them), and the boot code goes through BootUpgrader where the family has no boot copy
   // lines.  True only when every copy verified.
   bool ProgramImage(ImageKind kind);
+  // Whether ProgramImage(kind) finds everything a write needs (an image that holds its pages,
+  // a region, page addresses that fit), with its lines: a caller that erases the region
+  // itself asks first, so no region is erased that cannot be written again.
+  bool ReadyToProgram(ImageKind kind);
 
   const PageCursor& cursor() const { return cursor_; }
 
  private:
   struct CopyPlan;
 
+  // The copies `kind` writes (firmware one, backup two, boot code one); false, with the
+  // line of whatever would stop a copy before its first page.
+  bool PlanCopies(ImageKind kind, std::vector<CopyPlan>& plans);
   bool CopyImage(const CopyPlan& plan);
 
   FlashContext& ctx_;

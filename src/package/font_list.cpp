@@ -2,15 +2,13 @@
 
 #include <cstdio>
 #include <cstdlib>
-#if !defined(_WIN32)
-#include <filesystem>
-#endif
 #include <memory>
 #include <new>
 #include <system_error>
 #include <utility>
 
 #include "base/bytes.h"
+#include "base/file_identity.h"
 #include "base/format.h"
 #include "base/text.h"
 
@@ -53,33 +51,6 @@ File OpenFile(const std::string& path, const char* mode) { return File(std::fope
 
 
 std::uint32_t PagesOf(std::uint64_t bytes) { return static_cast<std::uint32_t>((bytes + kPageSize - 1) / kPageSize); }
-
-// Also true for two names of one existing file (relative and absolute, other letter case on
-// Windows, links).  Spelling the same name in other letter case counts as the same file on
-// every platform, which only ever refuses more.
-bool SameFile(const std::string& a, const std::string& b) {
-  if (AsciiUpper(a) == AsciiUpper(b)) return true;
-#if defined(_WIN32)
-  // The C runtime's full path, not std::filesystem, whose runtime imports wide-character and
-  // NT-only functions that keep Windows 98 from loading the program.  Windows 98 has no
-  // links, so the full names of one file differ only in letter case.
-  char fullA[_MAX_PATH];
-  char fullB[_MAX_PATH];
-  if (_fullpath(fullA, a.c_str(), sizeof fullA) == nullptr || _fullpath(fullB, b.c_str(), sizeof fullB) == nullptr) {
-    return false;
-  }
-  return AsciiUpper(fullA) == AsciiUpper(fullB);
-#else
-  try {
-    std::error_code ec;
-    const bool same = std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), ec);
-    return same && !ec;
-  } catch (...) {
-    // A name the path type cannot represent names no file the check could compare.
-    return false;
-  }
-#endif
-}
 
 enum class FontRead { Ok, Missing, Unreadable, TooLarge, Changed };
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/file_identity.h"
+
 namespace romsetter {
 
 namespace {
@@ -91,6 +93,8 @@ bool StdioPackageFiles::Append(const std::string& path, const std::uint8_t* data
   if (!CanAppend(path, error)) return false;
   return WriteTo("ab", path, data, length, error);
 }
+
+bool PackageFiles::SameFile(const std::string& a, const std::string& b) { return romsetter::SameFile(a, b); }
 
 void StdioPackageFiles::Remove(const std::string& path) { std::remove(path.c_str()); }
 

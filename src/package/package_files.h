@@ -30,6 +30,8 @@ class PackageFiles {
   virtual bool Append(const std::string& path, const std::uint8_t* data, std::size_t length,
                       std::uint32_t& error) = 0;
   virtual void Remove(const std::string& path) = 0;
+  // Whether two names are one file: another spelling, or a link where the system can tell.
+  virtual bool SameFile(const std::string& a, const std::string& b);
 };
 
 // The C library's files; the program path is the one given (the command line names it).

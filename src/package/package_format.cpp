@@ -27,7 +27,9 @@ constexpr std::size_t kMagicChecked = 7;  // "MORVENT"; the NUL after it is not 
 
 // ---- Settings block ----
 
-enum class IniKey { HardwareId, InstanceKeyPath, InquiryText, Format, Backup, FwVersion, FlashType, PayloadCrc };
+enum class IniKey {
+  HardwareId, InstanceKeyPath, InquiryText, Format, Backup, FwVersion, FlashType, PayloadCrc, PackageCrc
+};
 
 struct KeyName {
   IniKey key;
@@ -41,10 +43,12 @@ constexpr KeyName kIniKeys[] = {
     {IniKey::InquiryText, "Win98_DiskVen=", 14}, {IniKey::Format, "Chk_Format=", 11},
     {IniKey::Backup, "Chk_Backup=", 11},         {IniKey::FwVersion, "FW_Version=", 11},
     {IniKey::FlashType, "FlashType=", 10},       {IniKey::PayloadCrc, "Payload_CRC32=", 14},
+    {IniKey::PackageCrc, "Package_CRC32=", 14},
 };
+constexpr std::size_t kCrcDigits = 8;
 
 bool ParseHex32(const std::string& text, std::uint32_t& value) {
-  if (text.size() != 8) return false;
+  if (text.size() != kCrcDigits) return false;
   std::uint32_t v = 0;
   for (char c : text) {
     int digit;
@@ -58,7 +62,22 @@ bool ParseHex32(const std::string& text, std::uint32_t& value) {
   return true;
 }
 
-void ApplyIniLine(const std::string& line, PackageSettings& settings, bool& crcMalformed) {
+// What the checksum lines looked like, beyond the values they set.
+struct CrcLines {
+  bool payloadMalformed = false;
+  bool packageMalformed = false;
+  std::size_t packageDigits = std::string::npos;  // offset in the text of the last one's digits
+};
+
+// A checksum line that cannot be read still says the file was meant to be checked; ignoring
+// it would let a damaged file pass as unchecked.
+void TakeCrc(const std::string& value, bool& has, std::uint32_t& crc, bool& malformed) {
+  has = true;
+  malformed = !ParseHex32(value, crc);
+  if (malformed) crc = 0;
+}
+
+void ApplyIniLine(const std::string& line, std::size_t lineStart, PackageSettings& settings, CrcLines& crcs) {
   for (const KeyName& name : kIniKeys) {
     if (line.find(name.text) == std::string::npos) continue;
     // The value starts after the key's length counted from the line's start, even when the
@@ -73,20 +92,20 @@ void ApplyIniLine(const std::string& line, PackageSettings& settings, bool& crcM
       case IniKey::FwVersion: settings.fwVersion = std::move(value); break;
       case IniKey::FlashType: settings.nor = value == "NOR"; break;
       case IniKey::PayloadCrc:
-        // A checksum line that cannot be read still says the payload was meant to be checked;
-        // ignoring it would let a damaged payload pass as unchecked.
-        settings.hasPayloadCrc = true;
-        crcMalformed = !ParseHex32(value, settings.payloadCrc);
-        if (crcMalformed) settings.payloadCrc = 0;
+        TakeCrc(value, settings.hasPayloadCrc, settings.payloadCrc, crcs.payloadMalformed);
+        break;
+      case IniKey::PackageCrc:
+        TakeCrc(value, settings.hasPackageCrc, settings.packageCrc, crcs.packageMalformed);
+        crcs.packageDigits = lineStart + name.length;
         break;
     }
     return;
   }
 }
 
-// The reading rules, also telling whether the last checksum line was malformed.
-void ReadIni(const char* text, std::size_t length, PackageSettings& settings, bool& crcMalformed) {
-  crcMalformed = false;
+// The reading rules, also telling what the checksum lines looked like.
+void ReadIni(const char* text, std::size_t length, PackageSettings& settings, CrcLines& crcs) {
+  crcs = CrcLines{};
   if (text == nullptr) return;
   const void* nul = std::memchr(text, '\0', length);
   const std::size_t end = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length;
@@ -97,7 +116,7 @@ void ReadIni(const char* text, std::size_t length, PackageSettings& settings, bo
     std::size_t lineEnd = stop;
     // Only a CR right before an LF belongs to the line break; a lone CR is text.
     if (lf != nullptr && lineEnd > start && text[lineEnd - 1] == '\r') --lineEnd;
-    ApplyIniLine(std::string(text + start, lineEnd - start), settings, crcMalformed);
+    ApplyIniLine(std::string(text + start, lineEnd - start), start, settings, crcs);
     start = stop + 1;
   }
 }
@@ -325,6 +344,7 @@ std::string PackageIniText(const PackageSettings& settings) {
   text += "FW_Version=" + settings.fwVersion + "\r\n";
   text += settings.nor ? "FlashType=NOR\r\n" : "FlashType=NAND\r\n";
   if (settings.hasPayloadCrc) text += Format("Payload_CRC32=%08X\r\n", static_cast<unsigned>(settings.payloadCrc));
+  if (settings.hasPackageCrc) text += Format("Package_CRC32=%08X\r\n", static_cast<unsigned>(settings.packageCrc));
   return text;
 }
 
@@ -339,8 +359,20 @@ bool PackageIniBlock(const std::string& text, std::array<std::uint8_t, kPackageI
 // A malformed checksum line leaves hasPayloadCrc set with payloadCrc 0; InspectPackage
 // reports such a package damaged whatever its payload.
 void ReadPackageIni(const char* text, std::size_t length, PackageSettings& settings) {
-  bool crcMalformed = false;
-  ReadIni(text, length, settings, crcMalformed);
+  CrcLines crcs;
+  ReadIni(text, length, settings, crcs);
+}
+
+std::size_t PackageCrcDigits(const std::string& text) {
+  PackageSettings settings;
+  CrcLines crcs;
+  ReadIni(text.data(), text.size(), settings, crcs);
+  return crcs.packageDigits;
+}
+
+std::uint64_t PackageLength(const PackageTrailer& t) {
+  return std::uint64_t{t.programLength} + t.bigLength + t.fontLength + t.bootLength + t.smallLength +
+         kPackageTailSize;
 }
 
 std::string PackageFileName(const std::string& bigFirmwarePath, bool loadFont, const std::string& fontListPath,
@@ -348,7 +380,11 @@ std::string PackageFileName(const std::string& bigFirmwarePath, bool loadFont, c
   std::string name;
   if (loadFont) {
     name = InsertBeforeExtension(bigFirmwarePath, "_" + BaseName(fontListPath), ".exe");
-    name = name.find(".bin") != std::string::npos ? ReplaceAll(name, ".bin", ".exe") : ReplaceAll(name, ".BIN", ".exe");
+    // Only the file name changes, so the package sits next to its image.
+    const std::size_t start = NameStart(name);
+    std::string file = name.substr(start);
+    file = file.find(".bin") != std::string::npos ? ReplaceAll(file, ".bin", ".exe") : ReplaceAll(file, ".BIN", ".exe");
+    name = name.substr(0, start) + file;
   } else {
     const std::size_t dot = ExtensionDot(bigFirmwarePath);
     name = bigFirmwarePath.substr(0, dot) + "_NONE.exe";
@@ -357,17 +393,32 @@ std::string PackageFileName(const std::string& bigFirmwarePath, bool loadFont, c
   return name;
 }
 
-std::uint32_t PayloadCrc32(const std::uint8_t* data, std::size_t length) {
-  uLong crc = crc32(0L, Z_NULL, 0);
+namespace {
+
+std::uint32_t Crc32Update(std::uint32_t crc, const std::uint8_t* data, std::size_t length) {
+  uLong value = crc;
   // zlib counts in uInt; larger spans go in pieces.
   constexpr std::size_t kPiece = 1u << 30;
   while (data != nullptr && length > 0) {
     const std::size_t n = length < kPiece ? length : kPiece;
-    crc = crc32(crc, data, static_cast<uInt>(n));
+    value = crc32(value, data, static_cast<uInt>(n));
     data += n;
     length -= n;
   }
-  return static_cast<std::uint32_t>(crc);
+  return static_cast<std::uint32_t>(value);
+}
+
+}  // namespace
+
+std::uint32_t PayloadCrc32(const std::uint8_t* data, std::size_t length) { return Crc32Update(0, data, length); }
+
+std::uint32_t PackageCrc32(const std::uint8_t* head, std::size_t headLength, const std::uint8_t* tail,
+                           std::size_t tailLength, std::size_t digits) {
+  std::uint32_t crc = Crc32Update(0, head, headLength);
+  if (digits > tailLength) digits = tailLength;
+  crc = Crc32Update(crc, tail, digits);
+  const std::size_t after = tailLength - digits < kCrcDigits ? tailLength : digits + kCrcDigits;
+  return Crc32Update(crc, tail + after, tailLength - after);
 }
 
 PackageKind InspectPackage(const std::uint8_t* file, std::size_t length, PackageTrailer& trailer,
@@ -390,8 +441,7 @@ PackageKind InspectPackage(const std::uint8_t* file, std::size_t length, Package
   }
   trailer = decoded;
 
-  const std::uint64_t parts = std::uint64_t{decoded.programLength} + decoded.bigLength + decoded.fontLength +
-                              decoded.bootLength + decoded.smallLength + kPackageTailSize;
+  const std::uint64_t parts = PackageLength(decoded);
   if (parts != length) {
     damage = Format("its parts add up to %llu bytes, but the file has %llu", static_cast<unsigned long long>(parts),
                     static_cast<unsigned long long>(length));
@@ -400,10 +450,10 @@ PackageKind InspectPackage(const std::uint8_t* file, std::size_t length, Package
 
   // The sum matched, so the settings block and the payload lie inside the file.
   const std::size_t iniOffset = length - kPackageTailSize;
-  bool crcMalformed = false;
-  ReadIni(reinterpret_cast<const char*>(file + iniOffset), kPackageIniSize, settings, crcMalformed);
-  if (crcMalformed) {
-    damage = "the payload checksum line is malformed";
+  CrcLines crcs;
+  ReadIni(reinterpret_cast<const char*>(file + iniOffset), kPackageIniSize, settings, crcs);
+  if (crcs.payloadMalformed || crcs.packageMalformed) {
+    damage = crcs.payloadMalformed ? "the payload checksum line is malformed" : "the package checksum line is malformed";
     return PackageKind::Damaged;
   }
   if (settings.hasPayloadCrc) {
@@ -411,6 +461,15 @@ PackageKind InspectPackage(const std::uint8_t* file, std::size_t length, Package
     if (crc != settings.payloadCrc) {
       damage = Format("the payload checksum is 0x%08X, the settings say 0x%08X", static_cast<unsigned>(crc),
                       static_cast<unsigned>(settings.payloadCrc));
+      return PackageKind::Damaged;
+    }
+  }
+  if (settings.hasPackageCrc) {
+    // A well-formed line holds its eight digits inside the block's text.
+    const std::uint32_t crc = PackageCrc32(nullptr, 0, file, length, iniOffset + crcs.packageDigits);
+    if (crc != settings.packageCrc) {
+      damage = Format("the package checksum is 0x%08X, the settings say 0x%08X", static_cast<unsigned>(crc),
+                      static_cast<unsigned>(settings.packageCrc));
       return PackageKind::Damaged;
     }
   }

@@ -39,9 +39,20 @@ struct PackageSettings {
   // Readers that predate it ignore the line; a package without it is not checked.
   bool hasPayloadCrc = false;
   std::uint32_t payloadCrc = 0;
+  // "Package_CRC32=XXXXXXXX", written after every other line: the CRC-32 of the whole file
+  // but the line's eight digits (program, payload, every settings line, padding, trailer).
+  // Readers that predate it ignore it; a package without it is checked as before.
+  bool hasPackageCrc = false;
+  std::uint32_t packageCrc = 0;
 };
 
-// The block's text: the lines in their fixed order, each ending in CR LF, then the CRC line.
+// The largest package file, the same for the builder and the reader, so every package built
+// opens; it also bounds what one downloaded file can make the process allocate.
+constexpr std::uint64_t kPackageLimit = std::uint64_t{1} << 30;
+// P + B + F + T + S + 2076, in 64 bits.
+std::uint64_t PackageLength(const PackageTrailer& trailer);
+
+// The block's text: the lines in their fixed order, each ending in CR LF, then the CRC lines.
 std::string PackageIniText(const PackageSettings& settings);
 // `text` into a zero-filled block; false when it does not fit (more than 2047 bytes).
 bool PackageIniBlock(const std::string& text, std::array<std::uint8_t, kPackageIniSize>& block);
@@ -57,10 +68,16 @@ std::string PackageFileName(const std::string& bigFirmwarePath, bool loadFont, c
 
 // The CRC-32 (zlib's) of `length` bytes.
 std::uint32_t PayloadCrc32(const std::uint8_t* data, std::size_t length);
+// Where the digits of the text's last "Package_CRC32=" line start, or npos.
+std::size_t PackageCrcDigits(const std::string& text);
+// The CRC-32 of a package held as `head` then `tail`, without the eight digit bytes at
+// offset `digits` of `tail` (the block's offset plus PackageCrcDigits of its text).
+std::uint32_t PackageCrc32(const std::uint8_t* head, std::size_t headLength, const std::uint8_t* tail,
+                           std::size_t tailLength, std::size_t digits);
 
 // Whether a whole file is a package.  A file whose last 28 bytes start with "MORVENT" is a
-// package only when P + B + F + T + S + 2076 is exactly its length (computed in 64 bits) and,
-// when the settings carry a CRC, the payload matches it; otherwise it is damaged and `damage`
+// package only when P + B + F + T + S + 2076 is exactly its length (computed in 64 bits) and
+// the file matches each CRC its settings carry; otherwise it is damaged and `damage`
 // says what does not add up.  Without the magic it is a plain program.
 enum class PackageKind { Plain, Package, Damaged };
 PackageKind InspectPackage(const std::uint8_t* file, std::size_t length, PackageTrailer& trailer,

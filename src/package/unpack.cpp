@@ -7,25 +7,31 @@ namespace romsetter {
 
 namespace {
 
-// A package holds at most four images of 4 GiB each in principle; this bounds what one
-// downloaded file can make the process allocate.
-constexpr std::size_t kPackageLimit = std::size_t{1} << 30;
-
 void Stop(const UnpackPorts& p, const std::string& text) {
   p.messages.ShowMessage(text, p.process.applicationName, MessageIcon::Error);
 }
 
-// The settings as the reading rules see the fixed settings file, read back from the disk.
-bool TakeSettings(const UnpackPorts& p, const std::uint8_t* block, PackageSettings& settings) {
-  std::size_t length = 0;
-  while (length < kPackageIniSize && block[length] != 0) ++length;
-  std::uint32_t error = 0;
-  if (!p.files.Write(p.paths.packageIni, block, length, error)) return false;
-  std::vector<std::uint8_t> text;
-  if (!p.files.Read(p.paths.packageIni, kPackageIniSize, text, error)) return false;
-  ReadPackageIni(reinterpret_cast<const char*>(text.data()), text.size(), settings);
-  return true;
+// A failure the system can say more about: its text in the log, when there is one.
+void StopWithError(const UnpackPorts& p, std::uint32_t error, const std::string& text) {
+  if (p.log != nullptr) p.log->LogSystemError(error);
+  Stop(p, text);
 }
+
+// Every file asked for is tried; the ones that fail are named together once the rest is done.
+struct Writes {
+  const UnpackPorts& p;
+  std::string failed;
+
+  void Write(const std::string& path, const std::uint8_t* data, std::size_t length) {
+    std::uint32_t error = 0;
+    if (p.files.Write(path, data, length, error)) return;
+    if (p.log != nullptr) {
+      p.log->LogSystemError(error);
+      p.log->Log(Format("Writing %s failed.", path.c_str()));
+    }
+    failed += failed.empty() ? path : ", " + path;
+  }
+};
 
 }  // namespace
 
@@ -48,14 +54,25 @@ UnpackResult UnpackSelf(const UnpackPorts& p, bool writeFiles) {
     return UnpackResult::Failed;
   }
   const std::string& copy = p.paths.packageOut;
+  // The program is read from a copy and then the copy removed: neither the copy nor a file
+  // written afterwards may be the program itself.
+  for (const std::string* out : {&copy, &p.paths.packageIni, &p.paths.packageBig, &p.paths.packageFont,
+                                 &p.paths.packageBoot, &p.paths.packageSmall}) {
+    if ((out == &copy || out == &p.paths.packageIni || writeFiles) && p.files.SameFile(*program, *out)) {
+      Stop(p, Format("The program \"%s\" is \"%s\": unpacking would overwrite it.", program->c_str(), out->c_str()));
+      return UnpackResult::Failed;
+    }
+  }
   if (!p.files.Copy(*program, copy, error)) {
-    Stop(p, Format("Copy \"%s\" to \"%s\" ERROR!!", program->c_str(), copy.c_str()));
+    StopWithError(p, error, Format("Copy \"%s\" to \"%s\" ERROR!!", program->c_str(), copy.c_str()));
     return UnpackResult::Failed;
   }
   p.files.ClearReadOnly(copy);
   std::vector<std::uint8_t> file;
-  if (!p.files.Read(copy, kPackageLimit, file, error)) {
-    Stop(p, Format("Can't open \"%s\" Error!", copy.c_str()));
+  if (!p.files.Read(copy, static_cast<std::size_t>(p.packageLimit), file, error)) {
+    // A copy that cannot be read is of no use, and one too large to read must not stay behind.
+    p.files.Remove(copy);
+    StopWithError(p, error, Format("Can't open \"%s\" Error!", copy.c_str()));
     return UnpackResult::Failed;
   }
   p.files.Remove(copy);
@@ -85,35 +102,48 @@ UnpackResult UnpackSelf(const UnpackPorts& p, bool writeFiles) {
                         {ImageSlot::FontData, trailer.fontLength, false, p.paths.packageFont},
                         {ImageSlot::BootCode, trailer.bootLength, false, p.paths.packageBoot},
                         {ImageSlot::SmallFirmware, trailer.smallLength, true, p.paths.packageSmall}};
+  Writes writes{p, {}};
   std::size_t offset = trailer.programLength;
   for (const Part& part : parts) {
     std::vector<std::uint8_t> image(file.begin() + static_cast<std::ptrdiff_t>(offset),
                                     file.begin() + static_cast<std::ptrdiff_t>(offset + part.length));
     offset += part.length;
     if (part.scrambled) DescramblePayload(image.data(), image.size());
-    if (writeFiles) p.files.Write(part.file, image.data(), image.size(), error);
+    if (writeFiles) writes.Write(part.file, image.data(), image.size());
     p.images.Replace(part.slot, std::move(image));
   }
 
+  // The settings come from the block that was checked, read over the ones held so far as the
+  // reading rules say; the settings file is only a copy for the user.
+  const std::uint8_t* block = file.data() + file.size() - kPackageTailSize;
+  std::size_t textLength = 0;
+  while (textLength < kPackageIniSize && block[textLength] != 0) ++textLength;
+  if (writeFiles) {
+    writes.Write(p.paths.packageIni, block, textLength);
+  } else {
+    p.files.Write(p.paths.packageIni, block, textLength, error);
+  }
   PackageSettings settings{p.process.presetHardwareId, p.process.presetInstanceKeyPath,
                            p.process.presetInquiryText, p.process.package.format, p.process.package.backup,
                            p.process.fwVersion,          p.process.package.nor};
-  // A settings file that cannot be written leaves the settings as they were.
-  if (TakeSettings(p, file.data() + file.size() - kPackageTailSize, settings)) {
-    p.process.presetHardwareId = settings.hardwareId;
-    p.process.presetInstanceKeyPath = settings.instanceKeyPath;
-    p.process.presetInquiryText = settings.inquiryText;
-    p.process.fwVersion = settings.fwVersion;
-    p.process.package.format = settings.format;
-    p.process.package.backup = settings.backup;
-    p.process.package.nor = settings.nor;
-  }
+  ReadPackageIni(reinterpret_cast<const char*>(block), textLength, settings);
+  p.process.presetHardwareId = settings.hardwareId;
+  p.process.presetInstanceKeyPath = settings.instanceKeyPath;
+  p.process.presetInquiryText = settings.inquiryText;
+  p.process.fwVersion = settings.fwVersion;
+  p.process.package.format = settings.format;
+  p.process.package.backup = settings.backup;
+  p.process.package.nor = settings.nor;
   p.process.package.programLength = trailer.programLength;
   p.process.package.bigLength = trailer.bigLength;
   p.process.package.fontLength = trailer.fontLength;
   p.process.package.bootLength = trailer.bootLength;
   p.process.package.smallLength = trailer.smallLength;
   p.process.packageMode = PackageMode::Package;
+  if (!writes.failed.empty()) {
+    Stop(p, Format("Writing %s failed.", writes.failed.c_str()));
+    return UnpackResult::Unwritten;
+  }
   return UnpackResult::Package;
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/test_support.h"
 
 namespace romsetter::test {
@@ -38,6 +40,16 @@ TEST_F(LogFixture, FirstLineReplacesTheOldFileAndStatusLinesAreUnnumberedListOnl
   more.SetLineNumber(3);
   more.Log("c");
   EXPECT_EQ(ReadLines(path).size(), 3u);
+
+#ifndef _WIN32
+  // The first line empties what the path names and never deletes it: a link stays a link.
+  const std::string link = dir + "/link.log";
+  std::filesystem::create_symlink(path, link);
+  ActivityLog linked(link, window);
+  linked.Log("d");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFile(path), "0x00001 d\r\n");
+#endif
 }
 
 TEST_F(LogFixture, StatusListKeepsTheNewest201WhileTheFileKeepsAll) {

@@ -1,5 +1,13 @@
 #include "app/ini_profile_store.h"
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <filesystem>
+
+#include "base/format.h"
 #include "support/profile_store_conformance.h"
 
 namespace romsetter::test {
@@ -46,6 +54,44 @@ TEST(IniProfileStore, AByteOrderMarkIsPassedOverAndKept) {
   ASSERT_TRUE(store.Write("Romsetter", "FW_Version", "3.0"));
   EXPECT_EQ(store.Read("Romsetter", "FW_Version", ""), "3.0");
 }
+
+#ifndef _WIN32
+// Two processes sharing one settings file, writing at once: the file is never missing for a
+// reader, and neither writer loses the other's keys nor the user's.
+TEST(IniProfileStore, TwoProcessesWritingAtOnceKeepEveryKey) {
+  const std::string dir = ScratchDir("ini_two_writers");
+  WriteFile(dir + "/Romsetter.ini", "[Romsetter]\r\nFW_Version=2.1\r\n");
+  constexpr int kKeys = 150;
+  std::vector<pid_t> writers;
+  for (const char* name : {"A", "B"}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      IniProfileStore store(dir);
+      bool ok = true;
+      for (int i = 0; i < kKeys; ++i) ok = store.Write(name, Format("Key%d", i), Format("%d", i)) && ok;
+      _exit(ok ? 0 : 1);
+    }
+    writers.push_back(child);
+  }
+  IniProfileStore reader(dir);
+  int missing = 0;
+  for (int i = 0; i < 2000; ++i) missing += reader.Read("Romsetter", "FW_Version", "") == "2.1" ? 0 : 1;
+  for (pid_t child : writers) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(missing, 0);
+  EXPECT_EQ(reader.Read("Romsetter", "FW_Version", ""), "2.1");
+  for (const char* name : {"A", "B"}) {
+    for (int i = 0; i < kKeys; ++i) EXPECT_EQ(reader.Read(name, Format("Key%d", i), ""), Format("%d", i)) << name << i;
+  }
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) files += entry.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(files, 1);  // no temporary file left behind
+}
+#endif
 
 }  // namespace
 }  // namespace romsetter::test

@@ -197,6 +197,98 @@ TEST_P(EachTransport, BackupMissingACopyIsNotReportedAsWritten) {
   EXPECT_EQ(rig.device.ReadFlash(rig.device.config().backupAddr2)[0] != 0xFF, GetParam());
 }
 
+// An erase is sent only when the write that follows it can be made: whatever would refuse the
+// write (no image, addresses past the end, a boot file gone since its check) refuses first.
+TEST_P(EachTransport, NoRegionIsErasedThatTheRunCannotRewrite) {
+  const bool aspi = GetParam();
+  {
+    SCOPED_TRACE("backup without a firmware image");
+    JobRig rig(aspi);
+    rig.sel().formatChecked = rig.sel().backupChecked = true;
+    EXPECT_EQ(rig.Run(), JobOutcome::Refused);
+    EXPECT_EQ(rig.Count("BACKUP_FW_ERASE_MEM") + rig.Count("DEV_FORMAT_16"), 0u);
+    const std::string why = "BackupFW writes the F/W image: check Load F/W to write the backup copies.";
+    EXPECT_EQ(rig.Messages(), Lines{"F/W Upgrade: " + why});
+    EXPECT_EQ(rig.Log().back(), why);
+  }
+  const struct { const char* name, *erase; bool nor; std::uint32_t fwAddr, backupAddr, bootAddr; } ranges[] = {
+      {"firmware past the last address", "UPT_FW_ERASE_MEM", false, 0xFFFFFFFC, 0x2000, 0x100},
+      {"backup past the last address", "BACKUP_FW_ERASE_MEM", false, 0x1000, 0xFFFFFFFC, 0x100},
+      {"boot past the last address", "UPT_BOOT_ERASE_MEM", true, 0x1000, 0x2000, 0xFFFFFFFE},
+  };
+  for (const auto& c : ranges) {
+    SCOPED_TRACE(c.name);
+    EmulatedDeviceConfig config = Device(c.nor);
+    config.firmware.addr1 = c.fwAddr;
+    config.backupAddr1 = c.backupAddr;
+    config.boot.addr1 = c.bootAddr;
+    JobRig rig(aspi, config);
+    if (c.nor) rig.WithBoot();
+    rig.WithFirmware();
+    rig.sel().backupChecked = !c.nor;
+    EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
+    EXPECT_EQ(rig.Count(c.erase), 0u);
+    const Lines log = rig.Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& l) {
+      return l.find("pass 0xFFFFFFFF.") != std::string::npos;
+    }));
+  }
+  // The boot file changed after its check: over ASPI the boot code is read from the file.
+  for (bool truncate : {false, true}) {
+    SCOPED_TRACE(truncate ? "boot file cut short" : "boot file removed");
+    JobRig rig(aspi, Device(true));
+    rig.WithBoot();
+    rig.window.onStatus = [&](const std::string& line) {
+      if (line.find("Initiating InDisk...") == std::string::npos) return;
+      if (truncate) WriteFile(rig.sel().bootPath, "short");
+      else std::filesystem::remove(rig.sel().bootPath);
+    };
+    const JobOutcome outcome = rig.Run();
+    EXPECT_EQ(rig.Count("UPT_BOOT_ERASE_MEM"), aspi ? 0u : 1u);
+    EXPECT_EQ(outcome, aspi ? JobOutcome::DeviceFailure : JobOutcome::Success);
+    if (!aspi) {
+      const auto first = rig.device.ReadFlash(rig.device.config().boot.addr1);
+      const auto image = BalancedImage(4, 13);
+      EXPECT_TRUE(std::equal(first.begin(), first.end(), image.begin()));
+    }
+  }
+}
+
+// A job's message boxes run a message loop: a volume that comes or goes then must not probe
+// the device under the job (closing its drive, freeing its ASPI request); the last event is
+// handled once the job has ended.
+TEST_P(EachTransport, APresenceEventDuringAJobsBoxWaitsForTheJobToEnd) {
+  JobRig rig(GetParam());
+  rig.WithFirmware();
+  rig.sel().formatChecked = rig.sel().backupChecked = true;
+  rig.sel().checkProduct = true;
+  rig.Fail(FaultKind::BadStatus, "DEV_FORMAT_16");  // its box is up while the job goes on
+  std::size_t commands = 0;
+  rig.window.onMessage = [&](const std::string&) {
+    commands = rig.device.trace().size();
+    for (std::uint32_t event : {DevicePresence::kDeviceRemoveComplete, DevicePresence::kDeviceArrival}) {
+      EXPECT_TRUE(rig.core->presence.OnDeviceChange(event, DevicePresence::kDeviceTypeVolume));
+    }
+    EXPECT_EQ(rig.device.trace().size(), commands);
+    EXPECT_TRUE(rig.clock.sleeps.empty());
+  };
+  EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
+  const auto image = BalancedImage(8, 11);
+  for (std::uint32_t copy : {rig.device.config().backupAddr1, rig.device.config().backupAddr2}) {
+    for (std::uint32_t page = 0; page < 8; ++page) {
+      const auto written = rig.device.ReadFlash(copy + page);
+      EXPECT_TRUE(std::equal(written.begin(), written.end(), image.begin() + page * 512)) << copy << "+" << page;
+    }
+  }
+  EXPECT_EQ(rig.clock.sleeps, std::vector<std::uint32_t>{DevicePresence::kArrivalSleepMs});  // the last event only
+  EXPECT_TRUE(rig.core->discovery.present());
+  EXPECT_FALSE(rig.window.versionLine.empty());
+  rig.window.onMessage = nullptr;
+  rig.clock.sleeps.clear();
+  EXPECT_TRUE(rig.core->presence.OnDeviceChange(DevicePresence::kDeviceArrival, DevicePresence::kDeviceTypeVolume));
+  EXPECT_EQ(rig.clock.sleeps.size(), 1u);  // between jobs: at once
+}
+
 TEST(JobPassThrough, FailedFontEraseSendsTheFontToItsSecondPlaceAndNamesIt) {
   JobRig rig(false);
   rig.Fail(FaultKind::NotDelivered, "FONT_ERASE_FONT_BLKS");
@@ -207,6 +299,33 @@ TEST(JobPassThrough, FailedFontEraseSendsTheFontToItsSecondPlaceAndNamesIt) {
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(Lines(lines.end() - 3, lines.end()),
             (Lines{"Font page erased Failure!!", "Font_2 Upgrading, Please Wait...", "Font_2 upgrade failure!!"}));
+}
+
+// The job holds the volume locked (and dismounted) from its open; a refused lock is told in a
+// line and the job goes on as before.
+TEST(JobPassThrough, TheVolumeIsLockedForTheJobAndARefusedLockIsTold) {
+  for (const std::uint32_t refusal : {0u, 32u}) {  // 32: ERROR_SHARING_VIOLATION
+    SCOPED_TRACE(refusal);
+    JobRig rig(false);
+    rig.drive.lockError = refusal;
+    rig.WithFirmware();
+    EXPECT_EQ(rig.Run(), JobOutcome::Success);
+    EXPECT_EQ(rig.drive.locks, 1);
+    const Lines lines = rig.Log();
+    const std::string told = "Can't lock the volume of E: (error 32), it stays mounted during the upgrade.";
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), told), refusal == 0 ? 0 : 1);
+  }
+}
+
+// A standard user on Vista and later: the Upgrade's own box says to run as administrator.
+TEST(JobPassThrough, AnOpenRefusedForWantOfRightsEndsWithTheAdministratorBox) {
+  JobRig rig(false);
+  rig.drive.openError = 5;  // ERROR_ACCESS_DENIED
+  rig.WithFirmware();
+  EXPECT_EQ(rig.Run(), JobOutcome::NoDevice);
+  EXPECT_EQ(rig.Messages(),
+            Lines{"F/W Upgrade: Access to the device is denied.\nPlease run the program as administrator!"});
+  EXPECT_EQ(rig.Count("UPT_WRITE_PAGE"), 0u);
 }
 
 TEST_P(EachTransport, ExtractFollowsInitialisationOrOverAspiTheFormat) {

@@ -2,6 +2,7 @@
 // romsetter-cli run as a process in a folder, as a script would run it, and what the tests
 // read back from such a run.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -31,6 +32,25 @@ inline CliRun RunCli(const std::string& dir, const std::string& args) {
   r.out = ReadFile(dir + "/stdout.txt");
   r.err = ReadFile(dir + "/stderr.txt");
   return r;
+}
+
+// Runs ROMSETTER_CLI with `args` in `dir` writing to a pipe whose reader is already gone (a
+// script's `| head` that has read its line); the exit status, or -signal when one ended it.
+inline int RunCliIntoClosedPipe(const std::string& dir, const std::string& args) {
+  int ends[2];
+  if (pipe(ends) != 0) return -1000;
+  close(ends[0]);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(ends[1], 1);
+    const std::string command = "cd '" + dir + "' && exec '" ROMSETTER_CLI "' " + args + " 2>/dev/null </dev/null";
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(ends[1]);
+  int raw = 0;
+  if (child < 0 || waitpid(child, &raw, 0) != child) return -1000;
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
 }
 
 // Every line of a --json run parsed; a line that is not JSON fails the test.

@@ -2,10 +2,19 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
 
+#include "base/format.h"
 #include "base/text.h"
 #include "package/sample_images.h"
 #include "cli/cli_run.h"
@@ -68,6 +77,7 @@ TEST_P(Cli, ExitStatusesMeanWhatTheySay) {
   test::WriteFile(dir + "/faulty.cfg", "[device]\nfirmware 0x0100 0x1000 0x01000000\n"
                                        "fault not_delivered UPT_WRITE_PAGE occurrence=3\n");
   test::WriteFile(dir + "/none.cfg", "adapters 0\n[device]\n");
+  test::WriteFile(dir + "/noproduct.cfg", "[device]\nfault bad_status DEV_GET_PRODUCT\n");
   std::filesystem::create_directory(dir + "/folder");
   Save("bad.bin", std::vector<std::uint8_t>(513, 1));
   const struct {
@@ -92,6 +102,7 @@ TEST_P(Cli, ExitStatusesMeanWhatTheySay) {
       {"upgrade --device emulator:nand.cfg", 1, "nothing to do"},
       {"", 1, "usage:"},
       {"upgrade --device emulator:nand.cfg --firmware bad.bin", 1, "The Size of the FW file is not correct!"},
+      {"upgrade --device emulator:nand.cfg --format --backup", 1, "--backup needs --firmware"},
       {"upgrade --aspi --device emulator:none.cfg --format", 2, "F/W Upgrade: No ASPI for WIN32 support detected."},
       {"upgrade --device emulator:unplugged.cfg --format", 2, "The device opened failure!!,please check the connection!"},
       // An absent device when the firmware's flash type is probed is missing, not refused.
@@ -100,6 +111,11 @@ TEST_P(Cli, ExitStatusesMeanWhatTheySay) {
       {"upgrade --device emulator:faulty.cfg --firmware fw.bin", 3, "F/W WritePage failure!!"},
       {"extract --device emulator:nand.cfg --firmware fw.bin --output missing/back.bin", 4,
        "The Output BIN file missing/back.bin can't be opened."},
+      // info promises the version and the product: without them it fails.
+      {"info --device emulator:noproduct.cfg", 3, "Checking product is not supported"},
+      {"info --aspi --device emulator:noproduct.cfg", 3, "Ver:01.02.03"},
+      {"info --device emulator:nand.cfg", 0, "Ver:01.02.03  Product:MV-Demo Player"},
+      {"info --device emulator:unplugged.cfg", 2, "The device opened failure!!"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -267,17 +283,183 @@ TEST_P(Cli, PackUnpackAndUpgradeFromAPackage) {
   EXPECT_TRUE(cut.out.empty()) << cut.out;
 }
 
+// A package changed anywhere is refused before the device is touched, one built before the
+// whole file was checked still upgrades, and unpack says which file it could not write.
+TEST_P(Cli, ChangedPackagesAndUnwrittenFilesSayWhatHappened) {
+  Save("small.bin", BalancedImage(8, 23));
+  Save("prog.exe", PatternBytes(3000, 24));
+  ASSERT_EQ(Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab --backup")
+                .status, 0);
+  const std::string good = test::ReadFile(dir + "/fw_fonts.exe");
+  auto changed = [&](const char* name, std::size_t at, char to) {
+    std::string b = good;
+    b[at] = to;
+    test::WriteFile(dir + "/" + name, b);
+  };
+  changed("settings.exe", good.find("Chk_Backup=1") + 11, '0');
+  changed("payload.exe", 3000 + 5, static_cast<char>(good[3005] ^ 1));
+  changed("trailer.exe", good.size() - 21, 'X');
+  std::filesystem::create_directories(dir + "/full");
+  std::filesystem::create_directories(dir + "/folder/MV_Big.bin");
+  std::filesystem::create_directories(dir + "/copy/MV.out");
+  std::filesystem::create_symlink("/dev/full", dir + "/full/MV_Font.dat");
+  test::WriteFile(dir + "/old.exe", test::ReadFile(ROMSETTER_SOURCE_DIR "/tests/package/data/payload-crc-package.exe"));
+  const struct {
+    const char* args;
+    int status;
+    const char* err;  // in standard error; standard output holds `out`
+    const char* out;
+  } cases[] = {
+      {"upgrade --package settings.exe --device emulator:nand.cfg", 1, "damaged: the package checksum is 0x", ""},
+      {"upgrade --package payload.exe --device emulator:nand.cfg", 1, "damaged: the payload checksum is 0x", ""},
+      {"upgrade --package trailer.exe --device emulator:nand.cfg", 1, "damaged: the package checksum is 0x", ""},
+      {"upgrade --package old.exe --device emulator:nand.cfg", 0, "Successful: ", "Upgrade successfully!!"},
+      {"unpack settings.exe --output-dir out", 1, "damaged: the package checksum is 0x", ""},
+      {"unpack fw_fonts.exe --output-dir folder", 4, "Writing folder/MV_Big.bin failed.", "Is a directory"},
+      {"unpack fw_fonts.exe --output-dir full", 4, "Writing full/MV_Font.dat failed.", "No space left on device"},
+      {"unpack fw_fonts.exe --output-dir copy", 1, "Copy \"fw_fonts.exe\" to \"copy/MV.out\" ERROR!!",
+       "Is a directory"},
+      {"unpack fw_fonts.exe --output-dir made", 0, "", "FlashType=NAND"},
+      {"unpack prog.exe --output-dir not-made", 1, "prog.exe is a plain program", ""},
+      {"unpack fw_fonts.exe --output-dir no/parent", 4, "--output-dir no/parent: the folder cannot be made", ""},
+      {"pack --program fw_fonts.exe --firmware fw.bin --small-firmware small.bin", 1, "is a package itself", ""},
+      {"pack --program payload.exe --firmware fw.bin --small-firmware small.bin", 1, "is a damaged package", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("is a plain program") != std::string::npos, std::string(c.err).find("is a plain") != std::string::npos)
+        << r.err;
+    if (std::string(c.args).rfind("upgrade", 0) == 0 && c.status != 0) {
+      EXPECT_EQ(r.out, "");  // not one line: the device was never asked
+    } else {
+      EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    }
+  }
+  EXPECT_EQ(test::ReadFile(dir + "/made/MV_Small.bin"), test::ReadFile(dir + "/small.bin"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/not-made"));  // nothing unpacked: the folder goes again
+  EXPECT_FALSE(std::filesystem::exists(dir + "/no"));
+}
+
+// No output of a run may be a special file, an input or another output, in any spelling:
+// each is refused before anything is written, and the file is left as it was.
+TEST_P(Cli, OutputsNeverClobberInputsOrSpecialFiles) {
+  // A socket (through a link: socket paths are short): special, and unlike a pipe it never
+  // blocks a run that would open it.
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = Format("/tmp/romsetter-cli-test-%d.sock", static_cast<int>(getpid()));
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  std::remove(socketPath.c_str());
+  ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  close(sock);
+  std::filesystem::create_symlink(socketPath, dir + "/sock");
+  std::filesystem::create_symlink("fw.bin", dir + "/link.bin");
+  test::WriteFile(dir + "/alias.cfg", "[device]\nflash_file one.flash\n[device 0 1]\nflash_file ./one.flash\n");
+  const std::string fw = test::ReadFile(dir + "/fw.bin");
+  const struct {
+    const char* args;
+    const char* said;
+  } cases[] = {
+      {"upgrade --device emulator:nand.cfg --format --log ./sock", "--log ./sock: a device, pipe or socket, not a regular file"},
+      {"upgrade --device emulator:nand.cfg --firmware fw.bin --record sock", "--record sock: a device"},
+      {"upgrade --device emulator:nand.cfg --firmware fw.bin --record ./fw.bin",
+       "--record ./fw.bin: the same file as --firmware fw.bin, which is read"},
+      {"upgrade --device emulator:nand.cfg --firmware fw.bin --log fw.bin", "--log fw.bin: the same file as --firmware"},
+      {"extract --device emulator:nand.cfg --firmware fw.bin --output link.bin",
+       "--output link.bin: the same file as --firmware fw.bin"},
+      {"upgrade --device emulator:nand.cfg --font-list fonts.tab --log ./fonts.h", "--report fonts.h: the same file as --log"},
+      {"upgrade --device emulator:nand.cfg --firmware fw.bin --log x.log --record ./x.log",
+       "--record ./x.log: the same file as --log x.log, which is written too"},
+      {"upgrade --device emulator:nand.cfg --format --log nand.cfg", "the same file as --device nand.cfg"},
+      {"upgrade --device emulator:nand.cfg --format --log ./nand.flash", "the flash_file of nand.cfg:"},
+      {"upgrade --device emulator:nand.cfg --format --record ./nand.flash", "the flash_file of nand.cfg:"},
+      {"upgrade --device emulator:alias.cfg --format", "flash file './one.flash' is already used"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = Run(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+  EXPECT_EQ(test::ReadFile(dir + "/fw.bin"), fw);
+  EXPECT_EQ(test::ReadFile(dir + "/nand.cfg"), kNand);
+  EXPECT_FALSE(test::FileExists(dir + "/nand.flash"));
+  struct stat info {};
+  ASSERT_EQ(stat((dir + "/sock").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  std::remove(socketPath.c_str());
+}
+
+// A reader that goes away ends no job: the upgrade finishes, its log is whole, the flash is
+// kept and the exit status is the device's.
+TEST_P(Cli, AClosedOutputPipeEndsNoJob) {
+  for (const char* json : {"", " --json"}) {
+    SCOPED_TRACE(json);
+    std::string args = std::string("upgrade --device emulator:nand.cfg --firmware fw.bin") + json;
+    if (GetParam()) args = ReplaceAll(args, "emulator:", "emulator-sgio:");
+    EXPECT_EQ(test::RunCliIntoClosedPipe(dir, args), 0);
+    EXPECT_NE(test::ReadFile(dir + "/Romsetter.log").find(" ***** F/W Upgrade successfully!!\r\n"), std::string::npos);
+    const CliRun back = Run("extract --device emulator:nand.cfg --firmware fw.bin --output back.bin");
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(test::ReadFile(dir + "/back.bin"), test::ReadFile(dir + "/fw.bin"));
+    std::filesystem::remove(dir + "/nand.flash");
+  }
+}
+
+// Two package runs started together in one folder each flash their own package's firmware:
+// neither sees the other's working copies.
+TEST(CliPackages, TwoRunsAtOnceInOneFolderKeepTheirOwnPackage) {
+  const std::string dir = test::ScratchForCurrentTest("cli");
+  std::string packages[2];
+  for (int i = 0; i < 2; ++i) {
+    const std::string folder = dir + Format("/p%d", i);
+    std::filesystem::create_directories(folder);
+    const std::vector<std::uint8_t> big = BalancedImage(16, 40 + i), small = BalancedImage(8, 50 + i);
+    test::WriteFile(folder + "/fw.bin", std::string(big.begin(), big.end()));
+    test::WriteFile(folder + "/small.bin", std::string(small.begin(), small.end()));
+    test::WriteFile(dir + Format("/d%d.cfg", i), Format("[device]\nfirmware 0x0100 0x1000 0x01000000\nflash_file d%d.flash\n", i));
+    const CliRun pack = test::RunCli(dir, Format("pack --program d0.cfg --firmware p%d/fw.bin --small-firmware p%d/small.bin", i, i));
+    ASSERT_EQ(pack.status, 0) << pack.err;
+    const std::size_t last = pack.out.find_last_of('\n', pack.out.size() - 2);
+    packages[i] = pack.out.substr(last + 1, pack.out.size() - last - 2);  // the path is the last line
+  }
+  for (int round = 0; round < 30; ++round) {
+    SCOPED_TRACE(round);
+    const std::string both = "cd '" + dir + "' && ('" ROMSETTER_CLI "' upgrade --package " + packages[0] +
+                             " --device emulator:d0.cfg --log l0.log >o0.txt 2>&1 & '" ROMSETTER_CLI "' upgrade --package " +
+                             packages[1] + " --device emulator:d1.cfg --log l1.log >o1.txt 2>&1 & wait)";
+    ASSERT_EQ(std::system(both.c_str()), 0);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_NE(test::ReadFile(dir + Format("/l%d.log", i)).find("successfully!!"), std::string::npos);
+      const CliRun back = test::RunCli(dir, Format("extract --device emulator:d%d.cfg --firmware p%d/fw.bin --output b.bin", i, i));
+      ASSERT_EQ(back.status, 0) << back.err;
+      ASSERT_TRUE(test::ReadFile(dir + "/b.bin") == test::ReadFile(dir + Format("/p%d/fw.bin", i))) << "device " << i;
+    }
+  }
+  EXPECT_FALSE(test::FileExists(dir + "/MV.out"));
+  EXPECT_FALSE(test::FileExists(dir + "/MV.ini"));
+}
+
 #ifndef _WIN32
 TEST_P(Cli, LinuxDevicesAreNamedByNodeOrFoundAndRefusedWhenTheyCannotBeUsed) {
   if (GetParam()) GTEST_SKIP() << "no emulator here";
   test::WriteFile(dir + "/sg-file", "");
   const struct { const char* args; int status; const char* text; } cases[] = {
-      {"upgrade --device /dev/no-such-sg --format", 1, "--device /dev/no-such-sg: no such device node"},
+      // An unplugged device is what takes its node away: no device, for every command.
+      {"upgrade --device /dev/no-such-sg --format", 2, "--device /dev/no-such-sg: no such device node"},
+      {"info --device /dev/no-such-sg", 2, "--device /dev/no-such-sg: no such device node"},
+      {"extract --device /dev/no-such-sg --output o.bin", 2, "--device /dev/no-such-sg: no such device node"},
       {"upgrade --device auto --aspi --format", 1, "--aspi reaches ASPI only on Windows"},
       {"upgrade --device emulator-sgio:nand.cfg --aspi --format", 1, "--aspi and emulator-sgio: name two transports"},
       {"upgrade --device something:nand.cfg --format", 1, "only emulator:CONFIG, emulator-sgio:CONFIG, replay:FILE, a node and auto"},
       {"upgrade --device E: --format", 1, "--device E:: drive letters and aspi:A:T name Windows devices"},
       {"upgrade --device aspi:0:1 --format", 1, "--device aspi:0:1: drive letters and aspi:A:T name Windows devices"},
+      {"upgrade --device auto --device /dev/null --format", 1, "--device auto with other devices: name each real device"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -297,6 +479,19 @@ TEST_P(Cli, LinuxDevicesAreNamedByNodeOrFoundAndRefusedWhenTheyCannotBeUsed) {
   EXPECT_EQ(file.status, 3) << file.err;
   EXPECT_NE(file.out.find("Use " + dir + "/sg-file as given."), std::string::npos) << file.out;
   EXPECT_NE(file.out.find("\"" + dir + "/sg-file\" is got for InDisk!!"), std::string::npos) << file.out;
+
+  // Another program holding the node: busy, no device, nothing sent.
+  const int held = open((dir + "/sg-file").c_str(), O_RDWR);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  const CliRun busy = Run("upgrade --device " + dir + "/sg-file --format");
+  close(held);
+  EXPECT_EQ(busy.status, 2) << busy.err;
+  EXPECT_NE(busy.out.find(dir + "/sg-file is busy: another program"), std::string::npos) << busy.out;
+  // One node in two spellings is one device.
+  const CliRun twice = Run("upgrade --device /dev/null --device //dev/./null --format");
+  EXPECT_EQ(twice.status, 1);
+  EXPECT_NE(twice.err.find("--device //dev/./null is named twice (as /dev/null)"), std::string::npos) << twice.err;
 }
 #endif
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include "base/format.h"
@@ -167,6 +169,46 @@ TEST_P(SeveralDevices, ImagesAreCheckedOnceBeforeAnyDeviceAndBadCombinationsAreR
     EXPECT_EQ(r.status, 1) << args << "\n" << r.err;
   }
   EXPECT_FALSE(test::FileExists(dir + "/r.jsonl"));
+}
+
+// One device, one file: spellings of one scenario or node are one device, jobs whose names
+// share a tag still log apart, and a device name that is not UTF-8 reaches JSON as bytes.
+TEST_P(SeveralDevices, NamesAreNotIdentities) {
+  std::filesystem::create_directories(dir + "/a");
+  std::filesystem::create_directories(dir + "/b");
+  std::filesystem::create_directories(dir + "/\xff");
+  for (const char* folder : {"a", "b", "\xff"}) test::WriteFile(dir + "/" + folder + "/nand.cfg", "[device]\n");
+  for (const std::string& args : {std::string("upgrade --device emulator:tray.cfg#1 --device emulator:./tray.cfg#1 "
+                                              "--firmware fw.bin"),
+                                  std::string("upgrade --device emulator:a/nand.cfg --device emulator:b/../a/nand.cfg "
+                                              "--firmware fw.bin")}) {
+    const CliRun r = Run(args);
+    EXPECT_EQ(r.status, 1) << args << "\n" << r.err;
+    EXPECT_NE(r.err.find(" is named twice (as "), std::string::npos) << r.err;
+  }
+  // The second spelling of the scenario is its devices, not a second copy whose flash files
+  // would be saved over the first's.
+  CliRun r = Run("upgrade --device emulator:tray.cfg#1 --device emulator:./tray.cfg#2 --format --log run.log");
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = Run("upgrade --device emulator:a/nand.cfg --device emulator:b/nand.cfg --format --log run.log");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string first = Log("run-nand-1.log");
+  EXPECT_EQ(first, Log("run-nand-1-2.log"));
+  EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 9) << first;  // one run's lines, not two
+
+  r = Run("upgrade --device emulator:\xff/nand.cfg --device emulator:a/nand.cfg --format --json");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<nlohmann::json> lines = JsonLines(r.out);
+  ASSERT_FALSE(lines.empty());
+  const std::string odd = Kind() + ":\xc3\xbf/nand.cfg#1";  // the byte 0xFF carried as U+00FF
+  int carried = 0;
+  for (const nlohmann::json& line : lines) {
+    if (!line.contains("device") || line["device"] != odd) continue;
+    EXPECT_EQ(line.value("latin1", false), true) << line.dump();
+    ++carried;
+  }
+  EXPECT_GT(carried, 2);
+  EXPECT_EQ(lines.back()["exit"], 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, SeveralDevices, ::testing::Values(false, true),

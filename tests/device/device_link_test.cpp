@@ -88,11 +88,30 @@ TEST(LinkAspi, CompletedButFailedTimedOutAndRefusedRequests) {
   EXPECT_EQ(rig.library.waits(), waitsBefore + 1);
   EXPECT_FALSE(rig.link->ReadPage(1, 1, PageArea::Firmware, page));  // refused at once: no wait
   EXPECT_EQ(rig.library.waits(), waitsBefore + 1);
+  EXPECT_EQ(rig.library.aborts(), 0);
   EXPECT_FALSE(rig.link->SendControl(ControlCommand::Restart));  // the wait runs out: no line over ASPI
   EXPECT_EQ(rig.library.lastWaitMs(), 50u);
-  EXPECT_TRUE(rig.window.allStatus.empty());
+  EXPECT_EQ(rig.library.aborts(), 1);  // the hung request is aborted, then retired
+  // The write that completed with an error tells its statuses and sense data.
+  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{
+                             test::kAspiCheckConditionLine}));
   EXPECT_EQ(rig.aspiTransport.retiredRequests(), 1u);  // never reused; the next command works
   EXPECT_TRUE(rig.link->TestUnitReady());
+}
+
+// A layer that finishes a request before the send returns and never signals it: each such
+// request counts at once, after a wait of no time that takes a signal had one been set.
+TEST(LinkAspi, ARequestCompletedAtOnceIsNotWaitedFor) {
+  Rig rig(true, "link");
+  rig.library.SetSignalsCompletion(false);
+  rig.device.config().faults = {{FaultKind::BadStatus, "UPT_WRITE_PAGE"}};
+  PageBuffer page{};
+  EXPECT_TRUE(rig.link->TestUnitReady());
+  EXPECT_TRUE(rig.link->ReadPage(1, 1, PageArea::Firmware, page));
+  EXPECT_FALSE(rig.link->WritePage(1, 1, PageArea::Firmware, page));  // completed with an error
+  EXPECT_EQ(rig.library.lastWaitMs(), 0u);
+  EXPECT_EQ(rig.aspiTransport.retiredRequests(), 0u);
+  EXPECT_EQ(rig.library.aborts(), 0);
 }
 
 // Every request block: execute, LUN 0, event notification with the data direction, 14 bytes

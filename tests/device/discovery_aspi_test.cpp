@@ -57,7 +57,7 @@ struct AspiRig {
   bool Match(const InquiryReply& reply, bool good = true) {
     window.allStatus.clear();
     Reply<InquiryReply> inquiry;
-    inquiry.transport = ScsiResult{true, good, 0};
+    inquiry.transport = ScsiResult{true, good, 0, {}};
     inquiry.ok = good;
     inquiry.value = reply;
     return discovery.MatchInquiry(inquiry, ScsiTarget{0, 6});

@@ -47,7 +47,7 @@ class ScriptedDrive final : public DriveTransport {
     opens.push_back(path);
     open_ = successesLeft != 0 && std::find(openable.begin(), openable.end(), path) != openable.end();
     if (open_ && successesLeft > 0) --successesLeft;
-    systemError = open_ ? 0 : 2;
+    systemError = open_ ? 0 : refusal;
     return open_;
   }
   void CloseDrive() override {
@@ -58,6 +58,7 @@ class ScriptedDrive final : public DriveTransport {
 
   std::vector<std::string> openable;
   int successesLeft = -1;  // after this many successful opens every open fails (-1: never)
+  std::uint32_t refusal = 2;  // the error of a failed open (ERROR_FILE_NOT_FOUND)
   std::vector<std::string> opens;
   int closes = 0;
 

@@ -72,6 +72,32 @@ TEST(DiscoveryNt, DriveThatProbesButWillNotOpenEndsInTheFailureLinesAndMessage) 
   EXPECT_EQ(rig.window.messages.size(), 1u);
 }
 
+// A standard user on Vista and later: the drive is found but its open is refused for want of
+// rights, in the search's probe or in the open itself.  A line and a box of their own say so.
+TEST(DiscoveryNt, AnOpenRefusedForWantOfRightsSaysToRunAsAdministrator) {
+  for (const int successes : {0, 1}) {
+    SCOPED_TRACE(successes);
+    NtRig rig({"\\\\.\\F:"});
+    rig.drive.successesLeft = successes;
+    rig.drive.refusal = 5;  // ERROR_ACCESS_DENIED
+    rig.registry.SetValue(kMounted, Dos('F'), Reg::Utf16(kVolume));
+    EXPECT_FALSE(rig.discovery.OpenDev(true));
+    EXPECT_TRUE(rig.discovery.accessDenied());
+    Lines tail = {"Access to \\\\.\\F: is denied: run the program as administrator!!", "Lost InDisk Name!!"};
+    if (successes == 1) tail.insert(tail.begin(), {"01 CreatFile(\\\\.\\F:)", "01 CreatFile() ERROR!!"});
+    const Lines lines = rig.Logged();
+    ASSERT_GE(lines.size(), tail.size());
+    EXPECT_EQ(Lines(lines.end() - static_cast<std::ptrdiff_t>(tail.size()), lines.end()), tail);
+    ASSERT_EQ(rig.window.messages.size(), 1u);
+    EXPECT_EQ(rig.window.messages[0].text, "Access to the device is denied.\nPlease run the program as administrator!");
+    EXPECT_EQ(rig.window.messages[0].caption, "F/W Upgrade");
+    // Any other refusal is the plain failure again.
+    rig.drive.refusal = 2;
+    EXPECT_FALSE(rig.discovery.OpenDev(false));
+    EXPECT_FALSE(rig.discovery.accessDenied());
+  }
+}
+
 // Two devices of one kind: instance 1 mounted at G:, instance 2 at E:.
 void AddSecondDevice(NtRig& rig) {
   rig.registry.SetValue(kDev + "\\2", "ParentIdPrefix", Reg::String("7&9c9c&0"));

@@ -45,6 +45,7 @@ TEST_P(Erase, ResultLinesNoticeAndTimerFollowTheTransport) {
   const bool announce = nor && (!aspi || c.aspiLine);
   std::vector<std::string> lines, events;
   if (announce) lines.push_back(c.notice);
+  if (aspi && outcome == BadStatus) lines.push_back(kAspiCheckConditionLine);
   if (!aspi && !expectOk) lines.push_back(std::string(c.command) + " error!");
   // Over ASPI a refused or failed request has its line; a wait that ran out has none.
   if (aspi && c.aspiLine && (outcome == NotDelivered || outcome == BadStatus)) {
@@ -75,7 +76,7 @@ TEST(FormatDevice, EndsAsItsTransportSays) {
       {false, NotDelivered, {"PrintError.ErrorCode=31", systemText, "DEV_FORMAT_16 Failed!!"}},
       {false, BadStatus, {"DEV_FORMAT_16 Failed!!"}},
       {true, Good, {}},
-      {true, BadStatus, {"<FAIL> DEV_FORMAT"}},
+      {true, BadStatus, {kAspiCheckConditionLine, "<FAIL> DEV_FORMAT"}},
       {true, TimedOut, {"DEV_FORMAT_16 Failed!!"}}};
   for (const auto& [aspi, outcome, lines] : cases) {
     SCOPED_TRACE(testing::Message() << "ASPI " << aspi << ", outcome " << outcome);

@@ -102,6 +102,7 @@ inline void CheckCase(bool aspi, int kindIndex, int faultIndex, std::uint32_t pa
   // The commands the faulty page receives, up to the stop or the rewrite that verifies.
   std::vector<std::string> commands;
   for (char step : course) {
+    if (step == 'W' && aspi && fault.kind == FaultKind::BadStatus) expected.push_back(kAspiCheckConditionLine);
     expected.push_back(Line(step, kind, aspi, page));
     if (std::string("WRde").find(step) != std::string::npos) commands.push_back("UPT_WRITE_PAGE");
     if (std::string("Rde").find(step) != std::string::npos) commands.push_back("UPT_READ_PAGE");

@@ -95,7 +95,7 @@ TEST(FlashProgrammer, AspiEraseFailureEndsBeforeTheStartLine) {
   rig.LoadFirmware(2);
   rig.AddFault(FaultKind::BadStatus, "BACKUP_FW_ERASE_MEM");
   EXPECT_FALSE(Program(rig, ImageKind::Backup));
-  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{"Erase FW Block Failed!!"}));
+  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{kAspiCheckConditionLine, "Erase FW Block Failed!!"}));
   EXPECT_TRUE(rig.Writes().empty());
 }
 

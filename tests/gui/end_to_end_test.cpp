@@ -1,14 +1,16 @@
 // The shipped program itself, started under wine as on Windows 98 (wine's per-program
-// version) with the emulator wnaspi32.dll beside it, driven from outside as a user would.
+// version) with the emulator wnaspi32.dll on wine's PATH, driven from outside as a user would.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "app/win32/gui/resource.h"
 #include "app/activity_log.h"
+#include "app/win32/instance_guard.h"
 #include "app/in_memory_profile_store.h"
 #include "base/format.h"
 #include "emulator/emulated_device.h"
@@ -167,10 +169,9 @@ TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   const std::vector<std::uint8_t> small = BalancedImage(16, 9);
   test::WriteFile(dir + "/fw.bin", std::string(firmware.begin(), firmware.end()));
   test::WriteFile(dir + "/small.bin", std::string(small.begin(), small.end()));
-  // The package runs beside the emulator library, as the program does.
+  // The package finds the emulator library on wine's PATH, as the program does: a copy in
+  // its own folder would refuse to load.
   const std::string program = DosPath(ROMSETTER_GUI_EXE);
-  const std::string library = program.substr(0, program.find_last_of('\\') + 1) + "wnaspi32.dll";
-  ASSERT_TRUE(CopyFileA(library.c_str(), DosPath(dir + "/wnaspi32.dll").c_str(), FALSE));
 
   test::RecordingWindow window;
   ActivityLog log(dir + "/build.log", window);
@@ -203,20 +204,26 @@ TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   AsWindows98("fw_NONE.exe", false);
   ExpectFirmwareInFlash(dir + "/device.flash", firmware);
 
-  // The same package cut short by a byte is damaged: its message, then the end, no question.
+  // The same package cut short by a byte, or with a setting changed, is damaged: its message,
+  // then the end, no question.
   const std::string whole = test::ReadFile(sel.packPath);
-  test::WriteFile(dir + "/cut.exe", whole.substr(0, whole.size() - 1));
-  const std::string cut = DosPath(dir + "/cut.exe");
-  Child damaged;
-  ASSERT_TRUE(damaged.Start(cut));
-  HWND box = WaitForWindow("cut", 60);
-  ASSERT_NE(box, nullptr);
-  char text[256] = {};
-  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the message box's text control
-  EXPECT_EQ(std::string(text).rfind("The package is damaged: ", 0), 0u) << text;
-  EXPECT_EQ(FindWindowA(nullptr, "ALERT !!"), nullptr);
-  PostMessageA(box, WM_COMMAND, IDOK, 0);
-  EXPECT_EQ(damaged.Wait(30000), 1);
+  std::string changed = whole;
+  changed[changed.find("Chk_Backup=0") + 11] = '1';
+  for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"cut", whole.substr(0, whole.size() - 1)},
+                                    std::pair<std::string, std::string>{"changed", changed}}) {
+    SCOPED_TRACE(name);
+    test::WriteFile(dir + "/" + name + ".exe", bytes);
+    Child damaged;
+    ASSERT_TRUE(damaged.Start(DosPath(dir + "/" + name + ".exe")));
+    HWND box = WaitForWindow(name.c_str(), 60);
+    ASSERT_NE(box, nullptr);
+    char text[256] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the message box's text control
+    EXPECT_EQ(std::string(text).rfind("The package is damaged: ", 0), 0u) << text;
+    EXPECT_EQ(FindWindowA(nullptr, "ALERT !!"), nullptr);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(damaged.Wait(30000), 1);
+  }
 }
 
 // romsetter-cli.exe reaches the device the window would use: here ASPI with the emulator
@@ -233,6 +240,27 @@ TEST(EndToEnd, CommandLineReachesTheRealTransport) {
   const std::string lines = test::ReadFile(dir + "/cli.log");
   EXPECT_NE(lines.find("Bingo m_AdapterId=0 m_TargetId=0!"), std::string::npos) << lines;
   EXPECT_NE(lines.find("F/W Size=0x0800"), std::string::npos) << lines;
+}
+
+// The window's guard holds the command line too: while a copy of either program works on a
+// real device, romsetter-cli.exe refuses to start on one (no device, exit status 2).
+TEST(EndToEnd, CommandLineHonoursTheWindowsGuard) {
+  const std::string dir = test::ScratchForCurrentTest("e2e_guard");
+  test::WriteFile(dir + "/device.cfg", "[device]\n");
+  SetEnvironmentVariableA("ROMSETTER_EMULATOR_CONFIG", DosPath(dir + "/device.cfg").c_str());
+  const std::string cli = DosPath(ROMSETTER_CLI_EXE);
+  const std::string log = DosPath(dir + "/cli.log");
+  {
+    const InstanceGuard window;  // as Romsetter.exe holds it
+    ASSERT_TRUE(window.held());
+    Child child;
+    ASSERT_TRUE(child.Start(cli, "info --device auto --aspi --log \"" + log + "\""));
+    EXPECT_EQ(child.Wait(60000), 2);
+    EXPECT_FALSE(test::FileExists(dir + "/cli.log"));
+  }
+  Child free;
+  ASSERT_TRUE(free.Start(cli, "info --device auto --aspi --log \"" + log + "\""));
+  EXPECT_EQ(free.Wait(60000), 0);
 }
 
 // Three devices on one adapter beside a hard disk, upgraded at once through the one ASPI

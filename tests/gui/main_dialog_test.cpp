@@ -1,7 +1,11 @@
 // The real dialog from the real resources, driven with window messages (under wine, on a
-// private Xvfb display).  The device is the emulator wnaspi32.dll beside this program,
+// private Xvfb display).  The device is the emulator wnaspi32.dll (on wine's PATH),
 // reached as on Windows 98.
 #include "app/win32/gui/main_dialog.h"
+
+#include <winioctl.h>
+
+#include <algorithm>
 
 #include <commctrl.h>
 
@@ -9,7 +13,9 @@
 
 #include <dbt.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <tuple>
 
 #include "app/win32/gui/resource.h"
@@ -43,6 +49,7 @@ class Dialog : public ::testing::Test {
     options.ioControl = [this](void*, std::uint32_t code, void* in, std::uint32_t, void* out, std::uint32_t,
                                std::uint32_t*) {
       ioControlCodes.push_back(code);
+      if (code != PassThroughTransport::kIoctlScsiPassThroughDirect) return true;  // the volume's lock, dismount
       return test::EmulatedPassThrough(ntDevice, in, out);
     };
     options.fileDialog = [this](const FileDialogRequest& request) {
@@ -51,6 +58,7 @@ class Dialog : public ::testing::Test {
     };
     options.messageBox = [this](const std::string& text, const std::string& caption, MessageIcon) {
       boxes.push_back(caption + ": " + text);
+      if (duringBox) duringBox();
       return MessageAnswer::Ok;
     };
     dialog = std::make_unique<MainDialog>(process, files, options);
@@ -84,6 +92,7 @@ class Dialog : public ::testing::Test {
   std::vector<FileDialogRequest> requests;
   std::optional<std::string> answer;
   std::vector<std::string> boxes;
+  std::function<void()> duringBox;  // a box's own message loop would dispatch this
   std::unique_ptr<MainDialog> dialog;
 };
 
@@ -412,8 +421,15 @@ TEST_F(Dialog, OnTheNtFamilyTheRegistryNamesTheDriveAndPassThroughReachesIt) {
   Sel().formatChecked = true;
   dialog->core()->UpdateControls();
   ntDevice.ClearTrace();
+  ioControlCodes.clear();
   Click(IDC_UPGRADE);
   EXPECT_FALSE(ntDevice.TraceOf("DEV_FORMAT_16").empty()) << test::ReadFile(dir + "/Romsetter.log");
+  // The job locks and dismounts the volume once, before its first command on the drive.
+  const auto lock = std::find(ioControlCodes.begin(), ioControlCodes.end(), FSCTL_LOCK_VOLUME);
+  ASSERT_NE(lock, ioControlCodes.end());
+  ASSERT_NE(lock + 1, ioControlCodes.end());
+  EXPECT_EQ(*(lock + 1), static_cast<std::uint32_t>(FSCTL_DISMOUNT_VOLUME));
+  EXPECT_EQ(std::count(ioControlCodes.begin(), ioControlCodes.end(), FSCTL_LOCK_VOLUME), 1);
 }
 
 // The About box runs its own modal loop; a timer on this thread reads it and closes it.
@@ -474,6 +490,11 @@ TEST_F(Dialog, VolumeArrivalAndRemovalProbeTheDeviceAgain) {
   EXPECT_FALSE(dialog->core()->discovery.present());
   EXPECT_FALSE(Enabled(IDC_UPGRADE));
   SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);  // no header: ignored, no crash
+  // Windows 98/ME put a drive number where a header would be, a screen change its size.
+  for (const auto& [event, value] : {std::pair<WPARAM, LPARAM>{DBT_LOW_DISK_SPACE, 3}, {DBT_NO_DISK_SPACE, 2},
+                                     {DBT_MONITORCHANGE, MAKELPARAM(1024, 768)}}) {
+    SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, event, value);
+  }
 
   test::WriteFile(dir + "/back.cfg", "[device]\nversion \"09.08.07\"\n");
   ASSERT_TRUE(emulator.LoadScenario(dir + "/back.cfg"));
@@ -481,6 +502,35 @@ TEST_F(Dialog, VolumeArrivalAndRemovalProbeTheDeviceAgain) {
   EXPECT_TRUE(dialog->core()->discovery.present());
   EXPECT_TRUE(Enabled(IDC_UPGRADE));
   EXPECT_EQ(Text(Item(IDC_VERSION)).rfind("Ver:09.08.07", 0), 0u) << Text(Item(IDC_VERSION));
+}
+
+// A volume arrives while a job's box is up: the window probes only after the job, so the
+// backup written after the box still goes through the job's own ASPI request.
+TEST_F(Dialog, AVolumeEventDuringAJobsBoxWaitsForTheJob) {
+  const std::vector<std::uint8_t> firmware = BalancedImage(16, 3);
+  test::WriteFile(dir + "/fw.bin", std::string(firmware.begin(), firmware.end()));
+  scenario = "[device]\nfault bad_status DEV_FORMAT_16\n";
+  ASSERT_NO_FATAL_FAILURE(Open());
+  Sel().loadFirmware = Sel().formatChecked = Sel().backupChecked = true;
+  Sel().bigFirmwarePath = dir + "/fw.bin";
+  DEV_BROADCAST_HDR header{};
+  header.dbch_size = sizeof header;
+  header.dbch_devicetype = DBT_DEVTYP_VOLUME;
+  std::size_t before = 0, after = 0;
+  duringBox = [&] {
+    before = emulator.Trace().size();
+    SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&header));
+    SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&header));
+    after = emulator.Trace().size();
+  };
+  SendMessageA(dialog->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_UPGRADE, BN_CLICKED), 0);
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.front(), "F/W Upgrade: Device format Failure!!, please check the connection!");
+  EXPECT_EQ(after, before);
+  const std::vector<std::string> log = test::StripNumbers(test::ReadLines(dir + "/Romsetter.log"));
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Written total of the F/W Page size = 0x0010"), 2)
+      << test::ReadFile(dir + "/Romsetter.log");
+  EXPECT_TRUE(dialog->core()->discovery.present());  // the arrival, probed after the job
 }
 
 TEST_F(Dialog, ActivationClosesTheSystemsRemovalWarning) {
@@ -492,12 +542,52 @@ TEST_F(Dialog, ActivationClosesTheSystemsRemovalWarning) {
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
   };
-  SendMessageA(dialog->hwnd(), WM_ACTIVATEAPP, FALSE, 0);  // deactivation leaves it
-  pump();
-  EXPECT_TRUE(IsWindow(warning));
-  SendMessageA(dialog->hwnd(), WM_ACTIVATEAPP, TRUE, 0);
+  HWND second = CreateWindowExA(0, "STATIC", RemovalWarningTitles()[5].c_str(), WS_POPUP, 0, 0, 10, 10, nullptr,
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(second, nullptr);
+  // Losing the foreground closes one as gaining it does; one window per message.
+  EXPECT_EQ(SendMessageA(dialog->hwnd(), WM_ACTIVATEAPP, FALSE, 0), 0);
   pump();
   EXPECT_FALSE(IsWindow(warning));
+  EXPECT_TRUE(IsWindow(second));
+  EXPECT_EQ(SendMessageA(dialog->hwnd(), WM_ACTIVATEAPP, TRUE, 0), 0);
+  pump();
+  EXPECT_FALSE(IsWindow(second));
+}
+
+// The banner covers the template's rectangle and nothing below it, whatever the bitmap's own size.
+TEST_F(Dialog, BannerTakesItsTemplateRectangle) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  RECT expected{0, 0, BANNER_WIDTH, BANNER_HEIGHT};
+  MapDialogRect(dialog->hwnd(), &expected);
+  auto placed = [&](int id) {
+    RECT r{};
+    GetWindowRect(Item(id), &r);
+    MapWindowPoints(nullptr, dialog->hwnd(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  const RECT banner = placed(IDC_BANNER);
+  EXPECT_EQ(std::tie(banner.left, banner.top, banner.right, banner.bottom),
+            std::tie(expected.left, expected.top, expected.right, expected.bottom));
+  EXPECT_LE(banner.bottom, placed(IDC_NAND).top);
+}
+
+// Saved with BackupFW on and Load F/W off: the window opens without the backup, which would
+// otherwise erase both copies with no image to write.
+TEST_F(Dialog, BackupFWNeedsLoadFWFromTheStart) {
+  const std::string ini = dir + "\\Romsetter.ini";
+  WritePrivateProfileStringA("Environment", "IniVersion", "1.72", ini.c_str());
+  for (const auto& [key, value] : {std::pair<const char*, const char*>{"FW_FileName", "NONE"}, {"SelectType", "0"},
+                                   {"Backup", "1"}, {"Check", "0"}, {"Format", "1"}}) {
+    WritePrivateProfileStringA("Romsetter", key, value, ini.c_str());
+  }
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_FALSE(Sel().backupChecked);
+  EXPECT_NE(SendMessageA(Item(IDC_BACKUP), BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_FALSE(Enabled(IDC_BACKUP));
+  EXPECT_TRUE(Sel().formatChecked);
+  Click(IDC_LOAD_FW);
+  EXPECT_TRUE(Enabled(IDC_BACKUP));
 }
 
 // Alt+Backspace in a package writes its images out; elsewhere the key does nothing special.
@@ -505,6 +595,7 @@ TEST_F(Dialog, AltBackspaceExtractsAPackagesImages) {
   const std::vector<std::uint8_t> firmware = BalancedImage(8, 3);
   test::WriteFile(dir + "/fw.bin", std::string(firmware.begin(), firmware.end()));
   test::WriteFile(dir + "/prog.exe", "MZ the program");
+  std::string package;
   {
     test::RecordingWindow window;
     ActivityLog log(dir + "/build.log", window);
@@ -517,7 +608,8 @@ TEST_F(Dialog, AltBackspaceExtractsAPackagesImages) {
     FontList fonts(sel, log, window, building, images, pages);
     StdioPackageFiles program(dir + "/prog.exe");
     ASSERT_TRUE(BuildPackage(BuildPorts{program, log, window, store, fonts, building}, sel, PackageIdentity{}));
-    files = StdioPackageFiles(sel.packPath);
+    package = sel.packPath;
+    files = StdioPackageFiles(package);
   }
   const std::string extracted = dir + "/MV_Big.bin";
   auto altBackspace = [&] { SendMessageA(dialog->hwnd(), WM_SYSCOMMAND, SC_KEYMENU, 8); };
@@ -543,6 +635,27 @@ TEST_F(Dialog, AltBackspaceExtractsAPackagesImages) {
   log = test::ReadLines(dir + "/Romsetter.log");
   EXPECT_EQ(log.back().substr(8), "Extracting Data ... failed");
   EXPECT_FALSE(boxes.empty());
+
+  // A file that cannot be written is named in the log and a box; the rest are written.
+  files = StdioPackageFiles(package);
+  for (const char* name : {"MV_Small.bin", "MV.ini"}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir + "/" + name;
+    std::remove(path.c_str());
+    ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+    std::remove(extracted.c_str());
+    boxes.clear();
+    altBackspace();
+    log = test::ReadLines(dir + "/Romsetter.log");
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2].substr(8), "Writing " + path + " failed.");
+    EXPECT_EQ(log.back().substr(8), "Extracting Data ... failed");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "Romsetter: Writing " + path + " failed.");
+    EXPECT_EQ(test::ReadFile(extracted), std::string(firmware.begin(), firmware.end()));
+    EXPECT_TRUE(process.InPackageMode());
+    RemoveDirectoryA(path.c_str());
+  }
 }
 
 }  // namespace

@@ -222,6 +222,61 @@ TEST(SysfsDiscovery, AMountedDiskOrPartitionIsRefusedUnlessForced) {
   EXPECT_TRUE(rig.Locate("", true));
 }
 
+// The mount check follows what a node is, not how it is spelt: every spelling of the disk, a
+// link to it, its generic node, and another partition of a disk with one mounted; a mount
+// made through a link counts too.
+TEST(SysfsDiscovery, EverySpellingOfAMountedDiskIsRefused) {
+  LocatorRig rig("sysfs_spellings");
+  rig.AddMorvent(2, "sdb");
+  rig.tree.AddPartition("sdb", 1);
+  rig.tree.AddPartition("sdb", 2);
+  const std::string dev = rig.tree.paths.devRoot;
+  std::filesystem::create_directories(dev + "/disk/by-id");
+  std::filesystem::create_symlink("../../sdb", dev + "/disk/by-id/usb-Morvent_USB-MSC_Disk-0:0");
+  std::filesystem::create_symlink("../../sdb1", dev + "/disk/by-id/usb-Morvent_USB-MSC_Disk-0:0-part1");
+  const Lines spellings = {dev + "//sdb",  dev + "/./sdb", dev + "/disk/by-id/usb-Morvent_USB-MSC_Disk-0:0",
+                           dev + "/sdb2",  dev + "/sg2",   dev + "/disk/../sdb1"};
+  for (const std::string& node : spellings) {
+    SCOPED_TRACE(node);
+    EXPECT_TRUE(rig.Locate(node));  // nothing mounted yet
+  }
+  rig.tree.Mount(dev + "/sdb1 /media/usb vfat rw 0 0");
+  for (const std::string& node : spellings) {
+    SCOPED_TRACE(node);
+    rig.nodes.opened.clear();
+    EXPECT_FALSE(rig.Locate(node));
+    EXPECT_NE(rig.Log().back().find(" is mounted (" + dev + "/sdb1 on /media/usb): unmount it first"), std::string::npos)
+        << rig.Log().back();
+    EXPECT_TRUE(rig.nodes.opened.empty());
+  }
+  // Mounted through a link to its partition, found by discovery.
+  std::filesystem::remove(rig.tree.paths.mountsFile);
+  rig.tree.Mount(dev + "/disk/by-id/usb-Morvent_USB-MSC_Disk-0:0-part1 /media/usb vfat rw 0 0");
+  EXPECT_FALSE(rig.Locate());
+  EXPECT_FALSE(rig.Locate(dev + "/sdb2"));
+  // A node sysfs knows nothing of still names its disk through what it resolves to.
+  LocatorRig bare("sysfs_spellings_bare");
+  const std::string bareDev = bare.tree.paths.devRoot;
+  test::WriteFile(bareDev + "/sdc", "");
+  test::WriteFile(bareDev + "/sdc2", "");
+  std::filesystem::create_symlink("sdc2", bareDev + "/by-label");
+  bare.tree.Mount(bareDev + "/sdc1 /media/c vfat rw 0 0");
+  for (const std::string& node : {bareDev + "/sdc", bareDev + "/.//sdc2", bareDev + "/by-label"}) {
+    SCOPED_TRACE(node);
+    EXPECT_FALSE(bare.Locate(node));
+  }
+}
+
+// A device another program holds is busy, said in one line naming it.
+TEST(SysfsDiscovery, ABusyNodeIsNamed) {
+  LocatorRig rig("sysfs_busy");
+  rig.AddMorvent(2, "sdb");
+  rig.nodes.refused[rig.tree.Node("sg2")] = EBUSY;
+  EXPECT_FALSE(rig.Locate());
+  EXPECT_EQ(rig.Log().back(), rig.tree.Node("sg2") + " is busy: another program (another romsetter-cli, or a mounted "
+                                                     "file system) has it open. Let it finish, then run again.");
+}
+
 TEST(SysfsDiscovery, HostileAttributesAreBoundedAndOddEntriesSkipped) {
   LocatorRig rig("sysfs_hostile");
   rig.tree.Add(5, std::string(100000, 'M'), "", "", "1b3f", "2002", "sdd");

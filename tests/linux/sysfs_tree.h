@@ -3,6 +3,7 @@
 // kernel lays out a USB disk: the SCSI device under its USB interface, its disk under block/,
 // and class/scsi_generic/sgN linking back to it.
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "device/linux/sysfs_discovery.h"
@@ -46,13 +47,22 @@ struct SysfsTree {
     if (!disk.empty()) {
       fs::create_directories(scsi + "/block/" + disk);
       WriteFile(paths.devRoot + "/" + disk, "");
+      disks[disk] = scsi + "/block/" + disk;
     }
+  }
+  // Partition `number` of a disk added before, in sysfs and /dev.
+  void AddPartition(const std::string& disk, int number) {
+    const std::string name = Format("%s%d", disk.c_str(), number);
+    std::filesystem::create_directories(disks.at(disk) + "/" + name);
+    WriteFile(disks.at(disk) + "/" + name + "/partition", Format("%d\n", number));
+    WriteFile(paths.devRoot + "/" + name, "");
   }
   void Mount(const std::string& line) { WriteFile(paths.mountsFile, ReadFile(paths.mountsFile) + line + "\n"); }
   std::string Node(const std::string& name) const { return paths.devRoot + "/" + name; }
 
   std::string root;
   SysfsPaths paths;
+  std::map<std::string, std::string> disks;  // name -> its sysfs folder
 };
 
 }  // namespace romsetter::test

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/format.h"
 
 namespace romsetter::test {
 namespace {
@@ -30,12 +31,15 @@ TEST(PackageFormatTest, TrailerOfTheNandExample) {
 }
 
 TEST(PackageFormatTest, SettingsTextAndBlock) {
-  PackageSettings s{"USB\\VID_1234", "Enum\\USBSTOR\\Disk", "ACME Flash", true, false, "1.07", true, true, 0xAB};
+  PackageSettings s{"USB\\VID_1234", "Enum\\USBSTOR\\Disk", "ACME Flash", true, false, "1.07", true, true, 0xAB,
+                    true, 0xFEDCBA98};
   const std::string text = PackageIniText(s);
   EXPECT_EQ(text,
             "[Romsetter]\r\nNT_DiskVen0=USB\\VID_1234\r\nNT_DiskVen1=Enum\\USBSTOR\\Disk\r\n"
             "Win98_DiskVen=ACME Flash\r\nChk_Format=1\r\nChk_Backup=0\r\nFW_Version=1.07\r\nFlashType=NOR\r\n"
-            "Payload_CRC32=000000AB\r\n");
+            "Payload_CRC32=000000AB\r\nPackage_CRC32=FEDCBA98\r\n");
+  EXPECT_EQ(PackageCrcDigits(text), text.size() - 10);
+  EXPECT_EQ(PackageCrcDigits(text + "x Package_CRC32=\r\n"), text.size() + 14);  // the last line counts
   std::array<std::uint8_t, kPackageIniSize> block;
   ASSERT_TRUE(PackageIniBlock(text, block));
   PackageSettings read;
@@ -96,7 +100,9 @@ TEST(PackageFormatTest, PackageNames) {
       {"D:\\fw\\nor3.bin", true, true, false, "D:\\fw\\nor3_big5_NOBOOT.exe"},
       {"D:\\fw\\nor3.bin", false, true, false, "D:\\fw\\nor3_NONE_NOBOOT.exe"},
       {"D:/fw/MAIN.BIN", true, false, false, "D:/fw/MAIN_big5.exe"},
-      {"D:\\x.bin\\fw.BIN", true, false, false, "D:\\x.exe\\fw_big5.BIN"},  // ".BIN" only without any ".bin"
+      {"D:\\x.bin\\fw.BIN", true, false, false, "D:\\x.bin\\fw_big5.exe"},  // folders keep their names
+      {"v1.bin/firmware.bin", true, false, false, "v1.bin/firmware_big5.exe"},
+      {"D:\\fw\\a.BIN.bin", true, false, false, "D:\\fw\\a.BIN_big5.exe"},  // ".BIN" only without any ".bin"
       {"D:\\fw\\main.dat", true, true, true, "D:\\fw\\main_big5_boot7.dat"},
       {"D:\\my.dir\\fw", true, false, false, "D:\\my.dir\\fw_big5.exe"},
       {"D:\\my.dir\\fw", false, true, true, "D:\\my.dir\\fw_NONE_boot7.exe"},
@@ -139,14 +145,35 @@ TEST(PackageFormatTest, Inspection) {
   Bytes badPayload = Package(100, 50, Crc(100, 50));
   badPayload[149] ^= 1;
   Bytes badProgram = Package(100, 50, Crc(100, 50));
-  badProgram[99] ^= 1;  // the program is not covered
+  badProgram[99] ^= 1;  // the payload checksum alone does not cover the program
   struct Case {
     Bytes file;
     PackageKind kind;
     std::string damage;
   };
+  // Both checksums, as the builder writes them.
+  auto whole = [](std::size_t program, std::size_t payload) {
+    PackageSettings s;
+    s.hasPayloadCrc = s.hasPackageCrc = true;
+    Bytes file = Package(program, payload, "");
+    s.payloadCrc = PayloadCrc32(file.data() + program, payload);
+    const std::string text = PackageIniText(s);
+    file = Package(program, payload, text);
+    const std::size_t at = program + payload + PackageCrcDigits(text);
+    const std::string crc = Format("%08X", static_cast<unsigned>(PackageCrc32(nullptr, 0, file.data(), file.size(), at)));
+    std::copy(crc.begin(), crc.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
+    return file;
+  };
+  Bytes programChanged = whole(100, 50);
+  programChanged[99] ^= 1;
+  Bytes padChanged = whole(100, 50);
+  padChanged[padChanged.size() - 30] = 'x';  // after the text's end: read by no reader, still covered
   const Case cases[] = {
       {nand, PackageKind::Package, ""},
+      {whole(100, 50), PackageKind::Package, ""},
+      {programChanged, PackageKind::Damaged, "the package checksum is 0x"},
+      {padChanged, PackageKind::Damaged, "the package checksum is 0x"},
+      {Package(100, 50, "Package_CRC32=0000000\r\n"), PackageKind::Damaged, "the package checksum line is malformed"},
       // A download cut off at the end: the trailer's start is still there, or gone.
       {Bytes(nand.begin(), nand.end() - 1), PackageKind::Damaged, "it ends 1 bytes short of its trailer"},
       {Bytes(nand.begin(), nand.end() - 20), PackageKind::Damaged, "it ends 20 bytes short of its trailer"},

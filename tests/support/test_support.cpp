@@ -21,6 +21,7 @@ MessageAnswer RecordingWindow::ShowMessage(const std::string& text, const std::s
                                            MessageButtons buttons) {
   messages.push_back({text, caption, icon, buttons});
   events.push_back("message " + text);
+  if (onMessage) onMessage(text);
   return TakeFront(answers, MessageAnswer::Ok);
 }
 

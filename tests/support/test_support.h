@@ -3,6 +3,7 @@
 // a clock that never sleeps, and a scratch folder per test.
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ class RecordingWindow : public WindowPort {
   void StatusAppend(const std::string& line) override {
     status.push_back(line);
     allStatus.push_back(line);
+    if (onStatus) onStatus(line);
   }
   void StatusRemoveFirst() override {
     if (!status.empty()) status.pop_front();
@@ -69,6 +71,9 @@ class RecordingWindow : public WindowPort {
   std::deque<MessageAnswer> answers;                     // default: Ok
   std::deque<std::optional<std::string>> dialogAnswers;  // default: cancelled
   std::vector<std::string> openWindows;                  // titles CloseWindowByTitle can find
+  // What happens while a line is shown or a box is up (a box runs a message loop).
+  std::function<void(const std::string& line)> onStatus;
+  std::function<void(const std::string& text)> onMessage;
 };
 
 // Sleeps return at once and are recorded; every reading moves `now` on by `step` seconds, so
@@ -83,6 +88,10 @@ class FakeClock : public Clock {
 };
 
 // A fresh, empty folder (emptied again on the next run), or one named after the running test.
+// The line an emulated ASPI request that completed with an error logs before its failure line.
+inline const char* const kAspiCheckConditionLine =
+    "ASPI SRB_Status=0x04 HaStat=0x00 TargetStat=0x02 SenseKey=0x5 ASC=0x24 ASCQ=0x00";
+
 std::string ScratchDir(const std::string& name);
 std::string ScratchForCurrentTest(const std::string& tag);
 std::string ReadFile(const std::string& path);

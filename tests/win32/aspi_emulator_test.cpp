@@ -2,6 +2,9 @@
 // the emulator wnaspi32.dll beside this program and waits on system events the library signals.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#undef CreateEvent
+
 #include <string>
 #include <vector>
 
@@ -68,6 +71,8 @@ TEST_F(AspiEmulatorTest, TimeOutRetiresTheRequestAndARefusalIsNotWaitedFor) {
   EXPECT_FALSE(link.ReadPage(0x10, 1, PageArea::Firmware, page));
   EXPECT_EQ(transport.lastWaitResult(), kWaitTimedOut);
   EXPECT_EQ(transport.retiredRequests(), 1u);
+  // The hung request was aborted on its adapter before it was retired.
+  EXPECT_EQ(dll.Trace(), (std::vector<std::string>{"UPT_READ_PAGE 0 0 0x00000010 1 512", "ABORT 0"}));
 
   // Refused by the device or for want of one: failed at once, the last wait untouched.
   const auto refused = [](const ScsiResult& r) { return r.delivered && !r.statusGood; };
@@ -78,6 +83,45 @@ TEST_F(AspiEmulatorTest, TimeOutRetiresTheRequestAndARefusalIsNotWaitedFor) {
   EXPECT_TRUE(link.ReadPage(0x10, 2, PageArea::Firmware, page));
   EXPECT_EQ(transport.lastWaitResult(), 0u);
   EXPECT_EQ(transport.retiredRequests(), 1u);
+}
+
+// An adapter that finishes each request before the send returns and never signals it: no
+// command waits, none is lost, and a failed one names its statuses and sense data.
+TEST_F(AspiEmulatorTest, RequestsCompletedWithoutASignalAreNotWaitedFor) {
+  Scenario("signal_completed 0\nfault bad_status DEV_GET_PRODUCT\n");
+  BeginJob();
+  AspiTransport patient{library};  // the 30-second wait, which none of these may reach
+  patient.BeginJob();
+  ASSERT_TRUE(patient.Available() && patient.CreateEvent());
+  DeviceLink patientLink{patient, log};
+  const DWORD start = GetTickCount();
+  ASSERT_TRUE(patientLink.TestUnitReady());
+  PageBuffer page{};
+  ASSERT_TRUE(patientLink.ReadPage(0x10, 1, PageArea::Firmware, page));
+  EXPECT_FALSE(patientLink.QueryProduct(ProductQuery::Product).ok);
+  EXPECT_LT(GetTickCount() - start, 10000u);
+  EXPECT_EQ(patient.retiredRequests(), 0u);
+  EXPECT_EQ(test::StripNumbers(window.allStatus),
+            (std::vector<std::string>{
+                "ASPI SRB_Status=0x04 HaStat=0x00 TargetStat=0x02 SenseKey=0x5 ASC=0x24 ASCQ=0x00"}));
+}
+
+// A copy beside the running program (where Windows looks first, and where it would stand in
+// for the real ASPI layer) refuses to load; from its own folder it loads.
+TEST(AspiEmulatorDll, RefusesToLoadFromTheProgramsFolder) {
+  char self[MAX_PATH + 1] = {};
+  ASSERT_NE(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+  std::string beside(self);
+  beside = beside.substr(0, beside.find_last_of("\\/") + 1) + "wnaspi32-beside-the-program.dll";
+  const std::string built = std::string(ROMSETTER_BINARY_DIR) + "/aspi-emulator/wnaspi32.dll";
+  ASSERT_TRUE(CopyFileA(built.c_str(), beside.c_str(), FALSE)) << GetLastError();
+  HMODULE copy = LoadLibraryA(beside.c_str());
+  if (copy != nullptr) FreeLibrary(copy);
+  DeleteFileA(beside.c_str());
+  EXPECT_EQ(copy, nullptr);
+  HMODULE own = LoadLibraryA(built.c_str());
+  EXPECT_NE(own, nullptr);
+  if (own != nullptr) FreeLibrary(own);
 }
 
 TEST_F(AspiEmulatorTest, AvailabilityNeedsAdaptersAGoodStatusAndAWholeLibrary) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,7 @@ class NtRegistryDiscovery : public ::testing::Test {
   void TearDown() override {
     DeleteTree(HKEY_LOCAL_MACHINE, kReader);
     DeleteTree(HKEY_LOCAL_MACHINE, kTwo);
+    DeleteTree(HKEY_LOCAL_MACHINE, kSeven);
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMounted.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
     for (char letter : {'N', 'O', 'P', 'Q'}) RegDeleteValueA(key, Dos(letter).c_str());
@@ -58,7 +60,15 @@ class NtRegistryDiscovery : public ::testing::Test {
   ActivityLog log_;
   test::ScriptedDrive drive_;
   ProcessState process_;
-  NtDeviceRegistry registry_;
+  // What IOCTL_STORAGE_GET_DEVICE_NUMBER would say of each path; wine has no USB disk.
+  std::map<std::string, StorageNumber> numbers_;
+  std::vector<std::string> numbersAsked_;
+  NtDeviceRegistry registry_{[this](const std::string& path) -> std::optional<StorageNumber> {
+    numbersAsked_.push_back(path);
+    const auto it = numbers_.find(path);
+    if (it == numbers_.end()) return std::nullopt;
+    return it->second;
+  }};
   DeviceLink link_;
   MemoryMap map_;
   MemoryQuery memory_;
@@ -95,6 +105,62 @@ TEST_F(NtRegistryDiscovery, SecondEntryIsFoundThroughSetupApiAndMountedDevices) 
   EXPECT_EQ(drive_.opens, (std::vector<std::string>{"\\\\.\\P:", "\\\\.\\Q:", "\\\\.\\Q:"}));
   EXPECT_EQ(discovery_.inDiskName(), "Q:");
   EXPECT_EQ(discovery_.identity().inquiryText, "RsB Two");
+}
+
+// Windows 7 and 10 keep no ParentIdPrefix: the drive is found by the disk's own name in
+// MountedDevices (in either object-directory spelling and any letter case), or, for a disk
+// taken as fixed (a partition signature there), by the storage device numbers.  The lines
+// are those of an XP run.
+TEST_F(NtRegistryDiscovery, LaterWindowsFindTheDriveWithoutParentIdPrefix) {
+  Entry(0, "DiskRsC_Seven", "Disk&Ven_RsC&Prod_Seven&Rev_1.00", "RsC Seven");
+  const std::vector<std::string> expectedLines = {
+      "OpenDev() to Get InDisk Name", "SET HardwareID:\"USBSTOR\\DiskRsC_Seven\" (DiskVen_00)",
+      "Get HardwareID:\"USBSTOR\\DiskRsC_Seven\"",
+      "SET USBSTOR_SUBKEY:\"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\Disk&Ven_RsC&Prod_Seven&Rev_1.00\"",
+      "Check HardwareID OK!!, Now checking USBSTOR_SUBKEY & InDisk...", "01 CreatFile(\\\\.\\Q:)",
+      "\"Q:\" is got for InDisk!!"};
+  const std::string mbr("\x12\x34\x56\x78\x00\x7E\x00\x00\x00\x00\x00\x00", 12);
+  struct Shape {
+    const char* name;
+    std::string instance;    // with a serial number, or one Windows made up
+    std::string qVolume;     // what MountedDevices holds for Q:
+    bool numbers;            // the drive is found by device numbers
+  } shapes[] = {
+      {"7, serial", "AA04012700016437&0", Utf16("\\??\\" + DiskInterface("AA04012700016437&0")), false},
+      {"7, no serial", "7&1c2d3e4f&0", Utf16(AsciiUpper("_??_" + DiskInterface("7&1c2d3e4f&0"))), false},
+      {"10, fixed", "0123456789AB&0", mbr, true},
+  };
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    TearDown();
+    window_.allStatus.clear();
+    drive_.opens.clear();
+    numbers_.clear();
+    ASSERT_TRUE(AddInstance(kSeven + "\\" + shape.instance, {"USBSTOR\\DiskRsC_Seven", "GenDisk"}));
+    // Another disk's name at P:, and at O: this disk's name with another instance.
+    ASSERT_TRUE(SetRaw(kMounted, Dos('O'), REG_BINARY, Utf16("\\??\\" + DiskInterface("FF00&0"))));
+    ASSERT_TRUE(SetRaw(kMounted, Dos('P'), REG_BINARY, mbr.substr(0, 8) + std::string(4, '\x01')));
+    ASSERT_TRUE(SetRaw(kMounted, Dos('Q'), REG_BINARY, shape.qVolume));
+    numbers_["\\\\.\\O:"] = {7, 3};
+    numbers_["\\\\.\\P:"] = {7, 1};
+    numbers_["\\\\.\\Q:"] = {7, 2};
+    numbers_["\\\\?\\" + DiskInterface(shape.instance)] = {7, 2};
+    drive_.openable = {"\\\\.\\O:", "\\\\.\\P:", "\\\\.\\Q:"};
+
+    ASSERT_TRUE(discovery_.OpenDev(true));
+    EXPECT_EQ(Lines(), expectedLines);
+    EXPECT_EQ(drive_.opens, (std::vector<std::string>{"\\\\.\\Q:", "\\\\.\\Q:"}));
+    EXPECT_EQ(!numbersAsked_.empty(), shape.numbers);
+    numbersAsked_.clear();
+  }
+  // An XP-shaped instance is still found the XP way, by its prefix, and nothing is asked.
+  ASSERT_TRUE(AddInstance(kSeven + "\\0002", {"USBSTOR\\DiskRsC_Seven", "GenDisk"}));
+  ASSERT_TRUE(SetRaw(kSeven + "\\0002", "ParentIdPrefix", REG_SZ, kPrefix + '\0'));
+  ASSERT_TRUE(SetRaw(kMounted, Dos('N'), REG_BINARY, Utf16(kVolume + kVolumeTail)));
+  drive_.openable.push_back("\\\\.\\N:");
+  ASSERT_TRUE(discovery_.OpenDev(true));
+  EXPECT_EQ(discovery_.inDiskName(), "N:");
+  EXPECT_TRUE(numbersAsked_.empty());
 }
 
 // Several devices on the real registry: two storage instances of one entry, each mounted; the

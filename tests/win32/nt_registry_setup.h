@@ -12,6 +12,12 @@ inline const std::string kEnum = "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR";
 inline const std::string kMounted = "SYSTEM\\MountedDevices";
 inline const std::string kReader = kEnum + "\\Disk&Ven_RsA&Prod_Reader";
 inline const std::string kTwo = kEnum + "\\Disk&Ven_RsB&Prod_Two";
+// A disk as Windows 7 and later record it: no ParentIdPrefix, the disk's own interface
+// named in MountedDevices.
+inline const std::string kSeven = kEnum + "\\Disk&Ven_RsC&Prod_Seven&Rev_1.00";
+inline std::string DiskInterface(const std::string& instance) {
+  return "USBSTOR#Disk&Ven_RsC&Prod_Seven&Rev_1.00#" + instance + "#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+}
 inline const std::string kPrefix = "7&2a3b4c5d&0";
 inline const std::string kVolume = "\\??\\STORAGE#RemovableMedia#" + kPrefix;
 inline const std::string kVolumeTail = "&RM#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";

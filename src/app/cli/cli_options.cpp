@@ -4,13 +4,17 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "base/file_identity.h"
+#include "base/fixed_paths.h"
 #include "base/format.h"
 #include "base/text.h"
+#include "package/font_list.h"
 
 #ifndef ROMSETTER_VERSION
 #define ROMSETTER_VERSION "0.0.0"
@@ -254,6 +258,8 @@ bool CheckDevice(CliOptions& o, std::string& error) {
       return false;
     }
     if (node && KindOf(o.device) == PathKind::Missing) {
+      // An unplugged device is what takes its node away.
+      o.refusalStatus = kExitNoDevice;
       error = Format("--device %s: no such device node", o.device.c_str());
       return false;
     }
@@ -294,6 +300,19 @@ bool CheckDevice(CliOptions& o, std::string& error) {
   return CheckInputFile("--device", o.emulatorConfig, error);
 }
 
+// Two --device values for one device: the same node or scenario file in any spelling (a
+// scenario without #N is its first device). On Linux a node's disk and its generic node are
+// told apart only through sysfs, which the run does before the jobs.
+bool SameTarget(const DeviceTarget& a, const DeviceTarget& b) {
+  if (a.text == b.text) return true;
+  if (!a.emulatorConfig.empty() || !b.emulatorConfig.empty()) {
+    return a.sgIo == b.sgIo && std::max(a.emulatorIndex, 1) == std::max(b.emulatorIndex, 1) &&
+           SameFile(a.emulatorConfig, b.emulatorConfig);
+  }
+  if (!a.node.empty() && !b.node.empty()) return SameFile(a.node, b.node);
+  return a.drive != 0 ? a.drive == b.drive : a.aspiTarget && b.aspiTarget && a.adapter == b.adapter && a.target == b.target;
+}
+
 // Each --device of an upgrade over several devices, checked as one alone; with --all the
 // one source (auto or a whole scenario) the devices are found on.
 bool CheckTargets(CliOptions& o, std::string& error) {
@@ -314,12 +333,15 @@ bool CheckTargets(CliOptions& o, std::string& error) {
   for (const std::string& text : given) {
     CliOptions one = o;
     one.device = text;
-    if (!CheckDevice(one, error)) return false;
+    if (!CheckDevice(one, error)) {
+      o.refusalStatus = one.refusalStatus;
+      return false;
+    }
     DeviceTarget t{one.device, one.emulatorConfig, one.emulatorIndex, one.sgIo, one.realDevice, one.node,
                    one.drive,  one.aspiTarget,     one.adapter,       one.target, one.aspi};
     for (const DeviceTarget& before : o.targets) {
-      if (before.text == t.text) {
-        error = Format("--device %s is named twice", t.text.c_str());
+      if (SameTarget(before, t)) {
+        error = Format("--device %s is named twice (as %s)", t.text.c_str(), before.text.c_str());
         return false;
       }
     }
@@ -343,22 +365,25 @@ bool CheckTargets(CliOptions& o, std::string& error) {
     error = Format("--all with --device %s: give auto or a whole scenario (emulator:CONFIG)", o.device.c_str());
     return false;
   }
-#ifdef _WIN32
   // Without --all each real device is named, so no two jobs can end up on one device.
   for (const DeviceTarget& t : o.targets) {
-    if (!o.all && t.realDevice && t.drive == 0 && !t.aspiTarget) {
+    if (!o.all && t.realDevice && t.drive == 0 && !t.aspiTarget && t.node.empty()) {
+#ifdef _WIN32
       error = Format("--device %s with other devices: name each real device (a drive E: or an ASPI target aspi:A:T)",
                      t.text.c_str());
+#else
+      error = Format("--device %s with other devices: name each real device by its node (/dev/sgN)", t.text.c_str());
+#endif
       return false;
     }
   }
-#endif
   return CheckDevice(o, error);
 }
 
 bool CheckPackaging(CliOptions& o, std::string& error) {
   if (o.command == CliCommand::Unpack) {
-    if (o.outputDir.empty() || !IsFolder(o.outputDir)) {
+    // A missing folder is made by the run.
+    if (o.outputDir.empty() || (KindOf(o.outputDir) != PathKind::Missing && !IsFolder(o.outputDir))) {
       error = o.outputDir.empty() ? "unpack needs --output-dir" : Format("--output-dir %s: not a folder", o.outputDir.c_str());
       return false;
     }
@@ -381,6 +406,8 @@ bool CheckPackaging(CliOptions& o, std::string& error) {
   }
   return true;
 }
+
+bool CheckFiles(const CliOptions& o, std::string& error);
 
 bool Check(CliOptions& o, std::string& error) {
   if (o.command == CliCommand::Unpack || (o.command == CliCommand::Upgrade && !o.package.empty())) {
@@ -445,10 +472,63 @@ bool Check(CliOptions& o, std::string& error) {
     error = "--report must not name the font list itself";
     return false;
   }
-  return true;
+  return CheckFiles(o, error);
+}
+
+// What the run reads and writes on this computer, checked apart before anything is written.
+bool CheckFiles(const CliOptions& o, std::string& error) {
+  std::vector<NamedFile> inputs, outputs;
+  FilesOfRun(o, inputs, outputs);
+  return FilesApart(inputs, outputs, error);
 }
 
 }  // namespace
+
+void FilesOfRun(const CliOptions& o, std::vector<NamedFile>& inputs, std::vector<NamedFile>& outputs) {
+  inputs = {{"--firmware", o.firmware}, {"--small-firmware", o.smallFirmware},
+                                {"--boot", o.boot},         {"--font-list", o.fontList},
+                                {"--package", o.package},   {"--program", o.program},
+                                {"--device", o.replay}};
+  for (const DeviceTarget& t : o.targets) inputs.push_back({"--device", t.emulatorConfig});
+  if (o.targets.empty()) inputs.push_back({"--device", o.emulatorConfig});
+  if (!o.settingsDir.empty()) inputs.push_back({"--settings", o.settingsDir + "/Romsetter.ini"});
+  outputs = {{"--log", o.log}, {"--record", o.record}, {"--output", o.output}};
+  if (o.command == CliCommand::Header || (o.command == CliCommand::Upgrade && !o.fontList.empty())) {
+    outputs.push_back({"--report", o.report});
+    outputs.push_back({"the font data file of --report", FontDataFileName(o.report)});
+  }
+  if (!o.boot.empty()) {
+    const FixedPaths dumps = FixedPaths::UnderFolder(".");
+    outputs.push_back({"the boot dump", dumps.bootWriteDump});
+    outputs.push_back({"the boot dump", dumps.bootReadDump});
+  }
+}
+
+bool FilesApart(const std::vector<NamedFile>& inputs, const std::vector<NamedFile>& outputs, std::string& error) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const NamedFile& out = outputs[i];
+    if (out.path.empty()) continue;
+    const FileKind kind = KindOfPath(out.path);
+    if (kind == FileKind::Special || kind == FileKind::Folder) {
+      error = Format("%s %s: %s, not a regular file; name a file", out.option.c_str(), out.path.c_str(),
+                     kind == FileKind::Folder ? "a folder" : "a device, pipe or socket");
+      return false;
+    }
+    auto clash = [&](const NamedFile& other, const char* what) {
+      if (other.path.empty() || !SameFile(out.path, other.path)) return false;
+      error = Format("%s %s: the same file as %s %s%s; name another file", out.option.c_str(), out.path.c_str(),
+                     other.option.c_str(), other.path.c_str(), what);
+      return true;
+    };
+    for (const NamedFile& in : inputs) {
+      if (clash(in, ", which is read")) return false;
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (clash(outputs[j], ", which is written too")) return false;
+    }
+  }
+  return true;
+}
 
 std::string DefaultReportPath(const std::string& fontList) {
   const std::size_t slash = fontList.find_last_of("/\\");

@@ -67,7 +67,22 @@ struct CliOptions {
   std::string fwVersion;       // pack: FW_Version carried along (else the settings file's)
   bool fwVersionGiven = false;
   std::string outputDir;       // unpack
+  int refusalStatus = 1;       // the exit status of a refusal: 2 when the device named is absent
 };
+
+// A file a run reads or writes, with the option that names it, for the checks below.
+struct NamedFile {
+  std::string option;
+  std::string path;
+};
+
+// Every output is a regular file or not there yet, and no output is the same file as an
+// input or as another output (compared by identity, not by spelling); false with one line
+// naming the file and why.
+bool FilesApart(const std::vector<NamedFile>& inputs, const std::vector<NamedFile>& outputs, std::string& error);
+// The files the command line names for reading and for writing (the settings file among the
+// inputs); a run adds what it learns later (flash files, each device's log).
+void FilesOfRun(const CliOptions& o, std::vector<NamedFile>& inputs, std::vector<NamedFile>& outputs);
 
 // Exit statuses; documented in docs/cli.md.
 constexpr int kExitSuccess = 0;

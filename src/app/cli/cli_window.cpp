@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cctype>
 
 #include "app/cli/cli_options.h"
@@ -11,25 +12,29 @@ namespace romsetter {
 
 namespace {
 
-// The job's texts are single-byte text in the system code page.  Valid UTF-8 goes out as it
-// is; anything else is carried byte for byte as ISO 8859-1 with "latin1": true, so a reader
-// gets the exact bytes back by encoding the text as ISO 8859-1.
-void PutText(Json& object, const char* key, const std::string& text) {
-  if (IsUtf8(text)) {
-    object[key] = text;
-    return;
-  }
-  std::string latin1;
-  for (unsigned char c : text) {
-    if (c < 0x80) {
-      latin1 += static_cast<char>(c);
-    } else {
-      latin1 += static_cast<char>(0xC0 | (c >> 6));
-      latin1 += static_cast<char>(0x80 | (c & 0x3F));
+// The job's texts are single-byte text in the system code page.  One rule for every text of
+// an object: when all are valid UTF-8 they go out as they are; otherwise every one is
+// carried byte for byte as ISO 8859-1 with "latin1": true, so a reader gets the exact bytes
+// back by encoding each text as ISO 8859-1 (the device name among them).
+void PutTexts(Json& object, const Texts& texts) {
+  const bool utf8 = std::all_of(texts.begin(), texts.end(), [](const auto& t) { return IsUtf8(t.second); });
+  for (const auto& [key, text] : texts) {
+    if (utf8) {
+      object[key] = text;
+      continue;
     }
+    std::string latin1;
+    for (unsigned char c : text) {
+      if (c < 0x80) {
+        latin1 += static_cast<char>(c);
+      } else {
+        latin1 += static_cast<char>(0xC0 | (c >> 6));
+        latin1 += static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+    object[key] = latin1;
   }
-  object[key] = latin1;
-  object["latin1"] = true;
+  if (!utf8) object["latin1"] = true;
 }
 
 void WriteLine(std::FILE* out, const Json& object) {
@@ -153,9 +158,7 @@ MessageAnswer CliWindow::ShowMessage(const std::string& text, const std::string&
                                      MessageButtons) {
   if (mode_ == CliOutput::Json) {
     Json object{{"type", "message"}};
-    PutText(object, "caption", caption);
-    PutText(object, "text", text);
-    Emit(object);
+    Emit(object, {{"caption", caption}, {"text", text}});
     return MessageAnswer::Ok;
   }
   EndProgressLine();
@@ -180,8 +183,7 @@ void CliWindow::StatusAppend(const std::string& line) {
     const long number = LineNumber(line, text);
     Json object{{"type", number < 0 ? "status" : "log"}};
     if (number >= 0) object["number"] = number;
-    PutText(object, "text", number < 0 ? line : text);
-    Emit(object);
+    Emit(object, {{"text", number < 0 ? line : text}});
     return;
   }
   if (console_ != nullptr) {
@@ -239,8 +241,7 @@ void CliWindow::CopyProgress(const char* copy, std::uint32_t done, std::uint32_t
 void CliWindow::Note(const char* type, const std::string& text) {
   if (mode_ == CliOutput::Json) {
     Json object{{"type", type}};
-    PutText(object, "text", text);
-    Emit(object);
+    Emit(object, {{"text", text}});
     return;
   }
   EndProgressLine();
@@ -281,12 +282,14 @@ void CliWindow::Result(const char* command, int exitStatus, double seconds) {
                        {"seconds", static_cast<double>(static_cast<long>(seconds * 1000.0)) / 1000.0}});
 }
 
-void CliWindow::Emit(Json& object) {
+void CliWindow::Emit(Json& object, Texts texts) {
   if (console_ == nullptr) {
+    PutTexts(object, texts);
     WriteLine(out_, object);
     return;
   }
-  object["device"] = device_;
+  texts.emplace_back("device", device_);
+  PutTexts(object, texts);
   MutexLock lock(console_->mutex());
   WriteLine(out_, object);
 }
@@ -299,13 +302,13 @@ void CliWindow::AttachTo(CliConsole& console, std::string device, std::size_t ro
 
 void CliWindow::DeviceResult(const std::string& device, int exitStatus, const PageTally& pages, double seconds) {
   if (mode_ != CliOutput::Json) return;
-  WriteLine(out_, Json{{"type", "device-result"},
-                       {"device", device},
-                       {"outcome", OutcomeName(exitStatus)},
-                       {"exit", exitStatus},
-                       {"pages", {{"written", pages.written}, {"verified", pages.verified},
-                                  {"remapped", pages.remapped}}},
-                       {"seconds", static_cast<double>(static_cast<long>(seconds * 1000.0)) / 1000.0}});
+  Json object{{"type", "device-result"},
+              {"outcome", OutcomeName(exitStatus)},
+              {"exit", exitStatus},
+              {"pages", {{"written", pages.written}, {"verified", pages.verified}, {"remapped", pages.remapped}}},
+              {"seconds", static_cast<double>(static_cast<long>(seconds * 1000.0)) / 1000.0}};
+  PutTexts(object, {{"device", device}});
+  WriteLine(out_, object);
 }
 
 void CliWindow::AddTally(const PageTally& pages) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/dry_run.h"
@@ -19,6 +20,8 @@
 namespace romsetter {
 
 using Json = nlohmann::json;
+// The texts of one JSON object, by key, as the job has them (bytes of the system code page).
+using Texts = std::vector<std::pair<const char*, std::string>>;
 
 enum class CliOutput { Plain, Json };
 
@@ -90,7 +93,7 @@ class CliWindow final : public NullWindow {
 
  private:
   void EndProgressLine();
-  void Emit(Json& object);
+  void Emit(Json& object, Texts texts = {});
 
   std::FILE* out_;
   std::FILE* err_;

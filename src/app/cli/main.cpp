@@ -1,4 +1,6 @@
 // romsetter-cli: the upgrade job from a terminal, for scripted and headless use.
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -7,18 +9,24 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <direct.h>
 #include <io.h>
 #define ROMSETTER_ISATTY(f) _isatty(_fileno(f))
 #else
+#include <sys/stat.h>
+
+#include <csignal>
 #include <unistd.h>
 #define ROMSETTER_ISATTY(f) isatty(fileno(f))
 #endif
 
+#include "app/activity_log.h"
 #include "app/app_core.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_recording.h"
 #include "app/cli/cli_window.h"
 #include "app/cli/multi_run.h"
+#include "app/cli/private_folder.h"
 #include "app/in_memory_profile_store.h"
 #include "app/ini_profile_store.h"
 #include "emulator/emulated_registry.h"
@@ -28,6 +36,7 @@
 #include "package/unpack.h"
 
 #ifdef _WIN32
+#include "app/win32/instance_guard.h"
 #include "app/win32/system_error_text.h"
 #include "app/win32/tick_clock.h"
 #include "device/win32/nt_device_registry.h"
@@ -76,12 +85,12 @@ int RunInfo(AppCore& core, const AppPorts& ports, CliWindow& window) {
     core.discovery.SetPresent(true);
     queryAll();
     aspi->EndJob();
-    core.discovery.QueryProduct(nor);
+    ok = core.discovery.QueryProduct(nor) && ok;
   } else {
     if (!core.discovery.OpenDev(true)) return kExitNoDevice;
     core.discovery.SetPresent(true);
     queryAll();
-    core.discovery.QueryProduct(nor);
+    ok = core.discovery.QueryProduct(nor) && ok;  // info promises the version and product
     ports.drive->CloseDrive();
   }
   window.Note("version", core.discovery.versionLine());
@@ -130,14 +139,36 @@ int RunPack(AppCore& core, const AppPorts& ports, const CliOptions& o, CliWindow
   return kExitSuccess;
 }
 
+// The folder unpack writes into, made when it does not exist yet (that folder only, as
+// archive tools do); true when it was made here.
+bool MakeOutputFolder(const std::string& folder, bool& made, CliWindow& window) {
+#ifdef _WIN32
+  made = _mkdir(folder.c_str()) == 0;
+#else
+  made = mkdir(folder.c_str(), 0777) == 0;
+#endif
+  if (made || errno == EEXIST) return true;
+  window.Error(Format("--output-dir %s: the folder cannot be made: %s", folder.c_str(), std::strerror(errno)));
+  return false;
+}
+
 int RunUnpack(const CliOptions& o, CliWindow& window) {
+  bool made = false;
+  if (!MakeOutputFolder(o.outputDir, made, window)) return kExitFileNotWritten;
   StdioPackageFiles files(o.package);
   ProcessState process;
   process.applicationName = "romsetter-cli";
   ImageStore images;
   const FixedPaths paths = FixedPaths::UnderFolder(o.outputDir);
-  switch (UnpackSelf(UnpackPorts{files, window, paths, process, images}, true)) {
-    case UnpackResult::Package: break;
+  // The terminal only: unpack keeps no log file.
+  ActivityLog log("", window);
+  const UnpackResult result = UnpackSelf(UnpackPorts{files, window, paths, process, images, &log}, true);
+  if (result != UnpackResult::Package && result != UnpackResult::Unwritten && made) {
+    std::remove(o.outputDir.c_str());  // nothing was unpacked: the folder made for it goes again
+  }
+  switch (result) {
+    case UnpackResult::Package:
+    case UnpackResult::Unwritten: break;
     case UnpackResult::Plain:
       window.Error(Format("%s is a plain program: it carries no package", o.package.c_str()));
       return kExitRefused;
@@ -156,7 +187,7 @@ int RunUnpack(const CliOptions& o, CliWindow& window) {
   window.Note("settings", Format("Chk_Backup=%d", p.backup ? 1 : 0));
   window.Note("settings", Format("FW_Version=%s", process.fwVersion.c_str()));
   window.Note("settings", Format("FlashType=%s", p.nor ? "NOR" : "NAND"));
-  return kExitSuccess;
+  return result == UnpackResult::Unwritten ? kExitFileNotWritten : kExitSuccess;
 }
 
 struct Devices {
@@ -170,6 +201,17 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   EmulatorConfig config;
   const bool device = !o.emulatorConfig.empty();
   if (device && !LoadEmulatorConfig(o.emulatorConfig, config, error)) {
+    window.Error(error);
+    return kExitRefused;
+  }
+  // The flash files are written at the end, and the recording is created next: none may be a
+  // file the run reads or writes.
+  std::vector<NamedFile> inputs, outputs;
+  FilesOfRun(o, inputs, outputs);
+  for (const EmulatedDeviceConfig& d : config.devices) {
+    outputs.push_back({Format("the flash_file of %s:", o.emulatorConfig.c_str()), d.flashFile});
+  }
+  if (!FilesApart(inputs, outputs, error)) {
     window.Error(error);
     return kExitRefused;
   }
@@ -195,6 +237,7 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   EmulatedTransport drive(chosen, config.driveLetter);
   EmulatedAspiLibrary library(o.emulatorIndex == 0 ? devices.pointers : std::vector<EmulatedDevice*>{&chosen},
                               config.adapterCount, config.supportStatus);
+  library.SetSignalsCompletion(config.signalCompleted);
   AspiTransport aspi(tap.Library(library));
   InMemoryDeviceRegistry registry;
   PopulateEmulatedRegistry(config, registry);
@@ -220,12 +263,25 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   process.packageMode = PackageMode::Plain;
   process.applicationName = "romsetter-cli";
   process.extractOutputPath = paths.extractDefault;
+  // The package's working copies live in a folder of this run's own: two runs started at
+  // once in one folder would otherwise flash each other's firmware.
+  PrivateFolder work;
+  if (!o.package.empty()) {
+    if (work.path().empty()) {
+      window.Error("--package: no temporary folder of its own could be made for opening the package");
+      return kExitRefused;
+    }
+    paths.packageOut = work.Keep("MV.out");
+    paths.packageIni = work.Keep("MV.ini");
+  }
   StdioPackageFiles packageFiles(o.package);
   ImageStore packageImages;
   if (!o.package.empty()) {
     // As the package itself starts: its images and settings, the settings file untouched.
-    if (UnpackSelf(UnpackPorts{packageFiles, window, paths, process, packageImages}, false) != UnpackResult::Package) {
-      if (process.packageMode == PackageMode::Plain) {
+    const UnpackResult unpacked = UnpackSelf(UnpackPorts{packageFiles, window, paths, process, packageImages}, false);
+    if (unpacked != UnpackResult::Package) {
+      // A damaged package or a copy that failed has said so.
+      if (unpacked == UnpackResult::Plain) {
         window.Error(Format("%s is a plain program: it carries no package", o.package.c_str()));
       }
       return kExitRefused;
@@ -315,6 +371,11 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
 
 int Run(int argc, const char* const* argv) {
   const auto started = std::chrono::steady_clock::now();
+#ifndef _WIN32
+  // A reader that goes away (`| head`) must not end a job mid-upgrade: a write to the closed
+  // pipe fails instead, the job goes on, and its log file and exit status stay complete.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   // Known before parsing, so even a refused command line answers in the form asked for.
   bool json = false;
   for (int i = 1; i < argc; ++i) json = json || std::strcmp(argv[i], "--json") == 0;
@@ -331,11 +392,26 @@ int Run(int argc, const char* const* argv) {
       return kExitSuccess;
     case CliParse::Refused:
       window.Error(error);
+      status = o.refusalStatus;
       break;
-    case CliParse::Run:
+    case CliParse::Run: {
+#ifdef _WIN32
+      // The window's guard: no two copies of either program drive real devices at once.
+      std::unique_ptr<InstanceGuard> guard;
+      if (std::any_of(o.targets.begin(), o.targets.end(), [](const DeviceTarget& t) { return t.realDevice; }) ||
+          o.realDevice) {
+        guard = std::make_unique<InstanceGuard>();
+        if (!guard->held()) {
+          window.Error(kAlreadyRunning);
+          status = kExitNoDevice;
+          break;
+        }
+      }
+#endif
       status = o.Several() ? RunSeveral(o, window, ROMSETTER_ISATTY(stdin) != 0, ROMSETTER_ISATTY(stderr) != 0)
                            : RunCommand(o, window);
       break;
+    }
   }
   window.Result(CommandName(o.command), status,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());

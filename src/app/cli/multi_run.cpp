@@ -1,5 +1,6 @@
 #include "app/cli/multi_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -12,6 +13,8 @@
 #include "app/in_memory_profile_store.h"
 #include "app/ini_profile_store.h"
 #include "app/cli/concurrency.h"
+#include "app/cli/private_folder.h"
+#include "base/file_identity.h"
 #include "emulator/emulated_registry.h"
 #include "emulator/emulated_transport.h"
 #include "package/unpack.h"
@@ -103,6 +106,7 @@ struct DeviceJob {
   std::uint8_t support = 1;
   bool sgIo = false;
   bool useAspi = false;  // reached through ASPI
+  bool signalCompleted = true;
   std::string node;
   DeviceTarget real;  // Windows: the drive or ASPI target discovery is restricted to
 
@@ -199,7 +203,9 @@ class SeveralRun {
   int Run(bool stdinTerminal, bool drawProgress);
 
  private:
+  const std::string& ScenarioKey(const std::string& path) const;
   bool LoadScenario(const std::string& path);
+  bool JobsApart();
   bool AddEmulated(const DeviceTarget& target, int index);
   bool ListDevices();
 #ifdef _WIN32
@@ -228,8 +234,16 @@ class SeveralRun {
 #endif
 };
 
+// The scenario already loaded from this file in any spelling, so its devices are one set.
+const std::string& SeveralRun::ScenarioKey(const std::string& path) const {
+  for (const auto& [key, scenario] : scenarios_) {
+    if (SameFile(key, path)) return key;
+  }
+  return path;
+}
+
 bool SeveralRun::LoadScenario(const std::string& path) {
-  if (scenarios_.count(path) != 0) return true;
+  if (scenarios_.count(ScenarioKey(path)) != 0) return true;
   Scenario& s = scenarios_[path];
   std::string error;
   if (!LoadEmulatorConfig(path, s.config, error)) {
@@ -248,7 +262,7 @@ bool SeveralRun::LoadScenario(const std::string& path) {
 }
 
 bool SeveralRun::AddEmulated(const DeviceTarget& t, int index) {
-  Scenario& s = scenarios_[t.emulatorConfig];
+  Scenario& s = scenarios_[ScenarioKey(t.emulatorConfig)];
   if (index > static_cast<int>(s.devices.size())) {
     window_.Error(Format("--device %s: the scenario has %d devices", t.text.c_str(), static_cast<int>(s.devices.size())));
     return false;
@@ -260,6 +274,7 @@ bool SeveralRun::AddEmulated(const DeviceTarget& t, int index) {
   job->driveLetter = s.config.driveLetter;
   job->adapters = s.config.adapterCount;
   job->support = s.config.supportStatus;
+  job->signalCompleted = s.config.signalCompleted;
   job->sgIo = t.sgIo;
   job->useAspi = t.aspi;
   for (const auto& other : jobs_) {
@@ -280,7 +295,7 @@ bool SeveralRun::ListDevices() {
         if (!AddEmulated(t, t.emulatorIndex == 0 ? 1 : t.emulatorIndex)) return false;
         continue;
       }
-      const Scenario& s = scenarios_[t.emulatorConfig];
+      const Scenario& s = scenarios_[ScenarioKey(t.emulatorConfig)];
       for (std::size_t i = 0; i < s.devices.size(); ++i) {
         if (EmulatedMatches(s.config.devices[i], *store_, process_) && !AddEmulated(t, static_cast<int>(i) + 1)) {
           return false;
@@ -302,7 +317,18 @@ bool SeveralRun::ListDevices() {
     } else {
       nodes.push_back(t.node);
     }
+    const std::vector<SgDevice> known = ScanScsiGeneric(SysfsPaths{});
     for (const std::string& node : nodes) {
+      // A disk and its generic node, or two spellings of one node, are one device.
+      const SgDevice* device = DeviceOfNode(known, node);
+      for (const auto& other : jobs_) {
+        const SgDevice* otherDevice = DeviceOfNode(known, other->node);
+        if (!other->node.empty() && (SameNode(other->node, node) || (device != nullptr && device == otherDevice))) {
+          window_.Error(Format("--device %s and --device %s are one device%s", other->node.c_str(), node.c_str(),
+                               device != nullptr ? Format(" (%s)", device->node.c_str()).c_str() : ""));
+          return false;
+        }
+      }
       auto job = std::make_unique<DeviceJob>();
       job->name = node;
       job->tag = StemOf(node);
@@ -372,6 +398,40 @@ void SeveralRun::AddReal(const DeviceTarget& t) {
 }
 #endif
 
+// Each job writes its own log (and boot dumps): a tag two jobs share gets a number, so
+// "a/nand.cfg" and "b/nand.cfg" log apart. No job's file, and no emulated flash file, may be
+// a file the run reads or another it writes.
+bool SeveralRun::JobsApart() {
+  std::vector<std::string> tags;
+  for (const auto& job : jobs_) {
+    const std::string base = job->tag;
+    for (int n = 2; std::any_of(tags.begin(), tags.end(), [&](const std::string& t) { return EqualsNoCase(t, job->tag); });
+         ++n) {
+      job->tag = Format("%s-%d", base.c_str(), n);
+    }
+    tags.push_back(job->tag);
+  }
+  std::vector<NamedFile> inputs, outputs;
+  FilesOfRun(o_, inputs, outputs);
+  const FixedPaths paths = FixedPaths::UnderFolder(".");
+  for (const auto& job : jobs_) {
+    outputs.push_back({Format("the log of %s", job->name.c_str()), DeviceLogName(o_.log, job->tag)});
+    if (!o_.boot.empty()) {
+      outputs.push_back({"a boot dump", DeviceLogName(paths.bootWriteDump, job->tag)});
+      outputs.push_back({"a boot dump", DeviceLogName(paths.bootReadDump, job->tag)});
+    }
+  }
+  for (const auto& [path, scenario] : scenarios_) {
+    for (const EmulatedDeviceConfig& d : scenario.config.devices) {
+      outputs.push_back({Format("the flash_file of %s:", path.c_str()), d.flashFile});
+    }
+  }
+  std::string error;
+  if (FilesApart(inputs, outputs, error)) return true;
+  window_.Error(error);
+  return false;
+}
+
 bool SeveralRun::Confirmed(bool stdinTerminal) {
   if (o_.yes) return true;
   if (!stdinTerminal) {
@@ -414,6 +474,7 @@ void SeveralRun::BuildJob(DeviceJob& job, std::size_t row, CliConsole& console, 
       // Only this device answers the job's target scan.
       job.library = std::make_unique<EmulatedAspiLibrary>(std::vector<EmulatedDevice*>{job.emulated}, job.adapters,
                                                            job.support);
+      job.library->SetSignalsCompletion(job.signalCompleted);
       job.aspi = std::make_unique<AspiTransport>(*job.library);
       ports.aspi = job.aspi.get();
     } else {
@@ -487,11 +548,24 @@ int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
   paths.logFile = o_.log;
   process_.packageMode = PackageMode::Plain;
   process_.applicationName = "romsetter-cli";
+  // The package's working copies live in a folder of this run's own: two runs started at
+  // once in one folder would otherwise flash each other's firmware.
+  PrivateFolder work;
+  if (!o_.package.empty()) {
+    if (work.path().empty()) {
+      window_.Error("--package: no temporary folder of its own could be made for opening the package");
+      return kExitRefused;
+    }
+    paths.packageOut = work.Keep("MV.out");
+    paths.packageIni = work.Keep("MV.ini");
+  }
   StdioPackageFiles packageFiles(o_.package);
   ImageStore packageImages;
-  if (!o_.package.empty() &&
-      UnpackSelf(UnpackPorts{packageFiles, window_, paths, process_, packageImages}, false) != UnpackResult::Package) {
-    if (process_.packageMode == PackageMode::Plain) {
+  const UnpackResult unpacked = o_.package.empty() ? UnpackResult::Package
+      : UnpackSelf(UnpackPorts{packageFiles, window_, paths, process_, packageImages}, false);
+  if (unpacked != UnpackResult::Package) {
+    // A damaged package or a copy that failed has said so.
+    if (unpacked == UnpackResult::Plain) {
       window_.Error(Format("%s is a plain program: it carries no package", o_.package.c_str()));
     }
     return kExitRefused;
@@ -519,6 +593,7 @@ int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
   }
 
   if (!ListDevices()) return listFailure_;
+  if (!JobsApart()) return kExitRefused;
   if (o_.all) {
     window_.Note("devices", Format("romsetter-cli: %d devices match", static_cast<int>(jobs_.size())));
     for (const auto& job : jobs_) window_.Note("device", job->name);
@@ -538,8 +613,13 @@ int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
   RunConcurrently(jobs_.size(), [this](std::size_t i) {
     DeviceJob& job = *jobs_[i];
     const auto started = std::chrono::steady_clock::now();
-    job.outcome = job.core->RunJob(o_.dryRun ? JobMode::DryRun : JobMode::Upgrade);
-    for (const PlanEntry& entry : job.core->job.plan()) job.window->PlanStep(entry);
+    try {
+      job.outcome = job.core->RunJob(o_.dryRun ? JobMode::DryRun : JobMode::Upgrade);
+      for (const PlanEntry& entry : job.core->job.plan()) job.window->PlanStep(entry);
+    } catch (...) {
+      // Nothing may end the other jobs: an unexpected failure is this device's alone.
+      job.outcome = JobOutcome::DeviceFailure;
+    }
     job.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   });
   console.Leave();

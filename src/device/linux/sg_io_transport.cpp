@@ -1,7 +1,9 @@
 #include "device/linux/sg_io_transport.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,7 +20,22 @@ constexpr std::uint16_t kDriverStatusMask = 0x0F;  // the upper bits are suggest
 
 NodeCalls SystemNodeCalls() {
   NodeCalls calls;
-  calls.open = [](const std::string& path, int flags) { return ::open(path.c_str(), flags); };
+  calls.open = [](const std::string& path, int flags) {
+    // One program at a time per device: a device node is opened exclusively (the disk then
+    // refuses other exclusive openers and mounts, the generic node other exclusive opens),
+    // and every node is locked, which another romsetter-cli on any node of the same file
+    // honours.  Either refusal is EBUSY.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && (S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode))) flags |= O_EXCL;
+    const int fd = ::open(path.c_str(), flags);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int lockError = errno == EWOULDBLOCK ? EBUSY : errno;
+      ::close(fd);
+      errno = lockError;
+      return -1;
+    }
+    return fd;
+  };
   calls.close = [](int fd) { return ::close(fd); };
   calls.sgIo = [](int fd, sg_io_hdr_t* header) { return ::ioctl(fd, SG_IO, header); };
   return calls;

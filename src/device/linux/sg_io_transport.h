@@ -22,7 +22,8 @@ struct NodeCalls {
   std::function<int(int fd, sg_io_hdr_t* header)> sgIo;
 };
 
-// open(2), close(2) and ioctl(2) themselves.
+// open(2), close(2) and ioctl(2) themselves; the open is exclusive and locked (EBUSY when
+// another program holds the device).
 NodeCalls SystemNodeCalls();
 
 // What the last command's header said, read out after the call.

@@ -156,6 +156,14 @@ std::vector<SgDevice> ScanScsiGeneric(const SysfsPaths& paths) {
     if (!ec) {
       for (const fs::directory_entry& disk : block) {
         d.blockNode = (fs::path(paths.devRoot) / disk.path().filename()).string();
+        // Its partitions are the folders of the disk that carry a "partition" number.
+        fs::directory_iterator parts(disk.path(), ec);
+        for (; !ec && parts != fs::directory_iterator(); parts.increment(ec)) {
+          if (fs::exists(parts->path() / "partition", ec)) {
+            d.partitionNodes.push_back((fs::path(paths.devRoot) / parts->path().filename()).string());
+          }
+        }
+        std::sort(d.partitionNodes.begin(), d.partitionNodes.end());
         break;
       }
     }
@@ -180,7 +188,28 @@ std::vector<std::string> UsbStorHardwareIds(const std::string& inquiryText) {
           instance};
 }
 
-std::vector<std::string> MountsOf(const std::string& blockNode, const std::string& mountsText) {
+bool SameNode(const std::string& a, const std::string& b) {
+  struct stat ia {}, ib {};
+  if (a.empty() || b.empty() || ::stat(a.c_str(), &ia) != 0 || ::stat(b.c_str(), &ib) != 0) return !a.empty() && a == b;
+  const bool deviceA = S_ISBLK(ia.st_mode) || S_ISCHR(ia.st_mode);
+  const bool deviceB = S_ISBLK(ib.st_mode) || S_ISCHR(ib.st_mode);
+  if (deviceA || deviceB) return (ia.st_mode & S_IFMT) == (ib.st_mode & S_IFMT) && ia.st_rdev == ib.st_rdev;
+  return ia.st_dev == ib.st_dev && ia.st_ino == ib.st_ino;
+}
+
+const SgDevice* DeviceOfNode(const std::vector<SgDevice>& devices, const std::string& node) {
+  for (const SgDevice& d : devices) {
+    if (SameNode(node, d.node) || SameNode(node, d.blockNode) ||
+        std::any_of(d.partitionNodes.begin(), d.partitionNodes.end(),
+                    [&](const std::string& part) { return SameNode(node, part); })) {
+      return &d;
+    }
+  }
+  return nullptr;
+}
+
+std::vector<std::string> MountsOf(const std::string& blockNode, const std::string& mountsText,
+                                  const std::vector<std::string>& partitions) {
   std::vector<std::string> found;
   if (blockNode.empty()) return found;
   std::size_t start = 0;
@@ -192,9 +221,14 @@ std::vector<std::string> MountsOf(const std::string& blockNode, const std::strin
     const std::size_t space = line.find(' ');
     if (space == std::string::npos) continue;
     const std::string source = Unescaped(line.substr(0, space));
-    if (source.compare(0, blockNode.size(), blockNode) != 0) continue;
-    const std::string rest = source.substr(blockNode.size());
-    if (!std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
+    const bool byName = source.compare(0, blockNode.size(), blockNode) == 0 &&
+                        std::all_of(source.begin() + static_cast<std::ptrdiff_t>(blockNode.size()), source.end(),
+                                    [](char c) { return c >= '0' && c <= '9'; });
+    const bool byIdentity = !source.empty() && source[0] == '/' &&
+                            (SameNode(source, blockNode) ||
+                             std::any_of(partitions.begin(), partitions.end(),
+                                         [&](const std::string& part) { return SameNode(source, part); }));
+    if (!byName && !byIdentity) continue;
     const std::size_t targetEnd = line.find(' ', space + 1);
     const std::string target = Unescaped(line.substr(space + 1, targetEnd == std::string::npos ? std::string::npos
                                                                                                  : targetEnd - space - 1));
@@ -298,7 +332,8 @@ std::optional<LocatedDrive> SysfsDriveLocator::Discover(const std::vector<SgDevi
   return LocatedDrive{chosen->node, chosen->node, matched.front().second->second};
 }
 
-bool SysfsDriveLocator::MountCheckPasses(const std::string& blockNode, LogSink& log) {
+bool SysfsDriveLocator::MountCheckPasses(const std::string& blockNode, const std::vector<std::string>& partitions,
+                                         LogSink& log) {
   if (paths_.mountsFile.empty() || blockNode.empty()) return true;
   std::string text;
   if (!ReadBounded(paths_.mountsFile, kMountsLimit, text)) {
@@ -307,7 +342,7 @@ bool SysfsDriveLocator::MountCheckPasses(const std::string& blockNode, LogSink& 
              paths_.mountsFile.c_str(), blockNode.c_str());
     return false;
   }
-  const std::vector<std::string> mounts = MountsOf(blockNode, text);
+  const std::vector<std::string> mounts = MountsOf(blockNode, text, partitions);
   if (mounts.empty()) return true;
   std::string list;
   for (const std::string& m : mounts) list += (list.empty() ? "" : ", ") + m;
@@ -331,9 +366,8 @@ std::optional<LocatedDrive> SysfsDriveLocator::Locate(DriveTransport& drive, Pro
     if (!found) return std::nullopt;
     blockNode = chosen->blockNode;
   } else {
-    for (const SgDevice& d : devices) {
-      if (d.node == explicitNode_ || d.blockNode == explicitNode_) chosen = &d;
-    }
+    // Any spelling of the generic node, the disk or one of its partitions is that device.
+    chosen = DeviceOfNode(devices, explicitNode_);
     found = LocatedDrive{explicitNode_, explicitNode_, {}};
     if (chosen != nullptr) {
       found->identity.inquiryText = chosen->inquiryText;
@@ -343,16 +377,29 @@ std::optional<LocatedDrive> SysfsDriveLocator::Locate(DriveTransport& drive, Pro
                chosen->idVendor.c_str(), chosen->idProduct.c_str());
     } else {
       log.Logf("Use %s as given.", explicitNode_.c_str());
-      // A disk node names its own disk even when sysfs says nothing of it.
-      if (fs::path(explicitNode_).filename().string().rfind("sd", 0) == 0) blockNode = explicitNode_;
+      // A disk or partition node names its disk even when sysfs says nothing of it: the
+      // name the node resolves to, without a partition's number.
+      std::error_code ec;
+      const fs::path real = fs::weakly_canonical(explicitNode_, ec);
+      std::string name = (ec ? fs::path(explicitNode_) : real).filename().string();
+      if (name.rfind("sd", 0) == 0) {
+        while (name.size() > 3 && name.back() >= '0' && name.back() <= '9') name.pop_back();
+        blockNode = ((ec ? fs::path(explicitNode_) : real).parent_path() / name).string();
+      }
     }
   }
-  if (!MountCheckPasses(blockNode, log)) return std::nullopt;
+  if (!MountCheckPasses(blockNode, chosen != nullptr ? chosen->partitionNodes : std::vector<std::string>{}, log)) {
+    return std::nullopt;
+  }
 
   std::uint32_t error = 0;
   if (!drive.OpenDrive(found->devicePath, error)) {
     if (error == EACCES || error == EPERM) {
       log.Log(PermissionAdvice(found->devicePath, chosen));
+    } else if (error == EBUSY) {
+      log.Logf("%s is busy: another program (another romsetter-cli, or a mounted file system) has it open. Let it "
+               "finish, then run again.",
+               found->devicePath.c_str());
     } else {
       log.Logf("%s does not open: %s", found->devicePath.c_str(), std::strerror(static_cast<int>(error)));
     }

@@ -24,6 +24,7 @@ struct SgDevice {
   std::string name;       // "sg2"
   std::string node;       // devRoot + "/sg2"
   std::string blockNode;  // devRoot + "/sdb"; empty when the device has no disk
+  std::vector<std::string> partitionNodes;  // devRoot + "/sdb1", ... of that disk
   std::string inquiryText;  // vendor, model and revision: INQUIRY bytes 8-35
   std::string idVendor, idProduct, serial;  // of the nearest USB ancestor; empty without one
 };
@@ -37,8 +38,18 @@ std::vector<SgDevice> ScanScsiGeneric(const SysfsPaths& paths);
 std::vector<std::string> UsbStorHardwareIds(const std::string& inquiryText);
 
 // "SOURCE on TARGET" for each line of a mounts file (/proc/self/mounts) whose source is the
-// disk `blockNode` or one of its partitions (the disk's name followed by digits only).
-std::vector<std::string> MountsOf(const std::string& blockNode, const std::string& mountsText);
+// disk `blockNode` or one of its partitions: by name (the disk's name followed by digits
+// only), or by what the source is (the disk or one of `partitions` through any spelling).
+std::vector<std::string> MountsOf(const std::string& blockNode, const std::string& mountsText,
+                                  const std::vector<std::string>& partitions = {});
+
+// True when two paths name one node: device files by type and device number, anything else
+// (the scratch trees of the tests) by file identity.  Spelling does not count.
+bool SameNode(const std::string& a, const std::string& b);
+
+// The device whose generic node, disk or partition `node` names in any spelling; null when
+// sysfs lists none.
+const SgDevice* DeviceOfNode(const std::vector<SgDevice>& devices, const std::string& node);
 
 // The one line that tells a user without permission on `node` what to do: the group that
 // owns it and a udev rule (for the USB ids when they are known).
@@ -65,7 +76,7 @@ class SysfsDriveLocator final : public DriveLocator {
  private:
   std::optional<LocatedDrive> Discover(const std::vector<SgDevice>& devices, ProfileStore& store,
                                        const ProcessState& process, LogSink& log, const SgDevice*& chosen);
-  bool MountCheckPasses(const std::string& blockNode, LogSink& log);
+  bool MountCheckPasses(const std::string& blockNode, const std::vector<std::string>& partitions, LogSink& log);
   SysfsPaths paths_;
   std::string explicitNode_;
   bool force_;

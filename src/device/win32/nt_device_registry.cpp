@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <setupapi.h>
+#include <winioctl.h>
 
 #include <algorithm>
 
@@ -134,6 +135,20 @@ std::unique_ptr<RegistryKey> NtDeviceRegistry::OpenLocalMachine(const std::strin
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return nullptr;
   return std::make_unique<NtRegistryKey>(key);
+}
+
+std::optional<StorageNumber> SystemStorageNumber(const std::string& devicePath) {
+  // No access rights: a standard user may ask, and nobody else's open is disturbed.
+  HANDLE handle = CreateFileA(devicePath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  STORAGE_DEVICE_NUMBER number{};
+  DWORD returned = 0;
+  const BOOL ok = DeviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number,
+                                  &returned, nullptr);
+  CloseHandle(handle);
+  if (!ok || returned < sizeof number) return std::nullopt;
+  return StorageNumber{static_cast<std::uint32_t>(number.DeviceType), static_cast<std::uint32_t>(number.DeviceNumber)};
 }
 
 }  // namespace romsetter

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "device/scsi_transport.h"
 
@@ -26,6 +27,10 @@ class PassThroughTransport final : public DriveTransport {
   // SCSI_PASS_THROUGH_DIRECT: 44 bytes on the 32-bit program (its pointer widens it on 64-bit).
   static constexpr std::uint32_t kRecordSize = sizeof(void*) == 4 ? 44 : 56;
   static constexpr std::uint32_t kTimeOutSeconds = 2000;
+  // Sense bytes asked for in the block's spare room (36 bytes on 32-bit, 24 on 64-bit).
+  static constexpr std::uint32_t kSenseLength = kBlockSize - kRecordSize < 32 ? kBlockSize - kRecordSize : 32;
+  // Data buffers start on a page: that meets any adapter's alignment mask.
+  static constexpr std::uintptr_t kAlignment = 4096;
 
   explicit PassThroughTransport(IoControlCall ioControl = SystemIoControl);
   ~PassThroughTransport() override;
@@ -35,6 +40,9 @@ class PassThroughTransport final : public DriveTransport {
   bool OpenDrive(const std::string& devicePath, std::uint32_t& systemError) override;
   void CloseDrive() override;
   bool DriveOpen() const override;
+  // FSCTL_LOCK_VOLUME, then FSCTL_DISMOUNT_VOLUME, through the same I/O-control call as the
+  // commands; both hold until the handle is closed.
+  bool LockVolume(std::uint32_t& systemError) override;
 
  protected:
   // Also runs without an open drive (the call then fails on the invalid handle), so a
@@ -42,8 +50,12 @@ class PassThroughTransport final : public DriveTransport {
   ScsiResult ExecuteDirect(const ScsiRequest& request, std::uint8_t* buffer) override;
 
  private:
+  // The page-aligned start of a bounce buffer of at least `length` bytes.
+  std::uint8_t* AlignedBuffer(std::uint32_t length);
+
   IoControlCall ioControl_;
   void* handle_;
+  std::vector<std::uint8_t> bounce_;
 };
 
 }  // namespace romsetter

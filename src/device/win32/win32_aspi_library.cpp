@@ -54,6 +54,15 @@ std::uint32_t Win32AspiLibrary::SendCommand(SrbExecScsiCmd* srb) {
   return static_cast<std::uint32_t>(sendCommand_(srb));
 }
 
+void Win32AspiLibrary::AbortRequest(SrbExecScsiCmd* srb) {
+  if (srb == nullptr || sendCommand_ == nullptr) return;
+  SrbAbort abort{};
+  abort.cmd = SC_ABORT_SRB;
+  abort.haId = srb->haId;
+  abort.toAbort = srb;
+  sendCommand_(&abort);
+}
+
 void* Win32AspiLibrary::CreateCompletionEvent() { return CreateEventA(nullptr, FALSE, FALSE, nullptr); }
 
 bool Win32AspiLibrary::WaitCompletion(void* event, std::uint32_t ms) {

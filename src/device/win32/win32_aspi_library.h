@@ -25,6 +25,7 @@ class Win32AspiLibrary final : public AspiLibrary {
   // Without a library: no adapters, and every request is refused at once.
   std::uint32_t GetSupportInfo() override;
   std::uint32_t SendCommand(SrbExecScsiCmd* srb) override;
+  void AbortRequest(SrbExecScsiCmd* srb) override;
   void* CreateCompletionEvent() override;
   bool WaitCompletion(void* event, std::uint32_t ms) override;
   void ResetCompletion(void* event) override;

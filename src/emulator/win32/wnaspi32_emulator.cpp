@@ -80,6 +80,7 @@ class EmulatorLibrary {
     }
     adapterCount_ = config.adapterCount;
     supportStatus_ = config.supportStatus;
+    signalCompleted_ = config.signalCompleted;
     devices_.reserve(config.devices.size());
     for (const romsetter::EmulatedDeviceConfig& device : config.devices) devices_.emplace_back(device);
     for (EmulatedDevice& device : devices_) {
@@ -161,8 +162,23 @@ class EmulatorLibrary {
         break;
     }
     srb.targStat = result.statusGood ? 0 : kCheckCondition;
+    if (!result.statusGood) {
+      romsetter::FillEmulatedSense(srb.senseArea, std::min<std::size_t>(srb.senseLen, sizeof srb.senseArea));
+    }
     srb.status = result.statusGood ? romsetter::SS_COMP : romsetter::SS_ERR;
-    return true;
+    // An adapter that finishes a request at once may leave its event alone.
+    return signalCompleted_;
+  }
+
+  // SC_ABORT_SRB: a request still pending (one that never completes) ends as aborted and
+  // its event is signalled.  Traced as "ABORT adapter".
+  bool Abort(romsetter::SrbAbort& abort) {
+    trace_.push_back(Format("ABORT %u\n", static_cast<unsigned>(abort.haId)));
+    abort.status = romsetter::SS_COMP;
+    auto* target = static_cast<SrbExecScsiCmd*>(abort.toAbort);
+    if (target == nullptr || target->status != romsetter::SS_PENDING) return false;
+    target->status = romsetter::SS_ABORTED;
+    return (target->flags & romsetter::SRB_EVENT_NOTIFY) != 0 && target->postProc != nullptr;
   }
 
   std::string TraceText() const {
@@ -237,10 +253,21 @@ class EmulatorLibrary {
   bool loaded_ = false;
   std::uint8_t adapterCount_ = 0;
   std::uint8_t supportStatus_ = kNoAdapters;
+  bool signalCompleted_ = true;
   std::vector<EmulatedDevice> devices_;
   std::unique_ptr<romsetter::ReplayDevice> replay_;
   std::vector<std::string> trace_;
 };
+
+// The folder of a module's file, with its trailing separator ("" when unknown).
+std::string FolderOf(HMODULE module) {
+  char path[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  std::string folder(path, length);
+  const std::size_t slash = folder.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
 
 EmulatorLibrary& Library() {
   static EmulatorLibrary library;
@@ -251,7 +278,17 @@ EmulatorLibrary& Library() {
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    // Windows loads a DLL from the program's folder first: a copy that travelled there with
+    // the program would stand in for the real ASPI layer and "upgrade" an emulated device.
+    const std::string own = FolderOf(instance);
+    if (!own.empty() && lstrcmpiA(own.c_str(), FolderOf(nullptr).c_str()) == 0) {
+      ReportError(Format("refusing to load from the program's own folder %s; it is a test library", own.c_str()));
+      return FALSE;
+    }
+    return TRUE;
+  }
   if (reason != DLL_PROCESS_DETACH) return TRUE;
   try {
     EmulatorLibrary& library = Library();
@@ -283,6 +320,19 @@ DWORD __cdecl SendASPI32Command(void* request) {
   if (request == nullptr) return kInvalidSrb;
   // Every request block starts with its command code and status.
   auto* srb = static_cast<SrbExecScsiCmd*>(request);
+  if (srb->cmd == romsetter::SC_ABORT_SRB) {
+    auto* abort = static_cast<romsetter::SrbAbort*>(request);
+    bool signal = false;
+    try {
+      EmulatorLibrary& library = Library();
+      std::lock_guard<Lock> lock(library.mutex);
+      signal = library.Abort(*abort);
+    } catch (const std::exception&) {
+      abort->status = romsetter::SS_ERR;
+    }
+    if (signal) SetEvent(static_cast<SrbExecScsiCmd*>(abort->toAbort)->postProc);
+    return abort->status;
+  }
   if (srb->cmd != romsetter::SC_EXEC_SCSI_CMD) {
     srb->status = kInvalidCommand;
     return srb->status;

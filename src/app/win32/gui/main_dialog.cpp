@@ -94,15 +94,23 @@ void MainDialog::InitDialog() {
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
   }
-  // Windows 98 does not stretch a static bitmap to its control, so it is loaded at that size.
+  // A static bitmap sizes its control to the bitmap (the full 775-pixel one at creation), so
+  // the control is put back to the template's size and the bitmap loaded to fit inside it.
   if (HWND banner = GetDlgItem(hwnd_, IDC_BANNER)) {
-    RECT r{};
-    GetClientRect(banner, &r);
-    HANDLE bitmap = LoadImageA(instance_, MAKEINTRESOURCEA(IDB_BANNER), IMAGE_BITMAP, r.right - r.left,
-                               r.bottom - r.top, LR_DEFAULTCOLOR);
+    RECT r{0, 0, BANNER_WIDTH, BANNER_HEIGHT};
+    MapDialogRect(hwnd_, &r);
+    const auto fit = [&] {
+      SetWindowPos(banner, nullptr, 0, 0, r.right, r.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    };
+    fit();
+    RECT inside{};
+    GetClientRect(banner, &inside);
+    HANDLE bitmap = LoadImageA(instance_, MAKEINTRESOURCEA(IDB_BANNER), IMAGE_BITMAP, inside.right, inside.bottom,
+                               LR_DEFAULTCOLOR);
     if (bitmap != nullptr) {
       const LRESULT old = SendMessageA(banner, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
       if (old != 0) DeleteObject(reinterpret_cast<HGDIOBJ>(old));
+      fit();
     }
   }
   icon_ = LoadIconA(instance_, MAKEINTRESOURCEA(IDI_APP));
@@ -183,6 +191,11 @@ void MainDialog::CommonSetUp() {
   const bool firmware = s.loadFirmware;
   for (int id : {IDC_BIG_BUTTON, IDC_BIG_LIST, IDC_SMALL_BUTTON, IDC_SMALL_LIST}) {
     EnableWindow(GetDlgItem(hwnd_, id), firmware);
+  }
+  // The backup copies are the firmware image: no backup without it (the settings keep Backup).
+  if (!s.norSelected) {
+    if (!firmware) s.backupChecked = false;
+    EnableWindow(GetDlgItem(hwnd_, IDC_BACKUP), firmware);
   }
   for (int id : {IDC_FONT_BUTTON, IDC_REPORT_BUTTON, IDC_FONT_EDIT, IDC_REPORT_EDIT}) {
     EnableWindow(GetDlgItem(hwnd_, id), s.loadFont);
@@ -271,14 +284,17 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (wParam == kEraseTimer) FlashWindow(hwnd_, TRUE);
       return TRUE;
     case WM_DEVICECHANGE:
-      if (core_ && lParam != 0) {
+      // Other events put a drive number or a screen size where these two put a header.
+      if (core_ && DevicePresence::CarriesDeviceHeader(static_cast<std::uint32_t>(wParam)) && lParam != 0) {
         const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
         core_->presence.OnDeviceChange(static_cast<std::uint32_t>(wParam), header->dbch_devicetype);
       }
       return FALSE;
     case WM_ACTIVATEAPP:
-      if (core_ && wParam != 0) core_->presence.OnActivate();
-      return FALSE;
+      // Gained or lost, either way; answered here, without the default processing.
+      if (core_) core_->presence.OnActivate();
+      SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, 0);
+      return TRUE;
     case WM_PAINT:
       if (IsIconic(hwnd_)) {
         PAINTSTRUCT ps;
@@ -390,8 +406,9 @@ void MainDialog::OnSysCommand(WPARAM wParam, LPARAM lParam) {
   // Alt+Backspace: the key-menu command with character code 8.
   if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 8 && process_.InPackageMode() && core_) {
     core_->log.Log("Extracting Data ...");
-    // A copy or read that failed has told the user why; the log must not call it done.
-    if (UnpackSelf(UnpackPorts{files_, *this, options_.paths, process_, core_->images}, true) == UnpackResult::Package) {
+    // A copy, read or write that failed has told the user why; the log must not call it done.
+    if (UnpackSelf(UnpackPorts{files_, *this, options_.paths, process_, core_->images, &core_->log}, true) ==
+        UnpackResult::Package) {
       core_->log.Log("Extracting Data ... OK");
     } else {
       core_->log.Log("Extracting Data ... failed");
@@ -420,8 +437,10 @@ void MainDialog::OnPack() {
   AppCore& core = *core_;
   PullFields();
   const DeviceIdentity& id = core.discovery.identity();
+  core.presence.BeginWork();  // its boxes and file dialogs dispatch device changes too
   BuildPackage(BuildPorts{files_, core.log, *this, store_, core.fonts, process_}, core.model.selections,
                PackageIdentity{id.hardwareId, id.instanceKeyPath, id.inquiryText});
+  core.presence.EndWork();
   core.UpdateControls();
   Refresh();
 }

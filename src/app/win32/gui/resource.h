@@ -26,6 +26,9 @@
 
 // Controls of the main dialog.
 #define IDC_BANNER 1000
+// The banner's size in dialog units: the template's and the one the window gives it.
+#define BANNER_WIDTH 273
+#define BANNER_HEIGHT 52
 #define IDC_NAND 1001
 #define IDC_NOR 1002
 #define IDC_FORMAT 1003

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/win32/gui/main_dialog.h"
+#include "app/win32/instance_guard.h"
 #include "package/unpack.h"
 #include "package/win32/win32_package_files.h"
 
@@ -41,11 +42,9 @@ int Run(HINSTANCE instance) {
   ProcessState process;
   process.applicationName = ApplicationName();
   // Two copies would drive the same device at once.
-  HANDLE instanceGuard = CreateMutexA(nullptr, FALSE, "Romsetter.SingleInstance");
-  if (instanceGuard != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
-    MessageBoxA(nullptr, "Romsetter is already running: only one copy may work on a device at a time.",
-                process.applicationName.c_str(), MB_OK | MB_ICONSTOP);
-    CloseHandle(instanceGuard);
+  const InstanceGuard instanceGuard;
+  if (!instanceGuard.held()) {
+    MessageBoxA(nullptr, kAlreadyRunning, process.applicationName.c_str(), MB_OK | MB_ICONSTOP);
     return 1;
   }
 
@@ -66,7 +65,6 @@ int Run(HINSTANCE instance) {
     dialog.TakePackageImages(std::move(images));
     dialog.RunModal(instance);
   }
-  if (instanceGuard != nullptr) CloseHandle(instanceGuard);
   return status;
 }
 
