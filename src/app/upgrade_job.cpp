@@ -42,6 +42,10 @@ int KindBitOf(JobStep step) {
 JobOutcome UpgradeJob::Run(JobMode mode) {
   doneKinds_ = 0;
   packageFont_.clear();
+  dryRun_ = mode == JobMode::DryRun;
+  plan_.clear();
+  answerSeconds_ = 0;
+  answers_ = 0;
   s_.process.extractMode = mode == JobMode::Extract;
   window().SetWaitCursor();
   FlashContext ctx{s_.link,    s_.log,        s_.window,         s_.window, s_.memory.map(), s_.images,
@@ -66,7 +70,7 @@ JobOutcome UpgradeJob::RunPlan(JobFamily& family, FlashContext& ctx) {
   headerFailed_ = false;
   for (const PlannedStep& planned : family.Plan(sel(), s_.process.extractMode)) {
     if (planned.gate == StepGate::WhileOk && !ok) continue;
-    const StepResult result = RunStep(family, ctx, planned.step);
+    const StepResult result = dryRun_ ? DryRunStep(family, ctx, planned.step) : RunStep(family, ctx, planned.step);
     switch (result) {
       case StepResult::Done:
         ok = true;
@@ -81,6 +85,11 @@ JobOutcome UpgradeJob::RunPlan(JobFamily& family, FlashContext& ctx) {
       case StepResult::Finished: return JobOutcome::Success;
       case StepResult::FileFailed: return JobOutcome::FileFailed;
     }
+  }
+  if (dryRun_) {
+    // No restart and no closing box: the run that would follow gives those.
+    EstimateDryRun();
+    return ok && !anyFailed ? JobOutcome::Success : JobOutcome::DeviceFailure;
   }
   return Summary(ok && !anyFailed);
 }

@@ -5,11 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "app/dry_run.h"
 #include "app/job_plan.h"
 
 namespace romsetter {
 
-enum class JobMode { Upgrade, Extract };
+// DryRun: everything up to the first write (inputs, discovery, the memory map, every image and
+// region check) with read-only commands, and the plan of the real run instead of its writes.
+enum class JobMode { Upgrade, Extract, DryRun };
 
 // How a run ended, for front ends that report it (the window shows it through its boxes).
 enum class JobOutcome {
@@ -28,6 +31,8 @@ class UpgradeJob {
 
   // The sum of the image kinds whose step succeeded in the last run.
   int doneKinds() const { return doneKinds_; }
+  // What the last dry run found the real run would write.
+  const std::vector<PlanEntry>& plan() const { return plan_; }
 
  private:
   // Success when the run may go on to the device.
@@ -42,6 +47,8 @@ class UpgradeJob {
   StepResult FormatStep(FlashContext& ctx);
   StepResult ExtractStep(FlashContext& ctx);
   JobOutcome Summary(bool ok);
+  StepResult DryRunStep(JobFamily& family, FlashContext& ctx, JobStep step);  // dry_run.cpp
+  void EstimateDryRun();
   ActivityLog& log() { return s_.log; }
   WindowPort& window() { return s_.window; }
   const Selections& sel() const { return s_.model.selections; }
@@ -50,6 +57,10 @@ class UpgradeJob {
   int doneKinds_ = 0;
   bool headerFailed_ = false;  // this run's fonts are on the device, their header is not
   std::vector<std::uint8_t> packageFont_;  // the job's copy of a package's font data
+  bool dryRun_ = false;
+  std::vector<PlanEntry> plan_;
+  double answerSeconds_ = 0;  // the dry run's region queries: their time and number
+  int answers_ = 0;
 };
 
 // Whole-name "NONE" test of the job: letter case ignored.

@@ -86,8 +86,14 @@ TEST_P(Cli, ExitStatusesMeanWhatTheySay) {
     const char* said;  // in standard output or error
   } cases[] = {
       {"upgrade --device emulator:nand.cfg --format", 0, "Successful: Please Unplug the Device first!"},
+      // A dry run plans and writes nothing: the extraction below still reads erased pages.
+      {"upgrade --dry-run --device emulator:nand.cfg --firmware fw.bin --backup", 0,
+       "Plan: Backup: 0x0010 pages to Backup_1 at"},
+      {"upgrade --dry-run --json --device emulator:nand.cfg --firmware fw.bin", 0, "\"step\":\"F/W\",\"type\":\"plan\""},
+      {"upgrade --dry-run --device emulator:unplugged.cfg --firmware fw.bin", 2, "please check the connection!"},
       {"upgrade --device emulator:nand.cfg --firmware nothere.bin", 1,
-       "romsetter-cli: --firmware nothere.bin: no such file\nusage:"},
+       "romsetter-cli: --firmware nothere.bin: no such file\nsee romsetter-cli upgrade --help\n"},
+      {"info --device emulator:nand.cfg --bogus", 1, "--bogus\nsee romsetter-cli info --help\n"},
       {"upgrade --device emulator:nand.cfg --firmware folder", 1, "--firmware folder: a folder, not a file"},
       {"upgrade --device emulator:nand.cfg --firmware fw.bin --bogus", 1, "--bogus"},
       {"upgrade --device emulator:nand.cfg --firmware", 1, "--firmware"},
@@ -119,6 +125,10 @@ TEST_P(Cli, ExitStatusesMeanWhatTheySay) {
     // A refused command line runs nothing at all.
     if (std::string(c.said).find("romsetter-cli") != std::string::npos) {
       EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+    // A refusal of a command names where to read more; only no command at all shows every usage.
+    if (r.status == 1 && std::string(c.args).find("--device") != std::string::npos) {
+      EXPECT_EQ(r.err.find("usage:"), std::string::npos) << r.err;
     }
   }
   // No refusal wrote to the device the first run formatted.

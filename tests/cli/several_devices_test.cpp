@@ -90,6 +90,27 @@ TEST_P(SeveralDevices, FaultsStayOnTheirOwnDeviceAndEachLogIsThatDevicesRunAlone
   EXPECT_EQ(test::ReadFile(dir + "/back.bin"), test::ReadFile(dir + "/fw.bin"));
 }
 
+// A dry run of several devices plans each and writes to none: their flash files stay as they were.
+TEST_P(SeveralDevices, DryRunPlansEveryDeviceAndWritesNone) {
+  const std::string regions = "firmware 0x0100 0x1000 0x01000000\nbackup 0x2000 0x3000\n";
+  test::WriteFile(dir + "/two.cfg", "[device 0 0]\n" + regions + "flash_file t1.flash\n[device 0 1]\n" + regions +
+                                        "flash_file t2.flash\n");
+  std::vector<std::string> before;
+  for (const char* device : {"#1", "#2"}) {
+    ASSERT_EQ(Run(std::string("info --device emulator:two.cfg") + device).status, 0);
+  }
+  for (const char* flash : {"/t1.flash", "/t2.flash"}) before.push_back(test::ReadFile(dir + flash));
+  const CliRun made = Run("upgrade --device emulator:two.cfg#1 --device emulator:two.cfg#2 --dry-run --json "
+                          "--firmware fw.bin --backup --log run.log");
+  ASSERT_EQ(made.status, 0) << made.out << made.err;
+  int plans = 0;
+  for (const auto& object : JsonLines(made.out)) plans += object["type"] == "plan";
+  EXPECT_EQ(plans, 4);  // F/W and Backup for each device
+  EXPECT_EQ(test::ReadFile(dir + "/t1.flash"), before[0]);
+  EXPECT_EQ(test::ReadFile(dir + "/t2.flash"), before[1]);
+  EXPECT_FALSE(before[0].empty());
+}
+
 TEST_P(SeveralDevices, AllTakesEveryMatchingDeviceAndNeedsYesWithoutATerminal) {
   const std::string device = "--device emulator:all.cfg --firmware fw.bin --log run.log";
   const std::string healthy = "firmware 0x0100 0x1000 0x01000000\n";

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -21,20 +22,37 @@
 
 namespace romsetter {
 
+#ifdef _WIN32
+#define ROMSETTER_DEVICE_FORMS "auto|E:|aspi:A:T|emulator:CONFIG[#N]|replay:FILE"
+#else
+#define ROMSETTER_DEVICE_FORMS "auto|/dev/sgN|/dev/sdX|emulator:CONFIG[#N]|emulator-sgio:CONFIG[#N]|replay:FILE"
+#endif
+
 const char* CliUsage() {
-  return "usage: romsetter-cli upgrade --device emulator:CONFIG [--aspi] [--nor] [--format] [--backup]\n"
+  return "usage: romsetter-cli upgrade --device DEVICE [--dry-run] [--aspi] [--force] [--nor] [--format] [--backup]\n"
          "                             [--firmware FILE] [--small-firmware FILE] [--boot FILE]\n"
          "                             [--font-list FILE] [--report FILE] [--log FILE] [--settings DIR] [--json]\n"
          "       romsetter-cli upgrade --device DEVICE --device DEVICE ... | --all [--yes] [the options above]\n"
-         "       romsetter-cli extract --device emulator:CONFIG --output FILE [image and device options]\n"
+         "       romsetter-cli upgrade --package PACKAGE --device DEVICE [--aspi] [--log FILE] [--json]\n"
+         "       romsetter-cli extract --device DEVICE --output FILE [image and device options]\n"
+         "       romsetter-cli info --device DEVICE [--aspi] [--nor] [--log FILE] [--json]\n"
          "       romsetter-cli header --font-list FILE --report FILE [--log FILE] [--json]\n"
-         "       romsetter-cli info --device emulator:CONFIG [--aspi] [--nor] [--log FILE] [--json]\n"
          "       romsetter-cli pack --program FILE --firmware BIG [--small-firmware SMALL] [--nor] [--boot FILE]\n"
          "                          [--font-list LIST [--report H]] [--format] [--backup] [--fw-version TEXT]\n"
-         "                          [--settings DIR] [--device emulator:CONFIG [--aspi]]\n"
+         "                          [--settings DIR] [--device DEVICE [--aspi]]\n"
          "       romsetter-cli unpack PACKAGE --output-dir DIR\n"
-         "       romsetter-cli upgrade --package PACKAGE --device emulator:CONFIG [--aspi]\n"
-         "       romsetter-cli --help | --version      (COMMAND --help for one command)\n";
+         "       romsetter-cli --help | --version      (COMMAND --help for one command)\n"
+         "DEVICE: " ROMSETTER_DEVICE_FORMS "\n";
+}
+
+std::string CliHelpHint(int argc, const char* const* argv) {
+  static const char* const kCommands[] = {"upgrade", "extract", "header", "info", "pack", "unpack"};
+  for (int i = 1; i < argc; ++i) {
+    for (const char* command : kCommands) {
+      if (std::strcmp(argv[i], command) == 0) return Format("see romsetter-cli %s --help", command);
+    }
+  }
+  return std::string();
 }
 
 const char* CliVersion() { return "romsetter-cli " ROMSETTER_VERSION; }
@@ -86,7 +104,7 @@ void AddDeviceOptions(CLI::App* app, CliOptions& o) {
                   "the device: emulator:CONFIG[#N] (docs/emulator.md), auto (the default on Windows), a /dev/sgN or "
                   "/dev/sdX node (Linux), emulator-sgio:CONFIG[#N] (Linux: the emulated device behind SG_IO), a drive "
                   "E: or an ASPI target aspi:A:T (Windows), or replay:FILE (a recording); upgrade takes it more than once")
-      ->type_name("auto|NODE|emulator:CONFIG")
+      ->type_name(ROMSETTER_DEVICE_FORMS)
       ->check([](const std::string& v) { return v.empty() ? std::string("needs a value") : std::string(); });
   app->add_flag("--aspi", o.aspi, "reach the device through ASPI (as on Windows 98/ME)");
   Value(app, "--record", o.record, "write every command and reply to FILE (docs/recording.md)")->type_name("FILE");
@@ -118,6 +136,8 @@ Commands Build(CLI::App& app, CliOptions& o) {
   AddImageOptions(c.upgrade, o);
   c.upgrade->add_flag("--all", o.all, "every device discovery finds, each by a job of its own (docs/cli.md)");
   c.upgrade->add_flag("--yes", o.yes, "with --all: go on without asking");
+  c.upgrade->add_flag("--dry-run", o.dryRun,
+                      "everything up to the first write, with read-only commands, and the plan of the run");
   Value(c.upgrade, "--package", o.package, "run as this package would: its images and settings")->type_name("FILE");
   AddCommonOptions(c.upgrade, o);
 

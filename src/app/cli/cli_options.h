@@ -51,6 +51,7 @@ struct CliOptions {
   std::vector<std::string> devices;  // every --device given; `device` is the first
   bool all = false;            // --all: every device discovery matches
   bool yes = false;            // --yes: go on with --all without asking
+  bool dryRun = false;         // --dry-run: the checks and the plan, nothing written
   // Several devices at once (several --device, or --all): one per --device; with --all the
   // one source the devices are found on.
   std::vector<DeviceTarget> targets;
@@ -98,6 +99,9 @@ enum class CliParse {
 
 // The short usage shown after a refused command line.
 const char* CliUsage();
+// What a refusal points to: "see romsetter-cli COMMAND --help" for the command given in `argv`;
+// empty when none was given (the refusal then shows the usage of every command).
+std::string CliHelpHint(int argc, const char* const* argv);
 const char* CliVersion();
 
 // Reads command lines with option tables built once, for callers that parse many (building

@@ -250,13 +250,24 @@ void CliWindow::Note(const char* type, const std::string& text) {
   std::fflush(out_);
 }
 
+void CliWindow::PlanStep(const PlanEntry& e) {
+  if (mode_ != CliOutput::Json) return;
+  Json copies = Json::array();
+  for (std::size_t i = 0; i < e.copies.size(); ++i) copies.push_back({{"copy", e.copies[i]}, {"start", e.starts[i]}});
+  Json object{{"type", "plan"},       {"step", e.step},          {"copies", copies},
+              {"pages", e.pages},      {"region_pages", e.regionPages}, {"seconds", e.seconds}};
+  Emit(object);
+}
+
 void CliWindow::Error(const std::string& text) {
   if (mode_ == CliOutput::Json) {
     Note("error", text);
     return;
   }
   EndProgressLine();
-  std::fputs(Format("romsetter-cli: %s\n%s", text.c_str(), CliUsage()).c_str(), err_);
+  // One line and where to read more: the usage of every command only when none was given.
+  std::fputs(Format("romsetter-cli: %s\n%s", text.c_str(),
+                    helpHint_.empty() ? CliUsage() : (helpHint_ + "\n").c_str()).c_str(), err_);
 }
 
 void CliWindow::Result(const char* command, int exitStatus, double seconds) {

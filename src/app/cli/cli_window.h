@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/dry_run.h"
 #include "app/null_window.h"
 #include "app/cli/concurrency.h"
 
@@ -69,8 +70,12 @@ class CliWindow final : public NullWindow {
   // A line of the command line's own (not the job's): plain to standard output, or a JSON
   // object of `type` with the line as "text".
   void Note(const char* type, const std::string& text);
+  // JSON mode only: one step of a dry run's plan (the plain line is the job's "Plan:" line).
+  void PlanStep(const PlanEntry& entry);
   // A refusal of the command line: plain to standard error, or a JSON "error" object.
   void Error(const std::string& text);
+  // The line a plain refusal ends with instead of the usage (CliHelpHint).
+  void SetHelpHint(std::string hint) { helpHint_ = std::move(hint); }
   // JSON mode only: the closing object of the run.
   void Result(const char* command, int exitStatus, double seconds);
 
@@ -104,6 +109,7 @@ class CliWindow final : public NullWindow {
   CliConsole* console_ = nullptr;
   std::string device_;
   std::size_t row_ = 0;
+  std::string helpHint_;
 };
 
 // Exit status to the result's outcome word.

@@ -351,7 +351,12 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
     status = RunInfo(core, ports, window);
   } else {
     core.discovery.SetPresent(true);  // a script asks for the run; the job itself finds out
-    status = ExitFor(core.RunJob(o.command == CliCommand::Extract ? JobMode::Extract : JobMode::Upgrade));
+    const JobMode mode = o.command == CliCommand::Extract ? JobMode::Extract
+                         : o.dryRun                         ? JobMode::DryRun
+                                                            : JobMode::Upgrade;
+    status = ExitFor(core.RunJob(mode));
+    for (const PlanEntry& entry : core.job.plan()) window.PlanStep(entry);
+    if (o.dryRun && status == kExitSuccess) window.Note("dry-run", "dry run: the upgrade would start; nothing was written");
   }
   status = tap.Finish(status);
   // The emulated flash is kept whatever became of the run, as a real device keeps it.
@@ -375,6 +380,7 @@ int Run(int argc, const char* const* argv) {
   bool json = false;
   for (int i = 1; i < argc; ++i) json = json || std::strcmp(argv[i], "--json") == 0;
   CliWindow window(stdout, stderr, json ? CliOutput::Json : CliOutput::Plain, ROMSETTER_ISATTY(stderr) != 0);
+  window.SetHelpHint(CliHelpHint(argc, argv));
 
   CliOptions o;
   std::string error;

@@ -614,7 +614,8 @@ int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
     DeviceJob& job = *jobs_[i];
     const auto started = std::chrono::steady_clock::now();
     try {
-      job.outcome = job.core->RunJob(JobMode::Upgrade);
+      job.outcome = job.core->RunJob(o_.dryRun ? JobMode::DryRun : JobMode::Upgrade);
+      for (const PlanEntry& entry : job.core->job.plan()) job.window->PlanStep(entry);
     } catch (...) {
       // Nothing may end the other jobs: an unexpected failure is this device's alone.
       job.outcome = JobOutcome::DeviceFailure;
