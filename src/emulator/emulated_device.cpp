@@ -73,6 +73,7 @@ struct FaultEffect {
   bool notDelivered = false;
   bool noCompletion = false;
   bool badStatus = false;
+  std::uint8_t hostStatus = 0;
   bool writeIgnored = false;
   std::vector<std::uint32_t> corruptBytes;
 };
@@ -192,7 +193,10 @@ EmulatedResult EmulatedDevice::Run(const std::uint8_t* cdb, std::uint8_t cdbLeng
     if (f.occurrence != 0 && f.matches != f.occurrence) continue;
     switch (f.kind) {
       case FaultKind::NotDelivered: effect.notDelivered = true; break;
-      case FaultKind::BadStatus: effect.badStatus = true; break;
+      case FaultKind::BadStatus:
+        effect.badStatus = true;
+        if (f.hostStatus != 0) effect.hostStatus = f.hostStatus;
+        break;
       case FaultKind::NoCompletion: effect.noCompletion = true; break;
       case FaultKind::WriteIgnored: effect.writeIgnored = true; break;
       case FaultKind::Detach: effect.detach = true; break;
@@ -219,7 +223,10 @@ EmulatedResult EmulatedDevice::Run(const std::uint8_t* cdb, std::uint8_t cdbLeng
     return Record(entry, result);
   }
   result.outcome = EmulatedOutcome::Completed;
-  if (effect.badStatus) return Record(entry, result);
+  if (effect.badStatus) {
+    result.hostStatus = effect.hostStatus;
+    return Record(entry, result);
+  }
 
   std::uint8_t reply[kPageSize];
   std::size_t replyLength = 0;

@@ -33,6 +33,9 @@ struct EmulatorFault {
   std::uint32_t page = 0;        // page address, when !anyPage
   std::uint32_t occurrence = 0;  // 0: every match; n: only the n-th match (1-based)
   std::uint32_t byteIndex = 0;   // CorruptOnce / BadPage: the byte that reads back changed
+  // BadStatus over ASPI: the host adapter fails the request with this status (0x11: selection
+  // time-out) and the target reports nothing; 0: the target's CHECK CONDITION.
+  std::uint8_t hostStatus = 0;
   std::uint32_t matches = 0;     // state: matches seen so far
   bool spent = false;            // state: a one-shot fault that has fired
 };
@@ -94,6 +97,7 @@ inline void FillEmulatedSense(std::uint8_t* area, std::size_t length) {
 struct EmulatedResult {
   EmulatedOutcome outcome = EmulatedOutcome::NotDelivered;
   bool statusGood = false;
+  std::uint8_t hostStatus = 0;  // a failure the host adapter reports (ASPI), see EmulatorFault
   // Data bytes the device moved: an out command's payload it took, or the reply it sent.
   std::uint32_t transferred = 0;
 };

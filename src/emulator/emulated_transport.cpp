@@ -98,7 +98,8 @@ std::uint32_t EmulatedAspiLibrary::SendCommand(SrbExecScsiCmd* srb) {
   switch (r.outcome) {
     case EmulatedOutcome::Completed:
       srb->status = r.statusGood ? SS_COMP : SS_ERR;
-      if (!r.statusGood) {
+      srb->haStat = r.hostStatus;
+      if (!r.statusGood && r.hostStatus == 0) {
         srb->targStat = kCheckCondition;
         FillEmulatedSense(srb->senseArea, std::min<std::size_t>(srb->senseLen, sizeof srb->senseArea));
       }

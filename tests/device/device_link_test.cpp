@@ -114,6 +114,18 @@ TEST(LinkAspi, ARequestCompletedAtOnceIsNotWaitedFor) {
   EXPECT_EQ(rig.library.aborts(), 0);
 }
 
+// An adapter that cannot reach the target fails the request itself: its status is in the line,
+// with no target status and no sense data.
+TEST(LinkAspi, AFailureTheAdapterReportsTellsItsStatus) {
+  Rig rig(true, "link");
+  EmulatorFault selectionTimeOut{FaultKind::BadStatus, "UPT_WRITE_PAGE"};
+  selectionTimeOut.hostStatus = 0x11;
+  rig.device.config().faults = {selectionTimeOut};
+  PageBuffer page{};
+  EXPECT_FALSE(rig.link->WritePage(1, 1, PageArea::Firmware, page));
+  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{"ASPI SRB_Status=0x04 HaStat=0x11 TargetStat=0x00"}));
+}
+
 // Every request block: execute, LUN 0, event notification with the data direction, 14 bytes
 // of sense data; with no wait given the transport waits 30 seconds.
 TEST(LinkAspi, RequestBlocksReserveSenseDataAndWaitThirtySecondsByDefault) {
