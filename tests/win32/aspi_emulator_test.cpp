@@ -106,6 +106,27 @@ TEST_F(AspiEmulatorTest, RequestsCompletedWithoutASignalAreNotWaitedFor) {
                 "ASPI SRB_Status=0x04 HaStat=0x00 TargetStat=0x02 SenseKey=0x5 ASC=0x24 ASCQ=0x00"}));
 }
 
+// What the transport cannot see: a layer that finishes a request at the send signals its
+// event by default, and leaves it alone when told not to.
+TEST_F(AspiEmulatorTest, ARequestCompletedAtTheSendSignalsItsEventUnlessTheAdapterDoesNot) {
+  for (const bool signals : {true, false}) {
+    SCOPED_TRACE(signals);
+    Scenario(signals ? "" : "signal_completed 0\n");
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    SrbExecScsiCmd srb{};  // TEST UNIT READY to adapter 0, target 0
+    srb.cmd = SC_EXEC_SCSI_CMD;
+    srb.flags = SRB_EVENT_NOTIFY;
+    srb.postProc = event;
+    srb.cdbLen = 6;
+    srb.senseLen = kAspiSenseLength;
+    library.SendCommand(&srb);
+    EXPECT_EQ(srb.status, SS_COMP);
+    EXPECT_EQ(WaitForSingleObject(event, 0), signals ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
+    CloseHandle(event);
+  }
+}
+
 // A copy beside the running program (where Windows looks first, and where it would stand in
 // for the real ASPI layer) refuses to load; from its own folder it loads.
 TEST(AspiEmulatorDll, RefusesToLoadFromTheProgramsFolder) {

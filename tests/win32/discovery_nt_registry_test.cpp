@@ -163,6 +163,24 @@ TEST_F(NtRegistryDiscovery, LaterWindowsFindTheDriveWithoutParentIdPrefix) {
   EXPECT_TRUE(numbersAsked_.empty());
 }
 
+// A disk upgraded from XP may carry both records, naming different letters: the XP one holds.
+TEST_F(NtRegistryDiscovery, TheXpRecordWinsOverTheLaterOneForTheSameInstance) {
+  Entry(0, "DiskRsC_Seven", "Disk&Ven_RsC&Prod_Seven&Rev_1.00", "RsC Seven");
+  const std::string instance = "AA04012700016437&0";
+  ASSERT_TRUE(AddInstance(kSeven + "\\" + instance, {"USBSTOR\\DiskRsC_Seven", "GenDisk"}));
+  ASSERT_TRUE(SetRaw(kSeven + "\\" + instance, "ParentIdPrefix", REG_SZ, kPrefix + '\0'));
+  ASSERT_TRUE(SetRaw(kMounted, Dos('O'), REG_BINARY, Utf16("\\??\\" + DiskInterface(instance))));
+  ASSERT_TRUE(SetRaw(kMounted, Dos('Q'), REG_BINARY, Utf16(kVolume + kVolumeTail)));
+  numbers_["\\\\?\\" + DiskInterface(instance)] = {7, 2};
+  numbers_["\\\\.\\O:"] = {7, 2};
+  drive_.openable = {"\\\\.\\O:", "\\\\.\\Q:"};
+
+  ASSERT_TRUE(discovery_.OpenDev(true));
+  EXPECT_EQ(discovery_.inDiskName(), "Q:");
+  EXPECT_EQ(drive_.opens, (std::vector<std::string>{"\\\\.\\Q:", "\\\\.\\Q:"}));
+  EXPECT_TRUE(numbersAsked_.empty());
+}
+
 // Several devices on the real registry: two storage instances of one entry, each mounted; the
 // listing names both letters silently, and a search restricted to one opens only that one.
 TEST_F(NtRegistryDiscovery, SeveralInstancesAreListedAndARestrictedSearchTakesItsOwn) {
