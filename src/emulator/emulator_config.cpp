@@ -326,7 +326,7 @@ class Parser {
 
   bool Fault(EmulatedDeviceConfig& d, std::string& what) {
     if (tokens_.size() < 3) {
-      what = "fault expects a kind and a command: fault KIND COMMAND [page=N] [occurrence=N] [byte=N]";
+      what = "fault expects a kind and a command: fault KIND COMMAND [page=N] [occurrence=N] [byte=N] [host_status=N]";
       return false;
     }
     EmulatorFault f;
@@ -346,16 +346,19 @@ class Parser {
       what = Format("unknown command '%s' in fault", f.command.c_str());
       return false;
     }
-    bool havePage = false, haveOccurrence = false, haveByte = false;
+    bool havePage = false, haveOccurrence = false, haveByte = false, haveHost = false;
     for (std::size_t i = 3; i < tokens_.size(); ++i) {
       const std::string& t = tokens_[i].text;
       const std::size_t eq = t.find('=');
       const std::string name = eq == std::string::npos ? t : t.substr(0, eq);
       const std::string value = eq == std::string::npos ? std::string() : t.substr(eq + 1);
-      bool* seen = name == "page" ? &havePage : name == "occurrence" ? &haveOccurrence : name == "byte" ? &haveByte
-                                                                                                        : nullptr;
+      bool* seen = name == "page"          ? &havePage
+                   : name == "occurrence"  ? &haveOccurrence
+                   : name == "byte"        ? &haveByte
+                   : name == "host_status" ? &haveHost
+                                           : nullptr;
       if (tokens_[i].quoted || eq == std::string::npos || seen == nullptr) {
-        what = Format("unexpected '%s' in fault (page=N, occurrence=N or byte=N)", t.c_str());
+        what = Format("unexpected '%s' in fault (page=N, occurrence=N, byte=N or host_status=N)", t.c_str());
         return false;
       }
       if (*seen) {
@@ -369,6 +372,10 @@ class Parser {
         f.anyPage = false;
       } else if (name == "occurrence") {
         if (!Number(value, kMax32, f.occurrence, what)) return false;
+      } else if (name == "host_status") {
+        std::uint32_t status = 0;
+        if (!Number(value, 0xFF, status, what)) return false;
+        f.hostStatus = static_cast<std::uint8_t>(status);
       } else if (!Number(value, kPageBytesMax, f.byteIndex, what)) {
         return false;
       }
@@ -389,6 +396,10 @@ class Parser {
     }
     if (haveByte && !dataFault) {
       what = "byte= applies only to corrupt_once and bad_page";
+      return false;
+    }
+    if (haveHost && f.kind != FaultKind::BadStatus) {
+      what = "host_status= applies only to bad_status";
       return false;
     }
     d.faults.push_back(f);

@@ -79,11 +79,12 @@ TEST(EmulatorConfig, BadLinesNameFileAndLine) {
       {"fault explode *\n", "t.cfg:1: unknown fault kind 'explode'"},
       {"fault bad_status UPT_WRITE\n", "t.cfg:1: unknown command 'UPT_WRITE' in fault"},
       {"fault bad_status * page=1 page=2\n", "t.cfg:1: page= given twice"},
-      {"fault bad_status * when=1\n", "t.cfg:1: unexpected 'when=1' in fault (page=N, occurrence=N or byte=N)"},
+      {"fault bad_status * when=1\n", "t.cfg:1: unexpected 'when=1' in fault (page=N, occurrence=N, byte=N or host_status=N)"},
       {"fault bad_status DEV_FORMAT_16 page=3\n", "t.cfg:1: page= needs a page command, not DEV_FORMAT_16"},
       {"fault corrupt_once UPT_WRITE_PAGE\n", "t.cfg:1: corrupt_once acts on page reads, not UPT_WRITE_PAGE"},
       {"fault write_ignored UPT_READ_PAGE\n", "t.cfg:1: write_ignored acts on page writes, not UPT_READ_PAGE"},
       {"fault detach * byte=3\n", "t.cfg:1: byte= applies only to corrupt_once and bad_page"},
+      {"fault no_completion * host_status=0x11\n", "t.cfg:1: host_status= applies only to bad_status"},
       {"product \"a\"b\n", "t.cfg:1: text right after a closing quote"},
       {"product \"a\x01\"\n", "t.cfg:1: control character in the line"},
   };

@@ -88,7 +88,7 @@ TEST_F(AspiEmulatorTest, TimeOutRetiresTheRequestAndARefusalIsNotWaitedFor) {
 // An adapter that finishes each request before the send returns and never signals it: no
 // command waits, none is lost, and a failed one names its statuses and sense data.
 TEST_F(AspiEmulatorTest, RequestsCompletedWithoutASignalAreNotWaitedFor) {
-  Scenario("signal_completed 0\nfault bad_status DEV_GET_PRODUCT\n");
+  Scenario("signal_completed 0\nfault bad_status DEV_GET_PRODUCT\nfault bad_status DEV_GET_VERSION host_status=0x11\n");
   BeginJob();
   AspiTransport patient{library};  // the 30-second wait, which none of these may reach
   patient.BeginJob();
@@ -99,11 +99,13 @@ TEST_F(AspiEmulatorTest, RequestsCompletedWithoutASignalAreNotWaitedFor) {
   PageBuffer page{};
   ASSERT_TRUE(patientLink.ReadPage(0x10, 1, PageArea::Firmware, page));
   EXPECT_FALSE(patientLink.QueryProduct(ProductQuery::Product).ok);
+  EXPECT_FALSE(patientLink.QueryProduct(ProductQuery::Version).ok);  // the adapter's own failure
   EXPECT_LT(GetTickCount() - start, 10000u);
   EXPECT_EQ(patient.retiredRequests(), 0u);
   EXPECT_EQ(test::StripNumbers(window.allStatus),
             (std::vector<std::string>{
-                "ASPI SRB_Status=0x04 HaStat=0x00 TargetStat=0x02 SenseKey=0x5 ASC=0x24 ASCQ=0x00"}));
+                "ASPI SRB_Status=0x04 HaStat=0x00 TargetStat=0x02 SenseKey=0x5 ASC=0x24 ASCQ=0x00",
+                "ASPI SRB_Status=0x04 HaStat=0x11 TargetStat=0x00"}));
 }
 
 // What the transport cannot see: a layer that finishes a request at the send signals its

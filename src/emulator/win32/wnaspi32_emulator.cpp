@@ -161,8 +161,9 @@ class EmulatorLibrary {
       case EmulatedOutcome::Completed:
         break;
     }
-    srb.targStat = result.statusGood ? 0 : kCheckCondition;
-    if (!result.statusGood) {
+    srb.haStat = result.hostStatus;
+    srb.targStat = result.statusGood || result.hostStatus != 0 ? 0 : kCheckCondition;
+    if (srb.targStat != 0) {
       romsetter::FillEmulatedSense(srb.senseArea, std::min<std::size_t>(srb.senseLen, sizeof srb.senseArea));
     }
     srb.status = result.statusGood ? romsetter::SS_COMP : romsetter::SS_ERR;
