@@ -263,17 +263,8 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   process.packageMode = PackageMode::Plain;
   process.applicationName = "romsetter-cli";
   process.extractOutputPath = paths.extractDefault;
-  // The package's working copies live in a folder of this run's own: two runs started at
-  // once in one folder would otherwise flash each other's firmware.
   PrivateFolder work;
-  if (!o.package.empty()) {
-    if (work.path().empty()) {
-      window.Error("--package: no temporary folder of its own could be made for opening the package");
-      return kExitRefused;
-    }
-    paths.packageOut = work.Keep("MV.out");
-    paths.packageIni = work.Keep("MV.ini");
-  }
+  if (!PlacePackageCopies(o.package, work, paths, window)) return kExitRefused;
   StdioPackageFiles packageFiles(o.package);
   ImageStore packageImages;
   if (!o.package.empty()) {

@@ -548,17 +548,8 @@ int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
   paths.logFile = o_.log;
   process_.packageMode = PackageMode::Plain;
   process_.applicationName = "romsetter-cli";
-  // The package's working copies live in a folder of this run's own: two runs started at
-  // once in one folder would otherwise flash each other's firmware.
   PrivateFolder work;
-  if (!o_.package.empty()) {
-    if (work.path().empty()) {
-      window_.Error("--package: no temporary folder of its own could be made for opening the package");
-      return kExitRefused;
-    }
-    paths.packageOut = work.Keep("MV.out");
-    paths.packageIni = work.Keep("MV.ini");
-  }
+  if (!PlacePackageCopies(o_.package, work, paths, window_)) return kExitRefused;
   StdioPackageFiles packageFiles(o_.package);
   ImageStore packageImages;
   const UnpackResult unpacked = o_.package.empty() ? UnpackResult::Package

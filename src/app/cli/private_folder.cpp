@@ -9,6 +9,8 @@
 #include <unistd.h>
 #endif
 
+#include "app/cli/cli_window.h"
+#include "base/fixed_paths.h"
 #include "base/format.h"
 
 namespace romsetter {
@@ -50,6 +52,17 @@ std::string PrivateFolder::Keep(const std::string& name) {
   const std::string file = path_ + "/" + name;
   kept_.push_back(file);
   return file;
+}
+
+bool PlacePackageCopies(const std::string& package, PrivateFolder& work, FixedPaths& paths, CliWindow& window) {
+  if (package.empty()) return true;
+  if (work.path().empty()) {
+    window.Error("--package: no temporary folder of its own could be made for opening the package");
+    return false;
+  }
+  paths.packageOut = work.Keep("MV.out");
+  paths.packageIni = work.Keep("MV.ini");
+  return true;
 }
 
 }  // namespace romsetter

@@ -6,6 +6,9 @@
 
 namespace romsetter {
 
+class CliWindow;
+struct FixedPaths;
+
 class PrivateFolder {
  public:
   PrivateFolder();   // under the system's temporary folder; path() empty when none could be made
@@ -21,5 +24,10 @@ class PrivateFolder {
   std::string path_;
   std::vector<std::string> kept_;
 };
+
+// With a package to open, its working copies ("MV.out", "MV.ini") go into `work`, so two runs
+// started at once in one folder never flash each other's firmware. False, after its line,
+// when no such folder could be made.
+bool PlacePackageCopies(const std::string& package, PrivateFolder& work, FixedPaths& paths, CliWindow& window);
 
 }  // namespace romsetter
