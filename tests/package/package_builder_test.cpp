@@ -211,14 +211,16 @@ TEST_F(PackageTest, EveryFailureLeavesThePackageAsItSays) {
     limit = kPackageLimit;
     std::remove((dir + "/linked.exe").c_str());
     Put("fw_NONE.exe", earlier);
+    Put("fw_fonts.exe", earlier);  // the name a font build makes
     sel.packPath = "earlier";
     c.arrange();
+    const std::string made = sel.loadFont ? dir + "/fw_fonts.exe" : package;
     EXPECT_FALSE(Build());
     EXPECT_EQ(LastBox().rfind(c.box, 0), 0u) << LastBox();
     EXPECT_EQ(window.messages.back().icon, MessageIcon::Error);
-    EXPECT_EQ(FileExists(package), c.left != Left::Removed) << c.name;
+    EXPECT_EQ(FileExists(made), c.left != Left::Removed) << c.name;
     if (c.left != Left::Removed) {
-      EXPECT_EQ(Get(package), c.left == Left::Plain ? program : earlier);
+      EXPECT_EQ(Get(made), c.left == Left::Plain ? program : earlier);
     }
     const bool refusal = &c - cases.data() < 8;
     EXPECT_EQ(sel.packPath == "earlier", refusal);  // composed only past every refusal
