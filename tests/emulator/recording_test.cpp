@@ -194,10 +194,14 @@ TEST(Recording, HostileFilesAreRefusedWithTheLineAndWhatIsWrong) {
   swapped.replace(swapped.find("{\"n\":1"), 6, "{\"n\":2");
   std::string badVersion = good;
   badVersion.replace(badVersion.find("\"version\":1"), 11, "\"version\":7");
+  // Byte 511 is the page's last (EntriesTakeAtMostTheirLinesInMemory reads it); 512 is past it.
+  std::string xorPast = good;
+  xorPast.replace(xorPast.find("\"011:ff\""), 8, "\"200:01\"");
   const std::vector<Case> cases = {
       {good.substr(0, thirdLine + 20), "r:3: the recording ends in the middle of an entry (truncated)"},
       {badVersion, "r:1: recording format version 7 is not known (this program reads version 1)"},
       {swapped, "r:2: entry 1: entry 2 out of order: entry 1 was expected"},
+      {xorPast, "r:4: entry 3: \"reply_xor\" must be rising OFF:MASK pairs (3 and 2 hex digits, masks not 0, at most 64)"},
       {"", "r: empty, not a recording"},
       {"{\"n\":1}\n", "r:1: not a Romsetter recording (its first line must carry \"format\":\"romsetter-recording\")"},
       {good.substr(0, secondLine) + "{\"n\":1,\"entry\":\"dance\"}\n", "r:2: entry 1: unknown entry \"dance\" (command, open, close or support)"},
