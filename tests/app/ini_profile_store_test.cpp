@@ -1,10 +1,12 @@
 #include "app/ini_profile_store.h"
 
 #ifndef _WIN32
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
+#include <csignal>
 #include <filesystem>
 
 #include "base/format.h"
@@ -20,7 +22,9 @@ struct IniMaker {
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Ini, ProfileStoreConformance, IniMaker);
 
-TEST(IniProfileStore, FileThatIsNotASettingsFileIsNeitherReadNorReplaced) {
+// A file too large to be settings, a folder that is not there, a write the file system cuts
+// short: the write fails, and the old file stays as it was with nothing left beside it.
+TEST(IniProfileStore, AFailedWriteLeavesTheFileAsItWas) {
   const std::string dir = ScratchDir("ini_oversized");
   IniProfileStore store(dir);
   std::string huge = "[Romsetter]\r\nCheck=3\r\n";
@@ -32,7 +36,25 @@ TEST(IniProfileStore, FileThatIsNotASettingsFileIsNeitherReadNorReplaced) {
 
   IniProfileStore nowhere(dir + "/no/such/folder");
   EXPECT_FALSE(nowhere.Write("Romsetter", "Check", "1"));
-  EXPECT_FALSE(FileExists(dir + "/no/such/folder/Romsetter.ini.tmp"));
+
+#ifndef _WIN32
+  const std::string cut = ScratchDir("ini_cut_short");
+  const std::string old = "[Romsetter]\r\nFW_Version=2.1\r\n";
+  WriteFile(cut + "/Romsetter.ini", old);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{16, 16};  // the new text is longer
+    setrlimit(RLIMIT_FSIZE, &small);
+    _exit(IniProfileStore(cut).Write("Romsetter", "Check", "3") ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadFile(cut + "/Romsetter.ini"), old);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cut), std::filesystem::directory_iterator()), 1);
+#endif
 }
 
 // Notepad saves with a byte-order mark; it must not become part of the first section's name,

@@ -46,8 +46,8 @@ TYPED_TEST_P(ProfileStoreConformance, WritesCreateFileSectionAndKeyAndValuesAreT
 TYPED_TEST_P(ProfileStoreConformance, HandWrittenFileIsReadAndKeptAndNothingIsSmuggledIn) {
   ProfileStore& s = *this->store;
   WriteFile(this->file,
-            "; kept\r\n[Other]\r\nFW0=wrong\r\n\r\n[romsetter]\r\n  fw0 =  C:\\a b.bin  \r\n"
-            "FW1=\"C:\\q.bin\"\r\nFW3\r\n");
+            "; kept\r\n[Other]\r\nFW0=wrong\r\n\r\n\t[romsetter]\r\n \tfw0\t= \tC:\\a b.bin \t\r\n"
+            "FW1=\"C:\\q.bin\"\r\nFW3\r\n");  // tabs are blanks as spaces are
   EXPECT_EQ(this->Get("FW1"), "C:\\q.bin");  // surrounding quotes dropped
   EXPECT_EQ(this->Get("FW2", "dflt"), "dflt");
   ASSERT_TRUE(s.Write("Romsetter", "FW2", "new"));
