@@ -196,15 +196,30 @@ TEST_P(Cli, JsonLinesCarryEveryLineBoxProgressAndTheResult) {
   EXPECT_EQ(failedLines.back()["outcome"], "device-failure");
   EXPECT_EQ(failedLines.back()["pages"]["written"], 2);
 
-  // A refused command line answers in JSON too; a byte that is not UTF-8 travels as ISO 8859-1.
-  const CliRun refused = Run("upgrade --json --device emulator:nand.cfg --firmware \"$(printf '\\351.bin')\"");
-  EXPECT_EQ(refused.status, 1);
-  const auto refusedLines = JsonLines(refused.out);
-  ASSERT_EQ(refusedLines.size(), 2u) << refused.out;
-  EXPECT_EQ(refusedLines[0]["type"], "error");
-  EXPECT_EQ(refusedLines[0]["text"], "--firmware \xc3\xa9.bin: no such file");
-  EXPECT_EQ(refusedLines[0]["latin1"], true);
-  EXPECT_EQ(refusedLines[1]["outcome"], "refused");
+  // A refused command line answers in JSON too.  A name that is not UTF-8 (an overlong pair,
+  // a code past U+10FFFF) travels as ISO 8859-1; one that is (the lowest and highest two- and
+  // four-byte forms) as it is.
+  const struct {
+    const char* printf;  // the name, as printf spells it
+    const char* text;    // the name in the JSON line
+    bool latin1;
+  } names[] = {
+      {"\\301\\251", "\xc3\x81\xc2\xa9", true},
+      {"\\364\\220\\200\\200", "\xc3\xb4\xc2\x90\xc2\x80\xc2\x80", true},
+      {"\\302\\200\\337\\277\\360\\220\\200\\200\\364\\217\\277\\277",
+       "\xc2\x80\xdf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf", false},
+  };
+  for (const auto& name : names) {
+    const CliRun refused =
+        Run(Format("upgrade --json --device emulator:nand.cfg --firmware \"$(printf '%s.bin')\"", name.printf));
+    EXPECT_EQ(refused.status, 1) << name.printf;
+    const auto refusedLines = JsonLines(refused.out);
+    ASSERT_EQ(refusedLines.size(), 2u) << refused.out << refused.err;
+    EXPECT_EQ(refusedLines[0]["type"], "error");
+    EXPECT_EQ(refusedLines[0]["text"], std::string("--firmware ") + name.text + ".bin: no such file");
+    EXPECT_EQ(refusedLines[0].value("latin1", false), name.latin1) << name.printf;
+    EXPECT_EQ(refusedLines[1]["outcome"], "refused");
+  }
 }
 
 TEST_P(Cli, HelpVersionHeaderAndInfo) {
