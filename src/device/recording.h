@@ -18,6 +18,9 @@ namespace romsetter {
 
 constexpr int kRecordingVersion = 1;
 constexpr const char* kRecordingFormatName = "romsetter-recording";
+// A page read back differing in more bytes than this is kept as the page itself, not as
+// `replyXor`; the reader refuses a longer list.
+constexpr std::size_t kMaxReplyXorBytes = 64;
 
 struct RecordingHeader {
   int version = kRecordingVersion;
