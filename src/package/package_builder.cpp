@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "package/package_format.h"
+#include "package/payload_scrambler.h"
 
 namespace romsetter {
 

@@ -83,13 +83,4 @@ enum class PackageKind { Plain, Package, Damaged };
 PackageKind InspectPackage(const std::uint8_t* file, std::size_t length, PackageTrailer& trailer,
                            PackageSettings& settings, std::string& damage);
 
-// The self-synchronising payload scrambler with taps 0x5A3C96E1, over one whole image from
-// a cleared state, in place.  Bits go least significant first; the length never changes.
-constexpr std::uint32_t kScramblerTaps = 0x5A3C96E1u;
-void ScramblePayload(std::uint8_t* data, std::size_t length);
-void DescramblePayload(std::uint8_t* data, std::size_t length);
-// The bit-serial forms, one feedback step per bit: the reference the fast forms must match.
-void ScramblePayloadBitwise(std::uint8_t* data, std::size_t length);
-void DescramblePayloadBitwise(std::uint8_t* data, std::size_t length);
-
 }  // namespace romsetter

@@ -2,6 +2,7 @@
 
 #include "base/format.h"
 #include "package/package_format.h"
+#include "package/payload_scrambler.h"
 
 namespace romsetter {
 

@@ -1,4 +1,5 @@
 #include "package/package_format.h"
+#include "package/payload_scrambler.h"
 
 #include <gtest/gtest.h>
 

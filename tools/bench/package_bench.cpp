@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package/package_format.h"
+#include "package/payload_scrambler.h"
 
 namespace romsetter {
 namespace {
