@@ -10,6 +10,7 @@
 #include "base/file_identity.h"
 #include "base/format.h"
 #include "emulator/emulated_device.h"
+#include "emulator/scenario_line.h"
 
 namespace romsetter {
 
@@ -75,70 +76,6 @@ bool IsWriteCommand(const std::string& s) {
   return s == "*" || s == "UPT_WRITE_PAGE" || s == "UPT_MARK_ERROR_PAGE" || s == "FONT_WRITE_PAGE";
 }
 
-struct Token {
-  std::string text;
-  bool quoted = false;
-};
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsControl(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (u < 0x20 && c != '\t') || u == 0x7F;
-}
-
-// Splits a line into bare words and "quoted texts"; '#' outside quotes ends the line.
-bool Tokenize(const std::string& line, std::vector<Token>& tokens, std::string& what) {
-  tokens.clear();
-  std::size_t i = 0;
-  while (i < line.size()) {
-    const char c = line[i];
-    if (IsControl(c)) {
-      what = "control character in the line";
-      return false;
-    }
-    if (IsBlank(c)) {
-      ++i;
-      continue;
-    }
-    if (c == '#') break;
-    Token t;
-    if (c == '"') {
-      const std::size_t close = line.find('"', i + 1);
-      if (close == std::string::npos) {
-        what = "unterminated quote";
-        return false;
-      }
-      t.text = line.substr(i + 1, close - i - 1);
-      t.quoted = true;
-      for (char q : t.text) {
-        if (IsControl(q)) {
-          what = "control character in the line";
-          return false;
-        }
-      }
-      i = close + 1;
-      if (i < line.size() && !IsBlank(line[i]) && line[i] != '#') {
-        what = "text right after a closing quote";
-        return false;
-      }
-    } else {
-      while (i < line.size() && !IsBlank(line[i]) && line[i] != '#') {
-        if (line[i] == '"') {
-          what = "unexpected quote inside a word";
-          return false;
-        }
-        if (IsControl(line[i])) {
-          what = "control character in the line";
-          return false;
-        }
-        t.text += line[i++];
-      }
-    }
-    tokens.push_back(std::move(t));
-  }
-  return true;
-}
-
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 // A relative path is taken from the scenario file's folder, so the two can move together.
@@ -150,20 +87,13 @@ std::string ResolveBeside(const std::string& scenario, const std::string& path) 
   return scenario.substr(0, folderEnd + 1) + path;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-class Parser {
+class Parser : private ScenarioValues {
  public:
   Parser(const std::string& fileName, EmulatorConfig& out) : fileName_(fileName), out_(out) {}
 
   bool Line(const std::string& raw, int lineNumber, std::string& error) {
     std::string what;
-    if (!Tokenize(raw, tokens_, what) || (!tokens_.empty() && !Dispatch(what))) {
+    if (!SplitScenarioLine(raw, tokens_, what) || (!tokens_.empty() && !Dispatch(what))) {
       error = Format("%s:%d: %s", fileName_.c_str(), lineNumber, what.c_str());
       return false;
     }
@@ -172,7 +102,7 @@ class Parser {
 
  private:
   bool Dispatch(std::string& what) {
-    const Token& first = tokens_[0];
+    const ScenarioToken& first = tokens_[0];
     if (!first.quoted && !first.text.empty() && first.text[0] == '[') return Section(what);
     if (first.quoted) {
       what = "a line must start with a key, not a quoted text";
@@ -187,7 +117,7 @@ class Parser {
 
   bool Section(std::string& what) {
     std::string joined;
-    for (const Token& t : tokens_) {
+    for (const ScenarioToken& t : tokens_) {
       if (t.quoted) {
         what = "quoted text in a section header";
         return false;
@@ -425,97 +355,10 @@ class Parser {
     return true;
   }
 
-  bool Count(std::size_t values, std::string& what) {
-    const std::size_t have = tokens_.size() - 1;
-    if (have < values) {
-      what = Format("missing value for '%s' (expects %zu)", key_.c_str(), values);
-      return false;
-    }
-    if (have > values) {
-      what = Format("extra value '%s' after '%s'", tokens_[values + 1].text.c_str(), key_.c_str());
-      return false;
-    }
-    return true;
-  }
-
-  bool Arg(std::size_t index, std::uint32_t max, std::uint32_t& out, std::string& what) {
-    if (tokens_[index].quoted) {
-      what = Format("'%s' expects a number, not a quoted text", key_.c_str());
-      return false;
-    }
-    return Number(tokens_[index].text, max, out, what);
-  }
-
-  // Decimal or 0x hexadecimal, no sign.
-  bool Number(const std::string& s, std::uint32_t max, std::uint32_t& out, std::string& what) {
-    const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
-    const std::size_t start = hex ? 2 : 0;
-    const unsigned base = hex ? 16 : 10;
-    std::uint64_t v = 0;
-    bool overflow = false;
-    if (s.size() == start) {
-      what = Format("bad number '%s' for '%s'", s.c_str(), key_.c_str());
-      return false;
-    }
-    for (std::size_t i = start; i < s.size(); ++i) {
-      const int digit = HexDigit(s[i]);
-      if (digit < 0 || static_cast<unsigned>(digit) >= base) {
-        what = Format("bad number '%s' for '%s'", s.c_str(), key_.c_str());
-        return false;
-      }
-      if (!overflow) v = v * base + static_cast<unsigned>(digit);
-      overflow = overflow || v > max;
-    }
-    if (overflow) {
-      what = Format("number %s for '%s' is out of range (0 to %u)", s.c_str(), key_.c_str(), max);
-      return false;
-    }
-    out = static_cast<std::uint32_t>(v);
-    return true;
-  }
-
-  bool Text(std::size_t maxChars, std::string& out, std::string& what) {
-    if (!Count(1, what)) return false;
-    if (!tokens_[1].quoted) {
-      what = Format("'%s' expects a quoted text, as in %s \"%s\"", key_.c_str(), key_.c_str(), tokens_[1].text.c_str());
-      return false;
-    }
-    if (tokens_[1].text.size() > maxChars) {
-      what = Format("'%s' text is longer than %zu characters", key_.c_str(), maxChars);
-      return false;
-    }
-    out = tokens_[1].text;
-    return true;
-  }
-
-  // A USB string descriptor text that a shell can pass along: printable ASCII only.
-  bool Printable(const std::string& text, std::string& what) {
-    for (const char c : text) {
-      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) {
-        what = Format("'%s' text must be printable ASCII", key_.c_str());
-        return false;
-      }
-    }
-    return true;
-  }
-
-  bool YesNo(bool& out, std::string& what) {
-    if (!Count(1, what)) return false;
-    const std::string& v = tokens_[1].text;
-    if (tokens_[1].quoted || (v != "yes" && v != "no")) {
-      what = Format("'%s' expects yes or no, not '%s'", key_.c_str(), v.c_str());
-      return false;
-    }
-    out = v == "yes";
-    return true;
-  }
-
   static constexpr std::uint32_t kPageBytesMax = 511;
 
   const std::string& fileName_;
   EmulatorConfig& out_;
-  std::vector<Token> tokens_;
-  std::string key_;
   bool sawSection_ = false;
 };
 
