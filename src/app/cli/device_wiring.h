@@ -88,6 +88,22 @@ class DeviceWiring {
   int listFailure_ = kExitRefused;
 };
 
+// While a run works on a real device, the window's guard on Windows: no two copies of either
+// program drive real devices at once.  Other systems guard nothing.
+class RealDeviceGuard {
+ public:
+  RealDeviceGuard();
+  ~RealDeviceGuard();
+  RealDeviceGuard(const RealDeviceGuard&) = delete;
+  RealDeviceGuard& operator=(const RealDeviceGuard&) = delete;
+  // Taken when `o` names a real device; false with the refusal shown when another copy holds it.
+  bool Take(const CliOptions& o, CliWindow& window);
+
+ private:
+  struct Held;
+  std::unique_ptr<Held> held_;
+};
+
 // The file name of `path` without its folders and extension.
 std::string FileStem(const std::string& path);
 

@@ -1,9 +1,7 @@
 // romsetter-cli: the upgrade job from a terminal, for scripted and headless use.
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #ifdef _WIN32
 #include <io.h>
@@ -18,10 +16,7 @@
 #include "app/cli/cli_window.h"
 #include "app/cli/commands.h"
 #include "app/cli/device_run.h"
-
-#ifdef _WIN32
-#include "app/win32/instance_guard.h"
-#endif
+#include "app/cli/device_wiring.h"
 
 namespace romsetter {
 namespace {
@@ -65,19 +60,11 @@ int Run(int argc, const char* const* argv) {
       status = o.refusalStatus;
       break;
     case CliParse::Run: {
-#ifdef _WIN32
-      // The window's guard: no two copies of either program drive real devices at once.
-      std::unique_ptr<InstanceGuard> guard;
-      if (std::any_of(o.targets.begin(), o.targets.end(), [](const DeviceTarget& t) { return t.realDevice; }) ||
-          o.realDevice) {
-        guard = std::make_unique<InstanceGuard>();
-        if (!guard->held()) {
-          window.Error(kAlreadyRunning);
-          status = kExitNoDevice;
-          break;
-        }
+      RealDeviceGuard guard;
+      if (!guard.Take(o, window)) {
+        status = kExitNoDevice;
+        break;
       }
-#endif
       status = o.command == CliCommand::Unpack
                    ? RunUnpack(o, window)
                    : RunDevices(o, window, ROMSETTER_ISATTY(stdin) != 0, ROMSETTER_ISATTY(stderr) != 0);

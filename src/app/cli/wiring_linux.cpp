@@ -87,6 +87,14 @@ AppPorts DeviceWiring::Wire(const JobDevice& device, OwnedParts& parts, WindowPo
 
 EmulatedWiring& DeviceWiring::Emulated(Parts& parts) { return parts.emulated; }
 
+struct RealDeviceGuard::Held {};
+
+RealDeviceGuard::RealDeviceGuard() = default;
+
+RealDeviceGuard::~RealDeviceGuard() = default;
+
+bool RealDeviceGuard::Take(const CliOptions&, CliWindow&) { return true; }
+
 void DeviceWiring::PartsDeleter::operator()(Parts* parts) const { delete parts; }
 
 }  // namespace romsetter

@@ -1,10 +1,12 @@
 // The devices of romsetter-cli on Windows: the device the window would use (pass-through on
 // the NT family, ASPI on Windows 98/ME), and the emulated device behind either.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/cli/device_wiring.h"
+#include "app/win32/instance_guard.h"
 #include "app/win32/system_error_text.h"
 #include "app/win32/tick_clock.h"
 #include "device/win32/nt_device_registry.h"
@@ -139,6 +141,25 @@ AppPorts DeviceWiring::Wire(const JobDevice& device, OwnedParts& parts, WindowPo
 }
 
 EmulatedWiring& DeviceWiring::Emulated(Parts& parts) { return parts.emulated; }
+
+struct RealDeviceGuard::Held {
+  InstanceGuard guard;
+};
+
+RealDeviceGuard::RealDeviceGuard() = default;
+
+RealDeviceGuard::~RealDeviceGuard() = default;
+
+bool RealDeviceGuard::Take(const CliOptions& o, CliWindow& window) {
+  if (!o.realDevice &&
+      std::none_of(o.targets.begin(), o.targets.end(), [](const DeviceTarget& t) { return t.realDevice; })) {
+    return true;
+  }
+  held_ = std::make_unique<Held>();
+  if (held_->guard.held()) return true;
+  window.Error(kAlreadyRunning);
+  return false;
+}
 
 void DeviceWiring::PartsDeleter::operator()(Parts* parts) const { delete parts; }
 
