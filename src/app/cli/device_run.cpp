@@ -112,6 +112,9 @@ class HeldWindow final : public NullWindow {
   std::vector<Held> held_;
 };
 
+// The same steps for one device and for several, in two orders: one device is named and its
+// scenario read before the settings file and a package are (so its refusals come first), while
+// several are listed after them, since --all matches on the identification they hold.
 class DeviceRun {
  public:
   DeviceRun(const CliOptions& o, CliWindow& window) : o_(o), window_(window), scenarios_(window), wiring_(o, window) {}
