@@ -121,6 +121,11 @@ class CliParser {
   int parses_ = 0;
 };
 
+// The checks a parse makes once CLI11 has read the line (cli_checks.cpp): the devices named
+// (normalised into `options`), options that cannot run together, and the files named.  False
+// with one line in `error` (and `refusalStatus` set).
+bool CheckCliOptions(CliOptions& options, std::string& error);
+
 // Parses and checks the whole command line; files named are checked to exist as files, and
 // options that cannot run together are refused.
 CliParse ParseCliOptions(int argc, const char* const* argv, CliOptions& options, std::string& error,

@@ -42,11 +42,11 @@ AspiLibrary& CliDeviceTap::Library(AspiLibrary& library) {
   return *recordingLibraries_.back();
 }
 
-bool CliDeviceTap::Attach(AppPorts& ports, AspiTransport& aspi) {
+bool CliDeviceTap::Attach(AppPorts& ports, AspiTransport* aspi) {
   if (replay_) {
     // The recording says which family the run used.
     const bool overAspi = replay_->header().family == TransportFamily::Aspi;
-    ports.aspi = overAspi ? &aspi : nullptr;
+    ports.aspi = overAspi ? aspi : nullptr;
     ports.drive = overAspi ? nullptr : replayDrive_.get();
     ports.locator = nullptr;
   }

@@ -1,7 +1,7 @@
 #pragma once
 // Recording and replaying for romsetter-cli: `--record FILE` puts the recording decorators
 // in front of whichever transport the run uses, `--device replay:FILE` puts a recording in
-// place of the device.  Kept apart from main.cpp, which calls it at three points.
+// place of the device.  Kept apart from the run, which calls it at four points.
 #include <memory>
 #include <optional>
 #include <vector>
@@ -27,9 +27,9 @@ class CliDeviceTap {
   // recorder.
   AspiLibrary& Library(AspiLibrary& library);
   // Once the transport is chosen: the replaying drive or the recording drive in its place, and
-  // the recording file opened.  `aspi` is the transport built on Library().  False with the
-  // reason shown (exit status 1).
-  bool Attach(AppPorts& ports, AspiTransport& aspi);
+  // the recording file opened.  `aspi` is the emulated device's transport built on Library().
+  // False with the reason shown (exit status 1).
+  bool Attach(AppPorts& ports, AspiTransport* aspi);
   // The run's exit status, made a device failure by a divergence and a file failure by a
   // recording that could not be written.
   int Finish(int status);

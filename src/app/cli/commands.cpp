@@ -1,0 +1,176 @@
+#include "app/cli/commands.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#ifdef _WIN32
+#include <direct.h>
+#else
+#include <sys/stat.h>
+#endif
+
+#include "app/activity_log.h"
+#include "package/font_list.h"
+#include "package/package_builder.h"
+#include "package/unpack.h"
+
+namespace romsetter {
+
+int ExitFor(JobOutcome outcome) {
+  switch (outcome) {
+    case JobOutcome::Success: return kExitSuccess;
+    case JobOutcome::Refused: return kExitRefused;
+    case JobOutcome::NoDevice: return kExitNoDevice;
+    case JobOutcome::DeviceFailure: return kExitDeviceFailure;
+    case JobOutcome::FileFailed: return kExitFileNotWritten;
+  }
+  return kExitDeviceFailure;
+}
+
+// The memory map, version and product of the device.
+int RunInfo(AppCore& core, const AppPorts& ports, CliWindow& window) {
+  const ImagePageCounts all{1, 1, 1, 1};  // so no query refuses for want of an image
+  const bool nor = core.model.selections.norSelected;
+  bool ok = true;
+  auto queryAll = [&] {
+    for (RegionQuery q : {RegionQuery::Firmware, RegionQuery::Boot, RegionQuery::Font, RegionQuery::Backup}) {
+      ok = core.memory.GetMemInfo(q, all, nor) && ok;
+    }
+  };
+  if (AspiTransport* aspi = ports.aspi) {
+    aspi->BeginJob();
+    const bool found = aspi->Available() && aspi->CreateEvent() && core.discovery.ScanAspiTargets();
+    if (!found) {
+      aspi->EndJob();
+      return kExitNoDevice;
+    }
+    core.discovery.SetPresent(true);
+    queryAll();
+    aspi->EndJob();
+    ok = core.discovery.QueryProduct(nor) && ok;
+  } else {
+    if (!core.discovery.OpenDev(true)) return kExitNoDevice;
+    core.discovery.SetPresent(true);
+    queryAll();
+    ok = core.discovery.QueryProduct(nor) && ok;  // info promises the version and product
+    ports.drive->CloseDrive();
+  }
+  window.Note("version", core.discovery.versionLine());
+  return ok ? kExitSuccess : kExitDeviceFailure;
+}
+
+int RunHeader(AppCore& core, const CliOptions& o, CliWindow& window) {
+  if (!core.fonts.FontListLoader()) return kExitRefused;
+  // The list was read a moment ago, so a header that fails now failed to be written.
+  if (!core.fonts.HeaderReport()) return kExitFileNotWritten;
+  window.Note("written", Format("romsetter-cli: wrote %s and %s", FontDataFileName(o.report).c_str(), o.report.c_str()));
+  return kExitSuccess;
+}
+
+namespace {
+
+// The identification a package carries: what discovery matched on the device when one is
+// given, else entry 0 of the settings file.
+PackageIdentity IdentityForPackage(AppCore& core, const AppPorts& ports, bool haveDevice) {
+  if (haveDevice) {
+    bool found = false;
+    if (AspiTransport* aspi = ports.aspi) {
+      aspi->BeginJob();
+      found = aspi->Available() && aspi->CreateEvent() && core.discovery.ScanAspiTargets();
+      aspi->EndJob();
+    } else {
+      found = core.discovery.OpenDev(false);
+      ports.drive->CloseDrive();
+    }
+    if (found) {
+      const DeviceIdentity& id = core.discovery.identity();
+      return {id.hardwareId, id.instanceKeyPath, id.inquiryText};
+    }
+  }
+  ProfileStore& store = ports.profile;
+  return {Format("USBSTOR\\%s", store.Read("HardwareID", "DiskVen_00", "").c_str()),
+          Format("SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\%s", store.Read("USBSTOR_SUBKEY", "DiskVen_00", "").c_str()),
+          store.Read("DiskVen_98", "DiskVen_00", "")};
+}
+
+}  // namespace
+
+int RunPack(AppCore& core, const AppPorts& ports, const CliOptions& o, CliWindow& window) {
+  if (o.fwVersionGiven) core.process.fwVersion = o.fwVersion;
+  StdioPackageFiles files(o.program);
+  const PackageIdentity identity = IdentityForPackage(core, ports, !o.emulatorConfig.empty() || !o.replay.empty());
+  const BuildPorts build{files, core.log, window, ports.profile, core.fonts, core.process};
+  if (!BuildPackage(build, core.model.selections, identity)) return kExitRefused;
+  window.Note("package", core.model.selections.packPath);
+  return kExitSuccess;
+}
+
+namespace {
+
+// The folder unpack writes into, made when it does not exist yet (that folder only, as
+// archive tools do); true when it was made here.
+bool MakeOutputFolder(const std::string& folder, bool& made, CliWindow& window) {
+#ifdef _WIN32
+  made = _mkdir(folder.c_str()) == 0;
+#else
+  made = mkdir(folder.c_str(), 0777) == 0;
+#endif
+  if (made || errno == EEXIST) return true;
+  window.Error(Format("--output-dir %s: the folder cannot be made: %s", folder.c_str(), std::strerror(errno)));
+  return false;
+}
+
+}  // namespace
+
+int RunUnpack(const CliOptions& o, CliWindow& window) {
+  bool made = false;
+  if (!MakeOutputFolder(o.outputDir, made, window)) return kExitFileNotWritten;
+  StdioPackageFiles files(o.package);
+  ProcessState process;
+  process.applicationName = "romsetter-cli";
+  ImageStore images;
+  const FixedPaths paths = FixedPaths::UnderFolder(o.outputDir);
+  // The terminal only: unpack keeps no log file.
+  ActivityLog log("", window);
+  const UnpackResult result = UnpackSelf(UnpackPorts{files, window, paths, process, images, &log}, true);
+  if (result != UnpackResult::Package && result != UnpackResult::Unwritten && made) {
+    std::remove(o.outputDir.c_str());  // nothing was unpacked: the folder made for it goes again
+  }
+  switch (result) {
+    case UnpackResult::Package:
+    case UnpackResult::Unwritten: break;
+    case UnpackResult::Plain:
+      window.Error(Format("%s is a plain program: it carries no package", o.package.c_str()));
+      return kExitRefused;
+    case UnpackResult::Damaged:
+    case UnpackResult::Failed:
+      return kExitRefused;  // the reason was shown
+  }
+  const PackagePreset& p = process.package;
+  window.Note("trailer", Format("P=0x%08X B=0x%08X F=0x%08X T=0x%08X S=0x%08X", static_cast<unsigned>(p.programLength),
+                                static_cast<unsigned>(p.bigLength), static_cast<unsigned>(p.fontLength),
+                                static_cast<unsigned>(p.bootLength), static_cast<unsigned>(p.smallLength)));
+  window.Note("settings", Format("NT_DiskVen0=%s", process.presetHardwareId.c_str()));
+  window.Note("settings", Format("NT_DiskVen1=%s", process.presetInstanceKeyPath.c_str()));
+  window.Note("settings", Format("Win98_DiskVen=%s", process.presetInquiryText.c_str()));
+  window.Note("settings", Format("Chk_Format=%d", p.format ? 1 : 0));
+  window.Note("settings", Format("Chk_Backup=%d", p.backup ? 1 : 0));
+  window.Note("settings", Format("FW_Version=%s", process.fwVersion.c_str()));
+  window.Note("settings", Format("FlashType=%s", p.nor ? "NOR" : "NAND"));
+  return result == UnpackResult::Unwritten ? kExitFileNotWritten : kExitSuccess;
+}
+
+int RunJobCommand(AppCore& core, const CliOptions& o, CliWindow& window) {
+  core.discovery.SetPresent(true);  // a script asks for the run; the job itself finds out
+  const JobMode mode = o.command == CliCommand::Extract ? JobMode::Extract
+                       : o.dryRun                         ? JobMode::DryRun
+                                                          : JobMode::Upgrade;
+  const int status = ExitFor(core.RunJob(mode));
+  for (const PlanEntry& entry : core.job.plan()) window.PlanStep(entry);
+  if (o.dryRun && status == kExitSuccess) window.Note("dry-run", "dry run: the upgrade would start; nothing was written");
+  return status;
+}
+
+}  // namespace romsetter

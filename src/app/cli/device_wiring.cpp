@@ -1,0 +1,37 @@
+#include "app/cli/device_wiring.h"
+
+#include "emulator/emulated_registry.h"
+
+namespace romsetter {
+
+void EmulatedWiring::Build(const JobDevice& device, const AspiLibraryWrap& wrap, AppPorts& ports) {
+  EmulatorConfig identity;
+  identity.driveLetter = device.driveLetter;
+  PopulateEmulatedRegistry(identity, registry);
+  drive = std::make_unique<EmulatedTransport>(*device.emulated, device.driveLetter);
+  library = std::make_unique<EmulatedAspiLibrary>(
+      device.aspiTargets.empty() ? std::vector<EmulatedDevice*>{device.emulated} : device.aspiTargets, device.adapters,
+      device.support);
+  library->SetSignalsCompletion(device.signalCompleted);
+  aspi = std::make_unique<AspiTransport>(wrap ? wrap(*library) : *library);
+  if (device.useAspi) {
+    ports.aspi = aspi.get();
+  } else {
+    ports.drive = drive.get();
+  }
+}
+
+std::string FileStem(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  const std::size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+void RestrictToNamed(DeviceDiscovery& discovery, const DeviceTarget& named) {
+  if (named.drive != 0) discovery.RestrictToDrive(named.drive);
+  if (named.aspiTarget) discovery.RestrictToTarget(ScsiTarget{named.adapter, named.target});
+}
+
+}  // namespace romsetter
