@@ -41,7 +41,7 @@ struct AspiRig {
                 2),
         transport(library, 10), log(test::ScratchDir("discovery_aspi") + "/r.log", window),
         link(transport, log), memory(link, log, map),
-        discovery(DiscoveryPorts{link, memory, nullptr, &transport, store, process, registry, log, window, window,
+        discovery(DiscoveryPorts{link, memory, session, store, process, registry, log, window, window,
                                  [this](const std::string& line) { window.SetVersionLine(line); }}) {
     silent.AddFault({FaultKind::NoCompletion, "INQUIRY"});
     store.Set("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk");  // shorter than the reply
@@ -49,10 +49,8 @@ struct AspiRig {
   }
   bool Scan() {
     window.allStatus.clear();
-    transport.BeginJob();
-    const bool found = transport.Available() && transport.CreateEvent() && discovery.ScanAspiTargets();
-    transport.EndJob();
-    return found;
+    AspiJob job(session);
+    return discovery.FindAspiDevice(job);
   }
   bool Match(const InquiryReply& reply, bool good = true) {
     window.allStatus.clear();
@@ -81,6 +79,7 @@ struct AspiRig {
   test::RecordingProfileStore store;
   ProcessState process;
   InMemoryDeviceRegistry registry;
+  AspiSession session{transport};
   DeviceDiscovery discovery;
 };
 

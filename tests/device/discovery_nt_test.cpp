@@ -27,7 +27,7 @@ std::string Dos(char letter) { return std::string("\\DosDevices\\") + letter + "
 struct NtRig {
   explicit NtRig(std::vector<std::string> openable)
       : log(test::ScratchDir("discovery_nt") + "/r.log", window), link(drive, log), memory(link, log, map),
-        discovery(DiscoveryPorts{link, memory, &drive, nullptr, store, process, registry, log, window, window,
+        discovery(DiscoveryPorts{link, memory, session, store, process, registry, log, window, window,
                                  [this](const std::string& line) { window.SetVersionLine(line); }}) {
     drive.openable = std::move(openable);
     store.Set("HardwareID", "DiskVen_00", "DiskMorvent");
@@ -46,6 +46,7 @@ struct NtRig {
   test::RecordingProfileStore store;
   ProcessState process;
   Reg registry;
+  DriveSession session{drive};
   DeviceDiscovery discovery;
 };
 

@@ -33,7 +33,7 @@ class NtRegistryDiscovery : public ::testing::Test {
         log_(dir_ + "\\r.log", window_),
         link_(drive_, log_),
         memory_(link_, log_, map_),
-        discovery_(DiscoveryPorts{link_, memory_, &drive_, nullptr, store_, process_, registry_, log_, window_, window_,
+        discovery_(DiscoveryPorts{link_, memory_, session_, store_, process_, registry_, log_, window_, window_,
                                   [this](const std::string& line) { window_.SetVersionLine(line); }}) {}
 
   void SetUp() override { TearDown(); }
@@ -72,6 +72,7 @@ class NtRegistryDiscovery : public ::testing::Test {
   DeviceLink link_;
   MemoryMap map_;
   MemoryQuery memory_;
+  DriveSession session_{drive_};
   DeviceDiscovery discovery_;
 };
 

@@ -75,24 +75,26 @@ int RunInfo(AppCore& core, const AppPorts& ports, CliWindow& window) {
       ok = core.memory.GetMemInfo(q, all, nor) && ok;
     }
   };
-  if (AspiTransport* aspi = ports.aspi) {
-    aspi->BeginJob();
-    const bool found = aspi->Available() && aspi->CreateEvent() && core.discovery.ScanAspiTargets();
-    if (!found) {
-      aspi->EndJob();
-      return kExitNoDevice;
-    }
-    core.discovery.SetPresent(true);
-    queryAll();
-    aspi->EndJob();
-    ok = core.discovery.QueryProduct(nor) && ok;
-  } else {
-    if (!core.discovery.OpenDev(true)) return kExitNoDevice;
-    core.discovery.SetPresent(true);
-    queryAll();
-    ok = core.discovery.QueryProduct(nor) && ok;  // info promises the version and product
-    ports.drive->CloseDrive();
-  }
+  const bool found = ports.session->Visit(
+      [&](DriveSession& session) {
+        if (!core.discovery.OpenDev(true)) return false;
+        core.discovery.SetPresent(true);
+        queryAll();
+        ok = core.discovery.QueryProduct(nor) && ok;  // info promises the version and product
+        session.drive().CloseDrive();
+        return true;
+      },
+      [&](AspiSession& session) {
+        {
+          AspiJob job(session);
+          if (!core.discovery.FindAspiDevice(job)) return false;
+          core.discovery.SetPresent(true);
+          queryAll();
+        }
+        ok = core.discovery.QueryProduct(nor) && ok;  // a job of its own
+        return true;
+      });
+  if (!found) return kExitNoDevice;
   window.Note("version", core.discovery.versionLine());
   return ok ? kExitSuccess : kExitDeviceFailure;
 }
@@ -108,25 +110,9 @@ int RunHeader(AppCore& core, const CliOptions& o, CliWindow& window) {
 // The identification a package carries: what discovery matched on the device when one is
 // given, else entry 0 of the settings file.
 PackageIdentity IdentityForPackage(AppCore& core, const AppPorts& ports, bool haveDevice) {
-  if (haveDevice) {
-    bool found = false;
-    if (AspiTransport* aspi = ports.aspi) {
-      aspi->BeginJob();
-      found = aspi->Available() && aspi->CreateEvent() && core.discovery.ScanAspiTargets();
-      aspi->EndJob();
-    } else {
-      found = core.discovery.OpenDev(false);
-      ports.drive->CloseDrive();
-    }
-    if (found) {
-      const DeviceIdentity& id = core.discovery.identity();
-      return {id.hardwareId, id.instanceKeyPath, id.inquiryText};
-    }
-  }
-  ProfileStore& store = ports.profile;
-  return {Format("USBSTOR\\%s", store.Read("HardwareID", "DiskVen_00", "").c_str()),
-          Format("SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\%s", store.Read("USBSTOR_SUBKEY", "DiskVen_00", "").c_str()),
-          store.Read("DiskVen_98", "DiskVen_00", "")};
+  const DeviceIdentity id = haveDevice && core.discovery.FindQuietly() ? core.discovery.identity()
+                                                                       : IdentificationEntries(ports.profile).Entry(0).identity;
+  return {id.hardwareId, id.instanceKeyPath, id.inquiryText};
 }
 
 int RunPack(AppCore& core, const AppPorts& ports, const CliOptions& o, CliWindow& window) {
@@ -297,20 +283,15 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   SysfsDriveLocator locator(SysfsPaths{}, o.node, o.force);
 #endif
   AppPorts ports{window, iniStore ? static_cast<ProfileStore&>(*iniStore) : memoryStore, chosenRegistry, clock, paths};
-  if (o.aspi) ports.aspi = &aspi;
-  else ports.drive = &drive;
+  ports.session = o.aspi ? MakeAspiSession(aspi) : MakeDriveSession(drive);
 #ifdef _WIN32
   if (o.realDevice) {
-    ports.aspi = realAspiChosen ? &realAspi : nullptr;
-    ports.drive = realAspiChosen ? nullptr : &realDrive;
+    ports.session = realAspiChosen ? MakeAspiSession(realAspi) : MakeDriveSession(realDrive);
     ports.errorText = Win32SystemErrorText;
   }
 #else
-  if (o.sgIo) ports.drive = &emulatedSgDrive;
-  if (o.realDevice) {
-    ports.drive = &realDrive;
-    ports.locator = &locator;
-  }
+  if (o.sgIo) ports.session = MakeDriveSession(emulatedSgDrive);
+  if (o.realDevice) ports.session = MakeDriveSession(realDrive, &locator);
 #endif
   if (!tap.Attach(ports, aspi)) return kExitRefused;
   AppCore core(ports, process);

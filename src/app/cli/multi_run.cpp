@@ -133,21 +133,7 @@ struct DeviceJob {
 
 // Each job reads the identification entries from a copy of its own; what a job writes
 // stays in its copy (the settings file itself was written once, before the devices).
-void CopyIdentification(ProfileStore& from, InMemoryProfileStore& to) {
-  to.Write("Environment", "IniVersion", from.Read("Environment", "IniVersion", ""));
-  for (int n = 0;; ++n) {
-    const std::string key = Format("DiskVen_%02d", n);
-    bool any = false;
-    for (const char* section : {"HardwareID", "USBSTOR_SUBKEY", "DiskVen_98"}) {
-      const std::string value = from.Read(section, key, "");
-      if (!value.empty()) {
-        to.Write(section, key, value);
-        any = true;
-      }
-    }
-    if (!any) break;
-  }
-}
+void CopyIdentification(ProfileStore& from, InMemoryProfileStore& to) { IdentificationEntries(from).CopyTo(to); }
 
 // An emulated device as discovery would take it: attached, and its INQUIRY text beginning
 // with an identification entry's (the prefix rule of the ASPI scan and of sysfs discovery).
@@ -157,11 +143,11 @@ bool EmulatedMatches(const EmulatedDeviceConfig& device, ProfileStore& store, co
     return !text.empty() && device.inquiry.compare(0, text.size(), text) == 0;
   };
   if (process.InPackageMode()) return begins(process.presetInquiryText);
+  const IdentificationEntries entries(store);
   for (int n = 0;; ++n) {
-    const std::string key = Format("DiskVen_%02d", n);
-    const std::string text = store.Read("DiskVen_98", key, "");
-    if (text.empty() && store.Read("HardwareID", key, "").empty()) return false;
-    if (begins(text)) return true;
+    const IdentificationEntry entry = entries.Entry(n);
+    if (entry.identity.inquiryText.empty() && entry.hardwareValue.empty()) return false;
+    if (begins(entry.identity.inquiryText)) return true;
   }
 }
 
@@ -359,11 +345,7 @@ bool SeveralRun::FindReal(const DeviceTarget& t) {
   SystemClock clock;
   AppPorts ports{quiet, *store_, registry, clock, FixedPaths::UnderFolder(".")};
   ports.paths.logFile = o_.log;
-  if (aspi) {
-    ports.aspi = &aspiTransport;
-  } else {
-    ports.drive = &drive;
-  }
+  ports.session = aspi ? MakeAspiSession(aspiTransport) : MakeDriveSession(drive);
   AppCore finder(ports, process_);
   DeviceTarget found;
   found.realDevice = true;
@@ -476,16 +458,16 @@ void SeveralRun::BuildJob(DeviceJob& job, std::size_t row, CliConsole& console, 
                                                            job.support);
       job.library->SetSignalsCompletion(job.signalCompleted);
       job.aspi = std::make_unique<AspiTransport>(*job.library);
-      ports.aspi = job.aspi.get();
+      ports.session = MakeAspiSession(*job.aspi);
     } else {
       job.drive = std::make_unique<EmulatedTransport>(*job.emulated, job.driveLetter);
-      ports.drive = job.drive.get();
+      ports.session = MakeDriveSession(*job.drive);
     }
 #ifndef _WIN32
     if (job.sgIo) {
       job.sgIoDevice = std::make_unique<EmulatedSgIo>(*job.emulated, Format("\\\\.\\%c:", job.driveLetter));
       job.sgDrive = std::make_unique<SgIoTransport>(job.sgIoDevice->Calls());
-      ports.drive = job.sgDrive.get();
+      ports.session = MakeDriveSession(*job.sgDrive);
     }
 #endif
   } else {
@@ -493,17 +475,16 @@ void SeveralRun::BuildJob(DeviceJob& job, std::size_t row, CliConsole& console, 
     ports.errorText = Win32SystemErrorText;
     if (job.useAspi) {
       job.aspi = std::make_unique<AspiTransport>(aspiLibrary_);
-      ports.aspi = job.aspi.get();
+      ports.session = MakeAspiSession(*job.aspi);
     } else {
       job.passThrough = std::make_unique<PassThroughTransport>();
-      ports.drive = job.passThrough.get();
+      ports.session = MakeDriveSession(*job.passThrough);
     }
 #else
     job.sgDrive = std::make_unique<SgIoTransport>();
     job.locator = std::make_unique<SysfsDriveLocator>(SysfsPaths{}, o_.all ? "" : job.node, o_.force);
     if (o_.all) job.locator->RestrictTo(job.node);
-    ports.drive = job.sgDrive.get();
-    ports.locator = job.locator.get();
+    ports.session = MakeDriveSession(*job.sgDrive, job.locator.get());
 #endif
   }
   job.core = std::make_unique<AppCore>(ports, job.process);
@@ -571,7 +552,7 @@ int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
   SystemClock clock;
   HeldWindow held;
   AppPorts ports{held, *store_, noRegistry, clock, paths};
-  ports.drive = &idleDrive;
+  ports.session = MakeDriveSession(idleDrive);
   preflight_ = std::make_unique<AppCore>(ports, process_);
   AppCore& core = *preflight_;
   if (process_.InPackageMode()) {
