@@ -40,7 +40,9 @@ bool DeviceDiscovery::OpenDrive(DriveSession& session, bool showMessage) {
   bool opened = false;
   bool denied = false;
   std::optional<std::string> path;
-  if (std::optional<LocatedDrive> found = locator.Locate(drive, p_.store, p_.process, log())) {
+  const std::optional<LocatedDrive> found = locator.Locate(drive, p_.store, p_.process, log());
+  if (const DeviceIdentity* searched = locator.SearchedIdentity()) identity_ = *searched;
+  if (found) {
     inDiskName_ = found->inDiskName;
     identity_ = found->identity;
     path = found->devicePath;
@@ -77,7 +79,11 @@ bool DeviceDiscovery::OpenDrive(DriveSession& session, bool showMessage) {
 
 std::optional<char> DeviceDiscovery::FindInDisk() {
   return p_.session.Visit(
-      [&](DriveSession& s) { return ntSearch_.FindInDisk(s.drive(), p_.store, p_.process, log(), identity_); },
+      [&](DriveSession& s) {
+        const std::optional<char> letter = ntSearch_.FindInDisk(s.drive(), p_.store, p_.process, log());
+        identity_ = ntSearch_.identity();
+        return letter;
+      },
       [](AspiSession&) { return std::optional<char>(); });
 }
 

@@ -29,6 +29,9 @@ class DriveLocator {
   // After a Locate that gave none: the device path of the device's drive the search found
   // but was refused for want of rights, when that was why.
   virtual std::optional<std::string> DeniedPath() const { return std::nullopt; }
+  // The identity as the last Locate left it, found or not, for a search that keeps one (the
+  // NT search: the entry it tried last, which a package built then carries); else null.
+  virtual const DeviceIdentity* SearchedIdentity() const { return nullptr; }
 };
 
 }  // namespace romsetter

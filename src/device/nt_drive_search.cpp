@@ -29,9 +29,10 @@ std::string NarrowVolumeName(const RegistryValue& value, std::size_t limit) {
 std::optional<LocatedDrive> NtDriveSearch::Locate(DriveTransport& drive, ProfileStore& store,
                                                   const ProcessState& process, LogSink& log) {
   deniedDrive_.reset();
-  LocatedDrive found;
-  const std::optional<char> letter = FindInDisk(drive, store, process, log, found.identity);
+  const std::optional<char> letter = FindInDisk(drive, store, process, log);
   if (!letter) return std::nullopt;
+  LocatedDrive found;
+  found.identity = identity_;
   found.inDiskName = Format("%c:", *letter);
   found.devicePath = Format("\\\\.\\%s", found.inDiskName.c_str());
   return found;
@@ -54,8 +55,9 @@ bool NtDriveSearch::WalkDevices(const std::vector<RegistryValue>& devices, const
 }
 
 std::optional<char> NtDriveSearch::FindInDisk(DriveTransport& drive, ProfileStore& store, const ProcessState& process,
-                                              LogSink& log, DeviceIdentity& identity) {
+                                              LogSink& log) {
   const std::vector<RegistryValue> devices = registry_.UsbStorageHardwareIds(kHardwareIdLimit);
+  DeviceIdentity& identity = identity_;
   bool matched = false;
   if (process.InPackageMode()) {
     identity = IdentificationEntries::Preset(process);

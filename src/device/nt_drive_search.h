@@ -26,11 +26,11 @@ class NtDriveSearch final : public DriveLocator {
   std::optional<LocatedDrive> Locate(DriveTransport& drive, ProfileStore& store, const ProcessState& process,
                                      LogSink& log) override;
   std::optional<std::string> DeniedPath() const override;
+  const DeviceIdentity* SearchedIdentity() const override { return &identity_; }
 
-  // The drive letter of the device (checked to open on `drive`), or none; `identity` is left
-  // at the entry tried last.
-  std::optional<char> FindInDisk(DriveTransport& drive, ProfileStore& store, const ProcessState& process, LogSink& log,
-                                 DeviceIdentity& identity);
+  // The drive letter of the device (checked to open on `drive`), or none; the identity is
+  // left at the entry tried last.
+  std::optional<char> FindInDisk(DriveTransport& drive, ProfileStore& store, const ProcessState& process, LogSink& log);
   // Every drive letter the search would take, in order and silently: the first entry whose
   // hardware id the device list holds, then each letter mounted for one of its storage
   // instances that opens (closed again).
@@ -38,6 +38,7 @@ class NtDriveSearch final : public DriveLocator {
   // From now on only this letter can be the device: every other is passed over unopened, so
   // another job's drive is not disturbed.
   void RestrictTo(char letter) { onlyDrive_ = letter; }
+  const DeviceIdentity& identity() const { return identity_; }
 
  private:
   // Walks the device list for `hardwareId`; with `log` each id read is logged.
@@ -54,6 +55,7 @@ class NtDriveSearch final : public DriveLocator {
   std::optional<char> onlyDrive_;
   // The letter the last search matched but could not open for want of rights.
   std::optional<char> deniedDrive_;
+  DeviceIdentity identity_;
 };
 
 }  // namespace romsetter

@@ -76,6 +76,7 @@ TEST(DiscoveryNt, AnOpenRefusedForWantOfRightsSaysToRunAsAdministrator) {
     rig.registry.SetValue(kMounted, Dos('F'), Reg::Utf16(kVolume));
     EXPECT_FALSE(rig.discovery.OpenDev(true));
     EXPECT_TRUE(rig.discovery.accessDenied());
+    EXPECT_EQ(rig.discovery.identity().instanceKeyPath, kDev);  // the entry matched: a package built now carries it
     Lines tail = {"Access to \\\\.\\F: is denied: run the program as administrator!!", "Lost InDisk Name!!"};
     if (successes == 1) tail.insert(tail.begin(), {"01 CreatFile(\\\\.\\F:)", "01 CreatFile() ERROR!!"});
     const Lines lines = rig.Logged();
