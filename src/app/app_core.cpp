@@ -5,31 +5,23 @@
 
 namespace romsetter {
 
-namespace {
-ScsiTransport& ChosenTransport(const AppPorts& ports) {
-  if (ports.aspi != nullptr) return *ports.aspi;
-  return *ports.drive;
-}
-}  // namespace
-
 AppCore::AppCore(AppPorts p, ProcessState& processState)
     : ports(std::move(p)),
       process(processState),
       log(ports.paths.logFile, ports.window, ports.errorText),
-      link(ChosenTransport(ports), log),
+      link(ports.session->Transport(), log),
       memory(link, log, memoryMap),
-      discovery(DiscoveryPorts{link, memory, ports.drive, ports.aspi, ports.profile, process, ports.registry, log,
+      discovery(DiscoveryPorts{link, memory, *ports.session, ports.profile, process, ports.registry, log,
                                ports.window, ports.window,
                                [this](const std::string& line) {
                                  model.versionLabel = line;
                                  ports.window.SetVersionLine(line);
-                               },
-                               ports.locator}),
+                               }}),
       settings(ports.profile, model, process, ports.window, [this] { UpdateControls(); }),
       checks(log, ports.window, settings, process, model.selections, images, imagePages),
       fonts(model.selections, log, ports.window, process, images, imagePages),
       presence(ports.window, discovery, model, ports.clock, [this] { UpdateControls(); }),
-      job(JobServices{model, process, ports.window, log, link, memory, discovery, ports.drive, ports.aspi, images,
+      job(JobServices{model, process, ports.window, log, link, memory, discovery, *ports.session, images,
                       imagePages, checks, fonts, settings, ports.clock, ports.paths, [this] { UpdateControls(); }, ports.checked}) {
   if (ports.checked != nullptr) {
     images = ports.checked->images;  // shares the bytes

@@ -12,9 +12,9 @@
 #include "app/upgrade_job.h"
 #include "base/clock.h"
 #include "base/fixed_paths.h"
-#include "device/aspi_transport.h"
 #include "device/device_link.h"
 #include "device/device_registry.h"
+#include "device/device_session.h"
 #include "device/discovery.h"
 #include "device/memory_query.h"
 #include "package/font_list.h"
@@ -30,11 +30,8 @@ struct AppPorts {
   Clock& clock;
   FixedPaths paths;
   SystemErrorText errorText = CRuntimeErrorText;
-  // Exactly one of the two transports.
-  DriveTransport* drive = nullptr;
-  AspiTransport* aspi = nullptr;
-  // With `drive`: where the drive is found instead of the NT registry (Linux: sysfs).
-  DriveLocator* locator = nullptr;
+  // The device's session, of the family the front end chose (device/device_session.h).
+  std::shared_ptr<DeviceSession> session = nullptr;
   // Images loaded and checked once for several devices (app/checked_images.h); shared, read only.
   const CheckedImages* checked = nullptr;
 };

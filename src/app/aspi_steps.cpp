@@ -1,6 +1,8 @@
 // The job over ASPI: the device is found by a target scan, every region is queried just
 // before it is written, the programmers erase their own regions, and the boot code goes
 // through the boot upgrader.  Extraction comes after the boot or format step.
+#include <optional>
+
 #include "app/job_plan.h"
 #include "flash/boot_upgrade.h"
 #include "flash/flash_programmer.h"
@@ -12,7 +14,7 @@ namespace {
 
 class AspiFamily final : public JobFamily {
  public:
-  AspiFamily(JobServices& s, FlashContext& ctx, AspiTransport& aspi) : s_(s), ctx_(ctx), aspi_(aspi) {}
+  AspiFamily(JobServices& s, FlashContext& ctx, AspiSession& session) : s_(s), ctx_(ctx), session_(session) {}
 
   std::vector<PlannedStep> Plan(const Selections& sel, bool extract) const override {
     std::vector<PlannedStep> plan{{JobStep::Open, StepGate::Always}, {JobStep::Prepare, StepGate::Always}};
@@ -32,13 +34,13 @@ class AspiFamily final : public JobFamily {
   }
 
   StepResult Open() override {
-    aspi_.BeginJob();
+    job_.emplace(session_);
     s_.log.Log("Initiating InDisk...");
-    if (!aspi_.Available()) {
+    if (!job_->Available()) {
       s_.window.ShowMessage("No ASPI for WIN32 support detected.", "F/W Upgrade", MessageIcon::Error);
       return StepResult::NoDevice;
     }
-    if (!aspi_.CreateEvent() || !s_.discovery.ScanAspiTargets()) {
+    if (!job_->CreateEvent() || !s_.discovery.ScanAspiTargets()) {
       DeviceMissing();
       return StepResult::NoDevice;
     }
@@ -80,7 +82,7 @@ class AspiFamily final : public JobFamily {
                   (sel.loadFirmware || sel.loadBootCode || s_.link.SendControl(ControlCommand::EndOfFontUpdate)));
   }
 
-  void Close() override { aspi_.EndJob(); }
+  void Close() override { job_.reset(); }
 
  private:
   static StepResult Result(bool ok) { return ok ? StepResult::Done : StepResult::Failed; }
@@ -90,13 +92,14 @@ class AspiFamily final : public JobFamily {
 
   JobServices& s_;
   FlashContext& ctx_;
-  AspiTransport& aspi_;
+  AspiSession& session_;
+  std::optional<AspiJob> job_;  // from Open to Close
 };
 
 }  // namespace
 
-std::unique_ptr<JobFamily> MakeAspiFamily(JobServices& services, FlashContext& ctx) {
-  return std::make_unique<AspiFamily>(services, ctx, *services.aspi);
+std::unique_ptr<JobFamily> MakeAspiFamily(JobServices& services, FlashContext& ctx, AspiSession& session) {
+  return std::make_unique<AspiFamily>(services, ctx, session);
 }
 
 }  // namespace romsetter

@@ -12,6 +12,7 @@
 #include "app/window_port.h"
 #include "base/process_state.h"
 #include "device/device_link.h"
+#include "device/device_session.h"
 #include "device/discovery.h"
 #include "device/memory_query.h"
 #include "flash/page_engine.h"
@@ -32,8 +33,7 @@ struct JobServices {
   DeviceLink& link;
   MemoryQuery& memory;
   DeviceDiscovery& discovery;
-  DriveTransport* drive;  // the transport under `link`: exactly one of the two
-  AspiTransport* aspi;
+  DeviceSession& session;  // the one under `link`
   ImageStore& images;
   ImagePageCounts& imagePages;
   ImageChecks& checks;
@@ -87,9 +87,9 @@ class JobFamily {
   virtual void Close() = 0;          // after every run, however it ended
 };
 
-// One per transport family; both keep references to `services` and `ctx` for the run.
-std::unique_ptr<JobFamily> MakePassThroughFamily(JobServices& services, FlashContext& ctx);
-std::unique_ptr<JobFamily> MakeAspiFamily(JobServices& services, FlashContext& ctx);
+// One per transport family; each keeps references to its arguments for the run.
+std::unique_ptr<JobFamily> MakePassThroughFamily(JobServices& services, FlashContext& ctx, DriveSession& session);
+std::unique_ptr<JobFamily> MakeAspiFamily(JobServices& services, FlashContext& ctx, AspiSession& session);
 
 // Shared by both families: the device is gone, so the window's controls follow.
 void MarkDeviceLost(JobServices& services);

@@ -10,7 +10,7 @@ namespace {
 
 class PassThroughFamily final : public JobFamily {
  public:
-  PassThroughFamily(JobServices& s, FlashContext& ctx) : s_(s), ctx_(ctx) {}
+  PassThroughFamily(JobServices& s, FlashContext& ctx, DriveSession& session) : s_(s), ctx_(ctx), session_(session) {}
 
   std::vector<PlannedStep> Plan(const Selections& sel, bool extract) const override {
     std::vector<PlannedStep> plan{{JobStep::Open, StepGate::Always}, {JobStep::Prepare, StepGate::Always}};
@@ -34,7 +34,7 @@ class PassThroughFamily final : public JobFamily {
     // The file system, Explorer or a scanner would send their own commands between ours and
     // could write cached data back after a format; without the lock the job goes on as it was.
     std::uint32_t error = 0;
-    if (s_.drive != nullptr && !s_.drive->LockVolume(error)) {
+    if (!session_.drive().LockVolume(error)) {
       s_.log.Logf("Can't lock the volume of %s (error %u), it stays mounted during the upgrade.",
                   s_.discovery.inDiskName().c_str(), error);
     }
@@ -94,7 +94,7 @@ class PassThroughFamily final : public JobFamily {
   }
 
   void Close() override {
-    if (s_.drive != nullptr && s_.drive->DriveOpen()) s_.drive->CloseDrive();
+    if (session_.drive().DriveOpen()) session_.drive().CloseDrive();
   }
 
  private:
@@ -107,12 +107,13 @@ class PassThroughFamily final : public JobFamily {
 
   JobServices& s_;
   FlashContext& ctx_;
+  DriveSession& session_;
 };
 
 }  // namespace
 
-std::unique_ptr<JobFamily> MakePassThroughFamily(JobServices& services, FlashContext& ctx) {
-  return std::make_unique<PassThroughFamily>(services, ctx);
+std::unique_ptr<JobFamily> MakePassThroughFamily(JobServices& services, FlashContext& ctx, DriveSession& session) {
+  return std::make_unique<PassThroughFamily>(services, ctx, session);
 }
 
 }  // namespace romsetter

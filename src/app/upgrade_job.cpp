@@ -51,7 +51,8 @@ JobOutcome UpgradeJob::Run(JobMode mode) {
   FlashContext ctx{s_.link,    s_.log,        s_.window,         s_.window, s_.memory.map(), s_.images,
                    s_.imagePages, s_.clock,    s_.model.selections, s_.process, s_.paths};
   const std::unique_ptr<JobFamily> family =
-      s_.aspi != nullptr ? MakeAspiFamily(s_, ctx) : MakePassThroughFamily(s_, ctx);
+      s_.session.Visit([&](DriveSession& drive) { return MakePassThroughFamily(s_, ctx, drive); },
+                       [&](AspiSession& aspi) { return MakeAspiFamily(s_, ctx, aspi); });
   const JobOutcome checked = CheckInputs(*family);
   if (checked != JobOutcome::Success) {
     s_.process.extractMode = false;

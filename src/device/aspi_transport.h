@@ -23,7 +23,8 @@ class AspiTransport final : public ScsiTransport {
 
   TransportFamily Family() const override { return TransportFamily::Aspi; }
 
-  // Job resources: allocate the request block and the transfer buffer.
+  // Job resources: allocate the request block and the transfer buffer.  Outside the device
+  // layer's own tests a job is an AspiJob (device_session.h), which pairs these for good.
   void BeginJob();
   // The support-info test: usable when there is an adapter and the status is 1.
   bool Available();

@@ -1,114 +1,82 @@
 #pragma once
-// Finding the device: the identification entries of the settings file, the NT search for
-// the device's drive (set-up list, storage instance, mounted volume) and the ASPI target scan.
-#include <cstddef>
+// Finding the device and learning what it is: presence, identity and the version line,
+// over the session of the program's transport family.  The parts it runs on are the
+// identification entries (identification_entries.h), the drive search (a DriveLocator: the
+// NT registry's in nt_drive_search.h unless the session brings another) and the ASPI target
+// scan (aspi_target_scan.h).
+#include <functional>
 #include <optional>
 #include <string>
-#include <functional>
 #include <vector>
 
 #include "base/log_sink.h"
 #include "base/process_state.h"
 #include "base/profile_store.h"
 #include "base/user_ports.h"
-#include "device/aspi_transport.h"
+#include "device/aspi_target_scan.h"
 #include "device/device_link.h"
 #include "device/device_registry.h"
+#include "device/device_session.h"
+#include "device/drive_locator.h"
+#include "device/identification_entries.h"
 #include "device/memory_query.h"
+#include "device/nt_drive_search.h"
 
 namespace romsetter {
 
-struct DeviceIdentity {
-  std::string hardwareId;       // "USBSTOR\%s"
-  std::string instanceKeyPath;  // "SYSTEM\CurrentControlSet\Enum\USBSTOR\%s"
-  std::string inquiryText;      // INQUIRY bytes 8-35
-};
-
-// A device's drive found by a search other than the NT registry's (Linux: sysfs).
-struct LocatedDrive {
-  std::string inDiskName;  // how the log names it
-  std::string devicePath;  // what the drive transport opens
-  DeviceIdentity identity;  // the identification entry it matched
-};
-
-// Where OpenDev finds the drive when a locator is given instead of the registry search.
-// Locate runs the whole search with its own log lines, checks that the drive opens on
-// `drive` (closing it again), and gives none when there is no device, more than one, or one
-// that must not be written to; the reason is then logged.  It never throws.
-class DriveLocator {
- public:
-  virtual ~DriveLocator() = default;
-  virtual std::optional<LocatedDrive> Locate(DriveTransport& drive, ProfileStore& store, const ProcessState& process,
-                                             LogSink& log) = 0;
-};
-
-// What discovery works with; exactly one of `drive` and `aspi` is set, and it is the
-// transport under `link`.
 struct DiscoveryPorts {
-  DeviceLink& link;
+  DeviceLink& link;  // over the session's transport
   MemoryQuery& memory;
-  DriveTransport* drive;
-  AspiTransport* aspi;
+  DeviceSession& session;
   ProfileStore& store;
   const ProcessState& process;
-  DeviceRegistry& registry;
+  DeviceRegistry& registry;  // the NT search's, when the session brings no locator
   LogSink& log;
   MessagePort& messages;
   ProgressObserver& progress;
   // Told each new version line (the product query's result).
   std::function<void(const std::string&)> versionLineChanged;
-  // With `drive`: finds the drive instead of the NT registry search.
-  DriveLocator* locator = nullptr;
 };
 
 class DeviceDiscovery {
  public:
-  // Read limits for what the system hands back; anything larger is not looked at.
-  static constexpr std::size_t kHardwareIdLimit = 1024;
-  static constexpr std::size_t kParentIdPrefixLimit = 256;
-  static constexpr std::size_t kMountedDeviceLimit = 1024;
-
   explicit DeviceDiscovery(DiscoveryPorts ports);
   DeviceDiscovery(const DeviceDiscovery&) = delete;
   DeviceDiscovery& operator=(const DeviceDiscovery&) = delete;
 
-  // Rewrites the settings file with the version and the default entry 0 when its
-  // "IniVersion" is missing or below 1.72.  True when it did.  Never in package mode.
-  bool WriteIdentificationDefaults();
+  bool WriteIdentificationDefaults() { return IdentificationEntries(p_.store).WriteDefaults(p_.process); }
 
-  // ---- NT (pass-through) ----
-  // Finds the device's drive and opens it on the link's drive transport.  With
-  // `showMessage` a failure is also shown to the user.  Any drive open before is closed.
+  // ---- Pass-through ----
+  // Finds the device's drive and opens it on the session's drive.  With `showMessage` a
+  // failure is also shown to the user.  Any drive open before is closed.  False over ASPI.
   bool OpenDev(bool showMessage);
-  // The drive letter of the device (checked to open), or none.
+  // The NT search's drive letter of the device (checked to open), or none.
   std::optional<char> FindInDisk();
-  // The drive letter mounted for a storage instance of `instanceKeyPath` that opens.
-  std::optional<char> FindDriveLetter(const std::string& instanceKeyPath);
 
-  // ---- ASPI (within a job: block, buffer and event ready) ----
+  // ---- ASPI ----
+  // Within `job`: the job readied and the device found by the target scan.
+  bool FindAspiDevice(AspiJob& job) { return job.Ready() && ScanAspiTargets(); }
   bool ScanAspiTargets();
-  // Examines one INQUIRY outcome from `adapter`/`target`; on a match that becomes the
-  // device's address.
+  // Examines one INQUIRY outcome from `address`; on a match that becomes the device's address.
   bool MatchInquiry(const Reply<InquiryReply>& reply, ScsiTarget address);
-  // A whole ASPI job: availability, event, scan, GetDeviceStatus and, with `flashType`,
-  // the firmware-region query (sent even when the status test failed).  The result of
+  // A whole ASPI job: the device found, GetDeviceStatus and, with `flashType`, the
+  // firmware-region query (sent even when the status test failed).  The result of
   // GetDeviceStatus; false when ASPI is unusable or no target matched.
   bool ProbeAspi(bool flashType, bool nor);
 
   // ---- Several devices at once ----
-  // Every drive letter the NT search would take, in order and silently: the first
-  // identification entry whose hardware id the device list holds, then each letter mounted
-  // for one of its storage instances that opens (closed again).  Empty without a drive.
+  // Every drive letter (over pass-through) or address (over ASPI, in a job of its own) the
+  // search would take, silently; empty over the other family.
   std::vector<char> MatchingDrives();
-  // Every address whose INQUIRY text matches, silently, in an ASPI job of its own.
   std::vector<ScsiTarget> MatchingTargets();
-  // From now on only this drive (this target) can be the device: the search passes every
-  // other letter over without opening it, and the scan sends no INQUIRY elsewhere, so the
-  // log is that of a run with this device alone and no other device is disturbed.
-  void RestrictToDrive(char letter) { onlyDrive_ = letter; }
-  void RestrictToTarget(ScsiTarget address) { onlyTarget_ = address; }
+  // From now on only this drive (this target) can be the device, so the log is that of a
+  // run with this device alone and no other device is disturbed.
+  void RestrictToDrive(char letter) { ntSearch_.RestrictTo(letter); }
+  void RestrictToTarget(ScsiTarget address) { scan_.RestrictTo(address); }
 
-  // ---- Both transports ----
+  // ---- Both families ----
+  // Finds the device silently and lets it go again (the drive closed, the job ended).
+  bool FindQuietly();
   // Start-up and device-change probe: sets `devicePresent`; with `queryProduct` and the
   // device present, fills the version line.  The drive is closed again afterwards.
   bool ProbeDevice(bool queryProduct, bool nor);
@@ -120,9 +88,9 @@ class DeviceDiscovery {
     QueryFailed,  // the device was there but the query failed
   };
   FlashTypeProbe ProbeFlashType(bool nor);
-  // The version line from the device (pass-through: the version, then the product; ASPI: a
-  // job of its own that asks for both), handed to `versionLineChanged`.  Only while present.
-  // True only when both the version and the product came back.
+  // The version line from the device (pass-through: the version, then the product, on the
+  // open drive; ASPI: a job of its own that asks for both), handed to `versionLineChanged`.
+  // Only while present.  True only when both the version and the product came back.
   bool QueryProduct(bool nor);
 
   // The box of an open refused for want of rights (Vista and later, without administrator).
@@ -146,37 +114,21 @@ class DeviceDiscovery {
     bool status = false;
     bool flashQuery = false;
   };
-  AspiProbe RunAspiProbe(bool flashType, bool nor);
-  // Package mode: the identity comes from the package, not the settings file.
-  void ApplyPresets();
-  // Walks the device list for `hardwareId`; with `logIds` each id read is logged.
-  bool WalkDevices(const std::vector<RegistryValue>& devices, const std::string& hardwareId, bool logIds);
-  // The letters mounted for the storage instances of `instanceKeyPath` that open: the
-  // first only, or with `every` all of them.
-  std::vector<char> DriveLetters(const std::string& instanceKeyPath, bool every);
-  // When no storage instance has a removable-media volume the XP way: the letters of the
-  // instances as later Windows records them.  `take` opens a letter and says when to stop.
-  void LaterWindowsLetters(const std::string& instanceKeyPath, const std::vector<std::string>& instances,
-                           const std::function<bool(char)>& allowed, const std::function<bool(char)>& take);
-  // Sends INQUIRY to every address the restriction allows until `answered` says stop.
-  bool AskTargets(AspiTransport& aspi, const std::function<bool(ScsiTarget, const Reply<InquiryReply>&)>& answered);
-  // Whether an INQUIRY text is the device's: the package's text, or the entries in order
-  // (`identity` is left at the last entry tried).  With `quiet` nothing is logged.
-  bool IdentifyText(const std::string& text, DeviceIdentity& identity, bool quiet);
-  std::string ReadEntry(const char* section, const std::string& key);
+  bool OpenDrive(DriveSession& session, bool showMessage);
+  AspiProbe RunAspiProbe(AspiSession& session, bool flashType, bool nor);
+  bool QueryAspiProduct(AspiSession& session, bool nor);
+  bool QueryDriveProduct(DriveSession& session);
   void SetVersionLine(const std::string& line);
   LogSink& log() { return p_.log; }
 
   DiscoveryPorts p_;
+  NtDriveSearch ntSearch_;
+  AspiTargetScan scan_;
   DeviceIdentity identity_;
   std::string inDiskName_;
   bool present_ = false;
   std::string versionLine_ = "Ver:1.1.1.1 Product:???";
-  std::optional<char> onlyDrive_;
-  // The letter the last search matched but could not open for want of rights.
-  std::optional<char> deniedDrive_;
   bool accessDenied_ = false;
-  std::optional<ScsiTarget> onlyTarget_;
 };
 
 }  // namespace romsetter

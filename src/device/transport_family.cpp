@@ -1,5 +1,7 @@
 #include "device/transport_family.h"
 
+#include <cstdlib>
+
 namespace romsetter {
 
 namespace {
@@ -31,8 +33,13 @@ constexpr FamilyRules kAspi{
 
 }  // namespace
 
+// No default: a family without its table does not compile.
 const FamilyRules& RulesOf(TransportFamily family) {
-  return family == TransportFamily::Aspi ? kAspi : kPassThrough;
+  switch (family) {
+    case TransportFamily::PassThrough: return kPassThrough;
+    case TransportFamily::Aspi: return kAspi;
+  }
+  std::abort();
 }
 
 }  // namespace romsetter

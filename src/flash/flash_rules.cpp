@@ -1,5 +1,7 @@
 #include "flash/flash_rules.h"
 
+#include <cstdlib>
+
 namespace romsetter {
 
 namespace {
@@ -72,8 +74,13 @@ constexpr FlashRules kAspi{
 
 }  // namespace
 
+// No default: a family without its table does not compile.
 const FlashRules& FlashRulesOf(TransportFamily family) {
-  return family == TransportFamily::Aspi ? kAspi : kPassThrough;
+  switch (family) {
+    case TransportFamily::PassThrough: return kPassThrough;
+    case TransportFamily::Aspi: return kAspi;
+  }
+  std::abort();
 }
 
 const char* EraseFailureLine(const FlashRules& rules, EraseCommand command) {

@@ -1,6 +1,6 @@
 #pragma once
 // Doubles for the device suites: settings in memory that note their reads and writes, a
-// drive whose opens succeed for listed paths, and a run of every command.
+// drive whose opens succeed for listed paths, the discovery rig, and a run of every command.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include "base/profile_store.h"
 #include "device/aspi_transport.h"
 #include "device/device_link.h"
+#include "device/discovery.h"
 #include "device/scsi_transport.h"
 #include "support/link_rig.h"
 
@@ -67,6 +68,25 @@ class ScriptedDrive final : public DriveTransport {
 
  private:
   bool open_ = false;
+};
+
+// Discovery over `session`, logging to a recording window; the rig of every discovery suite
+// (the ASPI scan, the NT search over a registry in memory or wine's, the product query).
+// Derive from it after the parts it is given, so they are built first.
+struct DiscoveryOver {
+  DiscoveryOver(DeviceSession& session, ProfileStore& store, DeviceRegistry& registry, const std::string& logFile)
+      : log(logFile, window), link(session.Transport(), log), memory(link, log, map),
+        discovery(DiscoveryPorts{link, memory, session, store, process, registry, log, window, window,
+                                 [this](const std::string& line) { window.SetVersionLine(line); }}) {}
+  std::vector<std::string> Logged() const { return StripNumbers(window.allStatus); }
+
+  RecordingWindow window;
+  ActivityLog log;
+  DeviceLink link;
+  MemoryMap map;
+  MemoryQuery memory;
+  ProcessState process;
+  DeviceDiscovery discovery;
 };
 
 // Every command once and expected to succeed: TEST UNIT READY, INQUIRY, the six queries, the four

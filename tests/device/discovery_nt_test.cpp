@@ -24,29 +24,22 @@ const std::string kVolume = "\\??\\STORAGE#RemovableMedia#7&2a3b&0";
 
 std::string Dos(char letter) { return std::string("\\DosDevices\\") + letter + ":"; }
 
-struct NtRig {
+struct NtParts {
+  test::ScriptedDrive drive;
+  DriveSession session{drive};
+  test::RecordingProfileStore store;
+  Reg registry;
+};
+
+struct NtRig : NtParts, test::DiscoveryOver {
   explicit NtRig(std::vector<std::string> openable)
-      : log(test::ScratchDir("discovery_nt") + "/r.log", window), link(drive, log), memory(link, log, map),
-        discovery(DiscoveryPorts{link, memory, &drive, nullptr, store, process, registry, log, window, window,
-                                 [this](const std::string& line) { window.SetVersionLine(line); }}) {
+      : DiscoveryOver(session, store, registry, test::ScratchDir("discovery_nt") + "/r.log") {
     drive.openable = std::move(openable);
     store.Set("HardwareID", "DiskVen_00", "DiskMorvent");
     store.Set("USBSTOR_SUBKEY", "DiskVen_00", "Dev");
     registry.AddDevice(Reg::String("USBSTOR\\DiskMorvent"));
     registry.SetValue(kDev + "\\1", "ParentIdPrefix", Reg::String("7&2a3b&0"));
   }
-  Lines Logged() const { return test::StripNumbers(window.allStatus); }
-
-  test::ScriptedDrive drive;
-  test::RecordingWindow window;
-  ActivityLog log;
-  DeviceLink link;
-  MemoryMap map;
-  MemoryQuery memory;
-  test::RecordingProfileStore store;
-  ProcessState process;
-  Reg registry;
-  DeviceDiscovery discovery;
 };
 
 TEST(DiscoveryNt, DriveThatProbesButWillNotOpenEndsInTheFailureLinesAndMessage) {
@@ -83,6 +76,7 @@ TEST(DiscoveryNt, AnOpenRefusedForWantOfRightsSaysToRunAsAdministrator) {
     rig.registry.SetValue(kMounted, Dos('F'), Reg::Utf16(kVolume));
     EXPECT_FALSE(rig.discovery.OpenDev(true));
     EXPECT_TRUE(rig.discovery.accessDenied());
+    EXPECT_EQ(rig.discovery.identity().instanceKeyPath, kDev);  // the entry matched: a package built now carries it
     Lines tail = {"Access to \\\\.\\F: is denied: run the program as administrator!!", "Lost InDisk Name!!"};
     if (successes == 1) tail.insert(tail.begin(), {"01 CreatFile(\\\\.\\F:)", "01 CreatFile() ERROR!!"});
     const Lines lines = rig.Logged();

@@ -44,8 +44,8 @@ struct QueryRig : test::LinkRig {
 // The product query as discovery runs it, over the rig's transport.
 struct ProductRig {
   ProductRig(QueryRig& rig, bool aspi)
-      : discovery(DiscoveryPorts{*rig.link, rig.memory, aspi ? nullptr : &rig.drive,
-                                 aspi ? &rig.aspiTransport : nullptr, store, process, registry,
+      : session(aspi ? MakeAspiSession(rig.aspiTransport) : MakeDriveSession(rig.drive)),
+        discovery(DiscoveryPorts{*rig.link, rig.memory, *session, store, process, registry,
                                  rig.log, rig.window, rig.window, [this, &rig](const std::string& line) {
                                    told.push_back(line);
                                    rig.window.SetVersionLine(line);
@@ -55,6 +55,7 @@ struct ProductRig {
   ProcessState process;
   InMemoryDeviceRegistry registry;
   std::vector<std::string> told;  // every version line handed on, in order
+  std::shared_ptr<DeviceSession> session;
   DeviceDiscovery discovery;
 };
 

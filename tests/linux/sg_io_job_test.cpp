@@ -51,8 +51,8 @@ JobRun Upgrade(Path path, const std::function<void(EmulatedDevice&)>& prepare = 
   ProcessState process;
   process.packageMode = PackageMode::Plain;
   AppPorts ports{window, profile, registry, clock, FixedPaths::UnderFolder(dir)};
-  ports.drive = path == Path::EmulatedPassThrough ? static_cast<DriveTransport*>(&emulated) : &sg;
-  if (path == Path::SgIoWithSysfs) ports.locator = &locator;
+  ports.session = MakeDriveSession(path == Path::EmulatedPassThrough ? static_cast<DriveTransport&>(emulated) : sg,
+                                   path == Path::SgIoWithSysfs ? &locator : nullptr);
   AppCore core(ports, process);
   core.discovery.WriteIdentificationDefaults();
   Selections& s = core.model.selections;

@@ -35,8 +35,7 @@ struct JobRig {
     PopulateEmulatedRegistry(EmulatorConfig{}, registry);
     process.packageMode = PackageMode::Plain;
     AppPorts ports{window, profile, registry, clock, FixedPaths::UnderFolder(dir)};
-    if (aspiTransport) ports.aspi = &aspi;
-    else ports.drive = &drive;
+    ports.session = aspiTransport ? MakeAspiSession(aspi) : MakeDriveSession(drive);
     ports.checked = checked;
     core = std::make_unique<AppCore>(ports, process);
     core->discovery.WriteIdentificationDefaults();

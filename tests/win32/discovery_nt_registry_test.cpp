@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,16 +24,27 @@ namespace {
 
 using namespace test;  // the registry helpers
 
-class NtRegistryDiscovery : public ::testing::Test {
+// What discovery is given: the profile-function settings, wine's registry, a scripted drive.
+struct NtRegistryParts {
+  NtRegistryParts() : dir_(test::ScratchForCurrentTest("nt")), store_(dir_ + "\\Romsetter.ini") {}
+  std::string dir_;
+  Win32ProfileStore store_;
+  test::ScriptedDrive drive_;
+  DriveSession session_{drive_};
+  // What IOCTL_STORAGE_GET_DEVICE_NUMBER would say of each path; wine has no USB disk.
+  std::map<std::string, StorageNumber> numbers_;
+  std::vector<std::string> numbersAsked_;
+  NtDeviceRegistry registry_{[this](const std::string& path) -> std::optional<StorageNumber> {
+    numbersAsked_.push_back(path);
+    const auto it = numbers_.find(path);
+    if (it == numbers_.end()) return std::nullopt;
+    return it->second;
+  }};
+};
+
+class NtRegistryDiscovery : public ::testing::Test, protected NtRegistryParts, protected test::DiscoveryOver {
  protected:
-  NtRegistryDiscovery()
-      : dir_(test::ScratchForCurrentTest("nt")),
-        store_(dir_ + "\\Romsetter.ini"),
-        log_(dir_ + "\\r.log", window_),
-        link_(drive_, log_),
-        memory_(link_, log_, map_),
-        discovery_(DiscoveryPorts{link_, memory_, &drive_, nullptr, store_, process_, registry_, log_, window_, window_,
-                                  [this](const std::string& line) { window_.SetVersionLine(line); }}) {}
+  NtRegistryDiscovery() : DiscoveryOver(session_, store_, registry_, dir_ + "\\r.log") {}
 
   void SetUp() override { TearDown(); }
   void TearDown() override {
@@ -52,27 +62,7 @@ class NtRegistryDiscovery : public ::testing::Test {
     ASSERT_TRUE(store_.Write("HardwareID", key, hardware) && store_.Write("USBSTOR_SUBKEY", key, subkey) &&
                 store_.Write("DiskVen_98", key, inquiry));
   }
-  std::vector<std::string> Lines() const { return test::StripNumbers(window_.allStatus); }
-
-  std::string dir_;
-  Win32ProfileStore store_;
-  test::RecordingWindow window_;
-  ActivityLog log_;
-  test::ScriptedDrive drive_;
-  ProcessState process_;
-  // What IOCTL_STORAGE_GET_DEVICE_NUMBER would say of each path; wine has no USB disk.
-  std::map<std::string, StorageNumber> numbers_;
-  std::vector<std::string> numbersAsked_;
-  NtDeviceRegistry registry_{[this](const std::string& path) -> std::optional<StorageNumber> {
-    numbersAsked_.push_back(path);
-    const auto it = numbers_.find(path);
-    if (it == numbers_.end()) return std::nullopt;
-    return it->second;
-  }};
-  DeviceLink link_;
-  MemoryMap map_;
-  MemoryQuery memory_;
-  DeviceDiscovery discovery_;
+  std::vector<std::string> Lines() const { return Logged(); }
 };
 
 TEST_F(NtRegistryDiscovery, SecondEntryIsFoundThroughSetupApiAndMountedDevices) {
@@ -92,7 +82,7 @@ TEST_F(NtRegistryDiscovery, SecondEntryIsFoundThroughSetupApiAndMountedDevices) 
   ASSERT_TRUE(SetRaw(kMounted, Dos('Q'), REG_BINARY, Utf16(kVolume + kVolumeTail)));
   drive_.openable = {"\\\\.\\N:", "\\\\.\\Q:"};  // P: matches too, but will not open
 
-  ASSERT_TRUE(discovery_.OpenDev(true));
+  ASSERT_TRUE(discovery.OpenDev(true));
   EXPECT_EQ(Lines(),
             (std::vector<std::string>{
                 "OpenDev() to Get InDisk Name", "SET HardwareID:\"USBSTOR\\DiskRsNone\" (DiskVen_00)",
@@ -103,8 +93,8 @@ TEST_F(NtRegistryDiscovery, SecondEntryIsFoundThroughSetupApiAndMountedDevices) 
                 "Check HardwareID OK!!, Now checking USBSTOR_SUBKEY & InDisk...", "01 CreatFile(\\\\.\\Q:)",
                 "\"Q:\" is got for InDisk!!"}));
   EXPECT_EQ(drive_.opens, (std::vector<std::string>{"\\\\.\\P:", "\\\\.\\Q:", "\\\\.\\Q:"}));
-  EXPECT_EQ(discovery_.inDiskName(), "Q:");
-  EXPECT_EQ(discovery_.identity().inquiryText, "RsB Two");
+  EXPECT_EQ(discovery.inDiskName(), "Q:");
+  EXPECT_EQ(discovery.identity().inquiryText, "RsB Two");
 }
 
 // Windows 7 and 10 keep no ParentIdPrefix: the drive is found by the disk's own name in
@@ -133,7 +123,7 @@ TEST_F(NtRegistryDiscovery, LaterWindowsFindTheDriveWithoutParentIdPrefix) {
   for (const Shape& shape : shapes) {
     SCOPED_TRACE(shape.name);
     TearDown();
-    window_.allStatus.clear();
+    window.allStatus.clear();
     drive_.opens.clear();
     numbers_.clear();
     ASSERT_TRUE(AddInstance(kSeven + "\\" + shape.instance, {"USBSTOR\\DiskRsC_Seven", "GenDisk"}));
@@ -147,7 +137,7 @@ TEST_F(NtRegistryDiscovery, LaterWindowsFindTheDriveWithoutParentIdPrefix) {
     numbers_["\\\\?\\" + DiskInterface(shape.instance)] = {7, 2};
     drive_.openable = {"\\\\.\\O:", "\\\\.\\P:", "\\\\.\\Q:"};
 
-    ASSERT_TRUE(discovery_.OpenDev(true));
+    ASSERT_TRUE(discovery.OpenDev(true));
     EXPECT_EQ(Lines(), expectedLines);
     EXPECT_EQ(drive_.opens, (std::vector<std::string>{"\\\\.\\Q:", "\\\\.\\Q:"}));
     EXPECT_EQ(!numbersAsked_.empty(), shape.numbers);
@@ -158,8 +148,8 @@ TEST_F(NtRegistryDiscovery, LaterWindowsFindTheDriveWithoutParentIdPrefix) {
   ASSERT_TRUE(SetRaw(kSeven + "\\0002", "ParentIdPrefix", REG_SZ, kPrefix + '\0'));
   ASSERT_TRUE(SetRaw(kMounted, Dos('N'), REG_BINARY, Utf16(kVolume + kVolumeTail)));
   drive_.openable.push_back("\\\\.\\N:");
-  ASSERT_TRUE(discovery_.OpenDev(true));
-  EXPECT_EQ(discovery_.inDiskName(), "N:");
+  ASSERT_TRUE(discovery.OpenDev(true));
+  EXPECT_EQ(discovery.inDiskName(), "N:");
   EXPECT_TRUE(numbersAsked_.empty());
 }
 
@@ -175,37 +165,10 @@ TEST_F(NtRegistryDiscovery, TheXpRecordWinsOverTheLaterOneForTheSameInstance) {
   numbers_["\\\\.\\O:"] = {7, 2};
   drive_.openable = {"\\\\.\\O:", "\\\\.\\Q:"};
 
-  ASSERT_TRUE(discovery_.OpenDev(true));
-  EXPECT_EQ(discovery_.inDiskName(), "Q:");
+  ASSERT_TRUE(discovery.OpenDev(true));
+  EXPECT_EQ(discovery.inDiskName(), "Q:");
   EXPECT_EQ(drive_.opens, (std::vector<std::string>{"\\\\.\\Q:", "\\\\.\\Q:"}));
   EXPECT_TRUE(numbersAsked_.empty());
-}
-
-// Several devices on the real registry: two storage instances of one entry, each mounted; the
-// listing names both letters silently, and a search restricted to one opens only that one.
-TEST_F(NtRegistryDiscovery, SeveralInstancesAreListedAndARestrictedSearchTakesItsOwn) {
-  Entry(0, "DiskRsB_Two", "Disk&Ven_RsB&Prod_Two", "RsB Two");
-  const std::string otherPrefix = "7&99aa&0";
-  ASSERT_TRUE(AddInstance(kTwo + "\\0001", {"USBSTOR\\DiskRsB_Two", "GenDisk"}));
-  ASSERT_TRUE(SetRaw(kTwo + "\\0001", "ParentIdPrefix", REG_SZ, kPrefix + '\0'));
-  ASSERT_TRUE(AddInstance(kTwo + "\\0002", {"USBSTOR\\DiskRsB_Two", "GenDisk"}));
-  ASSERT_TRUE(SetRaw(kTwo + "\\0002", "ParentIdPrefix", REG_SZ, otherPrefix + '\0'));
-  ASSERT_TRUE(SetRaw(kMounted, Dos('P'), REG_BINARY, Utf16(kVolume + kVolumeTail)));
-  ASSERT_TRUE(SetRaw(kMounted, Dos('Q'), REG_BINARY,
-                     Utf16("\\??\\STORAGE#RemovableMedia#" + otherPrefix + kVolumeTail)));
-  drive_.openable = {"\\\\.\\P:", "\\\\.\\Q:"};
-
-  const std::vector<char> drives = discovery_.MatchingDrives();
-  EXPECT_EQ(drives.size(), 2u);
-  EXPECT_NE(std::find(drives.begin(), drives.end(), 'P'), drives.end());
-  EXPECT_NE(std::find(drives.begin(), drives.end(), 'Q'), drives.end());
-  EXPECT_TRUE(Lines().empty());
-
-  drive_.opens.clear();
-  discovery_.RestrictToDrive('Q');
-  ASSERT_TRUE(discovery_.OpenDev(true));
-  EXPECT_EQ(discovery_.inDiskName(), "Q:");
-  for (const std::string& opened : drive_.opens) EXPECT_EQ(opened, "\\\\.\\Q:");
 }
 
 }  // namespace

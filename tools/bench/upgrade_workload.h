@@ -63,7 +63,7 @@ struct BenchJob {
     PopulateEmulatedRegistry(EmulatorConfig{}, registry);
     process.packageMode = PackageMode::Plain;
     AppPorts ports{window, profile, registry, clock, paths};
-    ports.drive = &drive;
+    ports.session = MakeDriveSession(drive);
     ports.checked = checked;
     core = std::make_unique<AppCore>(ports, process);
     core->discovery.WriteIdentificationDefaults();

@@ -46,14 +46,12 @@ bool CliDeviceTap::Attach(AppPorts& ports, AspiTransport* aspi) {
   if (replay_) {
     // The recording says which family the run used.
     const bool overAspi = replay_->header().family == TransportFamily::Aspi;
-    ports.aspi = overAspi ? aspi : nullptr;
-    ports.drive = overAspi ? nullptr : replayDrive_.get();
-    ports.locator = nullptr;
+    ports.session = overAspi ? MakeAspiSession(*aspi) : MakeDriveSession(*replayDrive_);
   }
   if (o_.record.empty()) return true;
   RecordingHeader header;
   header.program = CliVersion();
-  header.family = ports.aspi != nullptr ? TransportFamily::Aspi : TransportFamily::PassThrough;
+  header.family = ports.session->family();
 #ifdef _WIN32
   header.os = "windows";
 #else
@@ -66,10 +64,13 @@ bool CliDeviceTap::Attach(AppPorts& ports, AspiTransport* aspi) {
     return false;
   }
   for (const auto& library : recordingLibraries_) library->SetWriter(&writer_);
-  if (ports.drive != nullptr) {
-    recordingDrive_ = std::make_unique<RecordingDriveTransport>(*ports.drive);
+  // The ASPI family is recorded at its library (Library above); a drive behind a recorder.
+  DriveSession* drive = ports.session->Visit([](DriveSession& s) { return &s; },
+                                             [](AspiSession&) -> DriveSession* { return nullptr; });
+  if (drive != nullptr) {
+    recordingDrive_ = std::make_unique<RecordingDriveTransport>(drive->drive());
     recordingDrive_->SetWriter(&writer_);
-    ports.drive = recordingDrive_.get();
+    ports.session = MakeDriveSession(*recordingDrive_, drive->locator());
   }
   return true;
 }

@@ -12,6 +12,7 @@
 #endif
 
 #include "app/activity_log.h"
+#include "device/identification_entries.h"
 #include "package/font_list.h"
 #include "package/package_builder.h"
 #include "package/unpack.h"
@@ -39,24 +40,26 @@ int RunInfo(AppCore& core, const AppPorts& ports, CliWindow& window) {
       ok = core.memory.GetMemInfo(q, all, nor) && ok;
     }
   };
-  if (AspiTransport* aspi = ports.aspi) {
-    aspi->BeginJob();
-    const bool found = aspi->Available() && aspi->CreateEvent() && core.discovery.ScanAspiTargets();
-    if (!found) {
-      aspi->EndJob();
-      return kExitNoDevice;
-    }
-    core.discovery.SetPresent(true);
-    queryAll();
-    aspi->EndJob();
-    ok = core.discovery.QueryProduct(nor) && ok;
-  } else {
-    if (!core.discovery.OpenDev(true)) return kExitNoDevice;
-    core.discovery.SetPresent(true);
-    queryAll();
-    ok = core.discovery.QueryProduct(nor) && ok;  // info promises the version and product
-    ports.drive->CloseDrive();
-  }
+  const bool found = ports.session->Visit(
+      [&](DriveSession& session) {
+        if (!core.discovery.OpenDev(true)) return false;
+        core.discovery.SetPresent(true);
+        queryAll();
+        ok = core.discovery.QueryProduct(nor) && ok;  // info promises the version and product
+        session.drive().CloseDrive();
+        return true;
+      },
+      [&](AspiSession& session) {
+        {
+          AspiJob job(session);
+          if (!core.discovery.FindAspiDevice(job)) return false;
+          core.discovery.SetPresent(true);
+          queryAll();
+        }
+        ok = core.discovery.QueryProduct(nor) && ok;  // a job of its own
+        return true;
+      });
+  if (!found) return kExitNoDevice;
   window.Note("version", core.discovery.versionLine());
   return ok ? kExitSuccess : kExitDeviceFailure;
 }
@@ -74,25 +77,9 @@ namespace {
 // The identification a package carries: what discovery matched on the device when one is
 // given, else entry 0 of the settings file.
 PackageIdentity IdentityForPackage(AppCore& core, const AppPorts& ports, bool haveDevice) {
-  if (haveDevice) {
-    bool found = false;
-    if (AspiTransport* aspi = ports.aspi) {
-      aspi->BeginJob();
-      found = aspi->Available() && aspi->CreateEvent() && core.discovery.ScanAspiTargets();
-      aspi->EndJob();
-    } else {
-      found = core.discovery.OpenDev(false);
-      ports.drive->CloseDrive();
-    }
-    if (found) {
-      const DeviceIdentity& id = core.discovery.identity();
-      return {id.hardwareId, id.instanceKeyPath, id.inquiryText};
-    }
-  }
-  ProfileStore& store = ports.profile;
-  return {Format("USBSTOR\\%s", store.Read("HardwareID", "DiskVen_00", "").c_str()),
-          Format("SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\%s", store.Read("USBSTOR_SUBKEY", "DiskVen_00", "").c_str()),
-          store.Read("DiskVen_98", "DiskVen_00", "")};
+  const DeviceIdentity id = haveDevice && core.discovery.FindQuietly() ? core.discovery.identity()
+                                                                       : IdentificationEntries(ports.profile).Entry(0).identity;
+  return {id.hardwareId, id.instanceKeyPath, id.inquiryText};
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "app/cli/run_scenarios.h"
 #include "app/in_memory_profile_store.h"
 #include "app/ini_profile_store.h"
+#include "device/identification_entries.h"
 #include "package/unpack.h"
 
 namespace romsetter {
@@ -64,21 +65,7 @@ struct DeviceJob {
 
 // Each job reads the identification entries from a copy of its own; what a job writes
 // stays in its copy (the settings file itself was written once, before the devices).
-void CopyIdentification(ProfileStore& from, InMemoryProfileStore& to) {
-  to.Write("Environment", "IniVersion", from.Read("Environment", "IniVersion", ""));
-  for (int n = 0;; ++n) {
-    const std::string key = Format("DiskVen_%02d", n);
-    bool any = false;
-    for (const char* section : {"HardwareID", "USBSTOR_SUBKEY", "DiskVen_98"}) {
-      const std::string value = from.Read(section, key, "");
-      if (!value.empty()) {
-        to.Write(section, key, value);
-        any = true;
-      }
-    }
-    if (!any) break;
-  }
-}
+void CopyIdentification(ProfileStore& from, InMemoryProfileStore& to) { IdentificationEntries(from).CopyTo(to); }
 
 // The checks made once before several devices speak only when they refuse: otherwise each
 // device's log, and what the run prints of it, repeats their lines.
@@ -328,15 +315,12 @@ int DeviceRun::RunSeveral(bool stdinTerminal, bool drawProgress) {
   if (!Setup(paths, packageImages)) return kExitRefused;
 
   // The checks before the devices run over a core whose device is never asked anything.
-  EmulatedDeviceConfig absent;
-  absent.attached = false;
-  EmulatedDevice idle(absent);
-  EmulatedTransport idleDrive(idle);
+  IdleDevice idle;
   InMemoryDeviceRegistry noRegistry;
   SystemClock clock;
   HeldWindow held;
   AppPorts ports{held, *store_, noRegistry, clock, paths};
-  ports.drive = &idleDrive;
+  ports.session = idle.Session();
   AppCore preflight(ports, process_);
   Prepare(preflight, packageImages);
 

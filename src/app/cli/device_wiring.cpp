@@ -14,12 +14,18 @@ void EmulatedWiring::Build(const JobDevice& device, const AspiLibraryWrap& wrap,
       device.support);
   library->SetSignalsCompletion(device.signalCompleted);
   aspi = std::make_unique<AspiTransport>(wrap ? wrap(*library) : *library);
-  if (device.useAspi) {
-    ports.aspi = aspi.get();
-  } else {
-    ports.drive = drive.get();
-  }
+  ports.session = device.useAspi ? MakeAspiSession(*aspi) : MakeDriveSession(*drive);
 }
+
+namespace {
+EmulatedDeviceConfig Absent() {
+  EmulatedDeviceConfig absent;
+  absent.attached = false;
+  return absent;
+}
+}  // namespace
+
+IdleDevice::IdleDevice() : device_(Absent()), drive_(device_) {}
 
 std::string FileStem(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");

@@ -49,6 +49,18 @@ struct EmulatedWiring {
   void Build(const JobDevice& device, const AspiLibraryWrap& wrap, AppPorts& ports);
 };
 
+// A device that is never asked anything: the checks made once before several devices run
+// over a core on it.
+class IdleDevice {
+ public:
+  IdleDevice();
+  std::shared_ptr<DeviceSession> Session() { return MakeDriveSession(drive_); }
+
+ private:
+  EmulatedDevice device_;
+  EmulatedTransport drive_;
+};
+
 // What a run shares between its devices on this system (the ASPI library is one per process),
 // and the transports each job owns.
 class DeviceWiring {

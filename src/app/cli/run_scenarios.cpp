@@ -2,6 +2,7 @@
 
 #include "base/file_identity.h"
 #include "base/format.h"
+#include "device/identification_entries.h"
 
 namespace romsetter {
 namespace {
@@ -14,11 +15,11 @@ bool EmulatedMatches(const EmulatedDeviceConfig& device, ProfileStore& store, co
     return !text.empty() && device.inquiry.compare(0, text.size(), text) == 0;
   };
   if (process.InPackageMode()) return begins(process.presetInquiryText);
+  const IdentificationEntries entries(store);
   for (int n = 0;; ++n) {
-    const std::string key = Format("DiskVen_%02d", n);
-    const std::string text = store.Read("DiskVen_98", key, "");
-    if (text.empty() && store.Read("HardwareID", key, "").empty()) return false;
-    if (begins(text)) return true;
+    const IdentificationEntry entry = entries.Entry(n);
+    if (entry.identity.inquiryText.empty() && entry.hardwareValue.empty()) return false;
+    if (begins(entry.identity.inquiryText)) return true;
   }
 }
 

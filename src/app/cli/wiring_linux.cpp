@@ -72,15 +72,14 @@ AppPorts DeviceWiring::Wire(const JobDevice& device, OwnedParts& parts, WindowPo
     p.sgDrive = std::make_unique<SgIoTransport>();
     p.locator = std::make_unique<SysfsDriveLocator>(SysfsPaths{}, o_.all ? "" : device.node, o_.force);
     if (o_.all) p.locator->RestrictTo(device.node);
-    ports.drive = p.sgDrive.get();
-    ports.locator = p.locator.get();
+    ports.session = MakeDriveSession(*p.sgDrive, p.locator.get());
     return ports;
   }
   p.emulated.Build(device, wrap, ports);
   if (device.sgIo) {
     p.sgIoDevice = std::make_unique<EmulatedSgIo>(*device.emulated, Format("\\\\.\\%c:", device.driveLetter));
     p.sgDrive = std::make_unique<SgIoTransport>(p.sgIoDevice->Calls());
-    ports.drive = p.sgDrive.get();
+    ports.session = MakeDriveSession(*p.sgDrive);
   }
   return ports;
 }

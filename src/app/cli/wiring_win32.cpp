@@ -90,11 +90,7 @@ bool DeviceWiring::ListReal(const DeviceTarget& t, ProfileStore& store, ProcessS
   TickClock clock;
   AppPorts ports{quiet, store, registry, clock, FixedPaths::UnderFolder(".")};
   ports.paths.logFile = o_.log;
-  if (aspi) {
-    ports.aspi = &aspiTransport;
-  } else {
-    ports.drive = &drive;
-  }
+  ports.session = aspi ? MakeAspiSession(aspiTransport) : MakeDriveSession(drive);
   AppCore finder(ports, process);
   DeviceTarget found;
   found.realDevice = true;
@@ -132,10 +128,10 @@ AppPorts DeviceWiring::Wire(const JobDevice& device, OwnedParts& parts, WindowPo
   ports.errorText = Win32SystemErrorText;
   if (device.useAspi) {
     p.aspi = std::make_unique<AspiTransport>(wrap ? wrap(system_->aspiLibrary) : system_->aspiLibrary);
-    ports.aspi = p.aspi.get();
+    ports.session = MakeAspiSession(*p.aspi);
   } else {
     p.passThrough = std::make_unique<PassThroughTransport>();
-    ports.drive = p.passThrough.get();
+    ports.session = MakeDriveSession(*p.passThrough);
   }
   return ports;
 }

@@ -116,16 +116,6 @@ std::string GroupOf(const std::string& node) {
   return Format("%u", static_cast<unsigned>(st.st_gid));
 }
 
-// The identification entry `key` of the settings file, as the other searches set it.
-DeviceIdentity EntryIdentity(ProfileStore& store, const std::string& key) {
-  DeviceIdentity id;
-  id.hardwareId = Format("USBSTOR\\%s", store.Read("HardwareID", key, "").c_str());
-  id.instanceKeyPath =
-      Format("SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\%s", store.Read("USBSTOR_SUBKEY", key, "").c_str());
-  id.inquiryText = store.Read("DiskVen_98", key, "");
-  return id;
-}
-
 // The text matches by prefix, as the ASPI scan compares; the hardware id whole, ignoring case,
 // as the NT search does.  An empty value matches nothing.
 bool Matches(const SgDevice& device, const std::vector<std::string>& ids, const DeviceIdentity& wanted) {
@@ -261,14 +251,13 @@ namespace {
 std::vector<std::pair<std::string, DeviceIdentity>> EntriesToTry(ProfileStore& store, const ProcessState& process) {
   std::vector<std::pair<std::string, DeviceIdentity>> entries;
   if (process.InPackageMode()) {
-    entries.emplace_back("package", DeviceIdentity{process.presetHardwareId, process.presetInstanceKeyPath,
-                                                   process.presetInquiryText});
+    entries.emplace_back("package", IdentificationEntries::Preset(process));
   } else {
+    const IdentificationEntries stored(store);
     for (int n = 0;; ++n) {
-      const std::string key = Format("DiskVen_%02d", n);
-      DeviceIdentity id = EntryIdentity(store, key);
-      if (id.inquiryText.empty() && store.Read("HardwareID", key, "").empty()) break;
-      entries.emplace_back(key, std::move(id));
+      IdentificationEntry entry = stored.Entry(n);
+      if (entry.identity.inquiryText.empty() && entry.hardwareValue.empty()) break;
+      entries.emplace_back(entry.key, std::move(entry.identity));
     }
   }
   return entries;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "device/discovery.h"
+#include "device/drive_locator.h"
 
 namespace romsetter {
 

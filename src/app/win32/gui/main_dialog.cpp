@@ -121,9 +121,9 @@ void MainDialog::InitDialog() {
   std::uint32_t platform = 0;
   const bool known = options_.platform(platform);
   AppPorts ports{*this, store_, registry_, clock_, options_.paths, Win32SystemErrorText};
-  if (known && platform == kPlatformWin32Nt) ports.drive = &recordedDrive_;
-  else ports.aspi = &aspi_;
-  StartRecording(ports.aspi != nullptr ? TransportFamily::Aspi : TransportFamily::PassThrough);
+  if (known && platform == kPlatformWin32Nt) ports.session = MakeDriveSession(recordedDrive_);
+  else ports.session = MakeAspiSession(aspi_);
+  StartRecording(ports.session->family());
   core_ = std::make_unique<AppCore>(ports, process_);
   AppCore& core = *core_;
   core.images = std::move(packageImages_);
@@ -150,7 +150,7 @@ void MainDialog::InitDialog() {
     id = platform;
     return known;
   });
-  if (ports.aspi != nullptr) {
+  if (ports.session->family() == TransportFamily::Aspi) {
     if (LoadAspiLibrary(library_, *this, options_.aspiDll)) {
       core.discovery.SetPresent(core.discovery.ProbeAspi(false, nor));
       if (core.discovery.present() && core.model.selections.checkProduct) core.discovery.QueryProduct(nor);
