@@ -48,8 +48,9 @@ TEST(LinkAspi, CompletedButFailedTimedOutAndRefusedRequests) {
                                 {FaultKind::BadStatus, "FONT_END_OF_UPDATE"},
                                 {FaultKind::BadStatus, "UPT_FW_RESTART_SYS", true, 0, 1},
                                 {FaultKind::NoCompletion, "UPT_FW_RESTART_SYS", true, 0, 2},
-                                {FaultKind::NotDelivered, "UPT_READ_PAGE"}};
+                                {FaultKind::NotDelivered, "UPT_READ_PAGE"}, {FaultKind::BadStatus, "INQUIRY"}};
   PageBuffer page{};
+  EXPECT_FALSE(rig.link->Inquiry().ok);  // completed with an error status
   // The mark and the control commands count as done once completed, whatever their status.
   EXPECT_TRUE(rig.link->MarkErrorPage(1));
   EXPECT_TRUE(rig.link->SendControl(ControlCommand::EndOfFontUpdate));
@@ -64,38 +65,10 @@ TEST(LinkAspi, CompletedButFailedTimedOutAndRefusedRequests) {
   EXPECT_FALSE(rig.link->SendControl(ControlCommand::Restart));  // the wait runs out: no line over ASPI
   EXPECT_EQ(rig.library.lastWaitMs(), 50u);
   EXPECT_EQ(rig.library.aborts(), 1);  // the hung request is aborted, then retired
-  // The write that completed with an error tells its statuses and sense data.
-  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{
-                             test::kAspiCheckConditionLine}));
+  // The inquiry and the write that completed with an error tell their statuses and sense data.
+  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{test::kAspiCheckConditionLine, test::kAspiCheckConditionLine}));
   EXPECT_EQ(rig.aspiTransport.retiredRequests(), 1u);  // never reused; the next command works
   EXPECT_TRUE(rig.link->TestUnitReady());
-}
-
-// A layer that finishes a request before the send returns and never signals it: each such
-// request counts at once, after a wait of no time that takes a signal had one been set.
-TEST(LinkAspi, ARequestCompletedAtOnceIsNotWaitedFor) {
-  Rig rig(true, "link");
-  rig.library.SetSignalsCompletion(false);
-  rig.device.config().faults = {{FaultKind::BadStatus, "UPT_WRITE_PAGE"}};
-  PageBuffer page{};
-  EXPECT_TRUE(rig.link->TestUnitReady());
-  EXPECT_TRUE(rig.link->ReadPage(1, 1, PageArea::Firmware, page));
-  EXPECT_FALSE(rig.link->WritePage(1, 1, PageArea::Firmware, page));  // completed with an error
-  EXPECT_EQ(rig.library.lastWaitMs(), 0u);
-  EXPECT_EQ(rig.aspiTransport.retiredRequests(), 0u);
-  EXPECT_EQ(rig.library.aborts(), 0);
-}
-
-// An adapter that cannot reach the target fails the request itself: its status is in the line,
-// with no target status and no sense data.
-TEST(LinkAspi, AFailureTheAdapterReportsTellsItsStatus) {
-  Rig rig(true, "link");
-  EmulatorFault selectionTimeOut{FaultKind::BadStatus, "UPT_WRITE_PAGE"};
-  selectionTimeOut.hostStatus = 0x11;
-  rig.device.config().faults = {selectionTimeOut};
-  PageBuffer page{};
-  EXPECT_FALSE(rig.link->WritePage(1, 1, PageArea::Firmware, page));
-  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{"ASPI SRB_Status=0x04 HaStat=0x11 TargetStat=0x00"}));
 }
 
 // Every request block: execute, LUN 0, event notification with the data direction, 14 bytes
