@@ -11,8 +11,6 @@
 #include <tuple>
 #include <vector>
 
-#include "app/activity_log.h"
-#include "device/device_link.h"
 #include "emulator/linux/emulated_sg_io.h"
 #include "support/test_support.h"
 #include "support/transport_conformance.h"
@@ -35,23 +33,10 @@ struct SgIoMaker : InProcessDevice {
 };
 INSTANTIATE_TYPED_TEST_SUITE_P(SgIo, TransportConformance, SgIoMaker);
 
-class SgIoTest : public ::testing::Test {
- protected:
-  SgIoTest() {
-    std::uint32_t error = 0;
-    EXPECT_TRUE(transport.OpenDrive("/dev/sg1", error));
-  }
-  RecordingWindow window;
-  ActivityLog log{ScratchDir("sg_io") + "/romsetter.log", window};
-  EmulatedDevice device;
-  EmulatedSgIo sgIo{device, "/dev/sg1"};
-  SgIoTransport transport{sgIo.Calls()};
-  DeviceLink link{transport, log};
-};
-
-TEST_F(SgIoTest, EveryCommandGoesOutWithItsDirectionLengthsTimeoutAndSenseBuffer) {
-  const auto rows = TableLink(transport, "sg_io_table").SendEveryCommand(TransportFamily::PassThrough);
-  const auto& sent = sgIo.sent();
+TEST(SgIoTransport, EveryCommandGoesOutWithItsDirectionLengthsTimeoutAndSenseBuffer) {
+  SgIoMaker rig("");
+  const auto rows = TableLink(rig.drive, "sg_io_table").SendEveryCommand(TransportFamily::PassThrough);
+  const auto& sent = rig.sgIo.sent();
   ASSERT_EQ(sent.size(), rows.size());
   for (std::size_t i = 0; i < sent.size(); ++i) {
     const CommandRow& row = rows[i];
@@ -67,9 +52,9 @@ TEST_F(SgIoTest, EveryCommandGoesOutWithItsDirectionLengthsTimeoutAndSenseBuffer
               std::make_tuple(row.cdb, unsigned(row.cdb.size()), direction, row.length))
         << row.name;
   }
-  EXPECT_TRUE(sgIo.open());
-  transport.CloseDrive();
-  EXPECT_FALSE(sgIo.open());
+  EXPECT_TRUE(rig.sgIo.open());
+  rig.drive.CloseDrive();
+  EXPECT_FALSE(rig.sgIo.open());
 }
 
 // A fake kernel: the header is handed to `answer`, which fills it in as a test needs.
@@ -87,10 +72,6 @@ struct FakeKernel {
     return c;
   }
 };
-
-// delivered, statusGood, systemError.
-using Outcome = std::tuple<bool, bool, std::uint32_t>;
-Outcome Of(const ScsiResult& r) { return {r.delivered, r.statusGood, r.systemError}; }
 
 TEST(SgIoFailures, EachKindOfFailureEndsAsThePassThroughRulesExpect) {
   struct Case {
@@ -182,20 +163,14 @@ TEST(SgIoFailures, AShortReplyFillsOnlyWhatTheDeviceSentWhateverTheKernelCopied)
   }
 }
 
-TEST_F(SgIoTest, TheFamilysRulesDecideAndADetachedDeviceEndsInAnError) {
-  // A write that ends in CHECK CONDITION counts as sent, a read does not: the NT rules.
-  device.config().faults = {{FaultKind::BadStatus, "UPT_WRITE_PAGE"}, {FaultKind::BadStatus, "UPT_READ_PAGE"}};
-  PageBuffer page{};
-  EXPECT_TRUE(link.WritePage(0x10, 1, PageArea::Firmware, page));
-  EXPECT_FALSE(link.ReadPage(0x10, 1, PageArea::Firmware, page));
-  EXPECT_EQ(std::make_tuple(int{transport.lastOutcome().status}, int{transport.lastOutcome().senseKey},
-                            int{transport.lastOutcome().asc}),
-            std::make_tuple(2, int{EmulatedSgIo::kSenseKey}, int{EmulatedSgIo::kSenseAsc}));
-  device.Detach();
-  EXPECT_EQ(Of(transport.Execute(ScsiRequest{})), Outcome(false, false, ENODEV));
+// How a status and its sense data end is the fake kernel's table above and the conformance suite.
+TEST(SgIoTransport, ADetachedOrClosedDriveEndsInAnError) {
+  SgIoMaker rig("");
+  rig.device.Detach();
+  EXPECT_EQ(Of(rig.drive.Execute(ScsiRequest{})), Outcome(false, false, ENODEV));
   // Closed, the transport still calls down and gets the kernel's refusal, never a crash.
-  transport.CloseDrive();
-  EXPECT_EQ(Of(transport.Execute(ScsiRequest{})), Outcome(false, false, EBADF));
+  rig.drive.CloseDrive();
+  EXPECT_EQ(Of(rig.drive.Execute(ScsiRequest{})), Outcome(false, false, EBADF));
 }
 
 TEST(SgIoNode, OpenFailuresCarryErrnoAndTheRealCallsRefuseAFile) {

@@ -121,42 +121,34 @@ inline std::vector<CommandRow> EveryCommand(TransportFamily family) {
   const auto erase = [](EraseCommand c) { return [c](DeviceLink& l) { return l.Erase(c).ok; }; };
   const auto control = [](ControlCommand c) { return [c](DeviceLink& l) { return l.SendControl(c); }; };
   const auto write = [](PageArea area) {
-    return [area](DeviceLink& l) {
-      PageBuffer page;
-      page.fill(0x5A);
-      return l.WritePage(0x00012345, 7, area, page);
-    };
+    return [area](DeviceLink& l) { return l.WritePage(0x00012345, 7, area, Filled(0x5A)); };
   };
   const auto read = [](PageArea area, std::uint32_t address, std::uint8_t expected) {
     return [=](DeviceLink& l) {
-      PageBuffer page, filled;
-      page.fill(0x77);
-      filled.fill(expected);
-      return l.ReadPage(address, 7, area, page) && page == filled;
+      PageBuffer page = Filled(0x77);
+      return l.ReadPage(address, 7, area, page) && page == Filled(expected);
+    };
+  };
+  // A reply holding `text` from its byte `at`.
+  const auto replies = [](auto ask, std::size_t at, std::string text) {
+    return [=](DeviceLink& l) {
+      const auto r = ask(l);
+      return r.ok && std::string(r.value.begin() + at, r.value.begin() + at + text.size()) == text;
     };
   };
   const bool aspi = family == TransportFamily::Aspi;
   return {
       {"SCSI_TST_U_RDY", Bytes(6, 0), out, 0, [](DeviceLink& l) { return l.TestUnitReady(); }},
       {"INQUIRY", Bytes{0x12, 0, 0, 0, 0x24, 0}, in, 36,
-       [](DeviceLink& l) {
-         const auto r = l.Inquiry();
-         return r.ok && std::string(r.value.begin() + 8, r.value.end()) == "Morvent  USB-MSC Disk INT   ";
-       }},
+       replies([](DeviceLink& l) { return l.Inquiry(); }, 8, "Morvent  USB-MSC Disk INT   ")},
       {"UPT_FW_GET_SIZE", vendor(0x01), in, 10, query(RegionQuery::Firmware)},
       {"UPT_BOOT_GET_SIZE", vendor(0x06), in, 10, query(RegionQuery::Boot)},
       {"FONT_GET_BLK_INFO", vendor(0x09), in, 10, query(RegionQuery::Font)},
       {"BACKUP_FW_GET_SIZE_32", vendor(0x20), in, 8, query(RegionQuery::Backup)},
       {"DEV_GET_VERSION", vendor(0x11), in, 8,
-       [](DeviceLink& l) {
-         const auto r = l.QueryProduct(ProductQuery::Version);
-         return r.ok && std::string(r.value.begin(), r.value.begin() + 8) == "01.02.03";
-       }},
+       replies([](DeviceLink& l) { return l.QueryProduct(ProductQuery::Version); }, 0, "01.02.03")},
       {"DEV_GET_PRODUCT", vendor(0x12), in, 20,
-       [](DeviceLink& l) {
-         const auto r = l.QueryProduct(ProductQuery::Product);
-         return r.ok && std::string(r.value.begin(), r.value.begin() + 15) == std::string("MV-Demo Player", 15);
-       }},
+       replies([](DeviceLink& l) { return l.QueryProduct(ProductQuery::Product); }, 0, std::string("MV-Demo Player", 15))},
       {"UPT_FW_ERASE_MEM", vendor(0x02), out, 0, erase(EraseCommand::Firmware)},
       {"UPT_BOOT_ERASE_MEM", vendor(0x07), out, 0, erase(EraseCommand::Boot)},
       {"FONT_ERASE_FONT_BLKS", vendor(0x0A), out, 0, erase(EraseCommand::Font)},

@@ -122,14 +122,6 @@ TEST_F(PassThroughTest, LocksThenDismountsTheVolumeOnTheDrivesHandle) {
   EXPECT_EQ(volumeCalls.size(), 1u);  // no dismount without the lock
 }
 
-// A call the driver fails carries the system's last error.
-TEST_F(PassThroughTest, AFailedCallCarriesTheLastError) {
-  device.config().faults = {{FaultKind::NoCompletion, "DEV_GET_PRODUCT"}};
-  const ScsiResult hung = link.QueryProduct(ProductQuery::Product).transport;
-  EXPECT_FALSE(hung.delivered);
-  EXPECT_EQ(hung.systemError, static_cast<std::uint32_t>(ERROR_SEM_TIMEOUT));
-}
-
 TEST(PassThroughDrive, OpensExistingPathsAndTheRealCallRefusesAnOrdinaryFile) {
   const std::string dir = test::ScratchDir("pass_through_drive");
   PassThroughTransport transport;
