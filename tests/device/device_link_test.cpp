@@ -6,7 +6,8 @@
 #include <tuple>
 #include <vector>
 
-#include "device/discovery_fakes.h"
+#include "support/link_rig.h"
+#include "support/transport_conformance.h"
 
 namespace romsetter {
 namespace {
@@ -16,35 +17,6 @@ using Rig = test::LinkRig;
 
 class BothTransports : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Link, BothTransports, ::testing::Values(false, true), test::TransportName);
-
-TEST_P(BothTransports, EveryCommandHasItsCdbDirectionAndLength) {
-  const bool aspi = GetParam();
-  Rig rig(aspi, "link");
-  test::RunEveryCommand(*rig.link);
-
-  const auto in = DataDirection::In;
-  const auto out = DataDirection::Out;
-  auto vendor = [](std::uint8_t code) { return Bytes{0xFF, code, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}; };
-  auto paged = [](std::uint8_t code) { return Bytes{0xFF, code, 0, 0x01, 0, 0x45, 0x23, 0, 0, 0x07, 0, 0}; };
-  const Bytes mark = {0xFF, 0x03, 0, 0x01, 0, 0x45, 0x23, 0, 0, 0, 0, 0};  // a page write numbered 0
-  const std::tuple<Bytes, DataDirection, std::uint32_t> expected[] = {
-      {Bytes{0x00, 0, 0, 0, 0, 0}, out, 0}, {Bytes{0x12, 0, 0, 0, 0x24, 0}, in, 36},
-      {vendor(0x01), in, 10}, {vendor(0x06), in, 10}, {vendor(0x09), in, 10}, {vendor(0x20), in, 8},
-      {vendor(0x11), in, 8}, {vendor(0x12), in, 20}, {vendor(0x02), out, 0}, {vendor(0x07), out, 0},
-      {vendor(0x0A), out, 0}, {vendor(0x21), out, 0}, {paged(0x03), out, 512}, {paged(0x04), in, 512},
-      {paged(0x0B), out, 512}, {paged(0x0C), in, 512}, {mark, out, 512}, {vendor(0x0D), out, 0},
-      // The format alone differs: 6 bytes over pass-through, 12 marked data-in over ASPI.
-      {aspi ? vendor(0x10) : Bytes{0xFF, 0x10, 0, 0, 0, 0}, aspi ? in : out, 0}, {vendor(0x05), out, 0},
-  };
-  const auto& t = rig.device.trace();
-  ASSERT_EQ(t.size(), std::size(expected));
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    SCOPED_TRACE(t[i].command);
-    EXPECT_EQ(std::make_tuple(Bytes(t[i].cdb.begin(), t[i].cdb.begin() + t[i].cdbLength), t[i].direction, t[i].length),
-              expected[i]);
-  }
-  EXPECT_EQ(t[12].data, Bytes(512, 0x5A));
-}
 
 TEST(LinkPassThrough, DeliveryIsEnoughForWritesButReadsAndQueriesNeedAGoodStatus) {
   std::vector<EmulatorFault> faults;
@@ -76,8 +48,9 @@ TEST(LinkAspi, CompletedButFailedTimedOutAndRefusedRequests) {
                                 {FaultKind::BadStatus, "FONT_END_OF_UPDATE"},
                                 {FaultKind::BadStatus, "UPT_FW_RESTART_SYS", true, 0, 1},
                                 {FaultKind::NoCompletion, "UPT_FW_RESTART_SYS", true, 0, 2},
-                                {FaultKind::NotDelivered, "UPT_READ_PAGE"}};
+                                {FaultKind::NotDelivered, "UPT_READ_PAGE"}, {FaultKind::BadStatus, "INQUIRY"}};
   PageBuffer page{};
+  EXPECT_FALSE(rig.link->Inquiry().ok);  // completed with an error status
   // The mark and the control commands count as done once completed, whatever their status.
   EXPECT_TRUE(rig.link->MarkErrorPage(1));
   EXPECT_TRUE(rig.link->SendControl(ControlCommand::EndOfFontUpdate));
@@ -92,38 +65,10 @@ TEST(LinkAspi, CompletedButFailedTimedOutAndRefusedRequests) {
   EXPECT_FALSE(rig.link->SendControl(ControlCommand::Restart));  // the wait runs out: no line over ASPI
   EXPECT_EQ(rig.library.lastWaitMs(), 50u);
   EXPECT_EQ(rig.library.aborts(), 1);  // the hung request is aborted, then retired
-  // The write that completed with an error tells its statuses and sense data.
-  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{
-                             test::kAspiCheckConditionLine}));
+  // The inquiry and the write that completed with an error tell their statuses and sense data.
+  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{test::kAspiCheckConditionLine, test::kAspiCheckConditionLine}));
   EXPECT_EQ(rig.aspiTransport.retiredRequests(), 1u);  // never reused; the next command works
   EXPECT_TRUE(rig.link->TestUnitReady());
-}
-
-// A layer that finishes a request before the send returns and never signals it: each such
-// request counts at once, after a wait of no time that takes a signal had one been set.
-TEST(LinkAspi, ARequestCompletedAtOnceIsNotWaitedFor) {
-  Rig rig(true, "link");
-  rig.library.SetSignalsCompletion(false);
-  rig.device.config().faults = {{FaultKind::BadStatus, "UPT_WRITE_PAGE"}};
-  PageBuffer page{};
-  EXPECT_TRUE(rig.link->TestUnitReady());
-  EXPECT_TRUE(rig.link->ReadPage(1, 1, PageArea::Firmware, page));
-  EXPECT_FALSE(rig.link->WritePage(1, 1, PageArea::Firmware, page));  // completed with an error
-  EXPECT_EQ(rig.library.lastWaitMs(), 0u);
-  EXPECT_EQ(rig.aspiTransport.retiredRequests(), 0u);
-  EXPECT_EQ(rig.library.aborts(), 0);
-}
-
-// An adapter that cannot reach the target fails the request itself: its status is in the line,
-// with no target status and no sense data.
-TEST(LinkAspi, AFailureTheAdapterReportsTellsItsStatus) {
-  Rig rig(true, "link");
-  EmulatorFault selectionTimeOut{FaultKind::BadStatus, "UPT_WRITE_PAGE"};
-  selectionTimeOut.hostStatus = 0x11;
-  rig.device.config().faults = {selectionTimeOut};
-  PageBuffer page{};
-  EXPECT_FALSE(rig.link->WritePage(1, 1, PageArea::Firmware, page));
-  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{"ASPI SRB_Status=0x04 HaStat=0x11 TargetStat=0x00"}));
 }
 
 // Every request block: execute, LUN 0, event notification with the data direction, 14 bytes
@@ -133,34 +78,16 @@ TEST(LinkAspi, RequestBlocksReserveSenseDataAndWaitThirtySecondsByDefault) {
   AspiTransport transport(rig.library);
   transport.BeginJob();
   ASSERT_TRUE(transport.CreateEvent());
-  DeviceLink link(transport, rig.log);
-  test::RunEveryCommand(link);
+  const auto rows = test::TableLink(transport).SendEveryCommand(TransportFamily::Aspi);
   const auto& sent = rig.library.sent();
-  const auto& trace = rig.device.trace();
-  ASSERT_EQ(sent.size(), trace.size());
+  ASSERT_EQ(sent.size(), rows.size());
   for (std::size_t i = 0; i < sent.size(); ++i) {
-    SCOPED_TRACE(trace[i].command);
-    const bool in = trace[i].direction == DataDirection::In;
+    const bool in = rows[i].direction == DataDirection::In;
     EXPECT_EQ(std::make_tuple(sent[i].cmd, sent[i].lun, sent[i].flags, sent[i].senseLen),
-              std::make_tuple(std::uint8_t{2}, std::uint8_t{0}, std::uint8_t(in ? 0x48 : 0x50), std::uint8_t{14}));
+              std::make_tuple(std::uint8_t{2}, std::uint8_t{0}, std::uint8_t(in ? 0x48 : 0x50), std::uint8_t{14}))
+        << rows[i].name;
   }
   EXPECT_EQ(rig.library.lastWaitMs(), 30000u);
-}
-
-TEST_P(BothTransports, MarkSendsPageNumberZeroWithZerosOrOverAspiThePageJustRead) {
-  const bool aspi = GetParam();
-  Rig rig(aspi, "link");
-  EmulatedDevice::Page stored;
-  stored.fill(0x3C);
-  rig.device.WriteFlash(0x40, stored);
-  PageBuffer page{};
-  ASSERT_TRUE(rig.link->ReadPage(0x40, 1, PageArea::Firmware, page));
-  page.fill(0x77);  // the caller's page is never what the mark sends
-  ASSERT_TRUE(rig.link->MarkErrorPage(0x40));
-  const auto mark = rig.device.TraceOf("UPT_MARK_ERROR_PAGE");
-  ASSERT_EQ(mark.size(), 1u);
-  EXPECT_EQ(std::make_tuple(mark[0].pageAddress, mark[0].pageNumber, mark[0].data),
-            std::make_tuple(0x40u, 0u, Bytes(512, aspi ? 0x3C : 0x00)));
 }
 
 TEST_P(BothTransports, ShortReplyLeavesZerosOverPassThroughAndThePreviousContentOverAspi) {

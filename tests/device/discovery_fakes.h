@@ -1,6 +1,6 @@
 #pragma once
 // Doubles for the device suites: settings in memory that note their reads and writes, a
-// drive whose opens succeed for listed paths, the discovery rig, and a run of every command.
+// drive whose opens succeed for listed paths, and the discovery rig.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -88,34 +88,5 @@ struct DiscoveryOver {
   ProcessState process;
   DeviceDiscovery discovery;
 };
-
-// Every command once and expected to succeed: TEST UNIT READY, INQUIRY, the six queries, the four
-// erases, page 0x00012345 numbered 7 written from a buffer of 0x5A and read back (firmware, then
-// font), the mark of that page, the font end, the format and the restart.
-inline void RunEveryCommand(DeviceLink& link) {
-  EXPECT_TRUE(link.TestUnitReady());
-  EXPECT_TRUE(link.Inquiry().transport.statusGood);
-  for (RegionQuery q : {RegionQuery::Firmware, RegionQuery::Boot, RegionQuery::Font, RegionQuery::Backup}) {
-    EXPECT_TRUE(link.QueryRegion(q).transport.statusGood) << int{static_cast<std::uint8_t>(q)};
-  }
-  for (ProductQuery q : {ProductQuery::Version, ProductQuery::Product}) {
-    EXPECT_TRUE(link.QueryProduct(q).transport.statusGood) << int{static_cast<std::uint8_t>(q)};
-  }
-  for (EraseCommand c : {EraseCommand::Firmware, EraseCommand::Boot, EraseCommand::Font, EraseCommand::Backup}) {
-    EXPECT_TRUE(link.Erase(c).transport.statusGood) << int{static_cast<std::uint8_t>(c)};
-  }
-  PageBuffer written;
-  written.fill(0x5A);
-  for (PageArea area : {PageArea::Firmware, PageArea::Font}) {
-    PageBuffer page{};
-    EXPECT_TRUE(link.WritePage(0x00012345, 7, area, written));
-    EXPECT_TRUE(link.ReadPage(0x00012345, 7, area, page));
-    EXPECT_EQ(page, written);
-  }
-  EXPECT_TRUE(link.MarkErrorPage(0x00012345));
-  EXPECT_TRUE(link.SendControl(ControlCommand::EndOfFontUpdate));
-  EXPECT_TRUE(link.Format().transport.statusGood);
-  EXPECT_TRUE(link.SendControl(ControlCommand::Restart));
-}
 
 }  // namespace romsetter::test

@@ -87,6 +87,9 @@ TEST(EmulatorConfig, BadLinesNameFileAndLine) {
       {"fault no_completion * host_status=0x11\n", "t.cfg:1: host_status= applies only to bad_status"},
       {"product \"a\"b\n", "t.cfg:1: text right after a closing quote"},
       {"product \"a\x01\"\n", "t.cfg:1: control character in the line"},
+      {"flash_file \"\"\n", "t.cfg:1: flash_file expects a path"},
+      {"flash_file a\n[device 0 1]\nflash_file a\n",
+       "t.cfg:3: flash file 'a' is already used by the device at adapter 0 target 0"},
   };
   for (const auto& [text, error] : cases) EXPECT_EQ(Error(text), error);
 }

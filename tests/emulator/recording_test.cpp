@@ -86,16 +86,41 @@ std::string WriteRun(const std::string& dir, bool data) {
   return test::ReadFile(path);
 }
 
-TEST(Recording, DigestsKeepThePagesOffTheFileAndTheReplayRebuildsTheReadBack) {
+// The run again on the drive of a replaying device, sending `payload` as its write.
+struct Replayed {
+  ScsiResult written, read;
+  bool finished = false;
+  std::vector<std::uint8_t> back;
+  std::vector<std::string> reports;
+};
+Replayed Replay(const Recording& recording, std::vector<std::uint8_t> payload) {
+  Replayed r;
+  ReplayDevice device(recording, [&](const std::string& line) { r.reports.push_back(line); });
+  ReplayDriveTransport drive(device);
+  std::uint32_t systemError = 0;
+  EXPECT_TRUE(drive.OpenDrive("\\\\.\\F:", systemError));
+  ScsiRequest write = PageCommand(0x03, DataDirection::Out, 0x1002, 3);
+  write.dataOut = payload.data();
+  r.written = drive.Execute(write);
+  r.back.assign(512, 0);
+  ScsiRequest read = PageCommand(0x04, DataDirection::In, 0x1002, 3);
+  read.dataIn = r.back.data();
+  r.read = drive.Execute(read);
+  drive.CloseDrive();
+  r.finished = device.Finish();
+  return r;
+}
+
+// With digests or with data: the pages stay off a file of digests, the replay rebuilds the
+// read-back from its digest and flips, and a payload differing in one byte diverges at its
+// command, once, naming both digests.
+TEST(Recording, TheReplayRebuildsTheReadBackAndDivergesAtAPayloadDifferingInOneByte) {
   const std::string dir = test::ScratchDir("recording_digests");
   for (bool data : {false, true}) {
+    SCOPED_TRACE(data);
     const std::string text = WriteRun(dir, data);
-    const std::string pageHex = HexBytes(Page(1).data(), 512);
-    EXPECT_EQ(text.find(pageHex) != std::string::npos, data) << text;
-    if (!data) {
-      EXPECT_NE(text.find("\"reply_xor\":\"011:ff\""), std::string::npos) << text;
-    }
-
+    EXPECT_EQ(text.find(HexBytes(Page(1).data(), 512)) != std::string::npos, data) << text;
+    EXPECT_EQ(text.find("\"reply_xor\":\"011:ff\"") != std::string::npos, !data) << text;
     Recording recording;
     std::string error;
     ASSERT_TRUE(ParseRecording(text, "run.jsonl", recording, error)) << error;
@@ -104,52 +129,22 @@ TEST(Recording, DigestsKeepThePagesOffTheFileAndTheReplayRebuildsTheReadBack) {
     EXPECT_EQ(RecordedDriveLetter(recording, 'E'), 'F');
     EXPECT_EQ(recording.entries[1].micros, 0u);  // the injected clock stood still
 
-    std::vector<std::string> reports;
-    ReplayDevice device(recording, [&](const std::string& line) { reports.push_back(line); });
-    ReplayDriveTransport drive(device);
-    std::uint32_t systemError = 0;
-    ASSERT_TRUE(drive.OpenDrive("\\\\.\\F:", systemError));
-    std::vector<std::uint8_t> page = Page(1);
-    ScsiRequest write = PageCommand(0x03, DataDirection::Out, 0x1002, 3);
-    write.dataOut = page.data();
-    EXPECT_TRUE(drive.Execute(write).statusGood);
-    std::array<std::uint8_t, 512> back{};
-    ScsiRequest read = PageCommand(0x04, DataDirection::In, 0x1002, 3);
-    read.dataIn = back.data();
-    EXPECT_TRUE(drive.Execute(read).statusGood);
+    const Replayed same = Replay(recording, Page(1));
     std::vector<std::uint8_t> expected = Page(1);
     expected[17] ^= 0xFF;
-    EXPECT_EQ(std::vector<std::uint8_t>(back.begin(), back.end()), expected);
-    drive.CloseDrive();
-    EXPECT_TRUE(device.Finish());
-    EXPECT_TRUE(reports.empty());
-  }
-}
+    EXPECT_TRUE(same.written.statusGood && same.read.statusGood && same.finished);
+    EXPECT_EQ(same.back, expected);
+    EXPECT_TRUE(same.reports.empty());
 
-TEST(Recording, APayloadDifferingInOneByteDivergesAtThatCommand) {
-  const std::string dir = test::ScratchDir("recording_one_byte");
-  for (bool data : {false, true}) {
-    Recording recording;
-    std::string error;
-    ASSERT_TRUE(ParseRecording(WriteRun(dir, data), "run.jsonl", recording, error)) << error;
-    std::vector<std::string> reports;
-    ReplayDevice device(recording, [&](const std::string& line) { reports.push_back(line); });
-    ReplayDriveTransport drive(device);
-    std::uint32_t systemError = 0;
-    ASSERT_TRUE(drive.OpenDrive("\\\\.\\F:", systemError));
     std::vector<std::uint8_t> page = Page(1);
     page[300] ^= 0x01;
-    ScsiRequest write = PageCommand(0x03, DataDirection::Out, 0x1002, 3);
-    write.dataOut = page.data();
-    EXPECT_FALSE(drive.Execute(write).delivered);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].rfind("replay diverged at command 2: expected UPT_WRITE_PAGE (CDB ff03", 0), 0u) << reports[0];
-    EXPECT_NE(reports[0].find(Sha256Hex(Page(1).data(), 512).substr(0, 16)), std::string::npos);
-    EXPECT_NE(reports[0].find(Sha256Hex(page.data(), 512).substr(0, 16)), std::string::npos);
-    // Everything after fails, and the line is said once.
-    drive.CloseDrive();
-    EXPECT_FALSE(device.Finish());
-    EXPECT_EQ(reports.size(), 1u);
+    const Replayed differing = Replay(recording, page);
+    EXPECT_FALSE(differing.written.delivered || differing.read.delivered || differing.finished);  // and all after
+    ASSERT_EQ(differing.reports.size(), 1u);
+    const std::string& line = differing.reports[0];
+    EXPECT_EQ(line.rfind("replay diverged at command 2: expected UPT_WRITE_PAGE (CDB ff03", 0), 0u) << line;
+    EXPECT_NE(line.find(Sha256Hex(Page(1).data(), 512).substr(0, 16)), std::string::npos);
+    EXPECT_NE(line.find(Sha256Hex(page.data(), 512).substr(0, 16)), std::string::npos);
   }
 }
 

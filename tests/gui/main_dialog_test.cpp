@@ -3,10 +3,6 @@
 // reached as on Windows 98.
 #include "app/win32/gui/main_dialog.h"
 
-#include <winioctl.h>
-
-#include <algorithm>
-
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -110,11 +106,7 @@ TEST_F(Dialog, StartsWithTitleAboutEntryHiddenControlsAndTheDevicesVersion) {
   // A fresh settings file: NAND, no firmware, the five placeholder names of each history.
   EXPECT_EQ(Setting("Check"), "0");
   EXPECT_EQ(SendMessageA(Item(IDC_BIG_LIST), CB_GETCOUNT, 0, 0), 5);
-  const std::vector<std::string> log = test::ReadLines(dir + "/Romsetter.log");
-  ASSERT_GE(log.size(), 3u);
-  EXPECT_EQ(log[0].substr(8), "Checking OS version.");
-  EXPECT_EQ(log[1].substr(8), "OS = WinME or Win98");
-  EXPECT_EQ(log.back().substr(8), "Waiting to launch...");
+  EXPECT_EQ(test::ReadLines(dir + "/Romsetter.log").back().substr(8), "Waiting to launch...");
 }
 
 TEST_F(Dialog, EnablingRules) {
@@ -287,49 +279,13 @@ TEST_F(Dialog, PackagePresetsAndLocksTheWindow) {
   }
 }
 
-// Settings files damaged in every way still give a window that makes sense, and nothing
-// is written to the device.
-TEST_F(Dialog, DamagedSettingsFilesStillOpenASensibleWindow) {
-  const std::string longPath = "D:\\" + std::string(5000, 'p') + ".bin";
-  const std::string binary = std::string("\x01\x02\x7F\xFF\xFE\x1B", 6) + "bin";
-  const std::string head = "[Environment]\r\nIniVersion=1.72\r\n[DiskVen_98]\r\nDiskVen_00=Morvent\r\n[Romsetter]\r\n";
-  const struct {
-    const char* name;
-    std::string text;
-    bool present;
-  } cases[] = {
-      {"empty values", head + "SelectType=\r\nCheck=\r\nFW_FileName=\r\nFW0=\r\nFormat=\r\nFontList=\r\n", true},
-      {"no sections", "SelectType=1\r\nCheck=3\r\n", true},  // an old file: started afresh
-      {"over-long values", head + "Check=1\r\nFW_FileName=" + longPath + "\r\nFW0=" + longPath + "\r\nFontList=" +
-                               longPath + "\r\n[DiskVen_98]\r\nDiskVen_01=" + longPath + "\r\n", true},
-      {"binary values", head + "SelectType=" + binary + "\r\nCheck=" + binary + "\r\nFW_FileName=" + binary +
-                            "\r\nFW1=" + binary + "\r\n", true},
-      {"numbers out of range", head + "SelectType=7\r\nCheck=99\r\nFormat=-1\r\nBackup=2\r\n", true},
-      {"a binary file", std::string("\0\xFF\0[\0]\n=\0", 10) + std::string(3000, '\xA5'), true},
-      // An empty identification must not match every disk on the bus.
-      {"empty identification", "[Environment]\r\nIniVersion=1.72\r\n[DiskVen_98]\r\nDiskVen_00=\r\n", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    test::WriteFile(dir + "/Romsetter.ini", c.text);
-    boxes.clear();
-    ASSERT_NO_FATAL_FAILURE(Open());
-    EXPECT_TRUE(IsWindowVisible(dialog->hwnd()) || IsWindow(dialog->hwnd()));
-    EXPECT_EQ(dialog->core()->discovery.present(), c.present);
-    EXPECT_TRUE(boxes.empty()) << boxes.front();
-    // No firmware file named in any of them exists: whatever an upgrade does, it changes nothing.
-    if (Enabled(IDC_UPGRADE)) {
-      Click(IDC_UPGRADE);
-      EXPECT_FALSE(boxes.empty());
-    }
-    for (const std::string& line : emulator.Trace()) {
-      const std::string command = line.substr(0, line.find(' '));
-      EXPECT_TRUE(command.find("ERASE") == std::string::npos && command.find("WRITE") == std::string::npos &&
-                  command.find("MARK") == std::string::npos && command.find("FORMAT") == std::string::npos)
-          << line;
-    }
-    dialog.reset();
-  }
+// An empty identification must not match every disk on the bus (the settings file's other
+// damage is the settings and profile store suites').
+TEST_F(Dialog, AnEmptyIdentificationFindsNoDevice) {
+  test::WriteFile(dir + "/Romsetter.ini", "[Environment]\r\nIniVersion=1.72\r\n[DiskVen_98]\r\nDiskVen_00=\r\n");
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_FALSE(dialog->core()->discovery.present());
+  EXPECT_TRUE(boxes.empty()) << boxes.front();
 }
 
 // RecordFile= in the settings records every command the window sends, from the start-up on;
@@ -382,7 +338,8 @@ TEST_F(Dialog, ADeviceLostDuringTheStartUpProbe) {
 }
 
 // On the NT family the device is found through the set-up service and the mounted volumes,
-// then reached by the pass-through on its drive; a format runs through the same driver.
+// then reached by the pass-through on its drive; a format runs through the same driver (the
+// job's lock of the volume is the job suite's).
 TEST_F(Dialog, OnTheNtFamilyTheRegistryNamesTheDriveAndPassThroughReachesIt) {
   using namespace test;
   const std::string instance = kTwo + "\\0001";
@@ -421,15 +378,8 @@ TEST_F(Dialog, OnTheNtFamilyTheRegistryNamesTheDriveAndPassThroughReachesIt) {
   Sel().formatChecked = true;
   dialog->core()->UpdateControls();
   ntDevice.ClearTrace();
-  ioControlCodes.clear();
   Click(IDC_UPGRADE);
   EXPECT_FALSE(ntDevice.TraceOf("DEV_FORMAT_16").empty()) << test::ReadFile(dir + "/Romsetter.log");
-  // The job locks and dismounts the volume once, before its first command on the drive.
-  const auto lock = std::find(ioControlCodes.begin(), ioControlCodes.end(), FSCTL_LOCK_VOLUME);
-  ASSERT_NE(lock, ioControlCodes.end());
-  ASSERT_NE(lock + 1, ioControlCodes.end());
-  EXPECT_EQ(*(lock + 1), static_cast<std::uint32_t>(FSCTL_DISMOUNT_VOLUME));
-  EXPECT_EQ(std::count(ioControlCodes.begin(), ioControlCodes.end(), FSCTL_LOCK_VOLUME), 1);
 }
 
 // The About box runs its own modal loop; a timer on this thread reads it and closes it.
@@ -591,6 +541,7 @@ TEST_F(Dialog, BackupFWNeedsLoadFWFromTheStart) {
 }
 
 // Alt+Backspace in a package writes its images out; elsewhere the key does nothing special.
+// Which files a failed extraction names is the unpacker's (package suite).
 TEST_F(Dialog, AltBackspaceExtractsAPackagesImages) {
   const std::vector<std::uint8_t> firmware = BalancedImage(8, 3);
   test::WriteFile(dir + "/fw.bin", std::string(firmware.begin(), firmware.end()));
@@ -635,27 +586,6 @@ TEST_F(Dialog, AltBackspaceExtractsAPackagesImages) {
   log = test::ReadLines(dir + "/Romsetter.log");
   EXPECT_EQ(log.back().substr(8), "Extracting Data ... failed");
   EXPECT_FALSE(boxes.empty());
-
-  // A file that cannot be written is named in the log and a box; the rest are written.
-  files = StdioPackageFiles(package);
-  for (const char* name : {"MV_Small.bin", "MV.ini"}) {
-    SCOPED_TRACE(name);
-    const std::string path = dir + "/" + name;
-    std::remove(path.c_str());
-    ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
-    std::remove(extracted.c_str());
-    boxes.clear();
-    altBackspace();
-    log = test::ReadLines(dir + "/Romsetter.log");
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[log.size() - 2].substr(8), "Writing " + path + " failed.");
-    EXPECT_EQ(log.back().substr(8), "Extracting Data ... failed");
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "Romsetter: Writing " + path + " failed.");
-    EXPECT_EQ(test::ReadFile(extracted), std::string(firmware.begin(), firmware.end()));
-    EXPECT_TRUE(process.InPackageMode());
-    RemoveDirectoryA(path.c_str());
-  }
 }
 
 }  // namespace

@@ -11,8 +11,6 @@
 #include <tuple>
 #include <vector>
 
-#include "app/activity_log.h"
-#include "device/device_link.h"
 #include "emulator/linux/emulated_sg_io.h"
 #include "support/test_support.h"
 #include "support/transport_conformance.h"
@@ -35,77 +33,28 @@ struct SgIoMaker : InProcessDevice {
 };
 INSTANTIATE_TYPED_TEST_SUITE_P(SgIo, TransportConformance, SgIoMaker);
 
-class SgIoTest : public ::testing::Test {
- protected:
-  SgIoTest() {
-    std::uint32_t error = 0;
-    EXPECT_TRUE(transport.OpenDrive("/dev/sg1", error));
-  }
-  RecordingWindow window;
-  ActivityLog log{ScratchDir("sg_io") + "/romsetter.log", window};
-  EmulatedDevice device;
-  EmulatedSgIo sgIo{device, "/dev/sg1"};
-  SgIoTransport transport{sgIo.Calls()};
-  DeviceLink link{transport, log};
-};
-
-TEST_F(SgIoTest, EveryCommandGoesOutWithItsDirectionLengthsTimeoutAndSenseBuffer) {
-  PageBuffer page;
-  for (std::size_t i = 0; i < page.size(); ++i) page[i] = static_cast<std::uint8_t>(i * 3 + 1);
-  PageBuffer readBack{};
-  ASSERT_TRUE(link.TestUnitReady());
-  ASSERT_TRUE(link.Inquiry().transport.delivered);
-  for (RegionQuery q : {RegionQuery::Firmware, RegionQuery::Boot, RegionQuery::Font, RegionQuery::Backup}) {
-    ASSERT_TRUE(link.QueryRegion(q).transport.statusGood);
-  }
-  for (EraseCommand e : {EraseCommand::Firmware, EraseCommand::Boot, EraseCommand::Font, EraseCommand::Backup}) {
-    ASSERT_TRUE(link.Erase(e).transport.delivered);
-  }
-  ASSERT_TRUE(link.Format().transport.statusGood);
-  ASSERT_TRUE(link.WritePage(0x00012345, 7, PageArea::Firmware, page));
-  ASSERT_TRUE(link.ReadPage(0x00012345, 7, PageArea::Firmware, readBack));
-  EXPECT_EQ(readBack, page);
-  ASSERT_TRUE(link.WritePage(0x4000, 1, PageArea::Font, page));
-  ASSERT_TRUE(link.ReadPage(0x4000, 1, PageArea::Font, readBack));
-  ASSERT_TRUE(link.MarkErrorPage(0x1000));
-  ASSERT_TRUE(link.SendControl(ControlCommand::EndOfFontUpdate));
-  const auto version = link.QueryProduct(ProductQuery::Version);
-  ASSERT_TRUE(version.transport.statusGood);
-  EXPECT_EQ(std::string(version.value.begin(), version.value.begin() + 8), device.config().version);
-  ASSERT_TRUE(link.QueryProduct(ProductQuery::Product).transport.statusGood);
-  ASSERT_TRUE(link.SendControl(ControlCommand::Restart));
-
-  constexpr int kNone = SG_DXFER_NONE, kIn = SG_DXFER_FROM_DEV, kOut = SG_DXFER_TO_DEV;
-  // Operation code, sub-command, CDB length, direction, transfer length.
-  const std::vector<std::tuple<int, int, int, int, unsigned>> expected = {
-      {0x00, 0x00, 6, kNone, 0}, {0x12, 0x00, 6, kIn, 36},
-      {0xFF, 0x01, 12, kIn, 10}, {0xFF, 0x06, 12, kIn, 10}, {0xFF, 0x09, 12, kIn, 10}, {0xFF, 0x20, 12, kIn, 8},
-      {0xFF, 0x02, 12, kNone, 0}, {0xFF, 0x07, 12, kNone, 0}, {0xFF, 0x0A, 12, kNone, 0}, {0xFF, 0x21, 12, kNone, 0},
-      {0xFF, 0x10, 6, kNone, 0}, {0xFF, 0x03, 12, kOut, 512}, {0xFF, 0x04, 12, kIn, 512},
-      {0xFF, 0x0B, 12, kOut, 512}, {0xFF, 0x0C, 12, kIn, 512}, {0xFF, 0x03, 12, kOut, 512},
-      {0xFF, 0x0D, 12, kNone, 0}, {0xFF, 0x11, 12, kIn, 8}, {0xFF, 0x12, 12, kIn, 20}, {0xFF, 0x05, 12, kNone, 0}};
-  const auto& sent = sgIo.sent();
-  ASSERT_EQ(sent.size(), expected.size());
+TEST(SgIoTransport, EveryCommandGoesOutWithItsDirectionLengthsTimeoutAndSenseBuffer) {
+  SgIoMaker rig("");
+  const auto rows = TableLink(rig.drive, "sg_io_table").SendEveryCommand(TransportFamily::PassThrough);
+  const auto& sent = rig.sgIo.sent();
+  ASSERT_EQ(sent.size(), rows.size());
   for (std::size_t i = 0; i < sent.size(); ++i) {
-    SCOPED_TRACE(i);
+    const CommandRow& row = rows[i];
     const sg_io_hdr_t& h = sent[i].header;
     EXPECT_EQ(std::make_tuple(h.interface_id, h.timeout, unsigned{h.mx_sb_len}, h.iovec_count, h.flags),
               std::make_tuple(int{'S'}, 2000u * 1000u, 32u, 0u, 0u));
     EXPECT_NE(h.sbp, nullptr);
     EXPECT_EQ(h.dxferp == nullptr, h.dxfer_len == 0);
-    EXPECT_EQ(std::make_tuple(int{sent[i].cdb[0]}, int{sent[i].cdb[1]}, int{h.cmd_len}, h.dxfer_direction, h.dxfer_len),
-              expected[i]);
+    const int direction = row.length == 0                    ? SG_DXFER_NONE
+                          : row.direction == DataDirection::In ? SG_DXFER_FROM_DEV
+                                                               : SG_DXFER_TO_DEV;
+    EXPECT_EQ(std::make_tuple(sent[i].cdb, unsigned{h.cmd_len}, h.dxfer_direction, h.dxfer_len),
+              std::make_tuple(row.cdb, unsigned(row.cdb.size()), direction, row.length))
+        << row.name;
   }
-  // The page parameters' byte order, and the mark's page number 0 with its zero payload.
-  EXPECT_EQ(sent[11].cdb, (std::vector<std::uint8_t>{0xFF, 0x03, 0x00, 0x01, 0x00, 0x45, 0x23, 0x00, 0x00, 0x07, 0x00, 0x00}));
-  EXPECT_EQ(sent[15].cdb[9], 0);
-  const auto writes = device.TraceOf("UPT_WRITE_PAGE");
-  ASSERT_EQ(writes.size(), 1u);
-  EXPECT_EQ(writes[0].data, std::vector<std::uint8_t>(page.begin(), page.end()));
-  EXPECT_EQ(device.TraceOf("UPT_MARK_ERROR_PAGE")[0].data, std::vector<std::uint8_t>(512, 0));
-  EXPECT_TRUE(sgIo.open());
-  transport.CloseDrive();
-  EXPECT_FALSE(sgIo.open());
+  EXPECT_TRUE(rig.sgIo.open());
+  rig.drive.CloseDrive();
+  EXPECT_FALSE(rig.sgIo.open());
 }
 
 // A fake kernel: the header is handed to `answer`, which fills it in as a test needs.
@@ -123,10 +72,6 @@ struct FakeKernel {
     return c;
   }
 };
-
-// delivered, statusGood, systemError.
-using Outcome = std::tuple<bool, bool, std::uint32_t>;
-Outcome Of(const ScsiResult& r) { return {r.delivered, r.statusGood, r.systemError}; }
 
 TEST(SgIoFailures, EachKindOfFailureEndsAsThePassThroughRulesExpect) {
   struct Case {
@@ -218,20 +163,14 @@ TEST(SgIoFailures, AShortReplyFillsOnlyWhatTheDeviceSentWhateverTheKernelCopied)
   }
 }
 
-TEST_F(SgIoTest, TheFamilysRulesDecideAndADetachedDeviceEndsInAnError) {
-  // A write that ends in CHECK CONDITION counts as sent, a read does not: the NT rules.
-  device.config().faults = {{FaultKind::BadStatus, "UPT_WRITE_PAGE"}, {FaultKind::BadStatus, "UPT_READ_PAGE"}};
-  PageBuffer page{};
-  EXPECT_TRUE(link.WritePage(0x10, 1, PageArea::Firmware, page));
-  EXPECT_FALSE(link.ReadPage(0x10, 1, PageArea::Firmware, page));
-  EXPECT_EQ(std::make_tuple(int{transport.lastOutcome().status}, int{transport.lastOutcome().senseKey},
-                            int{transport.lastOutcome().asc}),
-            std::make_tuple(2, int{EmulatedSgIo::kSenseKey}, int{EmulatedSgIo::kSenseAsc}));
-  device.Detach();
-  EXPECT_EQ(Of(transport.Execute(ScsiRequest{})), Outcome(false, false, ENODEV));
+// How a status and its sense data end is the fake kernel's table above and the conformance suite.
+TEST(SgIoTransport, ADetachedOrClosedDriveEndsInAnError) {
+  SgIoMaker rig("");
+  rig.device.Detach();
+  EXPECT_EQ(Of(rig.drive.Execute(ScsiRequest{})), Outcome(false, false, ENODEV));
   // Closed, the transport still calls down and gets the kernel's refusal, never a crash.
-  transport.CloseDrive();
-  EXPECT_EQ(Of(transport.Execute(ScsiRequest{})), Outcome(false, false, EBADF));
+  rig.drive.CloseDrive();
+  EXPECT_EQ(Of(rig.drive.Execute(ScsiRequest{})), Outcome(false, false, EBADF));
 }
 
 TEST(SgIoNode, OpenFailuresCarryErrnoAndTheRealCallsRefuseAFile) {

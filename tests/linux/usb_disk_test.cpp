@@ -31,6 +31,13 @@ std::vector<std::uint8_t> CbwBytes(const std::uint8_t* cdb, std::uint8_t cdbLeng
   return raw;
 }
 
+Cbw Parsed(const std::vector<std::uint8_t>& raw) {
+  Cbw cbw;
+  EXPECT_TRUE(ParseCbw(raw.data(), raw.size(), cbw));
+  return cbw;
+}
+const std::uint8_t kRequestSense[6] = {0x03, 0, 0, 0, 18, 0};
+
 // SG_IO as the kernel carries it over bulk-only: a wrapper per request, the residual from the
 // status wrapper, sense data fetched after a failure, a phase error as a host failure.
 struct UsbDiskMaker : InProcessDevice {
@@ -58,20 +65,14 @@ struct UsbDiskMaker : InProcessDevice {
     h->status = h->host_status = h->driver_status = h->sb_len_wr = 0;
     if (reply.status == kCswPhaseError) h->host_status = 0x07;  // DID_ERROR after the reset
     if (reply.status == kCswFailed) {
-      const std::uint8_t requestSense[6] = {0x03, 0, 0, 0, 18, 0};
       std::vector<std::uint8_t> sense(18);
-      disk.Run(Parsed(CbwBytes(requestSense, 6, 18, true)), sense.data());
+      disk.Run(Parsed(CbwBytes(kRequestSense, 6, 18, true)), sense.data());
       std::memcpy(h->sbp, sense.data(), std::min<std::size_t>(h->mx_sb_len, sense.size()));
       h->sb_len_wr = 18;
       h->status = 0x02;
       h->driver_status = 0x08;
     }
     return 0;
-  }
-  static Cbw Parsed(const std::vector<std::uint8_t>& raw) {
-    Cbw cbw;
-    EXPECT_TRUE(ParseCbw(raw.data(), raw.size(), cbw));
-    return cbw;
   }
   ScsiTransport& transport() { return drive; }
   UsbDisk disk{device, std::vector<std::uint8_t>(64 * UsbDisk::kBlockSize)};
@@ -140,28 +141,20 @@ TEST(UsbDisk, DiskCommandsAnswerAsADiskWithStatusAndSense) {
   };
   for (const Case& c : cases) {
     std::vector<std::uint8_t> data(c.length, 0xEE);
-    const auto raw = CbwBytes(c.cdb.data(), static_cast<std::uint8_t>(c.cdb.size()), c.length, c.in);
-    Cbw cbw;
-    ASSERT_TRUE(ParseCbw(raw.data(), raw.size(), cbw));
+    const Cbw cbw = Parsed(CbwBytes(c.cdb.data(), static_cast<std::uint8_t>(c.cdb.size()), c.length, c.in));
     const UsbDisk::Reply r = disk.Run(cbw, data.data());
     const std::string what = UsbDisk::CommandName(cbw);
     EXPECT_EQ(std::make_tuple(r.status, r.transferred), std::make_tuple(c.status, c.transferred)) << what;
     EXPECT_TRUE(std::equal(c.reply.begin(), c.reply.end(), data.begin())) << what;
-    const std::uint8_t requestSense[6] = {0x03, 0, 0, 0, 18, 0};
     std::vector<std::uint8_t> sense(18);
-    const auto senseRaw = CbwBytes(requestSense, 6, 18, true);
-    ASSERT_TRUE(ParseCbw(senseRaw.data(), senseRaw.size(), cbw));
-    EXPECT_EQ(disk.Run(cbw, sense.data()).transferred, 18u);
+    EXPECT_EQ(disk.Run(Parsed(CbwBytes(kRequestSense, 6, 18, true)), sense.data()).transferred, 18u);
     // A phase error leaves no sense: the host resets instead of asking.
     EXPECT_EQ(std::make_tuple(sense[0], sense[2], sense[12]), std::make_tuple(0x70, c.senseKey, c.asc)) << what;
   }
   // Written blocks read back; the sense of a failure is given once.
   std::vector<std::uint8_t> block(UsbDisk::kBlockSize, 0x42);
   const std::uint8_t write[10] = {0x2A, 0, 0, 0, 0, 15, 0, 0, 1, 0};
-  const auto raw = CbwBytes(write, 10, UsbDisk::kBlockSize, false);
-  Cbw cbw;
-  ASSERT_TRUE(ParseCbw(raw.data(), raw.size(), cbw));
-  EXPECT_EQ(disk.Run(cbw, block.data()).status, kCswGood);
+  EXPECT_EQ(disk.Run(Parsed(CbwBytes(write, 10, UsbDisk::kBlockSize, false)), block.data()).status, kCswGood);
   EXPECT_EQ(disk.image()[15 * UsbDisk::kBlockSize + 511], 0x42);
 }
 

@@ -240,6 +240,7 @@ TEST_F(PackageTest, EveryFailureLeavesThePackageAsItSays) {
   EXPECT_FALSE(FileExists(dir + "/MV.out"));  // a copy too large to read does not stay
 }
 
+// Which damage a file has is the format suite's; here what the unpacker leaves of each verdict.
 TEST_F(PackageTest, PlainAndDamagedProgramsLoadNothing) {
   sel.norSelected = true;
   ASSERT_TRUE(Build());
@@ -252,16 +253,9 @@ TEST_F(PackageTest, PlainAndDamagedProgramsLoadNothing) {
       {"plain program", program, UnpackResult::Plain},
       {"magic inside the program only", [&] { Bytes b = program; std::copy(kPackageMagic, kPackageMagic + 8, b.begin() + 100); return b; }(),
        UnpackResult::Plain},
-      {"one byte short", Bytes(good.begin() + 1, good.end()), UnpackResult::Damaged},
-      {"payload changed", [&] { Bytes b = good; b[program.size() + 7] ^= 0x40; return b; }(), UnpackResult::Damaged},
-      {"program changed", [&] { Bytes b = good; b[10] ^= 1; return b; }(), UnpackResult::Damaged},
       {"settings changed", [&] { Bytes b = good; b[Find(b, "FlashType=NOR") + 12] = 'S'; return b; }(),
        UnpackResult::Damaged},
-      {"trailer lengths shifted", [&] { Bytes b = good; WriteLe32(&b[b.size() - 16], ReadLe32(&b[b.size() - 16]) - 1); b[b.size() - 8] = 1; return b; }(),
-       UnpackResult::Damaged},
       {"trailer's NUL changed", [&] { Bytes b = good; b[b.size() - 21] = 'X'; return b; }(), UnpackResult::Damaged},
-      {"length near 4 GiB", [&] { Bytes b = good; b[b.size() - 16] = 0xF0; b[b.size() - 15] = 0xFF; b[b.size() - 14] = 0xFF; b[b.size() - 13] = 0xFF; return b; }(),
-       UnpackResult::Damaged},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -45,25 +45,6 @@ class AspiEmulatorTest : public ::testing::Test {
   DeviceLink link{transport, log};
 };
 
-TEST_F(AspiEmulatorTest, EveryVendorCommandCompletesThroughTheLibrary) {
-  Scenario("adapters 2\n[device 1 3]\n");
-  BeginJob();
-  transport.SetDeviceAddress(ScsiTarget{1, 3});
-
-  test::RunEveryCommand(link);
-  const std::string none = " 1 3 0x00000000 0 ";
-  const std::string page7 = " 1 3 0x00012345 7 512";
-  EXPECT_EQ(dll.Trace(),
-            (std::vector<std::string>{
-                "SCSI_TST_U_RDY" + none + "0", "INQUIRY" + none + "36", "UPT_FW_GET_SIZE" + none + "10",
-                "UPT_BOOT_GET_SIZE" + none + "10", "FONT_GET_BLK_INFO" + none + "10",
-                "BACKUP_FW_GET_SIZE_32" + none + "8", "DEV_GET_VERSION" + none + "8", "DEV_GET_PRODUCT" + none + "20",
-                "UPT_FW_ERASE_MEM" + none + "0", "UPT_BOOT_ERASE_MEM" + none + "0", "FONT_ERASE_FONT_BLKS" + none + "0",
-                "BACKUP_FW_ERASE_MEM" + none + "0", "UPT_WRITE_PAGE" + page7, "UPT_READ_PAGE" + page7,
-                "FONT_WRITE_PAGE" + page7, "FONT_READ_PAGE" + page7, "UPT_MARK_ERROR_PAGE 1 3 0x00012345 0 512",
-                "FONT_END_OF_UPDATE" + none + "0", "DEV_FORMAT_16" + none + "0", "UPT_FW_RESTART_SYS" + none + "0"}));
-}
-
 TEST_F(AspiEmulatorTest, TimeOutRetiresTheRequestAndARefusalIsNotWaitedFor) {
   Scenario("fault no_completion UPT_READ_PAGE occurrence=1\nfault not_delivered DEV_GET_VERSION\n");
   BeginJob();

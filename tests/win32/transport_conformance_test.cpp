@@ -3,13 +3,13 @@
 #include "support/transport_conformance.h"
 
 #include <windows.h>
-#include <ntddscsi.h>
 #undef CreateEvent  // the transport's method, not the system function
 
 #include "device/aspi_transport.h"
 #include "device/win32/pass_through_transport.h"
 #include "device/win32/win32_aspi_library.h"
 #include "support/test_support.h"
+#include "win32/emulated_pass_through.h"
 #include "win32/emulator_dll.h"
 
 namespace romsetter::test {
@@ -25,21 +25,8 @@ struct PassThroughMaker : InProcessDevice {
   }
   ScsiTransport& transport() { return drive; }
 
-  // Plays the storage driver: runs the block's command and writes the SCSI status back, or
-  // fails the call with the error a driver gives.
-  bool Driver(void* handle, void* out) {
-    if (handle == INVALID_HANDLE_VALUE) return SetLastError(ERROR_INVALID_HANDLE), false;
-    auto& spt = *static_cast<SCSI_PASS_THROUGH_DIRECT*>(out);
-    const DataDirection direction = spt.DataIn == SCSI_IOCTL_DATA_IN ? DataDirection::In : DataDirection::Out;
-    const EmulatedResult r = device.Execute(spt.Cdb, spt.CdbLength, direction,
-                                            static_cast<std::uint8_t*>(spt.DataBuffer), spt.DataTransferLength);
-    if (r.outcome == EmulatedOutcome::NoCompletion) return SetLastError(ERROR_SEM_TIMEOUT), false;
-    if (r.outcome == EmulatedOutcome::NotDelivered) return SetLastError(ERROR_GEN_FAILURE), false;
-    spt.ScsiStatus = r.statusGood ? 0 : 2;  // check condition
-    return true;
-  }
-  PassThroughTransport drive{[this](void* handle, std::uint32_t, void*, std::uint32_t, void* out, std::uint32_t,
-                                    std::uint32_t*) { return Driver(handle, out); }};
+  PassThroughTransport drive{[this](void*, std::uint32_t, void* in, std::uint32_t, void* out, std::uint32_t,
+                                    std::uint32_t*) { return EmulatedPassThrough(device, in, out); }};
 };
 
 struct AspiLibraryMaker {
