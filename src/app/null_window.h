@@ -17,8 +17,7 @@ class NullWindow : public WindowPort {
   void ShowEraseNotice(const std::string&) override {}
   void HideEraseNotice() override {}
   void FlashCaption(bool) override {}
-  void StartTimer(unsigned, unsigned) override {}
-  void StopTimer(unsigned) override {}
+  void FlashCaptionPeriodically(bool) override {}
   void SetWaitCursor() override {}
   void Repaint() override {}
   void EnableControl(Control, bool) override {}

@@ -66,41 +66,16 @@ const char* CommandName(CliCommand command) {
 }
 
 // The memory map, version and product of the device.
-int RunInfo(AppCore& core, const AppPorts& ports, CliWindow& window) {
-  const ImagePageCounts all{1, 1, 1, 1};  // so no query refuses for want of an image
-  const bool nor = core.model.selections.norSelected;
-  bool ok = true;
-  auto queryAll = [&] {
-    for (RegionQuery q : {RegionQuery::Firmware, RegionQuery::Boot, RegionQuery::Font, RegionQuery::Backup}) {
-      ok = core.memory.GetMemInfo(q, all, nor) && ok;
-    }
-  };
-  if (AspiTransport* aspi = ports.aspi) {
-    aspi->BeginJob();
-    const bool found = aspi->Available() && aspi->CreateEvent() && core.discovery.ScanAspiTargets();
-    if (!found) {
-      aspi->EndJob();
-      return kExitNoDevice;
-    }
-    core.discovery.SetPresent(true);
-    queryAll();
-    aspi->EndJob();
-    ok = core.discovery.QueryProduct(nor) && ok;
-  } else {
-    if (!core.discovery.OpenDev(true)) return kExitNoDevice;
-    core.discovery.SetPresent(true);
-    queryAll();
-    ok = core.discovery.QueryProduct(nor) && ok;  // info promises the version and product
-    ports.drive->CloseDrive();
-  }
-  window.Note("version", core.discovery.versionLine());
-  return ok ? kExitSuccess : kExitDeviceFailure;
+int RunInfo(AppCore& core, CliWindow& window) {
+  const JobOutcome outcome = core.ReadDeviceInfo();
+  if (outcome == JobOutcome::NoDevice) return kExitNoDevice;
+  window.Note("version", core.versionLine());
+  return outcome == JobOutcome::Success ? kExitSuccess : kExitDeviceFailure;
 }
 
 int RunHeader(AppCore& core, const CliOptions& o, CliWindow& window) {
-  if (!core.fonts.FontListLoader()) return kExitRefused;
-  // The list was read a moment ago, so a header that fails now failed to be written.
-  if (!core.fonts.HeaderReport()) return kExitFileNotWritten;
+  const JobOutcome outcome = core.WriteFontHeader();
+  if (outcome != JobOutcome::Success) return ExitFor(outcome);
   window.Note("written", Format("romsetter-cli: wrote %s and %s", FontDataFileName(o.report).c_str(), o.report.c_str()));
   return kExitSuccess;
 }
@@ -109,19 +84,7 @@ int RunHeader(AppCore& core, const CliOptions& o, CliWindow& window) {
 // given, else entry 0 of the settings file.
 PackageIdentity IdentityForPackage(AppCore& core, const AppPorts& ports, bool haveDevice) {
   if (haveDevice) {
-    bool found = false;
-    if (AspiTransport* aspi = ports.aspi) {
-      aspi->BeginJob();
-      found = aspi->Available() && aspi->CreateEvent() && core.discovery.ScanAspiTargets();
-      aspi->EndJob();
-    } else {
-      found = core.discovery.OpenDev(false);
-      ports.drive->CloseDrive();
-    }
-    if (found) {
-      const DeviceIdentity& id = core.discovery.identity();
-      return {id.hardwareId, id.instanceKeyPath, id.inquiryText};
-    }
+    if (std::optional<PackageIdentity> found = core.IdentifyDevice()) return *found;
   }
   ProfileStore& store = ports.profile;
   return {Format("USBSTOR\\%s", store.Read("HardwareID", "DiskVen_00", "").c_str()),
@@ -130,12 +93,10 @@ PackageIdentity IdentityForPackage(AppCore& core, const AppPorts& ports, bool ha
 }
 
 int RunPack(AppCore& core, const AppPorts& ports, const CliOptions& o, CliWindow& window) {
-  if (o.fwVersionGiven) core.process.fwVersion = o.fwVersion;
   StdioPackageFiles files(o.program);
   const PackageIdentity identity = IdentityForPackage(core, ports, !o.emulatorConfig.empty() || !o.replay.empty());
-  const BuildPorts build{files, core.log, window, ports.profile, core.fonts, core.process};
-  if (!BuildPackage(build, core.model.selections, identity)) return kExitRefused;
-  window.Note("package", core.model.selections.packPath);
+  if (!core.BuildPackage(files, identity)) return kExitRefused;
+  window.Note("package", core.model().selections.packPath);
   return kExitSuccess;
 }
 
@@ -313,40 +274,40 @@ int RunCommand(const CliOptions& o, CliWindow& window) {
   }
 #endif
   if (!tap.Attach(ports, aspi)) return kExitRefused;
-  AppCore core(ports, process);
 #ifdef _WIN32
   DeviceTarget named;
   named.drive = o.drive;
   named.aspiTarget = o.aspiTarget;
   named.adapter = o.adapter;
   named.target = o.target;
-  if (o.realDevice) RestrictToNamed(core.discovery, named);
+  if (o.realDevice) RestrictToNamed(ports, named);
+#endif
+  ports.assumePresent = true;  // a script asks for the run; the job itself finds out
+  AppCore core(ports, process);
+#ifdef _WIN32
   if (o.realDevice && realAspiChosen && !LoadAspiLibrary(realLibrary, window)) return kExitNoDevice;
 #endif
-  if (process.InPackageMode()) {
-    core.images = std::move(packageImages);
-    ApplyPackageSelections(process, core.model.selections);
-  } else {
-    // As the Windows program starts: the identification defaults, then every key of the
-    // file is read, so the run changes only the keys it is meant to.
-    core.discovery.WriteIdentificationDefaults();
-    if (iniStore) core.settings.LoadSettings();
-    ApplySelections(o, core.model.selections);
-  }
+  // As the Windows program starts: the identification defaults, then every key of the
+  // file is read, so the run changes only the keys it is meant to.
+  core.StartUp(std::move(packageImages), iniStore != nullptr);
+  if (process.InPackageMode()) ApplyPackageSelections(process, core.model().selections);
+  else ApplySelections(o, core.model().selections);
   window.SetFileDialogAnswer(o.output.empty() ? std::nullopt : std::optional<std::string>(o.output));
 
   int status = kExitSuccess;
   if (o.command == CliCommand::Header) return RunHeader(core, o, window);
-  if (o.command == CliCommand::Pack) return tap.Finish(RunPack(core, ports, o, window));
+  if (o.command == CliCommand::Pack) {
+    if (o.fwVersionGiven) process.fwVersion = o.fwVersion;
+    return tap.Finish(RunPack(core, ports, o, window));
+  }
   if (o.command == CliCommand::Info) {
-    status = RunInfo(core, ports, window);
+    status = RunInfo(core, window);
   } else {
-    core.discovery.SetPresent(true);  // a script asks for the run; the job itself finds out
     const JobMode mode = o.command == CliCommand::Extract ? JobMode::Extract
                          : o.dryRun                         ? JobMode::DryRun
                                                             : JobMode::Upgrade;
-    status = ExitFor(core.RunJob(mode));
-    for (const PlanEntry& entry : core.job.plan()) window.PlanStep(entry);
+    status = ExitFor(core.Run(mode));
+    for (const PlanEntry& entry : core.plan()) window.PlanStep(entry);
     if (o.dryRun && status == kExitSuccess) window.Note("dry-run", "dry run: the upgrade would start; nothing was written");
   }
   status = tap.Finish(status);

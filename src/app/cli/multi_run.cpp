@@ -75,9 +75,9 @@ bool RealDeviceUsesAspi(bool aspi, char drive) {
 }
 #endif
 
-void RestrictToNamed(DeviceDiscovery& discovery, const DeviceTarget& named) {
-  if (named.drive != 0) discovery.RestrictToDrive(named.drive);
-  if (named.aspiTarget) discovery.RestrictToTarget(ScsiTarget{named.adapter, named.target});
+void RestrictToNamed(AppPorts& ports, const DeviceTarget& named) {
+  if (named.drive != 0) ports.onlyDrive = named.drive;
+  if (named.aspiTarget) ports.onlyTarget = ScsiTarget{named.adapter, named.target};
 }
 
 namespace {
@@ -506,10 +506,9 @@ void SeveralRun::BuildJob(DeviceJob& job, std::size_t row, CliConsole& console, 
     ports.locator = job.locator.get();
 #endif
   }
+  RestrictToNamed(ports, job.real);
+  ports.assumePresent = true;
   job.core = std::make_unique<AppCore>(ports, job.process);
-  RestrictToNamed(job.core->discovery, job.real);
-  job.core->model.selections = preflight_->model.selections;
-  job.core->discovery.SetPresent(true);
 }
 
 void SeveralRun::Summary(int& status) {
@@ -574,14 +573,9 @@ int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
   ports.drive = &idleDrive;
   preflight_ = std::make_unique<AppCore>(ports, process_);
   AppCore& core = *preflight_;
-  if (process_.InPackageMode()) {
-    core.images = std::move(packageImages);
-    ApplyPackageSelections(process_, core.model.selections);
-  } else {
-    core.discovery.WriteIdentificationDefaults();
-    if (iniStore_) core.settings.LoadSettings();
-    ApplySelections(o_, core.model.selections);
-  }
+  core.StartUp(std::move(packageImages), iniStore_ != nullptr);
+  if (process_.InPackageMode()) ApplyPackageSelections(process_, core.model().selections);
+  else ApplySelections(o_, core.model().selections);
 
   if (!ListDevices()) return listFailure_;
   if (!JobsApart()) return kExitRefused;
@@ -601,12 +595,13 @@ int SeveralRun::Run(bool stdinTerminal, bool drawProgress) {
 
   CliConsole console(stderr, drawProgress && !o_.json, jobs_.size());
   for (std::size_t i = 0; i < jobs_.size(); ++i) BuildJob(*jobs_[i], i, console, checked);
-  RunConcurrently(jobs_.size(), [this](std::size_t i) {
+  const Selections selections = core.model().selections;  // every device's job is asked the same
+  RunConcurrently(jobs_.size(), [this, &selections](std::size_t i) {
     DeviceJob& job = *jobs_[i];
     const auto started = std::chrono::steady_clock::now();
     try {
-      job.outcome = job.core->RunJob(o_.dryRun ? JobMode::DryRun : JobMode::Upgrade);
-      for (const PlanEntry& entry : job.core->job.plan()) job.window->PlanStep(entry);
+      job.outcome = job.core->Run(JobRequest{o_.dryRun ? JobMode::DryRun : JobMode::Upgrade, selections});
+      for (const PlanEntry& entry : job.core->plan()) job.window->PlanStep(entry);
     } catch (...) {
       // Nothing may end the other jobs: an unexpected failure is this device's alone.
       job.outcome = JobOutcome::DeviceFailure;

@@ -20,9 +20,10 @@ std::string DeviceLogName(const std::string& log, const std::string& tag);
 // an ASPI target named) and on any system outside the NT family.
 bool RealDeviceUsesAspi(bool aspi, char drive);
 #endif
+struct AppPorts;
 // A drive or ASPI target named on the command line (E:, aspi:A:T) is the only device the
 // job's discovery may take; other devices leave discovery alone.
-void RestrictToNamed(DeviceDiscovery& discovery, const DeviceTarget& named);
+void RestrictToNamed(AppPorts& ports, const DeviceTarget& named);
 
 // The devices are listed (with --all, before anything is written, and confirmed by --yes or
 // on the terminal), the images loaded and checked once, then each device gets a job of its
