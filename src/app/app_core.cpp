@@ -117,6 +117,13 @@ std::optional<PackageIdentity> AppCore::IdentifyDevice() {
   return PackageIdentity{id.hardwareId, id.instanceKeyPath, id.inquiryText};
 }
 
+DeviceList AppCore::ListDevices() {
+  DeviceList list;
+  if (ports_.aspi != nullptr) list.targets = discovery_.MatchingTargets();
+  else list.drives = discovery_.MatchingDrives();
+  return list;
+}
+
 bool AppCore::BuildPackage(PackageFiles& files, std::optional<PackageIdentity> identity) {
   if (!identity) {
     const DeviceIdentity& id = discovery_.identity();

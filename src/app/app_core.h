@@ -49,6 +49,13 @@ struct AppPorts {
   bool assumePresent = false;
 };
 
+// Every device discovery would take, found silently: drive letters on the pass-through
+// transport, ASPI addresses on the other.
+struct DeviceList {
+  std::vector<char> drives;
+  std::vector<ScsiTarget> targets;
+};
+
 class AppCore {
  public:
   AppCore(AppPorts ports, ProcessState& process);
@@ -71,6 +78,8 @@ class AppCore {
   JobOutcome ReadDeviceInfo();
   // The identification of the device that is there now, or none.
   std::optional<PackageIdentity> IdentifyDevice();
+  // Every matching device, for a run over several (nothing is logged).
+  DeviceList ListDevices();
   // The package builder over the window's selections; without `identity` the one discovery
   // last matched.  Device changes wait until it is done.
   bool BuildPackage(PackageFiles& files, std::optional<PackageIdentity> identity = std::nullopt);

@@ -33,7 +33,6 @@ class RecordingWindow : public WindowPort {
   void StatusRemoveFirst() override {
     if (!status.empty()) status.pop_front();
   }
-  int StatusCount() const override { return static_cast<int>(status.size()); }
   void ShowEraseNotice(const std::string& text) override {
     noticeVisible = true;
     events.push_back("notice " + text);

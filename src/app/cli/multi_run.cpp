@@ -370,14 +370,14 @@ bool SeveralRun::FindReal(const DeviceTarget& t) {
   found.aspi = aspi;
   if (aspi) {
     found.aspiTarget = true;
-    for (const ScsiTarget& address : finder.discovery.MatchingTargets()) {
+    for (const ScsiTarget& address : finder.ListDevices().targets) {
       found.adapter = address.adapter;
       found.target = address.target;
       found.text = Format("aspi:%u:%u", static_cast<unsigned>(address.adapter), static_cast<unsigned>(address.target));
       AddReal(found);
     }
   } else {
-    for (char letter : finder.discovery.MatchingDrives()) {
+    for (char letter : finder.ListDevices().drives) {
       found.drive = letter;
       found.text = Format("%c:", letter);
       AddReal(found);

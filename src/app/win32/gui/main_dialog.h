@@ -69,7 +69,6 @@ class MainDialog final : public WindowPort {
   void FlashCaptionPeriodically(bool on) override;
   void StatusAppend(const std::string& line) override;
   void StatusRemoveFirst() override;
-  int StatusCount() const override;
   void SetWaitCursor() override;
   void EnableControl(Control control, bool enabled) override;
   void ShowControl(Control control, bool visible) override;

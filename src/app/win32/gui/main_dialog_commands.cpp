@@ -1,10 +1,11 @@
 // The main window's commands: the buttons, the file pickers, the history lists and the
 // system menu, each handed to the application core.
+#include "app/win32/gui/main_dialog.h"
+
 #include <commctrl.h>
 
 #include <cstdio>
 
-#include "app/win32/gui/main_dialog.h"
 #include "app/win32/gui/resource.h"
 #include "base/text.h"
 

@@ -1,9 +1,10 @@
 // The main window as the core sees it: the window port, and the binding of the model's
 // selections and lists to the dialog's controls.
+#include "app/win32/gui/main_dialog.h"
+
 #include <commctrl.h>
 #include <commdlg.h>
 
-#include "app/win32/gui/main_dialog.h"
 #include "app/win32/gui/resource.h"
 
 namespace romsetter {
@@ -160,9 +161,6 @@ void MainDialog::StatusAppend(const std::string& line) {
   SendDlgItemMessageA(hwnd_, IDC_STATUS, CB_SETCURSEL, static_cast<WPARAM>(at), 0);
 }
 void MainDialog::StatusRemoveFirst() { SendDlgItemMessageA(hwnd_, IDC_STATUS, CB_DELETESTRING, 0, 0); }
-int MainDialog::StatusCount() const {
-  return static_cast<int>(SendDlgItemMessageA(hwnd_, IDC_STATUS, CB_GETCOUNT, 0, 0));
-}
 void MainDialog::SetWaitCursor() { SetCursor(LoadCursor(nullptr, IDC_WAIT)); }
 void MainDialog::EnableControl(Control control, bool enabled) {
   EnableWindow(GetDlgItem(hwnd_, ControlId(control)), enabled ? TRUE : FALSE);
