@@ -371,6 +371,18 @@ TEST_P(EachTransport, MissingDeviceIsNoDeviceAndOnlyAspiClearsThePresence) {
   EXPECT_FALSE(rig.drive.DriveOpen() || rig.aspi.InJob());
 }
 
+// A drive or target named for the run is the only one taken: the device elsewhere is not.
+TEST_P(EachTransport, OnlyTheNamedDriveOrTargetIsTaken) {
+  JobRig rig(GetParam());
+  AppPorts ports{rig.window, rig.profile, rig.registry, rig.clock, FixedPaths::UnderFolder(rig.dir)};
+  if (GetParam()) ports.aspi = &rig.aspi;
+  else ports.drive = &rig.drive;
+  ports.onlyDrive = 'Z';
+  ports.onlyTarget = ScsiTarget{3, 7};
+  AppCore named(ports, rig.process);
+  EXPECT_EQ(named.Run(JobRequest{JobMode::Upgrade, rig.sel()}), JobOutcome::NoDevice);
+}
+
 // Which steps a failure or a missing region passes over: counts of the commands that show
 // whether each later step ran, per transport {pass-through, ASPI}.
 TEST(JobPlan, StepsRunOnlyWhereTheirGateAllows) {
