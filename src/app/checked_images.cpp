@@ -40,17 +40,21 @@ JobOutcome PreloadImages(AppCore& core, CheckedImages& checked) {
     }
     if (s.loadFirmware) {
       // The device decides which of the two it takes, so both are checked when both are named.
-      if (!IsNoneName(s.bigFirmwarePath) &&
-          !Tapped(core.log_, checked.bigLines, checked.big, [&] { return core.checks_.CheckFirmwareFile(s, ImageChecks::kBigBlock); })) {
+      if (!IsNoneName(s.bigFirmwarePath) && !Tapped(core.log_, checked.bigLines, checked.big, [&] {
+            return core.checks_.CheckFirmwareFile(s, ImageChecks::kBigBlock);
+          })) {
         return JobOutcome::Refused;
       }
-      if (!IsNoneName(s.smallFirmwarePath) &&
-          !Tapped(core.log_, checked.smallLines, checked.small, [&] { return core.checks_.CheckFirmwareFile(s, ImageChecks::kSmallBlock); })) {
+      if (!IsNoneName(s.smallFirmwarePath) && !Tapped(core.log_, checked.smallLines, checked.small, [&] {
+            return core.checks_.CheckFirmwareFile(s, ImageChecks::kSmallBlock);
+          })) {
         return JobOutcome::Refused;
       }
     }
     if (s.loadFont) {
-      if (!Tapped(core.log_, checked.fontLines, checked.font, [&] { return core.fonts_.FontListLoader(s); })) return JobOutcome::Refused;
+      if (!Tapped(core.log_, checked.fontLines, checked.font, [&] { return core.fonts_.FontListLoader(s); })) {
+        return JobOutcome::Refused;
+      }
       // One header for all: the devices' jobs would otherwise write the same file at once.
       if (!core.fonts_.HeaderReport(s)) return JobOutcome::FileFailed;
     }
