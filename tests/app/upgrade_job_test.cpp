@@ -267,7 +267,7 @@ TEST_P(EachTransport, APresenceEventDuringAJobsBoxWaitsForTheJobToEnd) {
   rig.window.onMessage = [&](const std::string&) {
     commands = rig.device.trace().size();
     for (std::uint32_t event : {DevicePresence::kDeviceRemoveComplete, DevicePresence::kDeviceArrival}) {
-      EXPECT_TRUE(rig.core->presence.OnDeviceChange(event, DevicePresence::kDeviceTypeVolume));
+      EXPECT_TRUE(rig.core->OnDeviceChange(event, DevicePresence::kDeviceTypeVolume));
     }
     EXPECT_EQ(rig.device.trace().size(), commands);
     EXPECT_TRUE(rig.clock.sleeps.empty());
@@ -281,11 +281,11 @@ TEST_P(EachTransport, APresenceEventDuringAJobsBoxWaitsForTheJobToEnd) {
     }
   }
   EXPECT_EQ(rig.clock.sleeps, std::vector<std::uint32_t>{DevicePresence::kArrivalSleepMs});  // the last event only
-  EXPECT_TRUE(rig.core->discovery.present());
+  EXPECT_TRUE(rig.core->devicePresent());
   EXPECT_FALSE(rig.window.versionLine.empty());
   rig.window.onMessage = nullptr;
   rig.clock.sleeps.clear();
-  EXPECT_TRUE(rig.core->presence.OnDeviceChange(DevicePresence::kDeviceArrival, DevicePresence::kDeviceTypeVolume));
+  EXPECT_TRUE(rig.core->OnDeviceChange(DevicePresence::kDeviceArrival, DevicePresence::kDeviceTypeVolume));
   EXPECT_EQ(rig.clock.sleeps.size(), 1u);  // between jobs: at once
 }
 
@@ -342,7 +342,6 @@ TEST_P(EachTransport, ExtractFollowsInitialisationOrOverAspiTheFormat) {
   }
   EXPECT_EQ(order, GetParam() ? (Lines{"DEV_FORMAT_16", "UPT_WRITE_PAGE"}) : Lines{"UPT_WRITE_PAGE"});
   EXPECT_EQ(ReadFile(rig.dir + "/out.bin").size(), 3u * 512);
-  EXPECT_FALSE(rig.process.extractMode);
 }
 
 TEST(JobPackage, FontDataIsPaddedWithErasedBytesAndNothingIsWrittenBack) {
@@ -353,21 +352,34 @@ TEST(JobPackage, FontDataIsPaddedWithErasedBytesAndNothingIsWrittenBack) {
   rig.process.presetInquiryText = "Morvent  USB-MSC Disk INT   ";
   rig.sel().loadFont = true;
   const auto font = PatternBytes(600, 3);
-  rig.core->images.Replace(ImageSlot::FontData, font);
+  ImageStore package;
+  package.Replace(ImageSlot::FontData, font);
+  rig.core->StartUp(std::move(package), false);
   EXPECT_EQ(rig.Run(), JobOutcome::Success);
   const auto second = rig.device.ReadFlash(0x4001);
   EXPECT_TRUE(std::equal(font.begin() + 512, font.end(), second.begin()));
   EXPECT_TRUE(std::all_of(second.begin() + 88, second.end(), [](std::uint8_t b) { return b == 0xFF; }));
   EXPECT_EQ(rig.profile.Read("Romsetter", "FW_Version", "<none>"), "<none>");
-  EXPECT_EQ(rig.core->images.Slot(ImageSlot::FontData), font);  // the package's own copy is kept
+  EXPECT_EQ(rig.core->images().Slot(ImageSlot::FontData), font);  // the package's own copy is kept
 }
 
 TEST_P(EachTransport, MissingDeviceIsNoDeviceAndOnlyAspiClearsThePresence) {
   JobRig rig(GetParam());
   rig.device.Detach();
   EXPECT_EQ(rig.Run(), JobOutcome::NoDevice);
-  EXPECT_EQ(rig.core->discovery.present(), !GetParam());
+  EXPECT_EQ(rig.core->devicePresent(), !GetParam());
   EXPECT_FALSE(rig.drive.DriveOpen() || rig.aspi.InJob());
+}
+
+// A drive or target named for the run is the only one taken: the device elsewhere is not.
+TEST_P(EachTransport, OnlyTheNamedDriveOrTargetIsTaken) {
+  JobRig rig(GetParam());
+  AppPorts ports{rig.window, rig.profile, rig.registry, rig.clock, FixedPaths::UnderFolder(rig.dir)};
+  ports.session = GetParam() ? MakeAspiSession(rig.aspi) : MakeDriveSession(rig.drive);
+  ports.onlyDrive = 'Z';
+  ports.onlyTarget = ScsiTarget{3, 7};
+  AppCore named(ports, rig.process);
+  EXPECT_EQ(named.Run(JobRequest{JobMode::Upgrade, rig.sel()}), JobOutcome::NoDevice);
 }
 
 // Which steps a failure or a missing region passes over: counts of the commands that show
@@ -413,27 +425,27 @@ TEST(JobPlan, StepsRunOnlyWhereTheirGateAllows) {
 
 TEST(Presence, ArrivalAndRemovalProbeAfterTheirSleeps) {
   JobRig rig(false);
-  DevicePresence& presence = rig.core->presence;
+  AppCore& core = *rig.core;
   rig.sel().checkProduct = true;
-  rig.core->discovery.SetPresent(false);
-  EXPECT_TRUE(presence.OnDeviceChange(DevicePresence::kDeviceArrival, DevicePresence::kDeviceTypeVolume));
-  EXPECT_TRUE(rig.core->discovery.present() && !rig.window.versionLine.empty());
   rig.device.Detach();
-  EXPECT_TRUE(presence.OnDeviceChange(DevicePresence::kDeviceRemoveComplete, DevicePresence::kDeviceTypeVolume));
-  EXPECT_FALSE(rig.core->discovery.present() || rig.window.IsEnabled(Control::Upgrade, true));
+  EXPECT_TRUE(core.OnDeviceChange(DevicePresence::kDeviceRemoveComplete, DevicePresence::kDeviceTypeVolume));
+  EXPECT_FALSE(core.devicePresent() || rig.window.IsEnabled(Control::Upgrade, true));
   EXPECT_EQ(rig.window.versionLine, "");
-  EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{2000u, 1000u}));
-  EXPECT_FALSE(presence.OnDeviceChange(DevicePresence::kDeviceArrival, 3));  // not a volume: default processing
+  rig.device.Attach();
+  EXPECT_TRUE(core.OnDeviceChange(DevicePresence::kDeviceArrival, DevicePresence::kDeviceTypeVolume));
+  EXPECT_TRUE(core.devicePresent() && !rig.window.versionLine.empty());
+  EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{1000u, 2000u}));
+  EXPECT_FALSE(core.OnDeviceChange(DevicePresence::kDeviceArrival, 3));  // not a volume: default processing
 }
 
 TEST(Presence, WarningWindowsCloseOnePerActivation) {
   JobRig rig(false);
   const auto& titles = RemovalWarningTitles();
   rig.window.openWindows = {titles[4], titles[1]};
-  rig.core->presence.OnActivate();
+  rig.core->OnActivate();
   EXPECT_EQ(rig.window.closedTitles, (Lines{titles[1]}));  // the earlier title in the list
-  rig.core->presence.OnActivate();
-  rig.core->presence.OnActivate();
+  rig.core->OnActivate();
+  rig.core->OnActivate();
   EXPECT_EQ(rig.window.closedTitles, (Lines{titles[1], titles[4]}));
   EXPECT_EQ(rig.clock.sleeps.size(), 2u);
 }
