@@ -19,93 +19,12 @@ namespace {
 class EachTransport : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Job, EachTransport, ::testing::Values(false, true), TransportName);
 
-TEST_P(EachTransport, UnusableFirmwareChoicesAreRefusedBeforeAnyWrite) {
-  const char* missing = GetParam() ? "F/W Upgrade: Device opened Failure!!, please check the connection!"
-                                   : "F/W Upgrade: The device opened failure!!,please check the connection!";
-  const struct { bool detached, vendor; std::uint32_t addr2; const char* big, *message; } cases[] = {
-      // An absent device is missing, not a refused input.
-      {true, true, 0x01000000, nullptr, missing},
-      {false, false, 0x01000000, nullptr, "Romsetter: FlashType 0xff."},  // query refused: still 0xFF
-      {false, true, 0x02000000, nullptr, "Romsetter: The SMALL block file is \"NONE\". (FlashType:2)"},
-      {false, true, 0x01000000, "none", "Romsetter: The BIG(default) block file is \"NONE\". (FlashType:1)"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.message);
-    EmulatedDeviceConfig config = Device();
-    config.firmware.addr2 = c.addr2;
-    config.answersVendorCommands = c.vendor;
-    JobRig rig(GetParam(), config);
-    if (c.detached) rig.device.Detach();
-    rig.WithFirmware();
-    if (c.big) rig.sel().bigFirmwarePath = c.big;
-    EXPECT_EQ(rig.Run(), c.detached ? JobOutcome::NoDevice : JobOutcome::Refused);
-    EXPECT_EQ(rig.Messages(), Lines{c.message});
-    EXPECT_EQ(rig.Count("UPT_WRITE_PAGE"), 0u);
-  }
-}
-
 TEST(JobNone, WholeNameIgnoringCaseAgainstTheEnablingRulesSubstring) {
   EXPECT_TRUE(IsNoneName("NoNe"));
   EXPECT_FALSE(IsNoneName("NONE0") || IsNoneName("D:\\NONEXT\\fw.bin"));
   EXPECT_FALSE(UsableFileName("D:\\NONEXT\\fw.bin"));
   EXPECT_TRUE(UsableFileName("D:\\none\\fw.bin"));  // only capitals count for the buttons
 }
-
-// Every sum of kinds a run can reach, with its closing line ("" for none), its message and its commands.
-struct SumCase {
-  const char* name;
-  const char* steps;  // among: nor boot fw failfw backup font format
-  int doneKinds;
-  const char* line;
-  bool Has(const std::string& step) const {
-    return (" " + std::string(steps) + " ").find(" " + step + " ") != std::string::npos;
-  }
-};
-
-void PrintTo(const SumCase& c, std::ostream* os) { *os << c.name; }
-
-class Sums : public ::testing::TestWithParam<SumCase> {};
-
-TEST_P(Sums, ReachTheirClosingLine) {
-  const SumCase& c = GetParam();
-  for (bool aspi : {false, true}) {
-    SCOPED_TRACE(aspi ? "ASPI" : "pass-through");
-    JobRig rig(aspi, Device(c.Has("nor")));
-    if (c.Has("boot")) rig.WithBoot();
-    if (c.Has("fw")) rig.WithFirmware();
-    if (c.Has("font")) rig.WithFonts();
-    rig.sel().backupChecked = c.Has("backup");
-    rig.sel().formatChecked = c.Has("format");
-    EXPECT_EQ(rig.Run(), JobOutcome::Success);
-    EXPECT_EQ(rig.Done(), c.doneKinds);
-    Lines summaries;
-    for (const std::string& l : rig.Log()) {
-      if (l.rfind(" *****", 0) == 0) summaries.push_back(l);
-    }
-    EXPECT_EQ(summaries, *c.line ? Lines{c.line} : Lines{});
-    const bool fontOnly = c.doneKinds == 2;
-    EXPECT_EQ(rig.Messages(), Lines{fontOnly ? "Successful: The font has been updated into the Device."
-                                             : "Successful: Please Unplug the Device first!"});
-    EXPECT_EQ(rig.Count("UPT_FW_RESTART_SYS"), fontOnly ? 0u : 1u);
-    EXPECT_EQ(rig.Count("DEV_FORMAT_16"), c.Has("format") ? 1u : 0u);
-    // The pass-through font writer ends every update; over ASPI the job does, for a font alone.
-    EXPECT_EQ(rig.Count("FONT_END_OF_UPDATE"), c.Has("font") && (!aspi || fontOnly) ? 1u : 0u);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Job, Sums,
-    ::testing::Values(SumCase{"FormatAlone", "format", 0, ""},
-                      SumCase{"Firmware", "fw", 1, " ***** F/W Upgrade successfully!!"},
-                      SumCase{"FontAlone", "font", 2, " ***** Font Upgrade successfully!!"},
-                      SumCase{"FirmwareFont", "fw font", 3, " ***** F/W and Font Upgrade successfully!!"},
-                      SumCase{"Boot", "nor boot", 4, " ***** Boot Upgrade successfully!!"},
-                      SumCase{"BootFirmware", "nor boot fw", 5, " ***** F/W and Boot Upgrade successfully!!"},
-                      SumCase{"BootFont", "nor boot font", 6, " ***** Boot and Font Upgrade successfully!!"},
-                      SumCase{"All", "nor boot fw font", 7, " ***** Boot , F/W and Font Upgrade successfully!!"},
-                      SumCase{"FirmwareBackup", "fw backup", 9, " ***** F/W and BackUp F/W Upgrade successfully!!"},
-                      SumCase{"FirmwareBackupFont", "fw backup font", 11,
-                              " ***** F/W, BackUp F/W and Font Upgrade successfully!!"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // Over ASPI the font end (of a font-only run) and the restart fail only when they do not complete.
 TEST(JobAspi, ControlCommandsFailOnlyWhenTheyDoNotComplete) {

@@ -221,5 +221,12 @@ TEST(CliRefusals, EachLineIsRefusedWithItsReason) {
   }
   std::remove(socketPath.c_str());
 }
+
+// The default header sits beside the list; only the list's own name loses ".tab".
+TEST(CliDefaults, TheReportIsNamedAfterTheListInItsFolder) {
+  EXPECT_EQ(DefaultReportPath("my.tables/fonts.tab"), "my.tables/fonts.h");
+  EXPECT_EQ(DefaultReportPath("x.tab\\FONTS.TAB"), "x.tab\\FONTS.H");
+  EXPECT_EQ(DefaultReportPath("my.tab/fonts.h"), "my.tab/fonts.h.h");
+}
 }  // namespace
 }  // namespace romsetter::test
