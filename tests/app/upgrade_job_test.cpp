@@ -44,47 +44,6 @@ TEST(JobAspi, ControlCommandsFailOnlyWhenTheyDoNotComplete) {
   }
 }
 
-// A run that did not give the device everything asked for never ends in success: no
-// "Successful" box, no closing line and no restart, whatever the steps after the failure did.
-TEST_P(EachTransport, NoSuccessUnlessEveryStepAskedForWasDone) {
-  const struct {
-    const char* name;
-    bool nor, boot, format, backup;
-    FaultKind kind;
-    const char* failCommand;
-    long failPage;
-  } cases[] = {
-      {"firmware erase not delivered", false, false, false, true, FaultKind::NotDelivered, "UPT_FW_ERASE_MEM", -1},
-      {"firmware page unverifiable", false, false, false, true, FaultKind::BadPage, "UPT_READ_PAGE", 0x1001},
-      {"format failed", false, false, true, true, FaultKind::BadStatus, "DEV_FORMAT_16", -1},
-      {"no boot region", true, true, false, false, FaultKind::BadStatus, nullptr, -1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EmulatedDeviceConfig config = Device(c.nor);
-    if (c.boot) config.boot.size = 0;
-    JobRig rig(GetParam(), config);
-    if (c.boot) rig.WithBoot();
-    rig.WithFirmware();
-    rig.sel().formatChecked = c.format;
-    rig.sel().backupChecked = c.backup;
-    if (c.failCommand) rig.Fail(c.kind, c.failCommand, c.failPage);
-    EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
-    EXPECT_TRUE(rig.window.messages.empty() || rig.window.messages.back().caption != "Successful");
-    const Lines log = rig.Log();
-    EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const std::string& l) { return l.rfind(" *****", 0) == 0; }));
-    EXPECT_EQ(rig.Count("UPT_FW_RESTART_SYS"), 0u);
-    // The backup copies are still written: a device with failed firmware may need them.
-    if (c.backup) {
-      EXPECT_NE(rig.device.ReadFlash(rig.device.config().backupAddr1)[0], 0xFF);
-    }
-    if (c.boot) {
-      EXPECT_NE(std::find(log.begin(), log.end(), "User can't upgrade the boot code."), log.end());
-      EXPECT_EQ(rig.Count("UPT_BOOT_ERASE_MEM"), 0u);
-    }
-  }
-}
-
 // The fonts reached the device but their header did not reach the disk: the device part is
 // finished (and restarted when it holds firmware), the run is not a success.
 TEST_P(EachTransport, UnwrittenHeaderAfterTheFontsIsAFileFailure) {
@@ -101,19 +60,6 @@ TEST_P(EachTransport, UnwrittenHeaderAfterTheFontsIsAFileFailure) {
     ASSERT_FALSE(rig.window.messages.empty());
     EXPECT_NE(rig.window.messages.back().text.find("can't be written"), std::string::npos);
   }
-}
-
-// Over ASPI the second copy is still written, but neither transport may call the backup done.
-TEST_P(EachTransport, BackupMissingACopyIsNotReportedAsWritten) {
-  JobRig rig(GetParam());
-  rig.Fail(FaultKind::NotDelivered, "UPT_WRITE_PAGE", rig.device.config().backupAddr1);
-  rig.WithFirmware();
-  rig.sel().backupChecked = true;
-  EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
-  EXPECT_EQ(rig.Done(), 1);
-  EXPECT_EQ(rig.Count("UPT_FW_RESTART_SYS"), 0u);
-  EXPECT_TRUE(rig.window.messages.empty());
-  EXPECT_EQ(rig.device.ReadFlash(rig.device.config().backupAddr2)[0] != 0xFF, GetParam());
 }
 
 // An erase is sent only when the write that follows it can be made: whatever would refuse the
