@@ -28,14 +28,10 @@ class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
     dir = test::ScratchForCurrentTest("cli");
-    Save("fw.bin", BalancedImage(16, 21));
-    Save("A.FNT", PatternBytes(3000, 22));
-    test::WriteFile(dir + "/fonts.tab", "A.FNT\r\n");
+    test::WriteSampleInputs(dir);
     test::WriteFile(dir + "/nand.cfg", kNand);
   }
-  void Save(const std::string& name, const std::vector<std::uint8_t>& data) {
-    test::WriteFile(dir + "/" + name, std::string(data.begin(), data.end()));
-  }
+  void Save(const std::string& name, const std::vector<std::uint8_t>& data) { test::SaveBytes(dir + "/" + name, data); }
   CliRun Run(const std::string& args) { return test::RunCli(dir, args); }
   std::string dir;
 };
@@ -71,7 +67,6 @@ TEST_F(Cli, SettingsSurviveARunAndBadSettingsFilesAreRefused) {
 // A package made here opens and upgrades as the package itself would: its own images and
 // settings, the "FontData" line, no header and no settings file touched.
 TEST_F(Cli, PackUnpackAndUpgradeFromAPackage) {
-  Save("small.bin", BalancedImage(8, 23));
   Save("prog.exe", PatternBytes(3000, 24));
   const CliRun pack = Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab "
                           "--backup --fw-version 3.1");
@@ -112,7 +107,6 @@ TEST_F(Cli, PackUnpackAndUpgradeFromAPackage) {
 // A package changed anywhere is refused before the device is touched, one built before the
 // whole file was checked still upgrades, and unpack says which file it could not write.
 TEST_F(Cli, ChangedPackagesAndUnwrittenFilesSayWhatHappened) {
-  Save("small.bin", BalancedImage(8, 23));
   Save("prog.exe", PatternBytes(3000, 24));
   ASSERT_EQ(Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab --backup")
                 .status, 0);

@@ -25,15 +25,6 @@ constexpr const char* kFaulty =
     "fault detach FONT_WRITE_PAGE occurrence=3\n";
 constexpr const char* kJob = "upgrade --firmware fw.bin --backup --font-list fonts.tab ";
 
-// Sample inputs every recording here was made with (tests/transcripts/README.md).
-void WriteInputs(const std::string& dir) {
-  const std::vector<std::uint8_t> fw = BalancedImage(16, 21);
-  const std::vector<std::uint8_t> font = PatternBytes(3000, 22);
-  test::WriteFile(dir + "/fw.bin", std::string(fw.begin(), fw.end()));
-  test::WriteFile(dir + "/A.FNT", std::string(font.begin(), font.end()));
-  test::WriteFile(dir + "/fonts.tab", "A.FNT\r\n");
-}
-
 Recording Read(const std::string& path) {
   Recording recording;
   std::string error;
@@ -45,7 +36,7 @@ class Replay : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     dir = test::ScratchForCurrentTest("recording_cli");
-    WriteInputs(dir);
+    test::WriteSampleInputs(dir);
     test::WriteFile(dir + "/faulty.cfg", kFaulty);
   }
   std::string Transport() const { return GetParam() ? " --aspi" : ""; }

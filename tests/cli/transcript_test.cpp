@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "base/text.h"
-#include "package/sample_images.h"
 #include "cli/cli_run.h"
 #include "support/test_support.h"
 
@@ -39,18 +38,10 @@ std::vector<std::string> Names() {
   return names;
 }
 
-void Save(const std::string& path, const std::vector<std::uint8_t>& data) {
-  test::WriteFile(path, std::string(data.begin(), data.end()));
-}
-
 // The sample inputs every transcript may name (tests/transcripts/README.md), and every input
 // file of the folder (scenarios, recordings) under its own name.
 void WriteInputs(const std::string& dir) {
-  Save(dir + "/fw.bin", BalancedImage(16, 21));
-  Save(dir + "/small.bin", BalancedImage(8, 23));
-  Save(dir + "/boot.bin", BalancedImage(4, 13));
-  Save(dir + "/A.FNT", PatternBytes(3000, 22));
-  test::WriteFile(dir + "/fonts.tab", "A.FNT\r\n");
+  test::WriteSampleInputs(dir);
   test::WriteFile(dir + "/bad.bin", std::string(513, '\x01'));
   fs::create_directory(dir + "/folder");
   for (const auto& file : fs::directory_iterator(kFolder)) {
