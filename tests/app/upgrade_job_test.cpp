@@ -154,18 +154,6 @@ TEST_P(EachTransport, APresenceEventDuringAJobsBoxWaitsForTheJobToEnd) {
   EXPECT_EQ(rig.clock.sleeps.size(), 1u);  // between jobs: at once
 }
 
-TEST(JobPassThrough, FailedFontEraseSendsTheFontToItsSecondPlaceAndNamesIt) {
-  JobRig rig(false);
-  rig.Fail(FaultKind::NotDelivered, "FONT_ERASE_FONT_BLKS");
-  rig.Fail(FaultKind::NotDelivered, "FONT_WRITE_PAGE", 0x5000);
-  rig.WithFonts();
-  EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
-  const Lines lines = rig.Log();
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(Lines(lines.end() - 3, lines.end()),
-            (Lines{"Font page erased Failure!!", "Font_2 Upgrading, Please Wait...", "Font_2 upgrade failure!!"}));
-}
-
 // The job holds the volume locked (and dismounted) from its open; a refused lock is told in a
 // line and the job goes on as before.
 TEST(JobPassThrough, TheVolumeIsLockedForTheJobAndARefusedLockIsTold) {
