@@ -100,7 +100,6 @@ TEST(CliParser, EachCommandLineStartsFromTheDefaultsWhateverCameBefore) {
   EXPECT_FALSE(later.options.format);
 }
 
-
 // Every command line refused before anything runs, with the one line that says why; parsed
 // in this process (the exit statuses of refusals are the process tests' and transcripts').
 TEST(CliRefusals, EachLineIsRefusedWithItsReason) {
@@ -209,7 +208,8 @@ TEST(CliRefusals, EachLineIsRefusedWithItsReason) {
        "--device emulator:tray.cfg#0: #N counts the scenario's devices from 1"},
       {"upgrade --device emulator:tray.cfg#1 --device emulator:tray.cfg#2 --firmware fw.bin --record r.jsonl",
        "--record writes one device's commands: give one --device"},
-      {"upgrade --device replay:r.jsonl --device emulator:tray.cfg#2 --firmware fw.bin", "--device replay:r.jsonl: a recording replays alone: give one --device"},
+      {"upgrade --device replay:r.jsonl --device emulator:tray.cfg#2 --firmware fw.bin",
+       "--device replay:r.jsonl: a recording replays alone: give one --device"},
   };
   CliParser parser;
   for (const auto& row : rows) {
@@ -228,5 +228,6 @@ TEST(CliDefaults, TheReportIsNamedAfterTheListInItsFolder) {
   EXPECT_EQ(DefaultReportPath("x.tab\\FONTS.TAB"), "x.tab\\FONTS.H");
   EXPECT_EQ(DefaultReportPath("my.tab/fonts.h"), "my.tab/fonts.h.h");
 }
+
 }  // namespace
 }  // namespace romsetter::test
