@@ -26,24 +26,6 @@ TEST(JobNone, WholeNameIgnoringCaseAgainstTheEnablingRulesSubstring) {
   EXPECT_TRUE(UsableFileName("D:\\none\\fw.bin"));  // only capitals count for the buttons
 }
 
-// Over ASPI the font end (of a font-only run) and the restart fail only when they do not complete.
-TEST(JobAspi, ControlCommandsFailOnlyWhenTheyDoNotComplete) {
-  for (const char* command : {"FONT_END_OF_UPDATE", "UPT_FW_RESTART_SYS"}) {
-    for (FaultKind kind : {FaultKind::NoCompletion, FaultKind::BadStatus}) {
-      SCOPED_TRACE(command);
-      JobRig rig(true);
-      rig.Fail(kind, command);
-      const bool font = command[0] == 'F';
-      if (font) rig.WithFonts();
-      else rig.WithFirmware();
-      const bool ok = kind == FaultKind::BadStatus;
-      EXPECT_EQ(rig.Run(), ok ? JobOutcome::Success : JobOutcome::DeviceFailure);
-      EXPECT_EQ(rig.window.messages.size(), ok ? 1u : 0u);
-      EXPECT_EQ(FileExists(rig.dir + "/fonts.h"), font && ok);
-    }
-  }
-}
-
 // The fonts reached the device but their header did not reach the disk: the device part is
 // finished (and restarted when it holds firmware), the run is not a success.
 TEST_P(EachTransport, UnwrittenHeaderAfterTheFontsIsAFileFailure) {
