@@ -30,6 +30,7 @@ inline void WriteSampleInputs(const std::string& dir) {
   SaveBytes(dir + "/boot.bin", BalancedImage(4, 13));
   SaveBytes(dir + "/A.FNT", PatternBytes(3000, 22));
   WriteFile(dir + "/fonts.tab", "A.FNT\r\n");
+  SaveBytes(dir + "/prog.exe", PatternBytes(3000, 24));  // a program to pack, not a package
 }
 
 struct CliRun {

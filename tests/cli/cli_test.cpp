@@ -64,34 +64,20 @@ TEST_F(Cli, SettingsSurviveARunAndBadSettingsFilesAreRefused) {
   EXPECT_NE(unreadable.err.find("cannot be read"), std::string::npos) << unreadable.err;
 }
 
-// A package made here opens and upgrades as the package itself would: its own images and
-// settings, the "FontData" line, no header and no settings file touched.
+// A package made here unpacks to the very images, and upgrades without writing a header or a
+// settings file (its lines are tests/transcripts/packages).
 TEST_F(Cli, PackUnpackAndUpgradeFromAPackage) {
-  Save("prog.exe", PatternBytes(3000, 24));
   const CliRun pack = Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab "
                           "--backup --fw-version 3.1");
   ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
-  EXPECT_NE(pack.out.find("fw_fonts.exe\n"), std::string::npos) << pack.out;
-
   std::filesystem::create_directory(dir + "/out");
-  const CliRun unpack = Run("unpack fw_fonts.exe --output-dir out");
-  EXPECT_EQ(unpack.status, 0) << unpack.err;
-  EXPECT_NE(unpack.out.find("FW_Version=3.1\n"), std::string::npos) << unpack.out;
+  EXPECT_EQ(Run("unpack fw_fonts.exe --output-dir out").status, 0);
   EXPECT_EQ(test::ReadFile(dir + "/out/MV_Big.bin"), test::ReadFile(dir + "/fw.bin"));
   EXPECT_EQ(test::ReadFile(dir + "/out/MV_Small.bin"), test::ReadFile(dir + "/small.bin"));
-  const CliRun plain = Run("unpack prog.exe --output-dir out");
-  EXPECT_EQ(plain.status, 1);
-  EXPECT_NE(plain.err.find("prog.exe is a plain program"), std::string::npos) << plain.err;
 
   std::remove((dir + "/fonts.h").c_str());
   std::filesystem::create_directory(dir + "/settings");
-  for (const char* transport : {"", "--aspi "}) {
-    const CliRun r = Run(std::string("upgrade ") + transport + "--package fw_fonts.exe --device emulator:nand.cfg "
-                         "--settings settings");
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("Loaded elapsed 0 seconds for FontData:\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(" ***** F/W, BackUp F/W and Font Upgrade successfully!!"), std::string::npos);
-  }
+  EXPECT_EQ(Run("upgrade --package fw_fonts.exe --device emulator:nand.cfg --settings settings").status, 0);
   EXPECT_FALSE(test::FileExists(dir + "/fonts.h"));
   EXPECT_FALSE(test::FileExists(dir + "/settings/Romsetter.ini"));
 
@@ -107,7 +93,6 @@ TEST_F(Cli, PackUnpackAndUpgradeFromAPackage) {
 // A package changed anywhere is refused before the device is touched, one built before the
 // whole file was checked still upgrades, and unpack says which file it could not write.
 TEST_F(Cli, ChangedPackagesAndUnwrittenFilesSayWhatHappened) {
-  Save("prog.exe", PatternBytes(3000, 24));
   ASSERT_EQ(Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab --backup")
                 .status, 0);
   const std::string good = test::ReadFile(dir + "/fw_fonts.exe");
