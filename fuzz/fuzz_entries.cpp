@@ -102,9 +102,9 @@ void CheckPackageImages(const ProcessState& process, ImageStore& images, bool no
   ApplyPackageSelections(process, selections);
   selections.norSelected = nor;
   ImagePageCounts pages;
-  ImageChecks checks(log, window, host, process, selections, images, pages);
+  ImageChecks checks(log, window, host, process, images, pages);
   for (int kind : {ImageChecks::kBigBlock, ImageChecks::kSmallBlock}) {
-    if (checks.CheckFirmwareFile(kind)) {
+    if (checks.CheckFirmwareFile(selections, kind)) {
       const std::uint32_t counted = pages.FirmwarePages(kind == ImageChecks::kSmallBlock);
       const ImageSlot slot = kind == ImageChecks::kSmallBlock ? ImageSlot::SmallFirmware : ImageSlot::BigFirmware;
       if (counted == 0 || std::uint64_t{counted} * kPageSize > images.Slot(slot).size()) {
@@ -112,7 +112,7 @@ void CheckPackageImages(const ProcessState& process, ImageStore& images, bool no
       }
     }
   }
-  checks.CheckBootFile();
+  checks.CheckBootFile(selections);
   if (std::uint64_t{pages.bootImagePages} * kPageSize > images.Slot(ImageSlot::BootCode).size()) {
     Broken("a package boot image counted more pages than it holds");
   }
@@ -211,8 +211,8 @@ void FuzzImageChecks(const std::uint8_t* data, std::size_t size, const std::stri
     process.package.bigLength = process.package.smallLength = process.package.bootLength = length;
     images.Replace(slot, image);
   }
-  ImageChecks checks(log, window, host, process, selections, images, pages);
-  const bool ok = boot ? checks.CheckBootFile() : checks.CheckFirmwareFile(kind);
+  ImageChecks checks(log, window, host, process, images, pages);
+  const bool ok = boot ? checks.CheckBootFile(selections) : checks.CheckFirmwareFile(selections, kind);
   const std::uint32_t counted = boot ? pages.bootImagePages : pages.FirmwarePages(kind == ImageChecks::kSmallBlock);
   // A refused image may leave its count (a 513-byte file counts one page): the job stops on
   // the refusal, and the page engine refuses a slot shorter than its count.
@@ -245,8 +245,8 @@ void FuzzFontList(const std::uint8_t* data, std::size_t size, const std::string&
   process.packageMode = PackageMode::Plain;
   ImageStore images;
   ImagePageCounts pages;
-  FontList list(selections, log, window, process, images, pages);
-  if (list.FontListLoader()) {
+  FontList list(log, window, process, images, pages);
+  if (list.FontListLoader(selections)) {
     if (pages.fontImagePages == 0 && images.Held(ImageSlot::FontData)) Broken("font data without pages");
     if (images.Slot(ImageSlot::FontData).size() != std::size_t{pages.fontImagePages} * kPageSize) {
       Broken("the font data is not fontImagePages pages long");
@@ -254,7 +254,7 @@ void FuzzFontList(const std::uint8_t* data, std::size_t size, const std::string&
   } else if (pages.fontImagePages != 0 || images.Held(ImageSlot::FontData)) {
     Broken("a refused font list left font data behind");
   }
-  list.HeaderReport();
+  list.HeaderReport(selections);
   const std::string text(reinterpret_cast<const char*>(data), size);
   FontNameOf(text.substr(0, text.find('\n')));
 }

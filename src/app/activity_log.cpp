@@ -28,8 +28,12 @@ void ActivityLog::Log(const std::string& text) {
     std::fwrite("\r\n", 1, 2, f);
     std::fclose(f);
   }
-  if (window_.StatusCount() > kStatusListLimit) window_.StatusRemoveFirst();
+  if (statusItems_ > kStatusListLimit) {
+    window_.StatusRemoveFirst();
+    --statusItems_;
+  }
   window_.StatusAppend(line);
+  ++statusItems_;
 }
 
 void ActivityLog::LogSystemError(std::uint32_t code) {
@@ -39,6 +43,9 @@ void ActivityLog::LogSystemError(std::uint32_t code) {
   Log(text);
 }
 
-void ActivityLog::AddStatusLine(const std::string& text) { window_.StatusAppend(text); }
+void ActivityLog::AddStatusLine(const std::string& text) {
+  window_.StatusAppend(text);
+  ++statusItems_;
+}
 
 }  // namespace romsetter

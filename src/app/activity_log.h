@@ -40,6 +40,7 @@ class ActivityLog final : public LogSink {
   SystemErrorText errorText_;
   std::uint32_t lineNumber_ = 1;
   std::vector<std::string>* tap_ = nullptr;
+  int statusItems_ = 0;  // the window's status list holds what this log put there, nothing else
 };
 
 }  // namespace romsetter

@@ -55,7 +55,7 @@ class AspiFamily final : public JobFamily {
   }
 
   StepResult Prepare() override {
-    if (s_.memory.GetDeviceStatus(s_.model.selections.norSelected)) return StepResult::Done;
+    if (s_.memory.GetDeviceStatus(ctx_.selections.norSelected)) return StepResult::Done;
     s_.log.Log("Initialization GetDeviceStatus() Failed!!");
     return StepResult::DeviceFailure;
   }
@@ -76,7 +76,7 @@ class AspiFamily final : public JobFamily {
   }
 
   StepResult Font(const std::vector<std::uint8_t>& fontData) override {
-    const Selections& sel = s_.model.selections;
+    const Selections& sel = ctx_.selections;
     // Without firmware or boot code no restart follows, so the font closes the update itself.
     return Result(Query(RegionQuery::Font) && FontProgrammer(ctx_).ProgramFont(fontData) &&
                   (sel.loadFirmware || sel.loadBootCode || s_.link.SendControl(ControlCommand::EndOfFontUpdate)));
@@ -87,7 +87,7 @@ class AspiFamily final : public JobFamily {
  private:
   static StepResult Result(bool ok) { return ok ? StepResult::Done : StepResult::Failed; }
   bool Query(RegionQuery query) {
-    return s_.memory.GetMemInfo(query, s_.imagePages, s_.model.selections.norSelected);
+    return s_.memory.GetMemInfo(query, s_.imagePages, ctx_.selections.norSelected);
   }
 
   JobServices& s_;

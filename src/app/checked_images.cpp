@@ -20,10 +20,10 @@ int Severity(JobOutcome outcome) {
 
 // Runs one check with its lines kept in `lines`.
 template <typename Check>
-bool Tapped(AppCore& core, std::vector<std::string>& lines, bool& passed, Check check) {
-  core.log.SetTap(&lines);
+bool Tapped(ActivityLog& log, std::vector<std::string>& lines, bool& passed, Check check) {
+  log.SetTap(&lines);
   passed = check();
-  core.log.SetTap(nullptr);
+  log.SetTap(nullptr);
   return passed;
 }
 
@@ -32,32 +32,36 @@ bool Tapped(AppCore& core, std::vector<std::string>& lines, bool& passed, Check 
 JobOutcome WorstOutcome(JobOutcome a, JobOutcome b) { return Severity(b) > Severity(a) ? b : a; }
 
 JobOutcome PreloadImages(AppCore& core, CheckedImages& checked) {
-  const Selections& s = core.model.selections;
-  if (!core.process.InPackageMode()) {
+  const Selections& s = core.model_.selections;
+  if (!core.process_.InPackageMode()) {
     if (s.norSelected && s.loadBootCode &&
-        !Tapped(core, checked.bootLines, checked.boot, [&] { return core.checks.CheckBootFile(); })) {
+        !Tapped(core.log_, checked.bootLines, checked.boot, [&] { return core.checks_.CheckBootFile(s); })) {
       return JobOutcome::Refused;
     }
     if (s.loadFirmware) {
       // The device decides which of the two it takes, so both are checked when both are named.
-      if (!IsNoneName(s.bigFirmwarePath) &&
-          !Tapped(core, checked.bigLines, checked.big, [&] { return core.checks.CheckFirmwareFile(ImageChecks::kBigBlock); })) {
+      if (!IsNoneName(s.bigFirmwarePath) && !Tapped(core.log_, checked.bigLines, checked.big, [&] {
+            return core.checks_.CheckFirmwareFile(s, ImageChecks::kBigBlock);
+          })) {
         return JobOutcome::Refused;
       }
-      if (!IsNoneName(s.smallFirmwarePath) &&
-          !Tapped(core, checked.smallLines, checked.small, [&] { return core.checks.CheckFirmwareFile(ImageChecks::kSmallBlock); })) {
+      if (!IsNoneName(s.smallFirmwarePath) && !Tapped(core.log_, checked.smallLines, checked.small, [&] {
+            return core.checks_.CheckFirmwareFile(s, ImageChecks::kSmallBlock);
+          })) {
         return JobOutcome::Refused;
       }
     }
     if (s.loadFont) {
-      if (!Tapped(core, checked.fontLines, checked.font, [&] { return core.fonts.FontListLoader(); })) return JobOutcome::Refused;
+      if (!Tapped(core.log_, checked.fontLines, checked.font, [&] { return core.fonts_.FontListLoader(s); })) {
+        return JobOutcome::Refused;
+      }
       // One header for all: the devices' jobs would otherwise write the same file at once.
-      if (!core.fonts.HeaderReport()) return JobOutcome::FileFailed;
+      if (!core.fonts_.HeaderReport(s)) return JobOutcome::FileFailed;
     }
-    core.settings.WriteSetting("FW_Version", core.process.fwVersion);
+    core.settings_.WriteSetting("FW_Version", core.process_.fwVersion);
   }
-  checked.images = core.images;
-  checked.pages = core.imagePages;
+  checked.images = core.images_;
+  checked.pages = core.imagePages_;
   return JobOutcome::Success;
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/activity_log.h"
-#include "app/main_window_model.h"
+#include "base/selections.h"
 #include "app/settings_file.h"
 #include "app/window_port.h"
 #include "base/process_state.h"
@@ -23,10 +23,9 @@ namespace romsetter {
 
 struct CheckedImages;
 
-// Everything a job works with; all owned by the window (or the command line) for the life
-// of the process.
+// Everything a job works with besides its request; all owned by the application core for the
+// life of the process.
 struct JobServices {
-  MainWindowModel& model;
   ProcessState& process;
   WindowPort& window;
   ActivityLog& log;

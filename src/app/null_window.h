@@ -11,14 +11,12 @@ class NullWindow : public WindowPort {
     return MessageAnswer::Ok;
   }
   void SetProgress(int) override {}
-  void StatusAppend(const std::string&) override { ++count_; }
-  void StatusRemoveFirst() override { --count_; }
-  int StatusCount() const override { return count_; }
+  void StatusAppend(const std::string&) override {}
+  void StatusRemoveFirst() override {}
   void ShowEraseNotice(const std::string&) override {}
   void HideEraseNotice() override {}
   void FlashCaption(bool) override {}
-  void StartTimer(unsigned, unsigned) override {}
-  void StopTimer(unsigned) override {}
+  void FlashCaptionPeriodically(bool) override {}
   void SetWaitCursor() override {}
   void Repaint() override {}
   void EnableControl(Control, bool) override {}
@@ -26,9 +24,6 @@ class NullWindow : public WindowPort {
   void SetVersionLine(const std::string&) override {}
   std::optional<std::string> OpenFileDialog(const FileDialogRequest&) override { return std::nullopt; }
   bool CloseWindowByTitle(const std::string&) override { return false; }
-
- private:
-  int count_ = 0;
 };
 
 }  // namespace romsetter

@@ -53,7 +53,7 @@ class PassThroughFamily final : public JobFamily {
   }
 
   StepResult Prepare() override {
-    const Selections& sel = s_.model.selections;
+    const Selections& sel = ctx_.selections;
     const InitRequest init{sel.norSelected, sel.loadBootCode, sel.loadFirmware, sel.loadFont};
     if (s_.memory.InitDevice(init, s_.imagePages)) return StepResult::Done;
     MarkDeviceLost(s_);
@@ -73,7 +73,7 @@ class PassThroughFamily final : public JobFamily {
   // The region is queried before it is erased (as over ASPI), so every reason the copies
   // could not be written is known while the old ones are still there.
   StepResult Backup() override {
-    if (!s_.memory.GetMemInfo(RegionQuery::Backup, s_.imagePages, s_.model.selections.norSelected)) {
+    if (!s_.memory.GetMemInfo(RegionQuery::Backup, s_.imagePages, ctx_.selections.norSelected)) {
       return StepResult::Failed;
     }
     return EraseAndProgram(EraseCommand::Backup, ImageKind::Backup);

@@ -39,29 +39,25 @@ int KindBitOf(JobStep step) {
 
 }  // namespace
 
-JobOutcome UpgradeJob::Run(JobMode mode) {
+JobOutcome UpgradeJob::Run(JobRequest request) {
+  request_ = std::move(request);
   doneKinds_ = 0;
   packageFont_.clear();
-  dryRun_ = mode == JobMode::DryRun;
+  dryRun_ = request_.mode == JobMode::DryRun;
   plan_.clear();
   answerSeconds_ = 0;
   answers_ = 0;
-  s_.process.extractMode = mode == JobMode::Extract;
   window().SetWaitCursor();
-  FlashContext ctx{s_.link,    s_.log,        s_.window,         s_.window, s_.memory.map(), s_.images,
-                   s_.imagePages, s_.clock,    s_.model.selections, s_.process, s_.paths};
+  FlashContext ctx{s_.link,       s_.log,   s_.window, s_.window, s_.memory.map(), s_.images,
+                   s_.imagePages, s_.clock, sel(),    s_.process, s_.paths};
   const std::unique_ptr<JobFamily> family =
       s_.session.Visit([&](DriveSession& drive) { return MakePassThroughFamily(s_, ctx, drive); },
                        [&](AspiSession& aspi) { return MakeAspiFamily(s_, ctx, aspi); });
   const JobOutcome checked = CheckInputs(*family);
-  if (checked != JobOutcome::Success) {
-    s_.process.extractMode = false;
-    return checked;
-  }
+  if (checked != JobOutcome::Success) return checked;
   const JobOutcome outcome = RunPlan(*family, ctx);
   family->Close();
   std::vector<std::uint8_t>().swap(packageFont_);
-  s_.process.extractMode = false;
   return outcome;
 }
 
@@ -69,7 +65,7 @@ JobOutcome UpgradeJob::RunPlan(JobFamily& family, FlashContext& ctx) {
   bool ok = true;           // gates the steps that need every deciding step so far to succeed
   bool anyFailed = false;   // a later success (the backup) never hides an earlier failure
   headerFailed_ = false;
-  for (const PlannedStep& planned : family.Plan(sel(), s_.process.extractMode)) {
+  for (const PlannedStep& planned : family.Plan(sel(), request_.mode == JobMode::Extract)) {
     if (planned.gate == StepGate::WhileOk && !ok) continue;
     const StepResult result = dryRun_ ? DryRunStep(family, ctx, planned.step) : RunStep(family, ctx, planned.step);
     switch (result) {
@@ -111,7 +107,7 @@ StepResult UpgradeJob::RunStep(JobFamily& family, FlashContext& ctx, JobStep ste
           family.Font(s_.process.InPackageMode() ? packageFont_ : s_.images.Slot(ImageSlot::FontData));
       // The fonts are on the device whatever becomes of the header; its failure is the run's.
       if (result == StepResult::Done && !s_.process.InPackageMode() && s_.checked == nullptr &&
-          !s_.fonts.HeaderReport()) {
+          !s_.fonts.HeaderReport(sel())) {
         headerFailed_ = true;
       }
       return result;
@@ -163,7 +159,7 @@ JobOutcome UpgradeJob::CheckInputs(JobFamily& family) {
     s_.imagePages.smallImagePages = 0;
     const std::uint8_t flashType = s_.memory.map().flashType;
     int kind = 0;
-    if (flashType == 0 || flashType == 1) {
+    if (IsBigBlockFlashType(flashType)) {
       if (IsNoneName(sel().bigFirmwarePath)) {
         window().ShowMessage(Format("The BIG(default) block file is \"NONE\". (FlashType:%d)", flashType),
                              s_.process.applicationName, MessageIcon::Error);
@@ -204,13 +200,13 @@ bool UpgradeJob::Replay(const std::vector<std::string>& lines, bool made) {
 }
 
 bool UpgradeJob::CheckBoot() {
-  if (s_.checked == nullptr || s_.process.InPackageMode()) return s_.checks.CheckBootFile();
+  if (s_.checked == nullptr || s_.process.InPackageMode()) return s_.checks.CheckBootFile(sel());
   s_.imagePages.bootImagePages = s_.checked->pages.bootImagePages;
   return Replay(s_.checked->bootLines, s_.checked->boot);
 }
 
 bool UpgradeJob::CheckFirmware(int kind) {
-  if (s_.checked == nullptr || s_.process.InPackageMode()) return s_.checks.CheckFirmwareFile(kind);
+  if (s_.checked == nullptr || s_.process.InPackageMode()) return s_.checks.CheckFirmwareFile(sel(), kind);
   const bool small = kind == ImageChecks::kSmallBlock;
   (small ? s_.imagePages.smallImagePages : s_.imagePages.bigImagePages) =
       s_.checked->pages.FirmwarePages(small);
@@ -218,7 +214,7 @@ bool UpgradeJob::CheckFirmware(int kind) {
 }
 
 bool UpgradeJob::LoadFontList() {
-  if (s_.checked == nullptr) return s_.fonts.FontListLoader();
+  if (s_.checked == nullptr) return s_.fonts.FontListLoader(sel());
   s_.imagePages.fontImagePages = s_.checked->pages.fontImagePages;
   return Replay(s_.checked->fontLines, s_.checked->font);
 }
@@ -226,7 +222,7 @@ bool UpgradeJob::LoadFontList() {
 bool UpgradeJob::TakePackageFont() {
   const std::vector<std::uint8_t>& data = s_.images.Slot(ImageSlot::FontData);
   const std::size_t pages = (data.size() + kPageSize - 1) / kPageSize;
-  if (pages > 0xFFFF) {
+  if (pages > kMaxImagePages) {
     log().Log("Font file Size is larger then device memory.");
     return false;
   }

@@ -14,6 +14,13 @@ namespace romsetter {
 // region check) with read-only commands, and the plan of the real run instead of its writes.
 enum class JobMode { Upgrade, Extract, DryRun };
 
+// What one run is asked to do, taken by value: the window's selections may change while the
+// run's boxes are up, the run goes on with those it was started with.
+struct JobRequest {
+  JobMode mode = JobMode::Upgrade;
+  Selections selections;
+};
+
 // How a run ended, for front ends that report it (the window shows it through its boxes).
 enum class JobOutcome {
   Success,        // the summary was reached (restart sent, or the font-only message)
@@ -27,7 +34,7 @@ class UpgradeJob {
  public:
   explicit UpgradeJob(JobServices services) : s_(std::move(services)) {}
 
-  JobOutcome Run(JobMode mode);
+  JobOutcome Run(JobRequest request);
 
   // The sum of the image kinds whose step succeeded in the last run.
   int doneKinds() const { return doneKinds_; }
@@ -51,9 +58,10 @@ class UpgradeJob {
   void EstimateDryRun();
   ActivityLog& log() { return s_.log; }
   WindowPort& window() { return s_.window; }
-  const Selections& sel() const { return s_.model.selections; }
+  const Selections& sel() const { return request_.selections; }
 
   JobServices s_;
+  JobRequest request_;  // the run in progress
   int doneKinds_ = 0;
   bool headerFailed_ = false;  // this run's fonts are on the device, their header is not
   std::vector<std::uint8_t> packageFont_;  // the job's copy of a package's font data

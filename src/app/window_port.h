@@ -35,10 +35,10 @@ enum class Control {
 // The main window: the user ports of the layers below, and what only the application asks.
 class WindowPort : public MessagePort, public ProgressObserver {
  public:
-  // Status list: append an item and select it; remove the oldest; count.
+  // Status list: append an item and select it; remove the oldest (the activity log keeps the
+  // count, as it is the only one that adds items).
   virtual void StatusAppend(const std::string& line) = 0;
   virtual void StatusRemoveFirst() = 0;
-  virtual int StatusCount() const = 0;
 
   virtual void SetWaitCursor() = 0;
   virtual void EnableControl(Control control, bool enabled) = 0;

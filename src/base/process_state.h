@@ -23,14 +23,14 @@ struct PackagePreset {
 
 struct ProcessState {
   PackageMode packageMode = PackageMode::Undecided;
-  bool extractMode = false;
   std::string fwVersion;
   // Identification preset from a package.
   std::string presetHardwareId;
   std::string presetInstanceKeyPath;
   std::string presetInquiryText;
   PackagePreset package;
-  std::string extractOutputPath = "c:\\read_fw.bin";
+  // The extraction's output file as last chosen; empty: the fixed default.
+  std::string extractOutputPath;
   std::string applicationName = "Romsetter";  // caption of boxes that name none
 
   bool InPackageMode() const { return packageMode == PackageMode::Package; }

@@ -29,9 +29,6 @@ class MessagePort {
   virtual std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) = 0;
 };
 
-constexpr unsigned kEraseTimerId = 115;
-constexpr unsigned kEraseTimerPeriodMs = 500;
-
 // Signs of progress while a long operation runs on the user's thread.  None blocks.
 class ProgressObserver {
  public:
@@ -45,9 +42,8 @@ class ProgressObserver {
   virtual void Repaint() = 0;
   // The window caption's highlight on or off, once.
   virtual void FlashCaption(bool on) = 0;
-  // A periodic caption flash (timer `id`), until stopped.
-  virtual void StartTimer(unsigned id, unsigned periodMs) = 0;
-  virtual void StopTimer(unsigned id) = 0;
+  // The caption flashing on its own, every half second, until turned off.
+  virtual void FlashCaptionPeriodically(bool on) = 0;
 
   // What the page loops tell besides the bar, for front ends that show more (the command
   // line); the window has no use for them.

@@ -6,6 +6,9 @@ namespace romsetter {
 
 constexpr std::uint8_t kFlashTypeUnknown = 0xFF;
 constexpr std::uint8_t kFlashTypeSmallBlock = 2;
+// The two codes of big-block flash (a NOR device reports one of them too); any code that is
+// neither these nor small-block is one the program does not know.
+constexpr bool IsBigBlockFlashType(std::uint8_t code) { return code == 0 || code == 1; }
 
 struct MemoryMap {
   std::uint8_t flashType = kFlashTypeUnknown;

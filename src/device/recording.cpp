@@ -20,10 +20,6 @@ std::uint64_t SteadyMicros() {
           .count());
 }
 
-const char* FamilyName(TransportFamily family) {
-  return family == TransportFamily::Aspi ? "aspi" : "pass-through";
-}
-
 // A JSON string: the recording's texts are paths and names, single-byte; bytes outside
 // printable ASCII are escaped as \u00XX so the file stays plain ASCII.
 std::string Quote(const std::string& text) {
@@ -48,6 +44,14 @@ std::string Number(const char* key, std::uint64_t value) {
 std::string Bool(const char* key, bool value) { return Format(",\"%s\":%s", key, value ? "true" : "false"); }
 
 }  // namespace
+
+const char* RecordedFamilyName(TransportFamily family) {
+  switch (family) {  // no default: a new family must name itself here
+    case TransportFamily::PassThrough: return "pass-through";
+    case TransportFamily::Aspi: return "aspi";
+  }
+  return "pass-through";
+}
 
 std::string HexBytes(const std::uint8_t* data, std::size_t length) {
   static const char kHex[] = "0123456789abcdef";
@@ -96,7 +100,7 @@ PageMemory::Page PageMemory::Base(const std::uint8_t* cdb) const {
 
 std::string RecordingHeaderLine(const RecordingHeader& h) {
   return Format("{\"format\":\"%s\"", kRecordingFormatName) + Number("version", static_cast<std::uint64_t>(h.version)) +
-         Field("program", Quote(h.program)) + Field("family", Quote(FamilyName(h.family))) +
+         Field("program", Quote(h.program)) + Field("family", Quote(RecordedFamilyName(h.family))) +
          Field("os", Quote(h.os)) + Bool("data", h.data) + "}";
 }
 

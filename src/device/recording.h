@@ -22,6 +22,9 @@ constexpr const char* kRecordingFormatName = "romsetter-recording";
 // `replyXor`; the reader refuses a longer list.
 constexpr std::size_t kMaxReplyXorBytes = 64;
 
+// The header's "family": "pass-through" or "aspi".
+const char* RecordedFamilyName(TransportFamily family);
+
 struct RecordingHeader {
   int version = kRecordingVersion;
   std::string program;  // "romsetter-cli 1.7.4"

@@ -238,12 +238,13 @@ bool ParseHeader(const Object& o, RecordingHeader& h, std::string& error) {
   if (!f.Text("program", h.program) || !f.Text("family", family) || !f.Text("os", h.os) || !f.Flag("data", h.data)) {
     return false;
   }
-  if (family != "pass-through" && family != "aspi") {
-    error = Format("unknown transport family \"%s\" (pass-through or aspi)", family.c_str());
-    return false;
+  for (TransportFamily known : {TransportFamily::PassThrough, TransportFamily::Aspi}) {
+    if (family != RecordedFamilyName(known)) continue;
+    h.family = known;
+    return true;
   }
-  h.family = family == "aspi" ? TransportFamily::Aspi : TransportFamily::PassThrough;
-  return true;
+  error = Format("unknown transport family \"%s\" (pass-through or aspi)", family.c_str());
+  return false;
 }
 
 bool ParseXor(const std::string& text, std::vector<std::pair<std::uint16_t, std::uint8_t>>& out, std::string& error) {

@@ -26,7 +26,7 @@ bool EraseRegion(FlashContext& ctx, EraseCommand command) {
   const char* failure = EraseFailureLine(rules, command);
   const bool nor = ctx.selections.norSelected;
   const bool timer = nor && rules.eraseFlashesCaption;
-  if (timer) ctx.progress.StartTimer(kEraseTimerId, kEraseTimerPeriodMs);
+  if (timer) ctx.progress.FlashCaptionPeriodically(true);
   if (nor && failure != nullptr) {
     ctx.log.Log(NoticeOf(command));
     ctx.progress.ShowEraseNotice(NoticeOf(command));
@@ -39,7 +39,7 @@ bool EraseRegion(FlashContext& ctx, EraseCommand command) {
     ctx.progress.HideEraseNotice();
     ctx.progress.Repaint();
   }
-  if (timer) ctx.progress.StopTimer(kEraseTimerId);
+  if (timer) ctx.progress.FlashCaptionPeriodically(false);
   return outcome.ok;
 }
 

@@ -12,6 +12,7 @@ FirmwareExtractor::Result FirmwareExtractor::ExtractFirmware() {
   LogSink& log = ctx_.log;
   cursor_.Reset();
 
+  if (process_.extractOutputPath.empty()) process_.extractOutputPath = ctx_.paths.extractDefault;
   FileDialogRequest request;
   request.initialName = process_.extractOutputPath;
   request.defaultExtension = "Read_FW.bin";

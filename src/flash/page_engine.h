@@ -40,7 +40,7 @@ struct FlashContext {
   const ImageStore& images;
   const ImagePageCounts& pages;
   Clock& clock;
-  const Selections& selections;
+  const Selections& selections;  // the run's own, as it was asked (never the window's)
   const ProcessState& process;
   const FixedPaths& paths;
 

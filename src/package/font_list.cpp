@@ -17,7 +17,7 @@ namespace romsetter {
 namespace {
 
 constexpr const char* kDeviceCaption = "F/W Upgrade";
-constexpr std::uint64_t kMaxFontDataBytes = std::uint64_t{kMaxFontDataPages} * kPageSize;
+constexpr std::uint64_t kMaxFontDataBytes = std::uint64_t{kMaxImagePages} * kPageSize;
 
 constexpr const char* kStars = "/**************************************************************************/";
 constexpr const char* kBanner[] = {
@@ -133,10 +133,9 @@ std::string FontNameOf(const std::string& entry) {
   return AsciiUpper(base);
 }
 
-FontList::FontList(const Selections& selections, LogSink& log, MessagePort& messages, const ProcessState& process,
-                   ImageStore& images, ImagePageCounts& imagePages)
-    : selections_(selections), log_(log), messages_(messages), process_(process), images_(images),
-      imagePages_(imagePages) {}
+FontList::FontList(LogSink& log, MessagePort& messages, const ProcessState& process, ImageStore& images,
+                   ImagePageCounts& imagePages)
+    : log_(log), messages_(messages), process_(process), images_(images), imagePages_(imagePages) {}
 
 bool FontList::Refuse(const std::string& text, const std::string& caption) {
   log_.Log(text);
@@ -153,8 +152,7 @@ bool FontList::LoadFailed(const std::string& text, const std::string& caption) {
 // The whole list is read once, so both passes of the loader see the same entries even if
 // the file changes in between.  Lines end in LF with an optional CR before it; empty lines
 // are skipped; everything else is a path exactly as written.
-bool FontList::ReadEntries(std::vector<std::string>& entries) {
-  const char* listPath = selections_.fontListPath.c_str();
+bool FontList::ReadEntries(const char* listPath, std::vector<std::string>& entries) {
   File f = OpenFile(listPath, "rb");
   if (!f) return Refuse(Format("The FontList file \"%s\" can't be opend!!", listPath), process_.applicationName);
 
@@ -204,9 +202,8 @@ bool FontList::ReadEntries(std::vector<std::string>& entries) {
                 kDeviceCaption);
 }
 
-bool FontList::MeasureFonts(const std::vector<std::string>& entries, std::vector<Font>& fonts,
+bool FontList::MeasureFonts(const char* listPath, const std::vector<std::string>& entries, std::vector<Font>& fonts,
                             std::uint32_t& total) {
-  const char* listPath = selections_.fontListPath.c_str();
   total = 0;
   for (const std::string& entry : entries) {
     std::uint64_t bytes = 0;
@@ -218,7 +215,7 @@ bool FontList::MeasureFonts(const std::vector<std::string>& entries, std::vector
                       kDeviceCaption);
       case FontRead::TooLarge:
         return Refuse(Format("The %s is larger than %u pages. Please check contents of the %s!", entry.c_str(),
-                             static_cast<unsigned>(kMaxFontDataPages), listPath),
+                             static_cast<unsigned>(kMaxImagePages), listPath),
                       kDeviceCaption);
       case FontRead::Unreadable:
       case FontRead::Changed:
@@ -227,9 +224,9 @@ bool FontList::MeasureFonts(const std::vector<std::string>& entries, std::vector
     }
     const std::uint32_t pages = PagesOf(bytes);
     // Both are at most 0xFFFF here, so the sum cannot wrap.
-    if (total + pages > kMaxFontDataPages) {
+    if (total + pages > kMaxImagePages) {
       return Refuse(Format("The fonts of the %s need more than %u pages!!", listPath,
-                           static_cast<unsigned>(kMaxFontDataPages)),
+                           static_cast<unsigned>(kMaxImagePages)),
                     kDeviceCaption);
     }
     fonts.push_back({entry, pages});
@@ -238,8 +235,7 @@ bool FontList::MeasureFonts(const std::vector<std::string>& entries, std::vector
   return true;
 }
 
-bool FontList::ReadFonts(const std::vector<Font>& fonts, std::vector<std::uint8_t>& data) {
-  const char* listPath = selections_.fontListPath.c_str();
+bool FontList::ReadFonts(const char* listPath, const std::vector<Font>& fonts, std::vector<std::uint8_t>& data) {
   std::size_t offset = 0;
   for (const Font& font : fonts) {
     const char* path = font.path.c_str();
@@ -263,15 +259,15 @@ bool FontList::ReadFonts(const std::vector<Font>& fonts, std::vector<std::uint8_
   return true;
 }
 
-bool FontList::FontListLoader() {
+bool FontList::FontListLoader(const Selections& selections) {
   images_.Release(ImageSlot::FontData);
   imagePages_.fontImagePages = 0;
 
+  const std::string& listPath = selections.fontListPath;
+  const std::string& reportPath = selections.reportPath;
   std::vector<std::string> entries;
-  if (!ReadEntries(entries)) return false;
+  if (!ReadEntries(listPath.c_str(), entries)) return false;
 
-  const std::string& listPath = selections_.fontListPath;
-  const std::string& reportPath = selections_.reportPath;
   const std::string dataPath = FontDataFileName(reportPath);
   // Without ".H" the data file name is the header's own; other spellings of one file are
   // caught by SameFile.
@@ -289,7 +285,7 @@ bool FontList::FontListLoader() {
 
   std::vector<Font> fonts;
   std::uint32_t total = 0;
-  if (!MeasureFonts(entries, fonts, total)) return false;
+  if (!MeasureFonts(listPath.c_str(), entries, fonts, total)) return false;
 
   if (betweenPasses_) betweenPasses_();
 
@@ -300,7 +296,7 @@ bool FontList::FontListLoader() {
     return LoadFailed(Format("Not enough memory for 0x%04X pages of font data!!", static_cast<unsigned>(total)),
                       kDeviceCaption);
   }
-  if (!ReadFonts(fonts, data)) return false;
+  if (!ReadFonts(listPath.c_str(), fonts, data)) return false;
 
   // Written only after every font was read: an entry naming the data file itself reads its
   // old content, and a failure leaves the previous data file whole.
@@ -312,12 +308,12 @@ bool FontList::FontListLoader() {
   return true;
 }
 
-bool FontList::HeaderReport() {
+bool FontList::HeaderReport(const Selections& selections) {
+  const std::string& listPath = selections.fontListPath;
+  const std::string& reportPath = selections.reportPath;
   std::vector<std::string> entries;
-  if (!ReadEntries(entries)) return false;
+  if (!ReadEntries(listPath.c_str(), entries)) return false;
 
-  const std::string& listPath = selections_.fontListPath;
-  const std::string& reportPath = selections_.reportPath;
   if (SameFile(reportPath, listPath)) {
     return Refuse(Format("The Report file \"%s\" would overwrite the FontList file \"%s\"!", reportPath.c_str(),
                          listPath.c_str()),
@@ -326,7 +322,7 @@ bool FontList::HeaderReport() {
 
   std::vector<Font> fonts;
   std::uint32_t total = 0;
-  if (!MeasureFonts(entries, fonts, total)) return false;
+  if (!MeasureFonts(listPath.c_str(), entries, fonts, total)) return false;
 
   std::string text;
   for (const char* line : kBanner) AppendLine(text, line);

@@ -17,8 +17,6 @@
 
 namespace romsetter {
 
-// A device reports its font region size in 16 bits, so font data never needs more pages.
-constexpr std::uint32_t kMaxFontDataPages = 0xFFFF;
 // Far beyond any path the system accepts; a longer line is not a file name.
 constexpr std::size_t kMaxFontListLine = 4096;
 constexpr std::size_t kMaxFontListEntries = 0xFFFF;
@@ -36,19 +34,20 @@ std::string FontNameOf(const std::string& entry);
 class FontList {
  public:
   // `imagePages` goes with `images`: its fontImagePages with the FontData slot.
-  FontList(const Selections& selections, LogSink& log, MessagePort& messages, const ProcessState& process,
-           ImageStore& images, ImagePageCounts& imagePages);
+  FontList(LogSink& log, MessagePort& messages, const ProcessState& process, ImageStore& images,
+           ImagePageCounts& imagePages);
 
+  // Both modes read the list `selections` names and write beside its report file.
   // Load mode.  True: the FontData slot holds fontImagePages × 512 bytes of font data and
   // the data file holds the same bytes.  False: the user has been told (logged and shown),
   // the slot is released and fontImagePages is 0.  The header and its backup are never
   // touched, and font files are only ever read.
-  bool FontListLoader();
+  bool FontListLoader(const Selections& selections);
 
   // Report mode: writes the header (CR LF line ends).  The header is replaced only once
   // every font was measured, so a failure leaves the previous header as it was.  Does not
   // change fontImagePages or the font data.
-  bool HeaderReport();
+  bool HeaderReport(const Selections& selections);
 
   // Runs between the loader's measuring pass and its reading pass (tests change files there).
   void SetBetweenPassesHook(std::function<void()> hook) { betweenPasses_ = std::move(hook); }
@@ -59,13 +58,13 @@ class FontList {
     std::uint32_t pages; // measured in the first pass
   };
 
-  bool ReadEntries(std::vector<std::string>& entries);
-  bool MeasureFonts(const std::vector<std::string>& entries, std::vector<Font>& fonts, std::uint32_t& total);
-  bool ReadFonts(const std::vector<Font>& fonts, std::vector<std::uint8_t>& data);
+  bool ReadEntries(const char* listPath, std::vector<std::string>& entries);
+  bool MeasureFonts(const char* listPath, const std::vector<std::string>& entries, std::vector<Font>& fonts,
+                    std::uint32_t& total);
+  bool ReadFonts(const char* listPath, const std::vector<Font>& fonts, std::vector<std::uint8_t>& data);
   bool Refuse(const std::string& text, const std::string& caption);
   bool LoadFailed(const std::string& text, const std::string& caption);
 
-  const Selections& selections_;
   LogSink& log_;
   MessagePort& messages_;
   const ProcessState& process_;

@@ -42,13 +42,8 @@ FirmwareImageHeader FirmwareImageHeader::Probe(const std::uint8_t* image, std::s
 }
 
 ImageChecks::ImageChecks(LogSink& log, MessagePort& messages, ImageCheckHost& host, const ProcessState& process,
-                         const Selections& selections, ImageStore& images, ImagePageCounts& pages)
-    : log_(log), messages_(messages), host_(host), process_(process), selections_(selections), images_(images),
-      pages_(pages) {}
-
-HeaderLayout ImageChecks::Layout() const {
-  return selections_.norSelected ? HeaderLayout::Nor : HeaderLayout::Nand;
-}
+                         ImageStore& images, ImagePageCounts& pages)
+    : log_(log), messages_(messages), host_(host), process_(process), images_(images), pages_(pages) {}
 
 // The file is read once, so the bytes checked are exactly the bytes loaded, whatever
 // happens to the file meanwhile.
@@ -168,12 +163,12 @@ bool ImageChecks::FirmwareVerdict(int kind, std::uint32_t pages, std::uint16_t c
   return false;
 }
 
-bool ImageChecks::CheckFirmwareFile(int kind) {
+bool ImageChecks::CheckFirmwareFile(const Selections& s, int kind) {
   const bool small = kind == kSmallBlock;
   const char* words = small ? "Small block" : "Big(Default) block";
   const ImageSlot slot = small ? ImageSlot::SmallFirmware : ImageSlot::BigFirmware;
   std::uint32_t& pages = small ? pages_.smallImagePages : pages_.bigImagePages;
-  const HeaderLayout layout = Layout();
+  const HeaderLayout layout = s.norSelected ? HeaderLayout::Nor : HeaderLayout::Nand;
   WordXorChecksum sum;
 
   if (process_.InPackageMode()) {
@@ -190,7 +185,6 @@ bool ImageChecks::CheckFirmwareFile(int kind) {
     return FirmwareVerdict(kind, pages, sum.value(), header, length);
   }
 
-  const Selections& s = selections_;
   const std::string& path = small ? s.smallFirmwarePath : s.bigFirmwarePath;
   log_.Logf("Checking the F/W %s file is ready", path.c_str());
   std::vector<std::uint8_t> data;
@@ -206,7 +200,7 @@ bool ImageChecks::CheckFirmwareFile(int kind) {
   return FirmwareVerdict(kind, pages, sum.value(), header, length);
 }
 
-bool ImageChecks::CheckBootFile() {
+bool ImageChecks::CheckBootFile(const Selections& s) {
   pages_.bootImagePages = 0;
   WordXorChecksum sum;
 
@@ -220,7 +214,6 @@ bool ImageChecks::CheckBootFile() {
     return true;
   }
 
-  const Selections& s = selections_;
   const std::string& path = s.bootPath;
   log_.Logf("Checking the Boot file \"%s\" is ready?", path.c_str());
   std::vector<std::uint8_t> data;

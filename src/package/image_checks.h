@@ -16,9 +16,6 @@
 
 namespace romsetter {
 
-// The largest region a device can report; a bigger image could never be written.
-constexpr std::uint32_t kMaxImagePages = 65535;
-
 // XOR of little-endian 16-bit words.
 class WordXorChecksum {
  public:
@@ -71,13 +68,13 @@ class ImageChecks {
   static constexpr int kSmallBlock = 2;
 
   ImageChecks(LogSink& log, MessagePort& messages, ImageCheckHost& host, const ProcessState& process,
-              const Selections& selections, ImageStore& images, ImagePageCounts& pages);
-
+              ImageStore& images, ImagePageCounts& pages);
 
   // Kind 2 is the small-block image, any other the big-block (or NOR) one.  True when the
   // image is valid and in its slot; otherwise the user has been told and Upgrade disabled.
-  bool CheckFirmwareFile(int kind);
-  bool CheckBootFile();
+  // The file is the one `selections` names.
+  bool CheckFirmwareFile(const Selections& selections, int kind);
+  bool CheckBootFile(const Selections& selections);
 
  private:
   enum class FileRead { Ok, Missing, OpenFailed, TooLarge };
@@ -91,13 +88,11 @@ class ImageChecks {
   bool FirmwareVerdict(int kind, std::uint32_t pages, std::uint16_t checksum, const FirmwareImageHeader& header,
                        std::uint64_t imageLength);
   void StopBox(const std::string& text);
-  HeaderLayout Layout() const;
 
   LogSink& log_;
   MessagePort& messages_;
   ImageCheckHost& host_;
   const ProcessState& process_;
-  const Selections& selections_;
   ImageStore& images_;
   ImagePageCounts& pages_;
 };

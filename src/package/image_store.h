@@ -7,6 +7,9 @@
 
 namespace romsetter {
 
+// A device reports a region's size in 16 bits: no image, font data included, can have more pages.
+constexpr std::uint32_t kMaxImagePages = 0xFFFF;
+
 // Pages of each image, set by the image checks, the font list and the package unpacker.
 struct ImagePageCounts {
   std::uint32_t bigImagePages = 0;

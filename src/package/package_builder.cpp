@@ -130,7 +130,7 @@ bool BuildPackage(const BuildPorts& p, Selections& s, const PackageIdentity& ide
     return false;
   }
   if (fonts) {
-    if (!p.fonts.FontListLoader()) return false;
+    if (!p.fonts.FontListLoader(s)) return false;
     const std::string dataFile = FontDataFileName(s.reportPath);
     if (!b.AddPart(dataFile, Format("Can't open \"%s\" Error!", dataFile.c_str()), false, size, tail,
                    trailer.fontLength)) {

@@ -39,7 +39,7 @@ TEST_P(DryRun, PlansEveryStepWithReadOnlyCommandsAndLeavesTheDeviceAsItWas) {
   EXPECT_EQ(WritingCommands(rig), std::vector<std::string>{});
   EXPECT_GT(rig.device.trace().size(), 0u);  // it did ask the device
   EXPECT_TRUE(rig.window.messages.empty());  // no "Successful" box: nothing was done
-  const std::vector<PlanEntry>& plan = rig.core->job.plan();
+  const std::vector<PlanEntry>& plan = rig.core->plan();
   ASSERT_EQ(plan.size(), 4u);
   EXPECT_EQ(plan[0].step, "Format");
   EXPECT_EQ(plan[1].step, "F/W");
@@ -84,7 +84,7 @@ TEST_P(DryRun, EndsAsTheRealRunWouldWhenThatIsRefusedBeforeItsFirstWrite) {
     EXPECT_EQ(dry.Run(JobMode::DryRun), expected);
     EXPECT_NE(expected, JobOutcome::Success);
     EXPECT_EQ(WritingCommands(dry), std::vector<std::string>{});
-    EXPECT_TRUE(dry.core->job.plan().empty() || expected == JobOutcome::DeviceFailure);
+    EXPECT_TRUE(dry.core->plan().empty() || expected == JobOutcome::DeviceFailure);
     if (c.line != nullptr) {
       const Lines log = dry.Log();
       EXPECT_NE(std::find(log.begin(), log.end(), c.line), log.end());

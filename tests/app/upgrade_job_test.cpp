@@ -19,151 +19,11 @@ namespace {
 class EachTransport : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Job, EachTransport, ::testing::Values(false, true), TransportName);
 
-TEST_P(EachTransport, UnusableFirmwareChoicesAreRefusedBeforeAnyWrite) {
-  const char* missing = GetParam() ? "F/W Upgrade: Device opened Failure!!, please check the connection!"
-                                   : "F/W Upgrade: The device opened failure!!,please check the connection!";
-  const struct { bool detached, vendor; std::uint32_t addr2; const char* big, *message; } cases[] = {
-      // An absent device is missing, not a refused input.
-      {true, true, 0x01000000, nullptr, missing},
-      {false, false, 0x01000000, nullptr, "Romsetter: FlashType 0xff."},  // query refused: still 0xFF
-      {false, true, 0x02000000, nullptr, "Romsetter: The SMALL block file is \"NONE\". (FlashType:2)"},
-      {false, true, 0x01000000, "none", "Romsetter: The BIG(default) block file is \"NONE\". (FlashType:1)"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.message);
-    EmulatedDeviceConfig config = Device();
-    config.firmware.addr2 = c.addr2;
-    config.answersVendorCommands = c.vendor;
-    JobRig rig(GetParam(), config);
-    if (c.detached) rig.device.Detach();
-    rig.WithFirmware();
-    if (c.big) rig.sel().bigFirmwarePath = c.big;
-    EXPECT_EQ(rig.Run(), c.detached ? JobOutcome::NoDevice : JobOutcome::Refused);
-    EXPECT_EQ(rig.Messages(), Lines{c.message});
-    EXPECT_EQ(rig.Count("UPT_WRITE_PAGE"), 0u);
-  }
-}
-
 TEST(JobNone, WholeNameIgnoringCaseAgainstTheEnablingRulesSubstring) {
   EXPECT_TRUE(IsNoneName("NoNe"));
   EXPECT_FALSE(IsNoneName("NONE0") || IsNoneName("D:\\NONEXT\\fw.bin"));
   EXPECT_FALSE(UsableFileName("D:\\NONEXT\\fw.bin"));
   EXPECT_TRUE(UsableFileName("D:\\none\\fw.bin"));  // only capitals count for the buttons
-}
-
-// Every sum of kinds a run can reach, with its closing line ("" for none), its message and its commands.
-struct SumCase {
-  const char* name;
-  const char* steps;  // among: nor boot fw failfw backup font format
-  int doneKinds;
-  const char* line;
-  bool Has(const std::string& step) const {
-    return (" " + std::string(steps) + " ").find(" " + step + " ") != std::string::npos;
-  }
-};
-
-void PrintTo(const SumCase& c, std::ostream* os) { *os << c.name; }
-
-class Sums : public ::testing::TestWithParam<SumCase> {};
-
-TEST_P(Sums, ReachTheirClosingLine) {
-  const SumCase& c = GetParam();
-  for (bool aspi : {false, true}) {
-    SCOPED_TRACE(aspi ? "ASPI" : "pass-through");
-    JobRig rig(aspi, Device(c.Has("nor")));
-    if (c.Has("boot")) rig.WithBoot();
-    if (c.Has("fw")) rig.WithFirmware();
-    if (c.Has("font")) rig.WithFonts();
-    rig.sel().backupChecked = c.Has("backup");
-    rig.sel().formatChecked = c.Has("format");
-    EXPECT_EQ(rig.Run(), JobOutcome::Success);
-    EXPECT_EQ(rig.Done(), c.doneKinds);
-    Lines summaries;
-    for (const std::string& l : rig.Log()) {
-      if (l.rfind(" *****", 0) == 0) summaries.push_back(l);
-    }
-    EXPECT_EQ(summaries, *c.line ? Lines{c.line} : Lines{});
-    const bool fontOnly = c.doneKinds == 2;
-    EXPECT_EQ(rig.Messages(), Lines{fontOnly ? "Successful: The font has been updated into the Device."
-                                             : "Successful: Please Unplug the Device first!"});
-    EXPECT_EQ(rig.Count("UPT_FW_RESTART_SYS"), fontOnly ? 0u : 1u);
-    EXPECT_EQ(rig.Count("DEV_FORMAT_16"), c.Has("format") ? 1u : 0u);
-    // The pass-through font writer ends every update; over ASPI the job does, for a font alone.
-    EXPECT_EQ(rig.Count("FONT_END_OF_UPDATE"), c.Has("font") && (!aspi || fontOnly) ? 1u : 0u);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Job, Sums,
-    ::testing::Values(SumCase{"FormatAlone", "format", 0, ""},
-                      SumCase{"Firmware", "fw", 1, " ***** F/W Upgrade successfully!!"},
-                      SumCase{"FontAlone", "font", 2, " ***** Font Upgrade successfully!!"},
-                      SumCase{"FirmwareFont", "fw font", 3, " ***** F/W and Font Upgrade successfully!!"},
-                      SumCase{"Boot", "nor boot", 4, " ***** Boot Upgrade successfully!!"},
-                      SumCase{"BootFirmware", "nor boot fw", 5, " ***** F/W and Boot Upgrade successfully!!"},
-                      SumCase{"BootFont", "nor boot font", 6, " ***** Boot and Font Upgrade successfully!!"},
-                      SumCase{"All", "nor boot fw font", 7, " ***** Boot , F/W and Font Upgrade successfully!!"},
-                      SumCase{"FirmwareBackup", "fw backup", 9, " ***** F/W and BackUp F/W Upgrade successfully!!"},
-                      SumCase{"FirmwareBackupFont", "fw backup font", 11,
-                              " ***** F/W, BackUp F/W and Font Upgrade successfully!!"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Over ASPI the font end (of a font-only run) and the restart fail only when they do not complete.
-TEST(JobAspi, ControlCommandsFailOnlyWhenTheyDoNotComplete) {
-  for (const char* command : {"FONT_END_OF_UPDATE", "UPT_FW_RESTART_SYS"}) {
-    for (FaultKind kind : {FaultKind::NoCompletion, FaultKind::BadStatus}) {
-      SCOPED_TRACE(command);
-      JobRig rig(true);
-      rig.Fail(kind, command);
-      const bool font = command[0] == 'F';
-      if (font) rig.WithFonts();
-      else rig.WithFirmware();
-      const bool ok = kind == FaultKind::BadStatus;
-      EXPECT_EQ(rig.Run(), ok ? JobOutcome::Success : JobOutcome::DeviceFailure);
-      EXPECT_EQ(rig.window.messages.size(), ok ? 1u : 0u);
-      EXPECT_EQ(FileExists(rig.dir + "/fonts.h"), font && ok);
-    }
-  }
-}
-
-// A run that did not give the device everything asked for never ends in success: no
-// "Successful" box, no closing line and no restart, whatever the steps after the failure did.
-TEST_P(EachTransport, NoSuccessUnlessEveryStepAskedForWasDone) {
-  const struct {
-    const char* name;
-    bool nor, boot, format, backup;
-    FaultKind kind;
-    const char* failCommand;
-    long failPage;
-  } cases[] = {
-      {"firmware erase not delivered", false, false, false, true, FaultKind::NotDelivered, "UPT_FW_ERASE_MEM", -1},
-      {"firmware page unverifiable", false, false, false, true, FaultKind::BadPage, "UPT_READ_PAGE", 0x1001},
-      {"format failed", false, false, true, true, FaultKind::BadStatus, "DEV_FORMAT_16", -1},
-      {"no boot region", true, true, false, false, FaultKind::BadStatus, nullptr, -1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EmulatedDeviceConfig config = Device(c.nor);
-    if (c.boot) config.boot.size = 0;
-    JobRig rig(GetParam(), config);
-    if (c.boot) rig.WithBoot();
-    rig.WithFirmware();
-    rig.sel().formatChecked = c.format;
-    rig.sel().backupChecked = c.backup;
-    if (c.failCommand) rig.Fail(c.kind, c.failCommand, c.failPage);
-    EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
-    EXPECT_TRUE(rig.window.messages.empty() || rig.window.messages.back().caption != "Successful");
-    const Lines log = rig.Log();
-    EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const std::string& l) { return l.rfind(" *****", 0) == 0; }));
-    EXPECT_EQ(rig.Count("UPT_FW_RESTART_SYS"), 0u);
-    // The backup copies are still written: a device with failed firmware may need them.
-    if (c.backup) {
-      EXPECT_NE(rig.device.ReadFlash(rig.device.config().backupAddr1)[0], 0xFF);
-    }
-    if (c.boot) {
-      EXPECT_NE(std::find(log.begin(), log.end(), "User can't upgrade the boot code."), log.end());
-      EXPECT_EQ(rig.Count("UPT_BOOT_ERASE_MEM"), 0u);
-    }
-  }
 }
 
 // The fonts reached the device but their header did not reach the disk: the device part is
@@ -182,19 +42,6 @@ TEST_P(EachTransport, UnwrittenHeaderAfterTheFontsIsAFileFailure) {
     ASSERT_FALSE(rig.window.messages.empty());
     EXPECT_NE(rig.window.messages.back().text.find("can't be written"), std::string::npos);
   }
-}
-
-// Over ASPI the second copy is still written, but neither transport may call the backup done.
-TEST_P(EachTransport, BackupMissingACopyIsNotReportedAsWritten) {
-  JobRig rig(GetParam());
-  rig.Fail(FaultKind::NotDelivered, "UPT_WRITE_PAGE", rig.device.config().backupAddr1);
-  rig.WithFirmware();
-  rig.sel().backupChecked = true;
-  EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
-  EXPECT_EQ(rig.Done(), 1);
-  EXPECT_EQ(rig.Count("UPT_FW_RESTART_SYS"), 0u);
-  EXPECT_TRUE(rig.window.messages.empty());
-  EXPECT_EQ(rig.device.ReadFlash(rig.device.config().backupAddr2)[0] != 0xFF, GetParam());
 }
 
 // An erase is sent only when the write that follows it can be made: whatever would refuse the
@@ -267,7 +114,7 @@ TEST_P(EachTransport, APresenceEventDuringAJobsBoxWaitsForTheJobToEnd) {
   rig.window.onMessage = [&](const std::string&) {
     commands = rig.device.trace().size();
     for (std::uint32_t event : {DevicePresence::kDeviceRemoveComplete, DevicePresence::kDeviceArrival}) {
-      EXPECT_TRUE(rig.core->presence.OnDeviceChange(event, DevicePresence::kDeviceTypeVolume));
+      EXPECT_TRUE(rig.core->OnDeviceChange(event, DevicePresence::kDeviceTypeVolume));
     }
     EXPECT_EQ(rig.device.trace().size(), commands);
     EXPECT_TRUE(rig.clock.sleeps.empty());
@@ -281,24 +128,12 @@ TEST_P(EachTransport, APresenceEventDuringAJobsBoxWaitsForTheJobToEnd) {
     }
   }
   EXPECT_EQ(rig.clock.sleeps, std::vector<std::uint32_t>{DevicePresence::kArrivalSleepMs});  // the last event only
-  EXPECT_TRUE(rig.core->discovery.present());
+  EXPECT_TRUE(rig.core->devicePresent());
   EXPECT_FALSE(rig.window.versionLine.empty());
   rig.window.onMessage = nullptr;
   rig.clock.sleeps.clear();
-  EXPECT_TRUE(rig.core->presence.OnDeviceChange(DevicePresence::kDeviceArrival, DevicePresence::kDeviceTypeVolume));
+  EXPECT_TRUE(rig.core->OnDeviceChange(DevicePresence::kDeviceArrival, DevicePresence::kDeviceTypeVolume));
   EXPECT_EQ(rig.clock.sleeps.size(), 1u);  // between jobs: at once
-}
-
-TEST(JobPassThrough, FailedFontEraseSendsTheFontToItsSecondPlaceAndNamesIt) {
-  JobRig rig(false);
-  rig.Fail(FaultKind::NotDelivered, "FONT_ERASE_FONT_BLKS");
-  rig.Fail(FaultKind::NotDelivered, "FONT_WRITE_PAGE", 0x5000);
-  rig.WithFonts();
-  EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
-  const Lines lines = rig.Log();
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(Lines(lines.end() - 3, lines.end()),
-            (Lines{"Font page erased Failure!!", "Font_2 Upgrading, Please Wait...", "Font_2 upgrade failure!!"}));
 }
 
 // The job holds the volume locked (and dismounted) from its open; a refused lock is told in a
@@ -342,7 +177,6 @@ TEST_P(EachTransport, ExtractFollowsInitialisationOrOverAspiTheFormat) {
   }
   EXPECT_EQ(order, GetParam() ? (Lines{"DEV_FORMAT_16", "UPT_WRITE_PAGE"}) : Lines{"UPT_WRITE_PAGE"});
   EXPECT_EQ(ReadFile(rig.dir + "/out.bin").size(), 3u * 512);
-  EXPECT_FALSE(rig.process.extractMode);
 }
 
 TEST(JobPackage, FontDataIsPaddedWithErasedBytesAndNothingIsWrittenBack) {
@@ -353,21 +187,34 @@ TEST(JobPackage, FontDataIsPaddedWithErasedBytesAndNothingIsWrittenBack) {
   rig.process.presetInquiryText = "Morvent  USB-MSC Disk INT   ";
   rig.sel().loadFont = true;
   const auto font = PatternBytes(600, 3);
-  rig.core->images.Replace(ImageSlot::FontData, font);
+  ImageStore package;
+  package.Replace(ImageSlot::FontData, font);
+  rig.core->StartUp(std::move(package), false);
   EXPECT_EQ(rig.Run(), JobOutcome::Success);
   const auto second = rig.device.ReadFlash(0x4001);
   EXPECT_TRUE(std::equal(font.begin() + 512, font.end(), second.begin()));
   EXPECT_TRUE(std::all_of(second.begin() + 88, second.end(), [](std::uint8_t b) { return b == 0xFF; }));
   EXPECT_EQ(rig.profile.Read("Romsetter", "FW_Version", "<none>"), "<none>");
-  EXPECT_EQ(rig.core->images.Slot(ImageSlot::FontData), font);  // the package's own copy is kept
+  EXPECT_EQ(rig.core->images().Slot(ImageSlot::FontData), font);  // the package's own copy is kept
 }
 
 TEST_P(EachTransport, MissingDeviceIsNoDeviceAndOnlyAspiClearsThePresence) {
   JobRig rig(GetParam());
   rig.device.Detach();
   EXPECT_EQ(rig.Run(), JobOutcome::NoDevice);
-  EXPECT_EQ(rig.core->discovery.present(), !GetParam());
+  EXPECT_EQ(rig.core->devicePresent(), !GetParam());
   EXPECT_FALSE(rig.drive.DriveOpen() || rig.aspi.InJob());
+}
+
+// A drive or target named for the run is the only one taken: the device elsewhere is not.
+TEST_P(EachTransport, OnlyTheNamedDriveOrTargetIsTaken) {
+  JobRig rig(GetParam());
+  AppPorts ports{rig.window, rig.profile, rig.registry, rig.clock, FixedPaths::UnderFolder(rig.dir)};
+  ports.session = GetParam() ? MakeAspiSession(rig.aspi) : MakeDriveSession(rig.drive);
+  ports.onlyDrive = 'Z';
+  ports.onlyTarget = ScsiTarget{3, 7};
+  AppCore named(ports, rig.process);
+  EXPECT_EQ(named.Run(JobRequest{JobMode::Upgrade, rig.sel()}), JobOutcome::NoDevice);
 }
 
 // Which steps a failure or a missing region passes over: counts of the commands that show
@@ -413,27 +260,27 @@ TEST(JobPlan, StepsRunOnlyWhereTheirGateAllows) {
 
 TEST(Presence, ArrivalAndRemovalProbeAfterTheirSleeps) {
   JobRig rig(false);
-  DevicePresence& presence = rig.core->presence;
+  AppCore& core = *rig.core;
   rig.sel().checkProduct = true;
-  rig.core->discovery.SetPresent(false);
-  EXPECT_TRUE(presence.OnDeviceChange(DevicePresence::kDeviceArrival, DevicePresence::kDeviceTypeVolume));
-  EXPECT_TRUE(rig.core->discovery.present() && !rig.window.versionLine.empty());
   rig.device.Detach();
-  EXPECT_TRUE(presence.OnDeviceChange(DevicePresence::kDeviceRemoveComplete, DevicePresence::kDeviceTypeVolume));
-  EXPECT_FALSE(rig.core->discovery.present() || rig.window.IsEnabled(Control::Upgrade, true));
+  EXPECT_TRUE(core.OnDeviceChange(DevicePresence::kDeviceRemoveComplete, DevicePresence::kDeviceTypeVolume));
+  EXPECT_FALSE(core.devicePresent() || rig.window.IsEnabled(Control::Upgrade, true));
   EXPECT_EQ(rig.window.versionLine, "");
-  EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{2000u, 1000u}));
-  EXPECT_FALSE(presence.OnDeviceChange(DevicePresence::kDeviceArrival, 3));  // not a volume: default processing
+  rig.device.Attach();
+  EXPECT_TRUE(core.OnDeviceChange(DevicePresence::kDeviceArrival, DevicePresence::kDeviceTypeVolume));
+  EXPECT_TRUE(core.devicePresent() && !rig.window.versionLine.empty());
+  EXPECT_EQ(rig.clock.sleeps, (std::vector<std::uint32_t>{1000u, 2000u}));
+  EXPECT_FALSE(core.OnDeviceChange(DevicePresence::kDeviceArrival, 3));  // not a volume: default processing
 }
 
 TEST(Presence, WarningWindowsCloseOnePerActivation) {
   JobRig rig(false);
   const auto& titles = RemovalWarningTitles();
   rig.window.openWindows = {titles[4], titles[1]};
-  rig.core->presence.OnActivate();
+  rig.core->OnActivate();
   EXPECT_EQ(rig.window.closedTitles, (Lines{titles[1]}));  // the earlier title in the list
-  rig.core->presence.OnActivate();
-  rig.core->presence.OnActivate();
+  rig.core->OnActivate();
+  rig.core->OnActivate();
   EXPECT_EQ(rig.window.closedTitles, (Lines{titles[1], titles[4]}));
   EXPECT_EQ(rig.clock.sleeps.size(), 2u);
 }

@@ -13,9 +13,25 @@
 #include <string>
 #include <vector>
 
+#include "package/sample_images.h"
 #include "support/test_support.h"
 
 namespace romsetter::test {
+
+inline void SaveBytes(const std::string& path, const std::vector<std::uint8_t>& data) {
+  WriteFile(path, std::string(data.begin(), data.end()));
+}
+
+// The sample inputs the process tests and the transcripts name (tests/transcripts/README.md);
+// the recordings there were made with them.
+inline void WriteSampleInputs(const std::string& dir) {
+  SaveBytes(dir + "/fw.bin", BalancedImage(16, 21));
+  SaveBytes(dir + "/small.bin", BalancedImage(8, 23));
+  SaveBytes(dir + "/boot.bin", BalancedImage(4, 13));
+  SaveBytes(dir + "/A.FNT", PatternBytes(3000, 22));
+  WriteFile(dir + "/fonts.tab", "A.FNT\r\n");
+  SaveBytes(dir + "/prog.exe", PatternBytes(3000, 24));  // a program to pack, not a package
+}
 
 struct CliRun {
   int status = -1;

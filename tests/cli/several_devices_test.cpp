@@ -19,14 +19,15 @@ namespace {
 using test::CliRun;
 using test::JsonLines;
 
-// Three NAND devices: the first healthy, the second with a page that always reads back
-// wrong, the third unplugged at its 40th page write.
-std::string Tray(bool flashFiles) {
+// Three NAND devices, each keeping its flash: the first healthy, the second with a page that
+// always reads back wrong, the third unplugged at its 40th page write.  What their runs log
+// together and alone, and --all, are transcripts (tests/transcripts/several-devices*).
+std::string Tray() {
   const std::string regions = "firmware 0x0100 0x1000 0x01000000\nbackup 0x2000 0x3000\nfont 0x40 0x4000 0x5000\n";
   std::string text;
   for (int i = 1; i <= 3; ++i) {
     text += Format("[device 0 %d]\n", i - 1) + regions;
-    if (flashFiles) text += Format("flash_file d%d.flash\n", i);
+    text += Format("flash_file d%d.flash\n", i);
     if (i == 2) text += "fault bad_page UPT_READ_PAGE page=0x1003\n";
     if (i == 3) text += "fault detach UPT_WRITE_PAGE occurrence=40\n";
   }
@@ -40,8 +41,7 @@ class SeveralDevices : public ::testing::TestWithParam<bool> {
     dir = test::ScratchForCurrentTest("several");
     const std::vector<std::uint8_t> fw = BalancedImage(16, 31);
     test::WriteFile(dir + "/fw.bin", std::string(fw.begin(), fw.end()));
-    test::WriteFile(dir + "/tray.cfg", Tray(true));
-    test::WriteFile(dir + "/solo.cfg", Tray(false));
+    test::WriteFile(dir + "/tray.cfg", Tray());
   }
   CliRun Run(std::string args) {
     if (GetParam() && args.find("--aspi") == std::string::npos) args = ReplaceAll(args, "emulator:", "emulator-sgio:");
@@ -52,43 +52,6 @@ class SeveralDevices : public ::testing::TestWithParam<bool> {
   std::string Kind() const { return GetParam() ? "emulator-sgio" : "emulator"; }
   std::string dir;
 };
-
-TEST_P(SeveralDevices, FaultsStayOnTheirOwnDeviceAndEachLogIsThatDevicesRunAlone) {
-  const CliRun r = Run(
-      "upgrade --device emulator:tray.cfg#1 --device emulator:tray.cfg#2 --device emulator:tray.cfg#3 "
-      "--firmware fw.bin --backup --log run.log --json");
-  // The worst outcome of the three.
-  EXPECT_EQ(r.status, 3) << r.out << r.err;
-  EXPECT_EQ(r.err, "");
-  std::map<std::string, std::string> outcome;
-  for (const nlohmann::json& event : JsonLines(r.out)) {
-    const std::string type = event.value("type", "");
-    if (type == "result") {
-      EXPECT_EQ(event["exit"], 3);
-      continue;
-    }
-    ASSERT_TRUE(event.contains("device")) << event.dump();
-    if (type == "device-result") outcome[event["device"]] = event["outcome"];
-  }
-  const std::string name = Kind() + ":tray.cfg#";
-  EXPECT_EQ(outcome[name + "1"], "success");
-  EXPECT_EQ(outcome[name + "2"], "device-failure");
-  EXPECT_EQ(outcome[name + "3"], "device-failure");
-
-  // Each device's log holds exactly what that device alone writes into a log of its own.
-  for (int i = 1; i <= 3; ++i) {
-    const CliRun alone = Run(Format("upgrade --device emulator:solo.cfg#%d --firmware fw.bin --backup --log alone.log", i));
-    EXPECT_EQ(alone.status, i == 1 ? 0 : 3);
-    EXPECT_EQ(Log(Format("run-tray-%d.log", i)), Log("alone.log")) << "device " << i;
-  }
-  // The checks made once before the devices keep their lines in the run's own log.
-  EXPECT_NE(test::ReadFile(dir + "/run.log").find("OK!! the Big(Default) block FileSize=0x0010 BLKs"), std::string::npos);
-
-  // The healthy device holds the image; the failures did not reach it.
-  const CliRun back = Run("extract --device emulator:tray.cfg#1 --firmware fw.bin --output back.bin --log x.log");
-  EXPECT_EQ(back.status, 0) << back.err;
-  EXPECT_EQ(test::ReadFile(dir + "/back.bin"), test::ReadFile(dir + "/fw.bin"));
-}
 
 // A dry run of several devices plans each and writes to none: their flash files stay as they were.
 TEST_P(SeveralDevices, DryRunPlansEveryDeviceAndWritesNone) {
@@ -111,41 +74,7 @@ TEST_P(SeveralDevices, DryRunPlansEveryDeviceAndWritesNone) {
   EXPECT_FALSE(before[0].empty());
 }
 
-TEST_P(SeveralDevices, AllTakesEveryMatchingDeviceAndNeedsYesWithoutATerminal) {
-  const std::string device = "--device emulator:all.cfg --firmware fw.bin --log run.log";
-  const std::string healthy = "firmware 0x0100 0x1000 0x01000000\n";
-  const std::string other = "inquiry \"Generic USB Flash Disk  1.00\"\n";
-  const std::string unplugged = healthy + "attached no\n";
-
-  test::WriteFile(dir + "/all.cfg", "[device 0 0]\n" + other + "[device 0 1]\n" + unplugged);
-  CliRun r = Run("upgrade --all --yes " + device);
-  EXPECT_EQ(r.status, 2) << r.out << r.err;
-  EXPECT_NE(r.out.find("romsetter-cli: 0 devices match\n"), std::string::npos) << r.out;
-
-  test::WriteFile(dir + "/all.cfg", "[device 0 0]\n" + other + "[device 0 1]\n" + healthy);
-  r = Run("upgrade --all --yes " + device);
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_NE(r.out.find("romsetter-cli: 1 devices match\n" + Kind() + ":all.cfg#2\n"), std::string::npos) << r.out;
-  EXPECT_TRUE(test::FileExists(dir + "/run-all-2.log"));
-  EXPECT_FALSE(test::FileExists(dir + "/run-all-1.log"));
-
-  test::WriteFile(dir + "/all.cfg", "[device 0 0]\n" + healthy + "[device 0 1]\n" + other + "[device 0 2]\n" +
-                                        healthy + "[device 0 3]\n" + unplugged);
-  // Listed, but without --yes and without a terminal to ask nothing is written.
-  r = Run("upgrade --all --device emulator:all.cfg --firmware fw.bin --log none.log");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find(Kind() + ":all.cfg#1\n" + Kind() + ":all.cfg#3\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.err.find("give --yes"), std::string::npos) << r.err;
-  EXPECT_FALSE(test::FileExists(dir + "/none-all-1.log"));
-
-  r = Run("upgrade --all --yes " + device);
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_TRUE(test::FileExists(dir + "/run-all-1.log"));
-  EXPECT_TRUE(test::FileExists(dir + "/run-all-3.log"));
-  EXPECT_NE(r.out.find(" success "), std::string::npos) << r.out;  // the table
-}
-
-TEST_P(SeveralDevices, ImagesAreCheckedOnceBeforeAnyDeviceAndBadCombinationsAreRefused) {
+TEST_P(SeveralDevices, ImagesAreCheckedOnceBeforeAnyDevice) {
   std::string bad(512, '\0');
   bad[10] = '\x01';  // the checksum no longer adds up
   test::WriteFile(dir + "/bad.bin", bad);
@@ -154,38 +83,15 @@ TEST_P(SeveralDevices, ImagesAreCheckedOnceBeforeAnyDeviceAndBadCombinationsAreR
   EXPECT_NE(r.out.find("ERROR!! the Big(Default) block FileSize=0x0001 BLKs"), std::string::npos) << r.out;
   EXPECT_FALSE(test::FileExists(dir + "/run-tray-1.log"));
   EXPECT_FALSE(test::FileExists(dir + "/d1.flash"));  // no device was touched, nothing saved
-
-  for (const std::string& args :
-       {std::string("upgrade --all --device emulator:tray.cfg#2 --firmware fw.bin"),
-        std::string("upgrade --device emulator:tray.cfg#1 --device emulator:tray.cfg#1 --firmware fw.bin"),
-        std::string("extract --device emulator:tray.cfg#1 --device emulator:tray.cfg#2 --output o.bin"),
-        std::string("upgrade --device emulator:tray.cfg#4 --firmware fw.bin"),
-        std::string("upgrade --device emulator:tray.cfg#0 --firmware fw.bin"),
-        // One recording holds one device's commands.
-        std::string("upgrade --device emulator:tray.cfg#1 --device emulator:tray.cfg#2 --firmware fw.bin "
-                    "--record r.jsonl"),
-        std::string("upgrade --device replay:r.jsonl --device emulator:tray.cfg#2 --firmware fw.bin")}) {
-    r = Run(args);
-    EXPECT_EQ(r.status, 1) << args << "\n" << r.err;
-  }
-  EXPECT_FALSE(test::FileExists(dir + "/r.jsonl"));
 }
 
-// One device, one file: spellings of one scenario or node are one device, jobs whose names
-// share a tag still log apart, and a device name that is not UTF-8 reaches JSON as bytes.
+// One device, one file (spellings of one device are refused in tests/cli/cli_parser_test.cpp):
+// a second spelling of a scenario is its devices, jobs whose names share a tag still log apart, and a device name that is not UTF-8 reaches JSON as bytes.
 TEST_P(SeveralDevices, NamesAreNotIdentities) {
   std::filesystem::create_directories(dir + "/a");
   std::filesystem::create_directories(dir + "/b");
   std::filesystem::create_directories(dir + "/\xff");
   for (const char* folder : {"a", "b", "\xff"}) test::WriteFile(dir + "/" + folder + "/nand.cfg", "[device]\n");
-  for (const std::string& args : {std::string("upgrade --device emulator:tray.cfg#1 --device emulator:./tray.cfg#1 "
-                                              "--firmware fw.bin"),
-                                  std::string("upgrade --device emulator:a/nand.cfg --device emulator:b/../a/nand.cfg "
-                                              "--firmware fw.bin")}) {
-    const CliRun r = Run(args);
-    EXPECT_EQ(r.status, 1) << args << "\n" << r.err;
-    EXPECT_NE(r.err.find(" is named twice (as "), std::string::npos) << r.err;
-  }
   // The second spelling of the scenario is its devices, not a second copy whose flash files
   // would be saved over the first's.
   CliRun r = Run("upgrade --device emulator:tray.cfg#1 --device emulator:./tray.cfg#2 --format --log run.log");

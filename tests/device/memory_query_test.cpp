@@ -127,32 +127,9 @@ TEST_P(OnBoth, BootOfSizeZeroIsAcceptedAndNoImageMeansNoCommand) {
   EXPECT_TRUE(rig.window.allStatus.empty());
 }
 
-TEST(MemoryQueryFailures, EachTransportWithItsOwnWords) {
-  const std::tuple<RegionQuery, std::string, std::string> cases[] = {
-      {RegionQuery::Firmware, "UPT_FW_GET_SIZE", "UPT_FW_GET_SIZE"},
-      {RegionQuery::Boot, "UPT_BOOT_GET_SIZE", "UPT_BOOT_GET_SIZE"},
-      {RegionQuery::Font, "FONT_GET_BLK_INFO", "FONT_GET_BLK_INFO"},
-      {RegionQuery::Backup, "BACKUP_FW_GET_SIZE_32", "BACKUP_FW_GET_SIZE"}};
-  for (const auto& [code, command, aspiName] : cases) {
-    SCOPED_TRACE(command);
-    const std::string failed = command + " Failed!!";
-    const std::tuple<bool, FaultKind, Lines> runs[] = {
-        {false, FaultKind::NotDelivered, {"PrintError.ErrorCode=31", "system says 31", failed}},
-        {false, FaultKind::BadStatus, {failed}},
-        {true, FaultKind::NoCompletion, {failed}},
-        {true, FaultKind::BadStatus,
-         {test::kAspiCheckConditionLine, "<FAIL> " + aspiName}}};
-    for (const auto& [aspi, kind, lines] : runs) {
-      QueryRig rig(aspi);
-      rig.Fault(kind, command);
-      EXPECT_FALSE(rig.GetMemInfo(code));
-      EXPECT_EQ(rig.Lines(), lines);
-      EXPECT_EQ(rig.map.flashType, kFlashTypeUnknown);
-    }
-  }
-}
-
-TEST(InitDevice, NandAndNorSequencesAndTheirFailureLines) {
+// The failure lines of each step, in each family's words, are transcripts
+// (tests/transcripts/init-failures, region-queries).
+TEST(InitDevice, NandAndNorSequences) {
   for (bool nor : {false, true}) {
     QueryRig rig(false);
     rig.selections.loadFont = true;
@@ -161,23 +138,6 @@ TEST(InitDevice, NandAndNorSequencesAndTheirFailureLines) {
     EXPECT_TRUE(rig.InitDevice());
     EXPECT_EQ(rig.Commands(), (Lines{"INQUIRY", nor ? "UPT_BOOT_GET_SIZE" : "SCSI_TST_U_RDY", "UPT_FW_GET_SIZE",
                                      "FONT_GET_BLK_INFO"}));
-  }
-
-  const std::tuple<bool, FaultKind, std::string, std::string> steps[] = {  // NOR, fault, its command, the line
-      {false, FaultKind::NotDelivered, "INQUIRY", "Initiating INQUIRY_BUFFER_LENGTH error!"},
-      {false, FaultKind::BadStatus, "SCSI_TST_U_RDY", "Initiating SCSI_TST_U_RDY error!"},
-      {true, FaultKind::BadStatus, "UPT_BOOT_GET_SIZE", "GetMemInfo(UPT_BOOT_GET_SIZE) error!"},
-      {false, FaultKind::BadStatus, "UPT_FW_GET_SIZE", "GetMemInfo(UPT_FW_GET_SIZE) error!"},
-      {true, FaultKind::BadStatus, "FONT_GET_BLK_INFO", "GetMemInfo(FONT_GET_BLK_INFO) error!"}};
-  for (const auto& [nor, kind, command, line] : steps) {
-    SCOPED_TRACE(line);
-    QueryRig r(false);
-    r.selections.norSelected = r.selections.loadBootCode = nor;
-    r.selections.loadFont = true;
-    r.Fault(kind, command);
-    EXPECT_FALSE(r.InitDevice());
-    EXPECT_EQ(r.Lines().back(), line);
-    EXPECT_EQ(r.Commands().back(), command);  // nothing after the failure
   }
 }
 

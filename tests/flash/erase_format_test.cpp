@@ -55,8 +55,8 @@ TEST_P(Erase, ResultLinesNoticeAndTimerFollowTheTransport) {
   if (nor) events.insert(events.end(), {"notice hidden", "repaint"});
   // The caption flashes only on pass-through; its timer never outlives the erase.
   if (nor && !aspi) {
-    events.insert(events.begin(), "timer start 115 500");
-    events.push_back("timer stop 115");
+    events.insert(events.begin(), "flashing on");
+    events.push_back("flashing off");
   }
   EXPECT_EQ(rig.Lines(), lines);
   EXPECT_EQ(rig.window.events, events);

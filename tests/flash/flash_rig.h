@@ -35,7 +35,6 @@ struct FlashRig : LinkRig {
     memory = std::make_unique<MemoryQuery>(*link, log, map);
     context = std::make_unique<FlashContext>(FlashContext{*link, log, window, window, map, images, pages, clock,
                                                           selections, process, paths});
-    process.extractOutputPath = dir + "/read_fw.bin";
   }
 
   // A big-block firmware image, with the region set alike in the memory map and the device.

@@ -182,7 +182,7 @@ TEST(EndToEnd, PackageAsksThenUpgradesFromItsOwnImages) {
   ImageStore images;
   ImagePageCounts pages;
   InMemoryProfileStore store;
-  FontList fonts(sel, log, window, process, images, pages);
+  FontList fonts(log, window, process, images, pages);
   StdioPackageFiles files(program);
   ASSERT_TRUE(BuildPackage(BuildPorts{files, log, window, store, fonts, process}, sel,
                            PackageIdentity{"", "", "Morvent  USB-MSC Disk INT   "}));

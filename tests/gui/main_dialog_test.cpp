@@ -75,7 +75,7 @@ class Dialog : public ::testing::Test {
     GetWindowTextA(window, text, sizeof text);
     return text;
   }
-  Selections& Sel() { return dialog->core()->model.selections; }
+  Selections& Sel() { return dialog->core()->model().selections; }
 
   std::string dir = test::ScratchForCurrentTest("gui");
   std::string scenario = "[device]\n";
@@ -102,7 +102,7 @@ TEST_F(Dialog, StartsWithTitleAboutEntryHiddenControlsAndTheDevicesVersion) {
                  IDC_ERASE_NOTICE}) {
     EXPECT_FALSE(Visible(id)) << id;
   }
-  EXPECT_TRUE(dialog->core()->discovery.present());
+  EXPECT_TRUE(dialog->core()->devicePresent());
   // A fresh settings file: NAND, no firmware, the five placeholder names of each history.
   EXPECT_EQ(Setting("Check"), "0");
   EXPECT_EQ(SendMessageA(Item(IDC_BIG_LIST), CB_GETCOUNT, 0, 0), 5);
@@ -132,7 +132,9 @@ TEST_F(Dialog, EnablingRules) {
     dialog->core()->UpdateControls();
     EXPECT_EQ(Enabled(IDC_UPGRADE), c.upgrade) << c.big << " " << c.nor;
   }
-  dialog->core()->discovery.SetPresent(false);
+  test::WriteFile(dir + "/unplugged.cfg", "[device]\nattached no\n");
+  ASSERT_TRUE(emulator.LoadScenario(dir + "/unplugged.cfg"));
+  dialog->core()->ProbeDevice();
   dialog->core()->UpdateControls();
   EXPECT_FALSE(Enabled(IDC_UPGRADE));
 }
@@ -284,7 +286,7 @@ TEST_F(Dialog, PackagePresetsAndLocksTheWindow) {
 TEST_F(Dialog, AnEmptyIdentificationFindsNoDevice) {
   test::WriteFile(dir + "/Romsetter.ini", "[Environment]\r\nIniVersion=1.72\r\n[DiskVen_98]\r\nDiskVen_00=\r\n");
   ASSERT_NO_FATAL_FAILURE(Open());
-  EXPECT_FALSE(dialog->core()->discovery.present());
+  EXPECT_FALSE(dialog->core()->devicePresent());
   EXPECT_TRUE(boxes.empty()) << boxes.front();
 }
 
@@ -314,7 +316,7 @@ TEST_F(Dialog, RecordFileRecordsTheWindowsCommands) {
   WritePrivateProfileStringA("Romsetter", "RecordFile", (dir + "\\no such folder\\unit.jsonl").c_str(), ini.c_str());
   ASSERT_NO_FATAL_FAILURE(Open());
   EXPECT_EQ(boxes.size(), 1u);
-  EXPECT_TRUE(dialog->core()->discovery.present());
+  EXPECT_TRUE(dialog->core()->devicePresent());
 }
 
 // A device that goes away between the scan and the product query: the window opens without
@@ -330,7 +332,7 @@ TEST_F(Dialog, ADeviceLostDuringTheStartUpProbe) {
   Sel().formatChecked = true;
   dialog->core()->UpdateControls();
   // The lost device counts as absent: nothing can be started on it.
-  EXPECT_FALSE(dialog->core()->discovery.present());
+  EXPECT_FALSE(dialog->core()->devicePresent());
   EXPECT_FALSE(Enabled(IDC_UPGRADE));
   EXPECT_TRUE(boxes.empty()) << boxes.front();
   for (const std::string& line : emulator.Trace()) EXPECT_NE(line.rfind("DEV_FORMAT_16", 0), 0u) << line;
@@ -368,7 +370,7 @@ TEST_F(Dialog, OnTheNtFamilyTheRegistryNamesTheDriveAndPassThroughReachesIt) {
   platformId = kPlatformWin32Nt;
   ASSERT_NO_FATAL_FAILURE(Open());
 
-  EXPECT_TRUE(dialog->core()->discovery.present());
+  EXPECT_TRUE(dialog->core()->devicePresent());
   EXPECT_EQ(Text(Item(IDC_VERSION)).rfind("Ver:04.05.06", 0), 0u) << Text(Item(IDC_VERSION));
   const std::string log = test::ReadFile(dir + "/Romsetter.log");
   EXPECT_NE(log.find("\"Q:\" is got for InDisk!!"), std::string::npos) << log;
@@ -435,9 +437,9 @@ TEST_F(Dialog, VolumeArrivalAndRemovalProbeTheDeviceAgain) {
     SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&header));
   };
   notify(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE);  // not a volume: nothing is probed
-  EXPECT_TRUE(dialog->core()->discovery.present());
+  EXPECT_TRUE(dialog->core()->devicePresent());
   notify(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_VOLUME);
-  EXPECT_FALSE(dialog->core()->discovery.present());
+  EXPECT_FALSE(dialog->core()->devicePresent());
   EXPECT_FALSE(Enabled(IDC_UPGRADE));
   SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);  // no header: ignored, no crash
   // Windows 98/ME put a drive number where a header would be, a screen change its size.
@@ -449,7 +451,7 @@ TEST_F(Dialog, VolumeArrivalAndRemovalProbeTheDeviceAgain) {
   test::WriteFile(dir + "/back.cfg", "[device]\nversion \"09.08.07\"\n");
   ASSERT_TRUE(emulator.LoadScenario(dir + "/back.cfg"));
   notify(DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME);
-  EXPECT_TRUE(dialog->core()->discovery.present());
+  EXPECT_TRUE(dialog->core()->devicePresent());
   EXPECT_TRUE(Enabled(IDC_UPGRADE));
   EXPECT_EQ(Text(Item(IDC_VERSION)).rfind("Ver:09.08.07", 0), 0u) << Text(Item(IDC_VERSION));
 }
@@ -480,7 +482,7 @@ TEST_F(Dialog, AVolumeEventDuringAJobsBoxWaitsForTheJob) {
   const std::vector<std::string> log = test::StripNumbers(test::ReadLines(dir + "/Romsetter.log"));
   EXPECT_EQ(std::count(log.begin(), log.end(), "Written total of the F/W Page size = 0x0010"), 2)
       << test::ReadFile(dir + "/Romsetter.log");
-  EXPECT_TRUE(dialog->core()->discovery.present());  // the arrival, probed after the job
+  EXPECT_TRUE(dialog->core()->devicePresent());  // the arrival, probed after the job
 }
 
 TEST_F(Dialog, ActivationClosesTheSystemsRemovalWarning) {
@@ -556,7 +558,7 @@ TEST_F(Dialog, AltBackspaceExtractsAPackagesImages) {
     ImageStore images;
     ImagePageCounts pages;
     InMemoryProfileStore store;
-    FontList fonts(sel, log, window, building, images, pages);
+    FontList fonts(log, window, building, images, pages);
     StdioPackageFiles program(dir + "/prog.exe");
     ASSERT_TRUE(BuildPackage(BuildPorts{program, log, window, store, fonts, building}, sel, PackageIdentity{}));
     package = sel.packPath;

@@ -53,9 +53,10 @@ JobRun Upgrade(Path path) {
   AppPorts ports{window, profile, registry, clock, FixedPaths::UnderFolder(dir)};
   ports.session = MakeDriveSession(path == Path::EmulatedPassThrough ? static_cast<DriveTransport&>(emulated) : sg,
                                    path == Path::SgIoWithSysfs ? &locator : nullptr);
+  ports.assumePresent = true;
   AppCore core(ports, process);
-  core.discovery.WriteIdentificationDefaults();
-  Selections& s = core.model.selections;
+  core.StartUp({}, false);
+  Selections& s = core.model().selections;
   s.bootPath = s.smallFirmwarePath = "NONE";
   s.loadFirmware = s.backupChecked = s.loadFont = true;
   s.bigFirmwarePath = dir + "/fw.bin";
@@ -64,17 +65,16 @@ JobRun Upgrade(Path path) {
   WriteFile(dir + "/A.FNT", std::string(font.begin(), font.end()));
   WriteFile(s.fontListPath = dir + "/fonts.tab", dir + "/A.FNT\r\n");
   s.reportPath = dir + "/fonts.h";
-  core.discovery.SetPresent(true);
 
   JobRun run;
-  run.outcome = core.RunJob(JobMode::Upgrade);
+  run.outcome = core.Run(JobMode::Upgrade);
   run.log = StripNumbers(ReadLines(dir + "/Romsetter.log"));
   for (const auto& m : window.messages) run.messages.push_back(m.caption + ": " + m.text);
   for (std::uint32_t a : {0x1000u, 0x1007u, 0x2000u, 0x3007u, 0x4000u, 0x4002u, 0x43FFu}) {
     run.flash.emplace_back(a, device.ReadFlash(a));
   }
   run.commands = device.trace().size();
-  run.inquiryText = core.discovery.identity().inquiryText;
+  run.inquiryText = core.identity().inquiryText;
   return run;
 }
 

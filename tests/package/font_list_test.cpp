@@ -40,7 +40,7 @@ struct FontListTest : ::testing::Test {
   ProcessState process;
   ImageStore images;
   ImagePageCounts pages;
-  FontList fonts{selections, log, window, process, images, pages};
+  FontList fonts{log, window, process, images, pages};
 
   void SetUp() override {
     fs::current_path(dir);
@@ -64,7 +64,7 @@ struct FontListTest : ::testing::Test {
   }
   void LoadRefused(const std::string& list, const std::string& text) {
     WriteFile(selections.fontListPath, list);
-    EXPECT_FALSE(fonts.FontListLoader());
+    EXPECT_FALSE(fonts.FontListLoader(selections));
     ExpectRefused(text);
   }
 };
@@ -86,7 +86,7 @@ TEST_F(FontListTest, HeaderGivesEachFontItsStartAndPageCount) {
   WriteFile("A.FNT", Bytes(4000, 'a'));
   WriteFile("B.FNT", Bytes(600, 'b'));
   WriteFile("fonts.tab", "A.FNT\r\nB.FNT\r\n");
-  ASSERT_TRUE(fonts.HeaderReport());
+  ASSERT_TRUE(fonts.HeaderReport(selections));
   EXPECT_EQ(ReadFile("BIG5.H"), kBanner +
                                     "#define A_H  \t0x0000\r\n#define A_L  \t0x0000\r\n#define A_NUM\t0x0008\r\n"
                                     "#define B_H  \t0x0000\r\n#define B_L  \t0x0008\r\n#define B_NUM\t0x0002\r\n" +
@@ -98,16 +98,16 @@ TEST_F(FontListTest, HeaderGivesEachFontItsStartAndPageCount) {
   WriteFile("one/F.fnt", Bytes(100, 'p'));
   WriteFile("two/F.fnt", Bytes(1100, 'q'));
   WriteFile("fonts.tab", "one/F.fnt\ntwo/F.fnt");  // LF alone, no end on the last line
-  ASSERT_TRUE(fonts.HeaderReport());
+  ASSERT_TRUE(fonts.HeaderReport(selections));
   EXPECT_EQ(ReadFile("BIG5.H"), kBanner +
                                     "#define F_H  \t0x0000\r\n#define F_L  \t0x0000\r\n#define F_NUM\t0x0001\r\n"
                                     "#define F_H  \t0x0000\r\n#define F_L  \t0x0001\r\n#define F_NUM\t0x0003\r\n" +
                                     kClosing);
 
   WriteFile("fonts.tab", "\r\n\n\r\n");
-  ASSERT_TRUE(fonts.HeaderReport());
+  ASSERT_TRUE(fonts.HeaderReport(selections));
   EXPECT_EQ(ReadFile("BIG5.H"), kBanner + kClosing);
-  ASSERT_TRUE(fonts.FontListLoader());
+  ASSERT_TRUE(fonts.FontListLoader(selections));
   EXPECT_FALSE(images.Held(ImageSlot::FontData) || pages.fontImagePages != 0);
   EXPECT_TRUE(FileExists("BIG5_In.dat") && ReadFile("BIG5_In.dat").empty());
 }
@@ -116,7 +116,7 @@ TEST_F(FontListTest, FontsArePaddedToWholePagesWith0xFF) {
   WriteFile("one.fnt", Bytes(512, 'x'));
   WriteFile("two.fnt", Bytes(513, 'y'));
   WriteFile("fonts.tab", "one.fnt\r\ntwo.fnt\r\n");
-  ASSERT_TRUE(fonts.FontListLoader());
+  ASSERT_TRUE(fonts.FontListLoader(selections));
   EXPECT_EQ(pages.fontImagePages, 3u);
   const std::string expected = Bytes(512, 'x') + Bytes(513, 'y') + std::string(511, '\xFF');
   EXPECT_EQ(images.Slot(ImageSlot::FontData), std::vector<std::uint8_t>(expected.begin(), expected.end()));
@@ -142,11 +142,11 @@ TEST_F(FontListTest, LoadNeverChangesTheHeaderOrItsBackup) {
               "The a.fnt changed while it was loaded. Please check contents of the fonts.tab!");
 
   fonts.SetBetweenPassesHook(nullptr);
-  ASSERT_TRUE(fonts.FontListLoader());
+  ASSERT_TRUE(fonts.FontListLoader(selections));
   EXPECT_EQ(ReadFile("BIG5.H") + ReadFile("BIG5_h.bak"), "previous header\r\nthe user's backup\r\n");
 
   WriteFile("fonts.tab", "missing.fnt\r\n");  // report mode: the previous header stays whole
-  EXPECT_FALSE(fonts.HeaderReport());
+  EXPECT_FALSE(fonts.HeaderReport(selections));
   EXPECT_EQ(ReadFile("BIG5.H"), "previous header\r\n");
 }
 
@@ -166,14 +166,14 @@ TEST_F(FontListTest, OutputsNeverOverwriteInputs) {
   selections.fontListPath = "fonts.tab";
   selections.reportPath = "./fonts.tab";  // the list under another spelling
   WriteFile("fonts.tab", "a.fnt\r\n");
-  EXPECT_FALSE(fonts.HeaderReport());
+  EXPECT_FALSE(fonts.HeaderReport(selections));
   EXPECT_EQ(ReadFile("fonts.tab"), "a.fnt\r\n");
 }
 
 TEST_F(FontListTest, UnusableListsAndFontsGetAClearMessage) {
   process.applicationName = "main12_big5";
   selections.fontListPath = "nope.tab";
-  EXPECT_FALSE(fonts.FontListLoader());
+  EXPECT_FALSE(fonts.FontListLoader(selections));
   ExpectRefused("The FontList file \"nope.tab\" can't be opend!!", "main12_big5");
 
   selections.fontListPath = "fonts.tab";

@@ -26,7 +26,7 @@ struct ImageChecksTest : ::testing::Test {
   ImagePageCounts pages;
   IniProfileStore store{dir};
   SettingsFile settings{store, model, process, window, nullptr};
-  ImageChecks checks{log, window, settings, process, model.selections, images, pages};
+  ImageChecks checks{log, window, settings, process, images, pages};
 
   std::string Put(const Bytes& bytes, const std::string& name = "img.bin") {
     WriteFile(dir + "/" + name, std::string(bytes.begin(), bytes.end()));
@@ -35,7 +35,7 @@ struct ImageChecksTest : ::testing::Test {
   bool Big(const Bytes& bytes) {
     model.selections.bigFirmwarePath = Put(bytes);
     pages.bigImagePages = 0;  // as the job does before each check
-    return checks.CheckFirmwareFile(1);
+    return checks.CheckFirmwareFile(model.selections, 1);
   }
   bool BigFlipped(Bytes image, std::size_t at, std::uint8_t mask) {
     image[at] ^= mask;
@@ -74,7 +74,7 @@ TEST_F(ImageChecksTest, ChecksumExampleAndWhatEachVerdictLeaves) {
   Bytes bad = ExamplePage();
   bad[3] = 0x13;
   model.selections.smallFirmwarePath = Put(bad, "small.bin");
-  EXPECT_FALSE(checks.CheckFirmwareFile(2));
+  EXPECT_FALSE(checks.CheckFirmwareFile(model.selections, 2));
   EXPECT_EQ(Last(), "ERROR!! the Small block FileSize=0x0001 BLKs, CheckSum=0x0100");
   EXPECT_EQ(Box(), Last());
   EXPECT_FALSE(window.IsEnabled(Control::Upgrade, true));
@@ -122,17 +122,17 @@ TEST_F(ImageChecksTest, HeadersKeepTheirOwnBytesOutOfTheSum) {
 TEST_F(ImageChecksTest, FilesThatCannotBeCheckedLeaveTheSlotAlone) {
   images.Replace(ImageSlot::BigFirmware, Bytes{7});
   model.selections.bigFirmwarePath = dir + "/missing.bin";
-  EXPECT_FALSE(checks.CheckFirmwareFile(1));
+  EXPECT_FALSE(checks.CheckFirmwareFile(model.selections, 1));
   EXPECT_EQ(Logged()[1], "PrintError.ErrorCode=2");
   EXPECT_EQ(Box(), "Please input the Big(Default) block file name first!");
 
   model.selections.bigFirmwarePath = dir;  // a folder
-  EXPECT_FALSE(checks.CheckFirmwareFile(1));
+  EXPECT_FALSE(checks.CheckFirmwareFile(model.selections, 1));
   EXPECT_EQ(Box(), "Can't open the file specified");
 
   model.selections.bigFirmwarePath = Put({});
   std::filesystem::resize_file(model.selections.bigFirmwarePath, std::uintmax_t{kMaxImagePages + 1} * kPageSize);
-  EXPECT_FALSE(checks.CheckFirmwareFile(1));
+  EXPECT_FALSE(checks.CheckFirmwareFile(model.selections, 1));
   EXPECT_EQ(Box(), "The Big(Default) block file is too large: more than 0xFFFF BLKs.");
   EXPECT_EQ(pages.bigImagePages, 0u);
   EXPECT_EQ(images.Slot(ImageSlot::BigFirmware), Bytes{7});
@@ -145,12 +145,12 @@ TEST_F(ImageChecksTest, BootCheckRecordsTheFileOnlyWhenItPasses) {
   Bytes bad = ExamplePage();
   bad[0] = bad[1] = 0;
   model.selections.bootPath = Put(bad);
-  EXPECT_FALSE(checks.CheckBootFile());
+  EXPECT_FALSE(checks.CheckBootFile(model.selections));
   EXPECT_EQ(Last(), "ERROR!! the Boot File Size=0x0001 BLKs, CheckSum=0x1234");
   EXPECT_FALSE(FileExists(store.path()));
 
   model.selections.bootPath = Put(ExamplePage());
-  EXPECT_TRUE(checks.CheckBootFile());
+  EXPECT_TRUE(checks.CheckBootFile(model.selections));
   EXPECT_EQ(pages.bootImagePages, 1u);
   EXPECT_EQ(store.Read("Romsetter", "LoadBootCode", "") + store.Read("Romsetter", "Boot_FileName", ""),
             "1" + model.selections.bootPath);
@@ -164,13 +164,13 @@ TEST_F(ImageChecksTest, PackageImagesAreCheckedInPlaceWithinTheirLengths) {
   images.Replace(ImageSlot::BigFirmware, image);
   images.Replace(ImageSlot::BootCode, Bytes(2 * kPageSize, 1));  // no checksum verdict for boot code
   process.package.bigLength = process.package.bootLength = 2 * kPageSize;
-  EXPECT_TRUE(checks.CheckFirmwareFile(1) && checks.CheckBootFile());
+  EXPECT_TRUE(checks.CheckFirmwareFile(model.selections, 1) && checks.CheckBootFile(model.selections));
   EXPECT_EQ(pages.bigImagePages + pages.bootImagePages, 4u);
   EXPECT_EQ(images.Slot(ImageSlot::BigFirmware), image);
   EXPECT_TRUE(window.messages.empty());
   for (std::uint32_t length : {0u, 100u, 4u * 512u}) {  // short of the probe, partial page, past the image
     process.package.bigLength = process.package.bootLength = length;
-    EXPECT_FALSE(checks.CheckFirmwareFile(1) || checks.CheckBootFile()) << length;
+    EXPECT_FALSE(checks.CheckFirmwareFile(model.selections, 1) || checks.CheckBootFile(model.selections)) << length;
   }
   EXPECT_EQ(Box(), "The Size of the FW file is not correct!");
   EXPECT_FALSE(FileExists(store.path()));

@@ -59,7 +59,7 @@ struct PackageTest : ::testing::Test {
   ImageStore images;
   ImagePageCounts pages;
   InMemoryProfileStore store;
-  FontList fonts{sel, log, window, process, images, pages};
+  FontList fonts{log, window, process, images, pages};
   ScriptedFiles files{dir + "/prog.exe"};
   PackageIdentity identity{"USBSTOR\\DiskX", "SYSTEM\\X", "Morvent  Disk"};
   Bytes program = PatternBytes(5000, 1), big = PatternBytes(4096, 2), small = PatternBytes(2048, 3),

@@ -37,14 +37,14 @@ struct JobRig {
     AppPorts ports{window, profile, registry, clock, FixedPaths::UnderFolder(dir)};
     ports.session = aspiTransport ? MakeAspiSession(aspi) : MakeDriveSession(drive);
     ports.checked = checked;
+    ports.assumePresent = true;
     core = std::make_unique<AppCore>(ports, process);
-    core->discovery.WriteIdentificationDefaults();
+    core->StartUp({}, false);
     sel().loadFirmware = false;
     sel().bootPath = sel().bigFirmwarePath = sel().smallFirmwarePath = sel().fontListPath = sel().reportPath = "NONE";
-    core->discovery.SetPresent(true);
   }
 
-  Selections& sel() { return core->model.selections; }
+  Selections& sel() { return core->model().selections; }
   void Fail(FaultKind kind, const char* command, long page = -1) {
     device.AddFault({kind, command, page < 0, static_cast<std::uint32_t>(std::max(page, 0L))});
   }
@@ -67,8 +67,8 @@ struct JobRig {
     sel().bootPath = Save("boot.bin", BalancedImage(4, 13));
   }
 
-  JobOutcome Run(JobMode mode = JobMode::Upgrade) { return core->RunJob(mode); }
-  int Done() const { return core->job.doneKinds(); }
+  JobOutcome Run(JobMode mode = JobMode::Upgrade) { return core->Run(mode); }
+  int Done() const { return core->doneKinds(); }
   Lines Log() const { return StripNumbers(ReadLines(dir + "/Romsetter.log")); }
   Lines Messages() const {
     Lines out;

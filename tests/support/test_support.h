@@ -33,7 +33,6 @@ class RecordingWindow : public WindowPort {
   void StatusRemoveFirst() override {
     if (!status.empty()) status.pop_front();
   }
-  int StatusCount() const override { return static_cast<int>(status.size()); }
   void ShowEraseNotice(const std::string& text) override {
     noticeVisible = true;
     events.push_back("notice " + text);
@@ -43,10 +42,7 @@ class RecordingWindow : public WindowPort {
     events.push_back("notice hidden");
   }
   void FlashCaption(bool on) override { events.push_back(on ? "flash on" : "flash off"); }
-  void StartTimer(unsigned id, unsigned ms) override {
-    events.push_back("timer start " + std::to_string(id) + " " + std::to_string(ms));
-  }
-  void StopTimer(unsigned id) override { events.push_back("timer stop " + std::to_string(id)); }
+  void FlashCaptionPeriodically(bool on) override { events.push_back(on ? "flashing on" : "flashing off"); }
   void SetWaitCursor() override { events.push_back("wait cursor"); }
   void Repaint() override { events.push_back("repaint"); }
   void EnableControl(Control control, bool enabled) override { enables.emplace_back(control, enabled); }

@@ -41,7 +41,7 @@ struct Rig {
   Selections sel;
   ImageStore images;
   ImagePageCounts pages;
-  FontList fonts{sel, quiet, quiet, process, images, pages};
+  FontList fonts{quiet, quiet, process, images, pages};
 
   Rig() {
     std::filesystem::create_directories(dir);

@@ -57,7 +57,7 @@ Measured RunDevices(const std::string& dir, std::size_t count, const CheckedImag
   std::vector<JobOutcome> outcomes(count, JobOutcome::NoDevice);
   const double cpu = CpuSeconds();
   const auto start = std::chrono::steady_clock::now();
-  RunConcurrently(count, [&](std::size_t i) { outcomes[i] = jobs[i]->core->RunJob(JobMode::Upgrade); });
+  RunConcurrently(count, [&](std::size_t i) { outcomes[i] = jobs[i]->core->Run(JobMode::Upgrade); });
   Measured m;
   m.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double cpuUsed = CpuSeconds() - cpu;

@@ -22,7 +22,7 @@ void WholeUpgrade(benchmark::State& state) {
     auto upgrade = std::make_unique<BenchJob>(WorkloadDevice(), FixedPaths::UnderFolder(dir));
     state.ResumeTiming();
     const auto start = std::chrono::steady_clock::now();
-    if (upgrade->core->RunJob(JobMode::Upgrade) != JobOutcome::Success) {
+    if (upgrade->core->Run(JobMode::Upgrade) != JobOutcome::Success) {
       state.SkipWithError("upgrade failed");
       break;
     }

@@ -65,10 +65,10 @@ struct BenchJob {
     AppPorts ports{window, profile, registry, clock, paths};
     ports.session = MakeDriveSession(drive);
     ports.checked = checked;
+    ports.assumePresent = true;
     core = std::make_unique<AppCore>(ports, process);
-    core->discovery.WriteIdentificationDefaults();
-    SelectWorkload(core->model.selections);
-    core->discovery.SetPresent(true);
+    core->StartUp({}, false);
+    SelectWorkload(core->model().selections);
   }
   EmulatedDevice device;
   EmulatedTransport drive;

@@ -60,8 +60,7 @@ class CliWindow final : public NullWindow {
   MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
                             MessageButtons buttons) override;
   void StatusAppend(const std::string& line) override;
-  void StatusRemoveFirst() override {}
-  int StatusCount() const override { return 0; }  // the terminal keeps every line
+  void StatusRemoveFirst() override {}  // the terminal keeps every line
   void SetVersionLine(const std::string& text) override { versionLine_ = text; }
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
   void OnPage(PageEvent event) override;

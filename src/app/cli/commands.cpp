@@ -31,43 +31,16 @@ int ExitFor(JobOutcome outcome) {
 }
 
 // The memory map, version and product of the device.
-int RunInfo(AppCore& core, const AppPorts& ports, CliWindow& window) {
-  const ImagePageCounts all{1, 1, 1, 1};  // so no query refuses for want of an image
-  const bool nor = core.model.selections.norSelected;
-  bool ok = true;
-  auto queryAll = [&] {
-    for (RegionQuery q : {RegionQuery::Firmware, RegionQuery::Boot, RegionQuery::Font, RegionQuery::Backup}) {
-      ok = core.memory.GetMemInfo(q, all, nor) && ok;
-    }
-  };
-  const bool found = ports.session->Visit(
-      [&](DriveSession& session) {
-        if (!core.discovery.OpenDev(true)) return false;
-        core.discovery.SetPresent(true);
-        queryAll();
-        ok = core.discovery.QueryProduct(nor) && ok;  // info promises the version and product
-        session.drive().CloseDrive();
-        return true;
-      },
-      [&](AspiSession& session) {
-        {
-          AspiJob job(session);
-          if (!core.discovery.FindAspiDevice(job)) return false;
-          core.discovery.SetPresent(true);
-          queryAll();
-        }
-        ok = core.discovery.QueryProduct(nor) && ok;  // a job of its own
-        return true;
-      });
-  if (!found) return kExitNoDevice;
-  window.Note("version", core.discovery.versionLine());
-  return ok ? kExitSuccess : kExitDeviceFailure;
+int RunInfo(AppCore& core, CliWindow& window) {
+  const JobOutcome outcome = core.ReadDeviceInfo();
+  if (outcome == JobOutcome::NoDevice) return kExitNoDevice;
+  window.Note("version", core.versionLine());
+  return outcome == JobOutcome::Success ? kExitSuccess : kExitDeviceFailure;
 }
 
 int RunHeader(AppCore& core, const CliOptions& o, CliWindow& window) {
-  if (!core.fonts.FontListLoader()) return kExitRefused;
-  // The list was read a moment ago, so a header that fails now failed to be written.
-  if (!core.fonts.HeaderReport()) return kExitFileNotWritten;
+  const JobOutcome outcome = core.WriteFontHeader();
+  if (outcome != JobOutcome::Success) return ExitFor(outcome);
   window.Note("written", Format("romsetter-cli: wrote %s and %s", FontDataFileName(o.report).c_str(), o.report.c_str()));
   return kExitSuccess;
 }
@@ -77,20 +50,20 @@ namespace {
 // The identification a package carries: what discovery matched on the device when one is
 // given, else entry 0 of the settings file.
 PackageIdentity IdentityForPackage(AppCore& core, const AppPorts& ports, bool haveDevice) {
-  const DeviceIdentity id = haveDevice && core.discovery.FindQuietly() ? core.discovery.identity()
-                                                                       : IdentificationEntries(ports.profile).Entry(0).identity;
+  if (haveDevice) {
+    if (std::optional<PackageIdentity> found = core.IdentifyDevice()) return *found;
+  }
+  const DeviceIdentity id = IdentificationEntries(ports.profile).Entry(0).identity;
   return {id.hardwareId, id.instanceKeyPath, id.inquiryText};
 }
 
 }  // namespace
 
 int RunPack(AppCore& core, const AppPorts& ports, const CliOptions& o, CliWindow& window) {
-  if (o.fwVersionGiven) core.process.fwVersion = o.fwVersion;
   StdioPackageFiles files(o.program);
   const PackageIdentity identity = IdentityForPackage(core, ports, !o.emulatorConfig.empty() || !o.replay.empty());
-  const BuildPorts build{files, core.log, window, ports.profile, core.fonts, core.process};
-  if (!BuildPackage(build, core.model.selections, identity)) return kExitRefused;
-  window.Note("package", core.model.selections.packPath);
+  if (!core.BuildPackage(files, identity)) return kExitRefused;
+  window.Note("package", core.model().selections.packPath);
   return kExitSuccess;
 }
 
@@ -150,12 +123,11 @@ int RunUnpack(const CliOptions& o, CliWindow& window) {
 }
 
 int RunJobCommand(AppCore& core, const CliOptions& o, CliWindow& window) {
-  core.discovery.SetPresent(true);  // a script asks for the run; the job itself finds out
   const JobMode mode = o.command == CliCommand::Extract ? JobMode::Extract
                        : o.dryRun                         ? JobMode::DryRun
                                                           : JobMode::Upgrade;
-  const int status = ExitFor(core.RunJob(mode));
-  for (const PlanEntry& entry : core.job.plan()) window.PlanStep(entry);
+  const int status = ExitFor(core.Run(mode));
+  for (const PlanEntry& entry : core.plan()) window.PlanStep(entry);
   if (o.dryRun && status == kExitSuccess) window.Note("dry-run", "dry run: the upgrade would start; nothing was written");
   return status;
 }

@@ -10,7 +10,7 @@ namespace romsetter {
 
 int ExitFor(JobOutcome outcome);
 
-int RunInfo(AppCore& core, const AppPorts& ports, CliWindow& window);
+int RunInfo(AppCore& core, CliWindow& window);
 int RunHeader(AppCore& core, const CliOptions& o, CliWindow& window);
 int RunPack(AppCore& core, const AppPorts& ports, const CliOptions& o, CliWindow& window);
 // upgrade and extract (and a dry run): the job, then its plan.

@@ -167,14 +167,9 @@ bool DeviceRun::Setup(FixedPaths& paths, ImageStore& packageImages) {
 // identification defaults, then every key of the file is read, so the run changes only the
 // keys it is meant to) with the command line's.
 void DeviceRun::Prepare(AppCore& core, ImageStore& packageImages) {
-  if (process_.InPackageMode()) {
-    core.images = std::move(packageImages);
-    ApplyPackageSelections(process_, core.model.selections);
-  } else {
-    core.discovery.WriteIdentificationDefaults();
-    if (iniStore_) core.settings.LoadSettings();
-    ApplySelections(o_, core.model.selections);
-  }
+  core.StartUp(std::move(packageImages), iniStore_ != nullptr);
+  if (process_.InPackageMode()) ApplyPackageSelections(process_, core.model().selections);
+  else ApplySelections(o_, core.model().selections);
 }
 
 // The job's transports and its core; false with the reason shown when the recording cannot
@@ -186,8 +181,9 @@ bool DeviceRun::StartCore(DeviceJob& job, WindowPort& window, ProfileStore& prof
   job.ports = std::make_unique<AppPorts>(wiring_.Wire(job.device, job.parts, window, profile, paths, wrap));
   job.ports->checked = checked;
   if (tap != nullptr && !tap->Attach(*job.ports, DeviceWiring::Emulated(*job.parts).aspi.get())) return false;
+  RestrictToNamed(*job.ports, job.device.real);
+  job.ports->assumePresent = true;  // a script asks for the run; the job itself finds out
   job.core = std::make_unique<AppCore>(*job.ports, process);
-  RestrictToNamed(job.core->discovery, job.device.real);
   return true;
 }
 
@@ -222,8 +218,11 @@ int DeviceRun::RunOne() {
   window_.SetFileDialogAnswer(o_.output.empty() ? std::nullopt : std::optional<std::string>(o_.output));
 
   if (o_.command == CliCommand::Header) return RunHeader(core, o_, window_);
-  if (o_.command == CliCommand::Pack) return tap.Finish(RunPack(core, *job.ports, o_, window_));
-  const int status = o_.command == CliCommand::Info ? RunInfo(core, *job.ports, window_) : RunJobCommand(core, o_, window_);
+  if (o_.command == CliCommand::Pack) {
+    if (o_.fwVersionGiven) process_.fwVersion = o_.fwVersion;
+    return tap.Finish(RunPack(core, *job.ports, o_, window_));
+  }
+  const int status = o_.command == CliCommand::Info ? RunInfo(core, window_) : RunJobCommand(core, o_, window_);
   return scenarios_.Save(tap.Finish(status));
 }
 
@@ -354,15 +353,14 @@ int DeviceRun::RunSeveral(bool stdinTerminal, bool drawProgress) {
     own.bootWriteDump = DeviceLogName(own.bootWriteDump, job.device.tag);
     own.bootReadDump = DeviceLogName(own.bootReadDump, job.device.tag);
     StartCore(job, *job.window, job.profile, job.process, own, nullptr, &checked);
-    job.core->model.selections = preflight.model.selections;
-    job.core->discovery.SetPresent(true);
   }
-  RunConcurrently(jobs_.size(), [this](std::size_t i) {
+  const Selections selections = preflight.model().selections;  // every device's job is asked the same
+  RunConcurrently(jobs_.size(), [this, &selections](std::size_t i) {
     DeviceJob& job = *jobs_[i];
     const auto started = std::chrono::steady_clock::now();
     try {
-      job.outcome = job.core->RunJob(o_.dryRun ? JobMode::DryRun : JobMode::Upgrade);
-      for (const PlanEntry& entry : job.core->job.plan()) job.window->PlanStep(entry);
+      job.outcome = job.core->Run(JobRequest{o_.dryRun ? JobMode::DryRun : JobMode::Upgrade, selections});
+      for (const PlanEntry& entry : job.core->plan()) job.window->PlanStep(entry);
     } catch (...) {
       // Nothing may end the other jobs: an unexpected failure is this device's alone.
       job.outcome = JobOutcome::DeviceFailure;

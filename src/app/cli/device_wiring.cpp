@@ -35,9 +35,9 @@ std::string FileStem(const std::string& path) {
   return name;
 }
 
-void RestrictToNamed(DeviceDiscovery& discovery, const DeviceTarget& named) {
-  if (named.drive != 0) discovery.RestrictToDrive(named.drive);
-  if (named.aspiTarget) discovery.RestrictToTarget(ScsiTarget{named.adapter, named.target});
+void RestrictToNamed(AppPorts& ports, const DeviceTarget& named) {
+  if (named.drive != 0) ports.onlyDrive = named.drive;
+  if (named.aspiTarget) ports.onlyTarget = ScsiTarget{named.adapter, named.target};
 }
 
 }  // namespace romsetter

@@ -121,6 +121,6 @@ std::string FileStem(const std::string& path);
 
 // A drive or ASPI target named on the command line (E:, aspi:A:T) is the only device the
 // job's discovery may take; other devices leave discovery alone.
-void RestrictToNamed(DeviceDiscovery& discovery, const DeviceTarget& named);
+void RestrictToNamed(AppPorts& ports, const DeviceTarget& named);
 
 }  // namespace romsetter

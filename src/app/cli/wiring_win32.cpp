@@ -97,14 +97,14 @@ bool DeviceWiring::ListReal(const DeviceTarget& t, ProfileStore& store, ProcessS
   found.aspi = aspi;
   if (aspi) {
     found.aspiTarget = true;
-    for (const ScsiTarget& address : finder.discovery.MatchingTargets()) {
+    for (const ScsiTarget& address : finder.ListDevices().targets) {
       found.adapter = address.adapter;
       found.target = address.target;
       found.text = Format("aspi:%u:%u", static_cast<unsigned>(address.adapter), static_cast<unsigned>(address.target));
       devices.push_back(RealJob(found));
     }
   } else {
-    for (char letter : finder.discovery.MatchingDrives()) {
+    for (char letter : finder.ListDevices().drives) {
       found.drive = letter;
       found.text = Format("%c:", letter);
       devices.push_back(RealJob(found));

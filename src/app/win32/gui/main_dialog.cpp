@@ -1,60 +1,16 @@
+// The main window's life: its start-up (the core, the transport, the first probe, the
+// controls) and the messages it answers.  The commands are in main_dialog_commands.cpp, the
+// window port and the fields in main_dialog_window.cpp.
 #include "app/win32/gui/main_dialog.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <dbt.h>
-
-#include <cstdio>
-#include <vector>
 
 #include "app/win32/gui/resource.h"
 #include "app/win32/system_error_text.h"
-#include "base/text.h"
-#include "package/package_builder.h"
 #include "package/unpack.h"
 
 namespace romsetter {
-
-namespace {
-
-constexpr UINT_PTR kEraseTimer = kEraseTimerId;
-
-struct ControlMap {
-  Control control;
-  int id;
-};
-constexpr ControlMap kControls[] = {
-    {Control::Upgrade, IDC_UPGRADE},         {Control::ExtractFw, IDC_EXTRACT},
-    {Control::PackExe, IDC_PACK_BUTTON},     {Control::BigButton, IDC_BIG_BUTTON},
-    {Control::SmallButton, IDC_SMALL_BUTTON}, {Control::BootButton, IDC_BOOT_BUTTON},
-    {Control::BigList, IDC_BIG_LIST},        {Control::SmallList, IDC_SMALL_LIST},
-    {Control::BootList, IDC_BOOT_LIST},      {Control::LoadBootCode, IDC_LOAD_BOOT},
-    {Control::LoadFirmware, IDC_LOAD_FW},    {Control::LoadFont, IDC_LOAD_FONT},
-    {Control::Format, IDC_FORMAT},           {Control::Backup, IDC_BACKUP},
-    {Control::FontListButton, IDC_FONT_BUTTON}, {Control::ReportButton, IDC_REPORT_BUTTON},
-    {Control::FontListEdit, IDC_FONT_EDIT},  {Control::ReportEdit, IDC_REPORT_EDIT},
-    {Control::EraseNotice, IDC_ERASE_NOTICE},
-};
-
-INT_PTR CALLBACK AboutProc(HWND box, UINT message, WPARAM wParam, LPARAM) {
-  if (message == WM_INITDIALOG) return TRUE;
-  if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-    EndDialog(box, LOWORD(wParam));
-    return TRUE;
-  }
-  return FALSE;
-}
-
-const char* CheckValue(const Selections& s) {
-  static const char* const kValues[] = {"0", "1", "2", "3"};
-  return kValues[(s.loadFirmware ? 1 : 0) + (s.loadFont ? 2 : 0)];
-}
-
-int PickerList(Picker picker) {
-  return picker == Picker::Boot ? IDC_BOOT_LIST : picker == Picker::Big ? IDC_BIG_LIST : IDC_SMALL_LIST;
-}
-
-}  // namespace
 
 MainDialog::MainDialog(ProcessState& process, PackageFiles& files, MainDialogOptions options)
     : process_(process), files_(files), options_(std::move(options)), store_(options_.settingsFile) {}
@@ -126,8 +82,7 @@ void MainDialog::InitDialog() {
   StartRecording(ports.session->family());
   core_ = std::make_unique<AppCore>(ports, process_);
   AppCore& core = *core_;
-  core.images = std::move(packageImages_);
-  core.discovery.SetPresent(false);
+  core.StartUp(std::move(packageImages_), true);
 
   if (process_.InPackageMode()) {
     std::uint32_t error = 0;
@@ -136,31 +91,23 @@ void MainDialog::InitDialog() {
       ShowMessage("GetModuleFileName error!", process_.applicationName, MessageIcon::Error, MessageButtons::Ok);
       return;
     }
-    core.model.selections.checkProduct = true;
-    core.model.versionLabel.clear();
-    core.model.selections.packPath = *own;
+    core.model().selections.checkProduct = true;
+    core.model().versionLabel.clear();
+    core.model().selections.packPath = *own;
     Refresh();
-  } else {
-    core.discovery.WriteIdentificationDefaults();
-    core.settings.LoadSettings();
   }
 
-  const bool nor = core.model.selections.norSelected;
-  ChooseTransport(core.log, [known, platform](std::uint32_t& id) {
+  ChooseTransport(core.log(), [known, platform](std::uint32_t& id) {
     id = platform;
     return known;
   });
-  if (ports.session->family() == TransportFamily::Aspi) {
-    if (LoadAspiLibrary(library_, *this, options_.aspiDll)) {
-      core.discovery.SetPresent(core.discovery.ProbeAspi(false, nor));
-      if (core.discovery.present() && core.model.selections.checkProduct) core.discovery.QueryProduct(nor);
-    } else {
-      PostMessageA(hwnd_, WM_CLOSE, 0, 0);
-    }
+  // ASPI is reachable only once its library is loaded; without it the program cannot go on.
+  const bool reachable = ports.session->Visit([](DriveSession&) { return true; },
+                                              [&](AspiSession&) { return LoadAspiLibrary(library_, *this, options_.aspiDll); });
+  if (reachable) {
+    core.ProbeDevice();
   } else {
-    core.discovery.SetPresent(core.discovery.OpenDev(false));
-    if (core.discovery.present() && core.model.selections.checkProduct) core.discovery.QueryProduct(nor);
-    recordedDrive_.CloseDrive();
+    PostMessageA(hwnd_, WM_CLOSE, 0, 0);
   }
   AddToolTips();
   SendDlgItemMessageA(hwnd_, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
@@ -187,7 +134,7 @@ void MainDialog::StartRecording(TransportFamily family) {
 
 void MainDialog::CommonSetUp() {
   AppCore& core = *core_;
-  Selections& s = core.model.selections;
+  Selections& s = core.model().selections;
   const bool firmware = s.loadFirmware;
   for (int id : {IDC_BIG_BUTTON, IDC_BIG_LIST, IDC_SMALL_BUTTON, IDC_SMALL_LIST}) {
     EnableWindow(GetDlgItem(hwnd_, id), firmware);
@@ -200,14 +147,14 @@ void MainDialog::CommonSetUp() {
   for (int id : {IDC_FONT_BUTTON, IDC_REPORT_BUTTON, IDC_FONT_EDIT, IDC_REPORT_EDIT}) {
     EnableWindow(GetDlgItem(hwnd_, id), s.loadFont);
   }
-  if (!process_.InPackageMode()) core.settings.WriteSetting("Check", CheckValue(s));
+  if (!process_.InPackageMode()) core.settings().WriteSetting("Check", CheckValue(s));
   if (process_.InPackageMode()) PackagePreset();
   for (int id : {IDC_USB_OFF, IDC_PROGRESS2, IDC_HIDDEN_TEXT1, IDC_HIDDEN_TEXT2, IDC_HIDDEN_TEXT3, IDC_YES_BUTTON, IDC_NO_BUTTON,
                  IDC_EXTRACT}) {
     EnableWindow(GetDlgItem(hwnd_, id), id == IDC_EXTRACT);
     ShowWindow(GetDlgItem(hwnd_, id), SW_HIDE);
   }
-  core.log.Log("Waiting to launch...");
+  core.log().Log("Waiting to launch...");
   SetWindowTextA(hwnd_, LoadText(IDS_TITLE).c_str());
   for (const auto& [id, extra] : {std::pair<int, int>{IDC_STATUS, 200}, {IDC_BOOT_LIST, 100}, {IDC_BIG_LIST, 100},
                                   {IDC_SMALL_LIST, 100}}) {
@@ -220,7 +167,7 @@ void MainDialog::CommonSetUp() {
 }
 
 void MainDialog::PackagePreset() {
-  Selections& s = core_->model.selections;
+  Selections& s = core_->model().selections;
   ApplyPackageSelections(process_, s);
   const bool nor = s.norSelected;
   EnableWindow(GetDlgItem(hwnd_, nor ? IDC_NOR : IDC_NAND), FALSE);
@@ -234,7 +181,7 @@ void MainDialog::PackagePreset() {
     if (nor) ShowWindow(GetDlgItem(hwnd_, id), SW_HIDE);
   }
   if (nor) {
-    core_->model.bigButtonCaption = "NOR";
+    core_->model().bigButtonCaption = "NOR";
     ShowWindow(GetDlgItem(hwnd_, IDC_SMALL_BUTTON), SW_HIDE);
     ShowWindow(GetDlgItem(hwnd_, IDC_SMALL_LIST), SW_HIDE);
   }
@@ -281,18 +228,18 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       OnSysCommand(wParam, lParam);
       return FALSE;  // default processing follows
     case WM_TIMER:
-      if (wParam == kEraseTimer) FlashWindow(hwnd_, TRUE);
+      if (wParam == kEraseTimerId) FlashWindow(hwnd_, TRUE);
       return TRUE;
     case WM_DEVICECHANGE:
       // Other events put a drive number or a screen size where these two put a header.
       if (core_ && DevicePresence::CarriesDeviceHeader(static_cast<std::uint32_t>(wParam)) && lParam != 0) {
         const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
-        core_->presence.OnDeviceChange(static_cast<std::uint32_t>(wParam), header->dbch_devicetype);
+        core_->OnDeviceChange(static_cast<std::uint32_t>(wParam), header->dbch_devicetype);
       }
       return FALSE;
     case WM_ACTIVATEAPP:
       // Gained or lost, either way; answered here, without the default processing.
-      if (core_) core_->presence.OnActivate();
+      if (core_) core_->OnActivate();
       SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, 0);
       return TRUE;
     case WM_PAINT:
@@ -313,354 +260,11 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       OnCancel();
       return TRUE;
     case WM_DESTROY:
-      KillTimer(hwnd_, kEraseTimer);
-      if (core_) core_->images.ReleaseAll();
+      KillTimer(hwnd_, kEraseTimerId);
       return FALSE;
     default:
       return FALSE;
   }
-}
-
-void MainDialog::OnCommand(int id, int code) {
-  if (!core_) {
-    if (id == IDCANCEL) OnCancel();
-    return;
-  }
-  AppCore& core = *core_;
-  Selections& s = core.model.selections;
-  switch (id) {
-    case IDC_UPGRADE: core.RunJob(JobMode::Upgrade); break;
-    case IDC_EXTRACT: OnExtract(); break;
-    case IDC_PACK_BUTTON: OnPack(); break;
-    case IDC_BIG_BUTTON: OnPicker(Picker::Big); break;
-    case IDC_SMALL_BUTTON: OnPicker(Picker::Small); break;
-    case IDC_BOOT_BUTTON: OnPicker(Picker::Boot); break;
-    case IDC_FONT_BUTTON:
-      if (code == BN_CLICKED) OnFontListPicker();
-      break;
-    case IDC_REPORT_BUTTON:
-      if (code == BN_CLICKED) OnReportPicker();
-      break;
-    case IDC_BOOT_LIST: OnHistory(Picker::Boot, code); break;
-    case IDC_BIG_LIST: OnHistory(Picker::Big, code); break;
-    case IDC_SMALL_LIST: OnHistory(Picker::Small, code); break;
-    case IDC_FONT_EDIT:
-      if (code == EN_CHANGE && !refreshing_) {
-        PullFields();
-        if (!process_.InPackageMode()) core.settings.WriteSetting("FontList", s.fontListPath);
-        core.UpdateControls();
-      }
-      break;
-    case IDC_REPORT_EDIT:
-      if (code == EN_CHANGE && !refreshing_) PullFields();
-      break;
-    case IDC_NAND: core.settings.SelectNand(); Refresh(); break;
-    case IDC_NOR: core.settings.SelectNor(); Refresh(); break;
-    case IDC_LOAD_BOOT:
-      PullFields();
-      EnableWindow(GetDlgItem(hwnd_, IDC_BOOT_BUTTON), s.loadBootCode);
-      EnableWindow(GetDlgItem(hwnd_, IDC_BOOT_LIST), s.loadBootCode);
-      core.settings.WriteSetting("LoadBootCode", s.loadBootCode ? "1" : "0");
-      core.UpdateControls();
-      break;
-    case IDC_LOAD_FW:
-      PullFields();
-      for (int c : {IDC_BIG_BUTTON, IDC_BIG_LIST, IDC_SMALL_BUTTON, IDC_SMALL_LIST}) {
-        EnableWindow(GetDlgItem(hwnd_, c), s.loadFirmware);
-      }
-      if (!s.norSelected) {
-        if (!s.loadFirmware) s.backupChecked = false;
-        EnableWindow(GetDlgItem(hwnd_, IDC_BACKUP), s.loadFirmware);
-      }
-      core.settings.WriteSetting("Check", CheckValue(s));
-      core.UpdateControls();
-      Refresh();
-      break;
-    case IDC_LOAD_FONT:
-      PullFields();
-      for (int c : {IDC_FONT_BUTTON, IDC_REPORT_BUTTON, IDC_FONT_EDIT, IDC_REPORT_EDIT}) {
-        EnableWindow(GetDlgItem(hwnd_, c), s.loadFont);
-      }
-      core.settings.WriteSetting("Check", CheckValue(s));
-      core.UpdateControls();
-      break;
-    case IDC_BACKUP:
-      PullFields();
-      core.settings.WriteSetting("Backup", s.backupChecked ? "1" : "0");
-      break;
-    case IDC_FORMAT:
-      PullFields();
-      core.UpdateControls();
-      core.settings.WriteSetting("Format", s.formatChecked ? "1" : "0");
-      break;
-    case IDCANCEL: OnCancel(); break;
-    default: break;
-  }
-}
-
-void MainDialog::OnSysCommand(WPARAM wParam, LPARAM lParam) {
-  if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
-    DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_ABOUTBOX), hwnd_, AboutProc, 0);
-    return;
-  }
-  // Alt+Backspace: the key-menu command with character code 8.
-  if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 8 && process_.InPackageMode() && core_) {
-    core_->log.Log("Extracting Data ...");
-    // A copy, read or write that failed has told the user why; the log must not call it done.
-    if (UnpackSelf(UnpackPorts{files_, *this, options_.paths, process_, core_->images, &core_->log}, true) ==
-        UnpackResult::Package) {
-      core_->log.Log("Extracting Data ... OK");
-    } else {
-      core_->log.Log("Extracting Data ... failed");
-    }
-  }
-}
-
-void MainDialog::OnCancel() {
-  if (core_ && core_->model.selections.fontListPath == "NONE") std::remove("NONE");
-  if (GetWindowLongPtrA(hwnd_, GWL_STYLE) & WS_CHILD) return;
-  // A modal dialog ends its loop; a modeless one (tests) is destroyed.
-  if (!EndDialog(hwnd_, IDCANCEL)) DestroyWindow(hwnd_);
-}
-
-void MainDialog::OnExtract() {
-  process_.extractMode = true;
-  EnableWindow(GetDlgItem(hwnd_, IDC_EXTRACT), FALSE);
-  Repaint();
-  core_->RunJob(JobMode::Extract);
-  process_.extractMode = false;
-  EnableWindow(GetDlgItem(hwnd_, IDC_EXTRACT), TRUE);
-  Repaint();
-}
-
-void MainDialog::OnPack() {
-  AppCore& core = *core_;
-  PullFields();
-  const DeviceIdentity& id = core.discovery.identity();
-  core.presence.BeginWork();  // its boxes and file dialogs dispatch device changes too
-  BuildPackage(BuildPorts{files_, core.log, *this, store_, core.fonts, process_}, core.model.selections,
-               PackageIdentity{id.hardwareId, id.instanceKeyPath, id.inquiryText});
-  core.presence.EndWork();
-  core.UpdateControls();
-  Refresh();
-}
-
-void MainDialog::NoEffect(const std::string& path) {
-  ShowMessage(Format(LoadText(IDS_NO_EFFECT).c_str(), path.c_str()), "Error", MessageIcon::Error, MessageButtons::Ok);
-}
-
-void MainDialog::OnPicker(Picker picker) {
-  AppCore& core = *core_;
-  static const char* const kFilters[] = {"BootCode(*.bin)|*.bin|All Files (*.*)|*.*||",
-                                         "Big FW(*.bin)|*.bin|All Files (*.*)|*.*||",
-                                         "Small FW(*.bin)|*.bin|All Files (*.*)|*.*||"};
-  FileDialogRequest request;
-  request.defaultExtension = "bin";
-  request.initialName = core.settings.PathOf(picker);
-  request.filter = kFilters[static_cast<int>(picker)];
-  const std::optional<std::string> chosen = OpenFileDialog(request);
-  if (!chosen || chosen->empty()) return;
-  core.settings.FilePicked(picker, *chosen);
-  Refresh();
-  if (GetFileAttributesA(chosen->c_str()) == INVALID_FILE_ATTRIBUTES) {
-    EnableWindow(GetDlgItem(hwnd_, IDC_UPGRADE), FALSE);
-    NoEffect(*chosen);
-  } else {
-    core.UpdateControls();
-  }
-}
-
-void MainDialog::OnFontListPicker() {
-  AppCore& core = *core_;
-  Selections& s = core.model.selections;
-  FileDialogRequest request;
-  request.defaultExtension = "tab";
-  request.initialName = s.fontListPath;
-  request.filter = "(*.tab)|*.tab|All Files (*.*)|*.*||";
-  const std::optional<std::string> chosen = OpenFileDialog(request);
-  if (chosen && !chosen->empty()) {
-    s.fontListPath = *chosen;
-    // A name with neither ".tab" nor ".TAB" would make the report the list itself.
-    if (chosen->find(".tab") != std::string::npos) s.reportPath = ReplaceAll(*chosen, ".tab", ".h");
-    else if (chosen->find(".TAB") != std::string::npos) s.reportPath = ReplaceAll(*chosen, ".TAB", ".H");
-    else s.reportPath = *chosen + ".h";
-    Refresh();
-    if (GetFileAttributesA(chosen->c_str()) == INVALID_FILE_ATTRIBUTES) NoEffect(*chosen);
-    core.settings.WriteSetting("FontList", s.fontListPath);
-    core.settings.WriteSetting("Report", s.reportPath);
-  }
-  core.UpdateControls();
-}
-
-void MainDialog::OnReportPicker() {
-  Selections& s = core_->model.selections;
-  FileDialogRequest request;
-  request.defaultExtension = "h";
-  request.initialName = s.reportPath;
-  request.filter = "(*.h)|*.h|All Files (*.*)|*.*||";
-  const std::optional<std::string> chosen = OpenFileDialog(request);
-  if (!chosen || chosen->empty()) return;
-  s.reportPath = *chosen;
-  Refresh();
-  core_->settings.WriteSetting("Report", s.reportPath);
-}
-
-void MainDialog::OnHistory(Picker picker, int code) {
-  AppCore& core = *core_;
-  if (code == CBN_SELCHANGE || code == CBN_KILLFOCUS) {
-    int index = static_cast<int>(SendDlgItemMessageA(hwnd_, PickerList(picker), CB_GETCURSEL, 0, 0));
-    if (code == CBN_KILLFOCUS) index = -1;  // the remembered index
-    core.settings.HistoryItemChosen(picker, index);
-    Refresh();
-  }
-  core.UpdateControls();
-}
-
-// ---- Fields and controls ----
-
-bool MainDialog::Checked(int id) const { return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED; }
-
-std::string MainDialog::Text(int id) const {
-  char buffer[MAX_PATH + 1] = {};
-  GetDlgItemTextA(hwnd_, id, buffer, sizeof buffer);
-  return buffer;
-}
-
-std::string MainDialog::LoadText(int id) const {
-  char buffer[256] = {};
-  const int n = LoadStringA(instance_, static_cast<UINT>(id), buffer, sizeof buffer);
-  return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-}
-
-void MainDialog::PullFields() {
-  Selections& s = core_->model.selections;
-  s.norSelected = Checked(IDC_NOR);
-  s.formatChecked = Checked(IDC_FORMAT);
-  s.backupChecked = Checked(IDC_BACKUP);
-  s.loadBootCode = Checked(IDC_LOAD_BOOT);
-  s.loadFirmware = Checked(IDC_LOAD_FW);
-  s.loadFont = Checked(IDC_LOAD_FONT);
-  s.fontListPath = Text(IDC_FONT_EDIT);
-  s.reportPath = Text(IDC_REPORT_EDIT);
-  s.packPath = Text(IDC_PACK_EDIT);
-}
-
-void MainDialog::FillHistory(int id, const HistoryList& list) {
-  SendDlgItemMessageA(hwnd_, id, CB_RESETCONTENT, 0, 0);
-  // Inserted, not added: the model already keeps the list's order, and its indexes must
-  // stay the control's.
-  for (const std::string& item : list.items()) {
-    SendDlgItemMessageA(hwnd_, id, CB_INSERTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(item.c_str()));
-  }
-  SendDlgItemMessageA(hwnd_, id, CB_SETCURSEL, static_cast<WPARAM>(list.current()), 0);
-}
-
-void MainDialog::Refresh() {
-  if (!core_) return;
-  refreshing_ = true;
-  const MainWindowModel& m = core_->model;
-  const Selections& s = m.selections;
-  CheckRadioButton(hwnd_, IDC_NAND, IDC_NOR, s.norSelected ? IDC_NOR : IDC_NAND);
-  const std::pair<int, bool> boxes[] = {{IDC_FORMAT, s.formatChecked}, {IDC_BACKUP, s.backupChecked},
-                                        {IDC_LOAD_BOOT, s.loadBootCode}, {IDC_LOAD_FW, s.loadFirmware},
-                                        {IDC_LOAD_FONT, s.loadFont}};
-  for (const auto& [id, on] : boxes) CheckDlgButton(hwnd_, id, on ? BST_CHECKED : BST_UNCHECKED);
-  FillHistory(IDC_BOOT_LIST, m.bootHistory);
-  FillHistory(IDC_BIG_LIST, m.bigHistory);
-  FillHistory(IDC_SMALL_LIST, m.smallHistory);
-  SetDlgItemTextA(hwnd_, IDC_FONT_EDIT, s.fontListPath.c_str());
-  SetDlgItemTextA(hwnd_, IDC_REPORT_EDIT, s.reportPath.c_str());
-  SetDlgItemTextA(hwnd_, IDC_PACK_EDIT, s.packPath.c_str());
-  SetDlgItemTextA(hwnd_, IDC_BIG_BUTTON, m.bigButtonCaption.c_str());
-  SetDlgItemTextA(hwnd_, IDC_VERSION, m.versionLabel.c_str());
-  refreshing_ = false;
-}
-
-int MainDialog::ControlId(Control control) const {
-  for (const ControlMap& c : kControls) {
-    if (c.control == control) return c.id;
-  }
-  return 0;
-}
-
-// ---- WindowPort ----
-
-MessageAnswer ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, MessageIcon icon,
-                             MessageButtons buttons) {
-  UINT flags = buttons == MessageButtons::OkCancel ? MB_OKCANCEL : MB_OK;
-  if (icon == MessageIcon::Error) flags |= MB_ICONSTOP;
-  if (icon == MessageIcon::Information) flags |= MB_ICONINFORMATION;
-  if (icon == MessageIcon::Question) flags |= MB_ICONQUESTION;
-  return MessageBoxA(owner, text.c_str(), caption.c_str(), flags) == IDOK ? MessageAnswer::Ok : MessageAnswer::Cancel;
-}
-
-MessageAnswer MainDialog::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
-                                      MessageButtons buttons) {
-  if (options_.messageBox) return options_.messageBox(text, caption, icon);
-  return ShowMessageBox(hwnd_, text, caption, icon, buttons);
-}
-
-std::optional<std::string> MainDialog::OpenFileDialog(const FileDialogRequest& request) {
-  if (options_.fileDialog) return options_.fileDialog(request);
-  std::string filter = request.filter;
-  for (char& c : filter) {
-    if (c == '|') c = '\0';
-  }
-  char file[MAX_PATH + 1] = {};
-  request.initialName.copy(file, MAX_PATH);
-  OPENFILENAMEA ofn{};
-  // The record as Windows 98 and NT 4 know it.
-  ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-  ofn.hwndOwner = hwnd_;
-  ofn.lpstrFilter = filter.c_str();
-  ofn.lpstrFile = file;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrDefExt = request.defaultExtension.c_str();
-  ofn.Flags = OFN_HIDEREADONLY | (request.overwritePrompt ? OFN_OVERWRITEPROMPT : 0);
-  if (!GetOpenFileNameA(&ofn)) return std::nullopt;
-  return std::string(file);
-}
-
-void MainDialog::SetProgress(int position) {
-  SendDlgItemMessageA(hwnd_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-}
-
-void MainDialog::ShowEraseNotice(const std::string& text) {
-  SetDlgItemTextA(hwnd_, IDC_ERASE_NOTICE, text.c_str());
-  ShowWindow(GetDlgItem(hwnd_, IDC_ERASE_NOTICE), SW_SHOW);
-  UpdateWindow(hwnd_);
-}
-
-void MainDialog::HideEraseNotice() { ShowWindow(GetDlgItem(hwnd_, IDC_ERASE_NOTICE), SW_HIDE); }
-void MainDialog::Repaint() {
-  InvalidateRect(hwnd_, nullptr, FALSE);
-  UpdateWindow(hwnd_);
-}
-void MainDialog::FlashCaption(bool on) { FlashWindow(hwnd_, on ? TRUE : FALSE); }
-void MainDialog::StartTimer(unsigned id, unsigned periodMs) { SetTimer(hwnd_, id, periodMs, nullptr); }
-void MainDialog::StopTimer(unsigned id) { KillTimer(hwnd_, id); }
-
-void MainDialog::StatusAppend(const std::string& line) {
-  const LRESULT at = SendDlgItemMessageA(hwnd_, IDC_STATUS, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-  SendDlgItemMessageA(hwnd_, IDC_STATUS, CB_SETCURSEL, static_cast<WPARAM>(at), 0);
-}
-void MainDialog::StatusRemoveFirst() { SendDlgItemMessageA(hwnd_, IDC_STATUS, CB_DELETESTRING, 0, 0); }
-int MainDialog::StatusCount() const {
-  return static_cast<int>(SendDlgItemMessageA(hwnd_, IDC_STATUS, CB_GETCOUNT, 0, 0));
-}
-void MainDialog::SetWaitCursor() { SetCursor(LoadCursor(nullptr, IDC_WAIT)); }
-void MainDialog::EnableControl(Control control, bool enabled) {
-  EnableWindow(GetDlgItem(hwnd_, ControlId(control)), enabled ? TRUE : FALSE);
-}
-void MainDialog::ShowControl(Control control, bool visible) {
-  ShowWindow(GetDlgItem(hwnd_, ControlId(control)), visible ? SW_SHOW : SW_HIDE);
-}
-void MainDialog::SetVersionLine(const std::string& text) { SetDlgItemTextA(hwnd_, IDC_VERSION, text.c_str()); }
-bool MainDialog::CloseWindowByTitle(const std::string& title) {
-  HWND window = FindWindowA(nullptr, title.c_str());
-  if (window == nullptr) return false;
-  PostMessageA(window, WM_CLOSE, 0, 0);
-  return true;
 }
 
 }  // namespace romsetter

@@ -66,11 +66,9 @@ class MainDialog final : public WindowPort {
   void HideEraseNotice() override;
   void Repaint() override;
   void FlashCaption(bool on) override;
-  void StartTimer(unsigned id, unsigned periodMs) override;
-  void StopTimer(unsigned id) override;
+  void FlashCaptionPeriodically(bool on) override;
   void StatusAppend(const std::string& line) override;
   void StatusRemoveFirst() override;
-  int StatusCount() const override;
   void SetWaitCursor() override;
   void EnableControl(Control control, bool enabled) override;
   void ShowControl(Control control, bool visible) override;
@@ -78,6 +76,12 @@ class MainDialog final : public WindowPort {
   bool CloseWindowByTitle(const std::string& title) override;
 
  private:
+  // The caption-flash timer of a NOR-mode erase, the window's only timer.
+  static constexpr UINT_PTR kEraseTimerId = 115;
+  static constexpr UINT kEraseTimerPeriodMs = 500;
+
+  // The "Check" key: which of Load F/W and Load Font are on.
+  static const char* CheckValue(const Selections& s);
   static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void InitDialog();
