@@ -4,6 +4,10 @@
 
 #include <cstdlib>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "base/text.h"
 
 namespace romsetter {
@@ -20,16 +24,37 @@ FileKind KindOfPath(const std::string& path) {
 
 #ifdef _WIN32
 
+namespace {
+
+// The volume and index of an existing file; false when it cannot be opened or the system
+// gives no index (Windows 98's FAT may leave it 0).
+bool FileIndex(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  // No access asked and no delete sharing (Windows 98 refuses it): opens even a running program.
+  const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool known = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  return known && (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0);
+}
+
+}  // namespace
+
 bool SameFile(const std::string& a, const std::string& b) {
   if (AsciiUpper(a) == AsciiUpper(b)) return true;
   // The C runtime's full path, not std::filesystem, whose runtime imports wide-character and
   // NT-only functions that keep Windows 98 from loading the program.
   char fullA[_MAX_PATH];
   char fullB[_MAX_PATH];
-  if (_fullpath(fullA, a.c_str(), sizeof fullA) == nullptr || _fullpath(fullB, b.c_str(), sizeof fullB) == nullptr) {
-    return false;
+  if (_fullpath(fullA, a.c_str(), sizeof fullA) != nullptr && _fullpath(fullB, b.c_str(), sizeof fullB) != nullptr &&
+      AsciiUpper(fullA) == AsciiUpper(fullB)) {
+    return true;
   }
-  return AsciiUpper(fullA) == AsciiUpper(fullB);
+  // A hard or symbolic link is another path to the same file: the volume and index tell.
+  BY_HANDLE_FILE_INFORMATION first{};
+  BY_HANDLE_FILE_INFORMATION second{};
+  return FileIndex(a, first) && FileIndex(b, second) && first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
 }
 
 #else

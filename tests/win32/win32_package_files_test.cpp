@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/file_identity.h"
 #include "support/test_support.h"
 
 namespace romsetter {
@@ -34,6 +35,7 @@ TEST(Win32PackageFiles, OwnPathCopyReadOnlyIdentityAndSystemErrors) {
   ASSERT_TRUE(CreateHardLinkA(link.c_str(), copy.c_str(), nullptr));
   test::WriteFile(dir + "\\other.exe", test::ReadFile(copy));
   EXPECT_TRUE(files.SameFile(copy, link));
+  EXPECT_TRUE(SameFile(link, copy));  // what the command line checks its outputs with
   EXPECT_TRUE(files.SameFile(dir + "\\.\\COPY.exe", copy));
   EXPECT_FALSE(files.SameFile(copy, dir + "\\other.exe"));
   EXPECT_FALSE(files.SameFile(copy, dir + "\\missing.bin"));

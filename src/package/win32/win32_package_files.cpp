@@ -20,28 +20,7 @@ bool WithSystemError(std::uint32_t& error, Call call) {
   return false;
 }
 
-// The volume and index of an existing file; false when it cannot be opened or the system
-// gives no index (Windows 98's FAT may leave it 0).
-bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-  // No access asked and no delete sharing (Windows 98 refuses it): opens even a running program.
-  const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool known = GetFileInformationByHandle(file, &info) != 0;
-  CloseHandle(file);
-  return known && (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0);
-}
-
 }  // namespace
-
-bool Win32PackageFiles::SameFile(const std::string& a, const std::string& b) {
-  if (PackageFiles::SameFile(a, b)) return true;
-  BY_HANDLE_FILE_INFORMATION first{};
-  BY_HANDLE_FILE_INFORMATION second{};
-  return FileIdentity(a, first) && FileIdentity(b, second) &&
-         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
-         first.nFileIndexLow == second.nFileIndexLow;
-}
 
 std::optional<std::string> Win32PackageFiles::ProgramPath(std::uint32_t& error) {
   char path[MAX_PATH + 1] = {};

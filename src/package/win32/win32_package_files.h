@@ -1,7 +1,7 @@
 #pragma once
 // Packaging's files on Windows: the running program's own path, the system's copy (which
 // keeps the file's attributes), the read-only attribute, and the system's error codes for
-// every failure so the log can name them, and a file's identity.
+// every failure so the log can name them.
 #include "package/package_files.h"
 
 namespace romsetter {
@@ -16,8 +16,6 @@ class Win32PackageFiles final : public StdioPackageFiles {
   bool Write(const std::string& path, const std::uint8_t* data, std::size_t length, std::uint32_t& error) override;
   bool CanAppend(const std::string& path, std::uint32_t& error) override;
   bool Append(const std::string& path, const std::uint8_t* data, std::size_t length, std::uint32_t& error) override;
-  // Also the volume and file index the system gives an open file, so hard links count.
-  bool SameFile(const std::string& a, const std::string& b) override;
 };
 
 }  // namespace romsetter
