@@ -10,6 +10,7 @@
 #include "base/bytes.h"
 #include "device/vendor_commands.h"
 #include "emulator/emulated_transport.h"
+#include "support/test_support.h"
 
 namespace romsetter {
 namespace {
@@ -24,11 +25,7 @@ EmulatedDevice Scenario(const std::string& text) {
   return EmulatedDevice(config.devices[0]);
 }
 
-Page Filled(std::uint8_t value) {
-  Page p;
-  p.fill(value);
-  return p;
-}
+using test::Filled;
 
 EmulatedResult Send(EmulatedDevice& d, std::uint8_t code, std::uint8_t* data = nullptr, std::uint32_t length = 0,
                     DataDirection dir = DataDirection::Out, std::uint32_t address = 0, std::uint32_t number = 1) {
