@@ -72,14 +72,12 @@ std::string Unescaped(const std::string& line) {
   return out;
 }
 
-// Each bad scenario, and on the line after it the error naming its file and line.
-TEST(EmulatorConfig, BadLinesNameFileAndLine) {
+// Each bad scenario, and on the line after it the error naming its file and line; an unreadable
+// file named.
+TEST(EmulatorConfig, BadLinesAndUnreadableFilesAreNamed) {
   const std::vector<std::string> lines = test::ReadLines(ROMSETTER_SOURCE_DIR "/tests/emulator/data/bad_scenarios.txt");
   ASSERT_EQ(lines.size() % 2, 1u);
   for (std::size_t i = 1; i < lines.size(); i += 2) EXPECT_EQ(Error(Unescaped(lines[i])), Unescaped(lines[i + 1]));
-}
-
-TEST(EmulatorConfig, LoadNamesAnUnreadableFile) {
   EmulatorConfig config;
   std::string error;
   EXPECT_FALSE(LoadEmulatorConfig("/no/such/file.cfg", config, error));
