@@ -56,45 +56,28 @@ TEST(EmulatorConfig, ParsesEveryKey) {
   EXPECT_EQ(Parse("# nothing\n").devices.size(), 1u);  // always one device at least
 }
 
-TEST(EmulatorConfig, BadLinesNameFileAndLine) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"\n\nbogus 1\n", "t.cfg:3: unknown key 'bogus'"},
-      {"firmware 1 2\n", "t.cfg:1: missing value for 'firmware' (expects 3)"},
-      {"reply_limit 1 2\n", "t.cfg:1: extra value '2' after 'reply_limit'"},
-      {"adapters 256\n", "t.cfg:1: number 256 for 'adapters' is out of range (0 to 255)"},
-      {"backup 0x100000000 0\n", "t.cfg:1: number 0x100000000 for 'backup' is out of range (0 to 4294967295)"},
-      {"latency_us -5\n", "t.cfg:1: bad number '-5' for 'latency_us'"},
-      {"product \"open\n", "t.cfg:1: unterminated quote"},
-      {"product plain\n", "t.cfg:1: 'product' expects a quoted text, as in product \"plain\""},
-      {"version \"123456789\"\n", "t.cfg:1: 'version' text is longer than 8 characters"},
-      {"usb_id 0x10000 1\n", "t.cfg:1: number 0x10000 for 'usb_id' is out of range (0 to 65535)"},
-      {"serial \"A\tB\"\n", "t.cfg:1: 'serial' text must be printable ASCII"},
-      {"serial \"caf\xC3\xA9\"\n", "t.cfg:1: 'serial' text must be printable ASCII"},
-      {"trace_data maybe\n", "t.cfg:1: 'trace_data' expects yes or no, not 'maybe'"},
-      {"drive EF\n", "t.cfg:1: drive expects one letter A to Z, not 'EF'"},
-      {"[device]\nadapters 1\n", "t.cfg:2: 'adapters' is a global key and must come before the first section"},
-      {"[device 1]\n", "t.cfg:1: [device] takes either no values or an adapter and a target"},
-      {"[disk]\n", "t.cfg:1: unknown section '[disk]' (only [device] or [device ADAPTER TARGET])"},
-      {"inquiry \"x\"\n[device]\n", "t.cfg:2: a device at adapter 0 target 0 is already defined"},
-      {"fault explode *\n", "t.cfg:1: unknown fault kind 'explode'"},
-      {"fault bad_status UPT_WRITE\n", "t.cfg:1: unknown command 'UPT_WRITE' in fault"},
-      {"fault bad_status * page=1 page=2\n", "t.cfg:1: page= given twice"},
-      {"fault bad_status * when=1\n", "t.cfg:1: unexpected 'when=1' in fault (page=N, occurrence=N, byte=N or host_status=N)"},
-      {"fault bad_status DEV_FORMAT_16 page=3\n", "t.cfg:1: page= needs a page command, not DEV_FORMAT_16"},
-      {"fault corrupt_once UPT_WRITE_PAGE\n", "t.cfg:1: corrupt_once acts on page reads, not UPT_WRITE_PAGE"},
-      {"fault write_ignored UPT_READ_PAGE\n", "t.cfg:1: write_ignored acts on page writes, not UPT_READ_PAGE"},
-      {"fault detach * byte=3\n", "t.cfg:1: byte= applies only to corrupt_once and bad_page"},
-      {"fault no_completion * host_status=0x11\n", "t.cfg:1: host_status= applies only to bad_status"},
-      {"product \"a\"b\n", "t.cfg:1: text right after a closing quote"},
-      {"product \"a\x01\"\n", "t.cfg:1: control character in the line"},
-      {"flash_file \"\"\n", "t.cfg:1: flash_file expects a path"},
-      {"flash_file a\n[device 0 1]\nflash_file a\n",
-       "t.cfg:3: flash file 'a' is already used by the device at adapter 0 target 0"},
-  };
-  for (const auto& [text, error] : cases) EXPECT_EQ(Error(text), error);
+// The C escapes (\n \t \" \\ \xHH) of the bad scenarios' file.
+std::string Unescaped(const std::string& line) {
+  std::string out;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '\\' || i + 1 == line.size()) {
+      out += line[i];
+    } else if (line[++i] == 'x') {
+      out += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += line[i] == 'n' ? '\n' : line[i] == 't' ? '\t' : line[i];
+    }
+  }
+  return out;
 }
 
-TEST(EmulatorConfig, LoadNamesAnUnreadableFile) {
+// Each bad scenario, and on the line after it the error naming its file and line; an unreadable
+// file named.
+TEST(EmulatorConfig, BadLinesAndUnreadableFilesAreNamed) {
+  const std::vector<std::string> lines = test::ReadLines(ROMSETTER_SOURCE_DIR "/tests/emulator/data/bad_scenarios.txt");
+  ASSERT_EQ(lines.size() % 2, 1u);
+  for (std::size_t i = 1; i < lines.size(); i += 2) EXPECT_EQ(Error(Unescaped(lines[i])), Unescaped(lines[i + 1]));
   EmulatorConfig config;
   std::string error;
   EXPECT_FALSE(LoadEmulatorConfig("/no/such/file.cfg", config, error));

@@ -19,11 +19,7 @@ namespace {
 using Page = EmulatedDevice::Page;
 using Addresses = std::vector<std::uint32_t>;
 
-Page Filled(std::uint8_t value) {
-  Page p;
-  p.fill(value);
-  return p;
-}
+using test::Filled;
 
 EmulatedDevice WithFile(const std::string& path) {
   EmulatedDeviceConfig config;

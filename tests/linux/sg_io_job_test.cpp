@@ -3,88 +3,63 @@
 // How each fault ends over SG_IO is the transport's conformance suite.
 #include <gtest/gtest.h>
 
-#include <memory>
-
-#include "app/app_core.h"
-#include "app/in_memory_profile_store.h"
 #include "device/linux/sg_io_transport.h"
 #include "device/linux/sysfs_discovery.h"
-#include "emulator/emulated_registry.h"
-#include "emulator/emulated_transport.h"
 #include "emulator/linux/emulated_sg_io.h"
 #include "linux/sysfs_tree.h"
-#include "package/sample_images.h"
+#include "support/job_rig.h"
 
 namespace romsetter::test {
 namespace {
 
-using Lines = std::vector<std::string>;
-enum class Path { EmulatedPassThrough, SgIoWithSysfs };
-
 struct JobRun {
   JobOutcome outcome = JobOutcome::DeviceFailure;
   Lines log, messages;
-  std::vector<std::pair<std::uint32_t, EmulatedDevice::Page>> flash;
+  std::vector<EmulatedDevice::Page> flash;
   std::size_t commands = 0;
   std::string inquiryText;  // what discovery matched
 };
 
-// A NAND upgrade of firmware, both backups and fonts, always in the same folder so the
-// lines that name files are alike.
-JobRun Upgrade(Path path) {
-  EmulatedDeviceConfig config;
-  config.firmware.addr2 = 0x01000000;  // flash type 1: big-block NAND
-  EmulatedDevice device(config);
-  SysfsTree tree("sg_io_job");
-  const std::string dir = tree.root;
-  tree.Add(2, "Morvent", " USB-MSC Disk IN", "T", "1b3f", "2002", "sdb");
-
-  EmulatedTransport emulated(device);
-  EmulatedSgIo sgIo(device, tree.Node("sg2"));
+// A NAND upgrade of firmware, both backups and fonts, always in the same folder so the lines
+// that name files are alike; over SG_IO, the core is rebuilt on the drive sysfs finds.
+JobRun Upgrade(bool sgIoWithSysfs, const SysfsTree& tree) {
+  JobRig rig(false, Device(), "sg_io_job");
+  EmulatedSgIo sgIo(rig.device, tree.Node("sg2"));
   SgIoTransport sg(sgIo.Calls());
   SysfsDriveLocator locator(tree.paths);
-  InMemoryDeviceRegistry registry;
-  PopulateEmulatedRegistry(EmulatorConfig{}, registry);
-  InMemoryProfileStore profile;
-  RecordingWindow window;
-  FakeClock clock;
-  ProcessState process;
-  process.packageMode = PackageMode::Plain;
-  AppPorts ports{window, profile, registry, clock, FixedPaths::UnderFolder(dir)};
-  ports.session = MakeDriveSession(path == Path::EmulatedPassThrough ? static_cast<DriveTransport&>(emulated) : sg,
-                                   path == Path::SgIoWithSysfs ? &locator : nullptr);
-  ports.assumePresent = true;
-  AppCore core(ports, process);
-  core.StartUp({}, false);
-  Selections& s = core.model().selections;
-  s.bootPath = s.smallFirmwarePath = "NONE";
-  s.loadFirmware = s.backupChecked = s.loadFont = true;
-  s.bigFirmwarePath = dir + "/fw.bin";
-  const std::vector<std::uint8_t> image = BalancedImage(8, 11), font = PatternBytes(1500, 12);
-  WriteFile(s.bigFirmwarePath, std::string(image.begin(), image.end()));
-  WriteFile(dir + "/A.FNT", std::string(font.begin(), font.end()));
-  WriteFile(s.fontListPath = dir + "/fonts.tab", dir + "/A.FNT\r\n");
-  s.reportPath = dir + "/fonts.h";
-
-  JobRun run;
-  run.outcome = core.Run(JobMode::Upgrade);
-  run.log = StripNumbers(ReadLines(dir + "/Romsetter.log"));
-  for (const auto& m : window.messages) run.messages.push_back(m.caption + ": " + m.text);
-  for (std::uint32_t a : {0x1000u, 0x1007u, 0x2000u, 0x3007u, 0x4000u, 0x4002u, 0x43FFu}) {
-    run.flash.emplace_back(a, device.ReadFlash(a));
+  if (sgIoWithSysfs) {
+    AppPorts ports{rig.window, rig.profile, rig.registry, rig.clock, FixedPaths::UnderFolder(rig.dir)};
+    ports.session = MakeDriveSession(sg, &locator);
+    ports.assumePresent = true;
+    rig.core = std::make_unique<AppCore>(ports, rig.process);
+    rig.core->StartUp({}, false);
+    rig.sel().bootPath = rig.sel().smallFirmwarePath = "NONE";
   }
-  run.commands = device.trace().size();
-  run.inquiryText = core.identity().inquiryText;
+  rig.WithFirmware();
+  rig.WithFonts();
+  rig.sel().backupChecked = true;
+  JobRun run;
+  run.outcome = rig.Run();
+  run.log = rig.Log();
+  run.messages = rig.Messages();
+  for (std::uint32_t a : {0x1000u, 0x1007u, 0x2000u, 0x3007u, 0x4000u, 0x4002u, 0x43FFu}) {
+    run.flash.push_back(rig.device.ReadFlash(a));
+  }
+  run.commands = rig.device.trace().size();
+  run.inquiryText = rig.core->identity().inquiryText;
+  rig.core.reset();  // before the drive it may hold
   return run;
 }
 
 TEST(SgIoJob, AFullNandUpgradeLogsAndEndsAsOverTheEmulatedPassThrough) {
-  const JobRun reference = Upgrade(Path::EmulatedPassThrough);
+  SysfsTree tree("sg_io_job_sysfs");
+  tree.Add(2, "Morvent", " USB-MSC Disk IN", "T", "1b3f", "2002", "sdb");
+  const JobRun reference = Upgrade(false, tree);
   ASSERT_EQ(reference.outcome, JobOutcome::Success);
   ASSERT_EQ(reference.messages, Lines{"Successful: Please Unplug the Device first!"});
   ASSERT_EQ(reference.log.back(), " ***** F/W, BackUp F/W and Font Upgrade successfully!!");
   // Found through sysfs: only the lines that find the drive differ.
-  const JobRun found = Upgrade(Path::SgIoWithSysfs);
+  const JobRun found = Upgrade(true, tree);
   EXPECT_EQ(found.outcome, JobOutcome::Success);
   EXPECT_EQ(found.messages, reference.messages);
   EXPECT_EQ(found.flash, reference.flash);
@@ -101,7 +76,7 @@ TEST(SgIoJob, AFullNandUpgradeLogsAndEndsAsOverTheEmulatedPassThrough) {
     return kept;
   };
   EXPECT_EQ(withoutSearch(found.log), withoutSearch(reference.log));
-  const std::string node = ScratchDir("sg_io_job") + "/dev/sg2";
+  const std::string node = tree.Node("sg2");
   EXPECT_NE(std::find(found.log.begin(), found.log.end(), "Bingo " + node + " (DiskVen_00)!"), found.log.end());
   EXPECT_NE(std::find(found.log.begin(), found.log.end(), "\"" + node + "\" is got for InDisk!!"), found.log.end());
 }

@@ -57,21 +57,25 @@ TEST(SgIoTransport, EveryCommandGoesOutWithItsDirectionLengthsTimeoutAndSenseBuf
   EXPECT_FALSE(rig.sgIo.open());
 }
 
-// A fake kernel: the header is handed to `answer`, which fills it in as a test needs.
-struct FakeKernel {
-  int calls = 0;
-  std::function<int(sg_io_hdr_t&)> answer;
-  NodeCalls Calls() {
-    NodeCalls c;
-    c.open = [](const std::string&, int) { return EmulatedSgIo::kFd; };
-    c.close = [](int) { return 0; };
-    c.sgIo = [this](int, sg_io_hdr_t* h) {
-      ++calls;
-      return answer(*h);
-    };
-    return c;
-  }
-};
+// A fake kernel: the header of one vendor read of `length` bytes into `data` is handed to
+// `answer`, which fills it in as a test needs.
+Outcome SendThroughFakeKernel(std::uint8_t code, std::uint8_t* data, std::uint32_t length,
+                              const std::function<int(sg_io_hdr_t&)>& answer, SgIoOutcome& last) {
+  NodeCalls calls{[](const std::string&, int) { return EmulatedSgIo::kFd; }, [](int) { return 0; },
+                  [&](int, sg_io_hdr_t* h) { return answer(*h); }};
+  SgIoTransport transport(calls);
+  std::uint32_t error = 0;
+  EXPECT_TRUE(transport.OpenDrive("/dev/sg9", error));
+  ScsiRequest request;
+  request.cdb[0] = kVendorOpcode;
+  request.cdb[1] = code;
+  request.direction = DataDirection::In;
+  request.length = length;
+  request.dataIn = data;
+  const Outcome outcome = Of(transport.Execute(request));
+  last = transport.lastOutcome();
+  return outcome;
+}
 
 TEST(SgIoFailures, EachKindOfFailureEndsAsThePassThroughRulesExpect) {
   struct Case {
@@ -98,8 +102,7 @@ TEST(SgIoFailures, EachKindOfFailureEndsAsThePassThroughRulesExpect) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeKernel kernel;
-    kernel.answer = [&](sg_io_hdr_t& h) {
+    const auto answer = [&](sg_io_hdr_t& h) {
       if (c.ioctlResult != 0) {
         errno = c.error;
         return -1;
@@ -112,18 +115,9 @@ TEST(SgIoFailures, EachKindOfFailureEndsAsThePassThroughRulesExpect) {
       h.resid = static_cast<int>(h.dxfer_len);
       return 0;
     };
-    SgIoTransport transport(kernel.Calls());
-    std::uint32_t error = 0;
-    ASSERT_TRUE(transport.OpenDrive("/dev/sg9", error));
     std::array<std::uint8_t, 10> reply{};
-    ScsiRequest request;
-    request.cdb[0] = kVendorOpcode;
-    request.cdb[1] = UPT_FW_GET_SIZE;
-    request.direction = DataDirection::In;
-    request.length = 10;
-    request.dataIn = reply.data();
-    EXPECT_EQ(Of(transport.Execute(request)), c.outcome);
-    const SgIoOutcome& last = transport.lastOutcome();
+    SgIoOutcome last;
+    EXPECT_EQ(SendThroughFakeKernel(UPT_FW_GET_SIZE, reply.data(), 10, answer, last), c.outcome);
     EXPECT_EQ(std::make_tuple(int{last.senseKey}, int{last.asc}, int{last.ascq}), c.decoded);
     EXPECT_EQ(last.sense.size(), c.ioctlResult == 0 ? c.sense.size() : 0u);
   }
@@ -135,55 +129,37 @@ TEST(SgIoFailures, AShortReplyFillsOnlyWhatTheDeviceSentWhateverTheKernelCopied)
   const std::tuple<int, std::size_t> cases[] = {{500, 12}, {0, 512}, {512, 0}, {600, 0}, {-4, 0}};
   for (const auto& [resid, taken] : cases) {
     SCOPED_TRACE(resid);
-    FakeKernel kernel;
-    kernel.answer = [resid = resid](sg_io_hdr_t& h) {
+    const auto answer = [resid = resid](sg_io_hdr_t& h) {
       auto* data = static_cast<std::uint8_t*>(h.dxferp);
       std::memset(data, 0, h.dxfer_len);
       std::memset(data, 0x5A, h.dxfer_len - std::min<unsigned>(h.dxfer_len, resid < 0 ? 0 : resid));
       h.resid = resid;
       return 0;
     };
-    SgIoTransport transport(kernel.Calls());
-    std::uint32_t error = 0;
-    ASSERT_TRUE(transport.OpenDrive("/dev/sg9", error));
-    std::array<std::uint8_t, 512> page;
-    page.fill(0xC3);
-    ScsiRequest request;
-    request.cdb[0] = kVendorOpcode;
-    request.cdb[1] = UPT_READ_PAGE;
-    request.direction = DataDirection::In;
-    request.length = 512;
-    request.dataIn = page.data();
-    EXPECT_EQ(Of(transport.Execute(request)), Outcome(true, true, 0));
-    std::array<std::uint8_t, 512> expected;
-    expected.fill(0xC3);
+    Page page = Filled(0xC3), expected = Filled(0xC3);
+    SgIoOutcome last;
+    EXPECT_EQ(SendThroughFakeKernel(UPT_READ_PAGE, page.data(), kPageSize, answer, last), kGood);
     std::fill_n(expected.begin(), taken, 0x5A);
     EXPECT_EQ(page, expected);
-    EXPECT_EQ(transport.lastOutcome().transferred, taken);
+    EXPECT_EQ(last.transferred, taken);
   }
 }
 
 // How a status and its sense data end is the fake kernel's table above and the conformance suite.
-TEST(SgIoTransport, ADetachedOrClosedDriveEndsInAnError) {
+TEST(SgIoNode, OpenFailuresCarryErrnoAndADetachedClosedOrPlainFileEndsInAnError) {
   SgIoMaker rig("");
   rig.device.Detach();
   EXPECT_EQ(Of(rig.drive.Execute(ScsiRequest{})), Outcome(false, false, ENODEV));
   // Closed, the transport still calls down and gets the kernel's refusal, never a crash.
   rig.drive.CloseDrive();
   EXPECT_EQ(Of(rig.drive.Execute(ScsiRequest{})), Outcome(false, false, EBADF));
-}
-
-TEST(SgIoNode, OpenFailuresCarryErrnoAndTheRealCallsRefuseAFile) {
-  EmulatedDevice device;
-  EmulatedSgIo sgIo(device, "/dev/sg1");
-  SgIoTransport emulated(sgIo.Calls());
   std::uint32_t error = 0;
-  EXPECT_FALSE(emulated.OpenDrive("/dev/sg2", error));
+  EXPECT_FALSE(rig.drive.OpenDrive("/dev/sg2", error));
   EXPECT_EQ(error, static_cast<std::uint32_t>(ENOENT));
-  sgIo.FailOpen(EACCES);
-  EXPECT_FALSE(emulated.OpenDrive("/dev/sg1", error));
+  rig.sgIo.FailOpen(EACCES);
+  EXPECT_FALSE(rig.drive.OpenDrive("/dev/sg1", error));
   EXPECT_EQ(error, static_cast<std::uint32_t>(EACCES));
-  EXPECT_FALSE(emulated.DriveOpen());
+  EXPECT_FALSE(rig.drive.DriveOpen());
 
   const std::string dir = ScratchDir("sg_io_node");
   WriteFile(dir + "/sg0", std::string(512, '\0'));
@@ -197,7 +173,6 @@ TEST(SgIoNode, OpenFailuresCarryErrnoAndTheRealCallsRefuseAFile) {
   real.CloseDrive();
   EXPECT_FALSE(real.DriveOpen());
 }
-
 
 // The generic node, the disk and its partition lead to one lock; another device has its own.
 TEST(SgIoNode, EveryNodeOfOneDeviceTakesTheSameLock) {

@@ -177,7 +177,7 @@ TEST(SysfsDiscovery, TextsMatchByPrefixAndHardwareIdsWhole) {
   EXPECT_FALSE(rig.Locate());
 }
 
-TEST(SysfsDiscovery, ANodeThatDoesNotOpenIsNamedWithWhatToDo) {
+TEST(SysfsDiscovery, ANodeThatDoesNotOpenOrIsBusyIsNamedWithWhatToDo) {
   LocatorRig rig("sysfs_denied");
   rig.AddMorvent(2, "sdb");
   rig.nodes.refused[rig.tree.Node("sg2")] = EACCES;
@@ -192,9 +192,16 @@ TEST(SysfsDiscovery, ANodeThatDoesNotOpenIsNamedWithWhatToDo) {
                 .find("(group unknown): join group unknown, or add a udev rule such as SUBSYSTEM==\"block\", "
                       "KERNEL==\"sdq\""),
             std::string::npos);
-  rig.nodes.refused[rig.tree.Node("sg2")] = ENXIO;
-  EXPECT_FALSE(rig.Locate());
-  EXPECT_EQ(rig.Log().back(), rig.tree.Node("sg2") + " does not open: No such device or address");
+  // A device another program holds is busy, said in one line naming it.
+  const std::pair<int, std::string> others[] = {
+      {ENXIO, " does not open: No such device or address"},
+      {EBUSY, " is busy: another program (another romsetter-cli, or a mounted file system) has it open. Let it "
+              "finish, then run again."}};
+  for (const auto& [error, text] : others) {
+    rig.nodes.refused[rig.tree.Node("sg2")] = error;
+    EXPECT_FALSE(rig.Locate());
+    EXPECT_EQ(rig.Log().back(), rig.tree.Node("sg2") + text);
+  }
 }
 
 TEST(SysfsDiscovery, AMountedDiskOrPartitionIsRefusedUnlessForced) {
@@ -265,16 +272,6 @@ TEST(SysfsDiscovery, EverySpellingOfAMountedDiskIsRefused) {
     SCOPED_TRACE(node);
     EXPECT_FALSE(bare.Locate(node));
   }
-}
-
-// A device another program holds is busy, said in one line naming it.
-TEST(SysfsDiscovery, ABusyNodeIsNamed) {
-  LocatorRig rig("sysfs_busy");
-  rig.AddMorvent(2, "sdb");
-  rig.nodes.refused[rig.tree.Node("sg2")] = EBUSY;
-  EXPECT_FALSE(rig.Locate());
-  EXPECT_EQ(rig.Log().back(), rig.tree.Node("sg2") + " is busy: another program (another romsetter-cli, or a mounted "
-                                                     "file system) has it open. Let it finish, then run again.");
 }
 
 TEST(SysfsDiscovery, HostileAttributesAreBoundedAndOddEntriesSkipped) {

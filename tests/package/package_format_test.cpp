@@ -210,7 +210,7 @@ Bytes Random(std::size_t length, unsigned seed) {
   return bytes;
 }
 
-TEST(PackageFormatTest, ScramblerReference) {
+TEST(PackageFormatTest, ScramblerReferenceAndTheFastOneMatchingIt) {
   const Bytes check{0x3F, 0xF9, 0xDD, 0xC3, 0xF6};
   Bytes data{0x01, 0x00, 0x00, 0x00, 0x80};
   ScramblePayloadBitwise(data.data(), data.size());
@@ -230,9 +230,7 @@ TEST(PackageFormatTest, ScramblerReference) {
     DescramblePayloadBitwise(suffix.data(), suffix.size());
     EXPECT_EQ(Bytes(suffix.begin() + 4, suffix.end()), Bytes(plain.begin() + k + 4, plain.end())) << k;
   }
-}
-
-TEST(PackageFormatTest, FastScramblerMatchesBitwise) {
+  // The fast scrambler matches it bytewise at every length around its word and block sizes.
   for (std::size_t length : {0, 1, 3, 7, 8, 9, 63, 64, 65, 1027}) {
     const Bytes plain = Random(length, static_cast<unsigned>(length));
     Bytes fast = plain, slow = plain;

@@ -1,6 +1,7 @@
 #pragma once
 // Test doubles shared by every suite: a window that records what the core asked of it,
 // a clock that never sleeps, and a scratch folder per test.
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "app/window_port.h"
+#include "base/bytes.h"
 #include "base/clock.h"
 
 namespace romsetter::test {
@@ -82,6 +84,14 @@ class FakeClock : public Clock {
   std::uint32_t step = 0;
   std::vector<std::uint32_t> sleeps;
 };
+
+// A page of one byte value.
+using Page = std::array<std::uint8_t, kPageSize>;
+inline Page Filled(std::uint8_t value) {
+  Page page;
+  page.fill(value);
+  return page;
+}
 
 // A fresh, empty folder (emptied again on the next run), or one named after the running test.
 // The line an emulated ASPI request that completed with an error logs before its failure line.

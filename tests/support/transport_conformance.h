@@ -54,12 +54,6 @@ struct InProcessDevice {
   EmulatedDevice device;
 };
 
-using Page = std::array<std::uint8_t, kPageSize>;
-inline Page Filled(std::uint8_t value) {
-  Page page;
-  page.fill(value);
-  return page;
-}
 // delivered, statusGood, systemError: printed whole when a case fails.
 using Outcome = std::tuple<bool, bool, std::uint32_t>;
 inline Outcome Of(const ScsiResult& r) { return {r.delivered, r.statusGood, r.systemError}; }

@@ -70,7 +70,6 @@ TEST_F(AspiEmulatorTest, TimeOutRetiresTheRequestAndARefusalIsNotWaitedFor) {
 // command waits, none is lost, and a failed one names its statuses and sense data.
 TEST_F(AspiEmulatorTest, RequestsCompletedWithoutASignalAreNotWaitedFor) {
   Scenario("signal_completed 0\nfault bad_status DEV_GET_PRODUCT\nfault bad_status DEV_GET_VERSION host_status=0x11\n");
-  BeginJob();
   AspiTransport patient{library};  // the 30-second wait, which none of these may reach
   patient.BeginJob();
   ASSERT_TRUE(patient.Available() && patient.CreateEvent());
