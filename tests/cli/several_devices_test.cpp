@@ -9,7 +9,6 @@
 
 #include "base/format.h"
 #include "base/text.h"
-#include "package/sample_images.h"
 #include "cli/cli_run.h"
 #include "support/test_support.h"
 
@@ -21,7 +20,8 @@ using test::JsonLines;
 
 // Three NAND devices, each keeping its flash: the first healthy, the second with a page that
 // always reads back wrong, the third unplugged at its 40th page write.  What their runs log
-// together and alone, and --all, are transcripts (tests/transcripts/several-devices*).
+// together and alone, a bad image checked before them, a dry run, and --all are transcripts
+// (tests/transcripts/several-devices*, cli-several-dry-run).
 std::string Tray() {
   const std::string regions = "firmware 0x0100 0x1000 0x01000000\nbackup 0x2000 0x3000\nfont 0x40 0x4000 0x5000\n";
   std::string text;
@@ -39,8 +39,6 @@ class SeveralDevices : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     dir = test::ScratchForCurrentTest("several");
-    const std::vector<std::uint8_t> fw = BalancedImage(16, 31);
-    test::WriteFile(dir + "/fw.bin", std::string(fw.begin(), fw.end()));
     test::WriteFile(dir + "/tray.cfg", Tray());
   }
   CliRun Run(std::string args) {
@@ -52,38 +50,6 @@ class SeveralDevices : public ::testing::TestWithParam<bool> {
   std::string Kind() const { return GetParam() ? "emulator-sgio" : "emulator"; }
   std::string dir;
 };
-
-// A dry run of several devices plans each and writes to none: their flash files stay as they were.
-TEST_P(SeveralDevices, DryRunPlansEveryDeviceAndWritesNone) {
-  const std::string regions = "firmware 0x0100 0x1000 0x01000000\nbackup 0x2000 0x3000\n";
-  test::WriteFile(dir + "/two.cfg", "[device 0 0]\n" + regions + "flash_file t1.flash\n[device 0 1]\n" + regions +
-                                        "flash_file t2.flash\n");
-  std::vector<std::string> before;
-  for (const char* device : {"#1", "#2"}) {
-    ASSERT_EQ(Run(std::string("info --device emulator:two.cfg") + device).status, 0);
-  }
-  for (const char* flash : {"/t1.flash", "/t2.flash"}) before.push_back(test::ReadFile(dir + flash));
-  const CliRun made = Run("upgrade --device emulator:two.cfg#1 --device emulator:two.cfg#2 --dry-run --json "
-                          "--firmware fw.bin --backup --log run.log");
-  ASSERT_EQ(made.status, 0) << made.out << made.err;
-  int plans = 0;
-  for (const auto& object : JsonLines(made.out)) plans += object["type"] == "plan";
-  EXPECT_EQ(plans, 4);  // F/W and Backup for each device
-  EXPECT_EQ(test::ReadFile(dir + "/t1.flash"), before[0]);
-  EXPECT_EQ(test::ReadFile(dir + "/t2.flash"), before[1]);
-  EXPECT_FALSE(before[0].empty());
-}
-
-TEST_P(SeveralDevices, ImagesAreCheckedOnceBeforeAnyDevice) {
-  std::string bad(512, '\0');
-  bad[10] = '\x01';  // the checksum no longer adds up
-  test::WriteFile(dir + "/bad.bin", bad);
-  CliRun r = Run("upgrade --device emulator:tray.cfg#1 --device emulator:tray.cfg#2 --firmware bad.bin --log run.log");
-  EXPECT_EQ(r.status, 1) << r.out << r.err;
-  EXPECT_NE(r.out.find("ERROR!! the Big(Default) block FileSize=0x0001 BLKs"), std::string::npos) << r.out;
-  EXPECT_FALSE(test::FileExists(dir + "/run-tray-1.log"));
-  EXPECT_FALSE(test::FileExists(dir + "/d1.flash"));  // no device was touched, nothing saved
-}
 
 // One device, one file (spellings of one device are refused in tests/cli/cli_parser_test.cpp):
 // a second spelling of a scenario is its devices, jobs whose names share a tag still log apart, and a device name that is not UTF-8 reaches JSON as bytes.
