@@ -64,9 +64,10 @@ TEST_F(Cli, SettingsSurviveARunAndBadSettingsFilesAreRefused) {
 }
 
 // A package unpacks to the very images and upgrades without writing a header or a settings
-// file (its lines are tests/transcripts/packages); one changed anywhere or cut short is
-// refused before the device is touched, one built before the whole file was checked still
-// upgrades, and unpack says which file it could not write.
+// file (its lines are tests/transcripts/packages); a damaged one is refused before the device
+// is touched (which damage a file has is the package suite's), and unpack says which file it
+// could not write (what it cannot make, or a package given as the program to pack, are lines
+// of that transcript).
 TEST_F(Cli, PackagesUnpackUpgradeOrSayWhatHappened) {
   ASSERT_EQ(Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab --backup")
                 .status, 0);
@@ -76,20 +77,13 @@ TEST_F(Cli, PackagesUnpackUpgradeOrSayWhatHappened) {
   EXPECT_EQ(Run("upgrade --package fw_fonts.exe --device emulator:nand.cfg --settings settings").status, 0);
   EXPECT_FALSE(test::FileExists(dir + "/fonts.h"));
   EXPECT_FALSE(test::FileExists(dir + "/settings/Romsetter.ini"));
-  test::WriteFile(dir + "/cut.exe", good.substr(0, good.size() - 1));
-  auto changed = [&](const char* name, std::size_t at, char to) {
-    std::string b = good;
-    b[at] = to;
-    test::WriteFile(dir + "/" + name, b);
-  };
-  changed("settings.exe", good.find("Chk_Backup=1") + 11, '0');
-  changed("payload.exe", 3000 + 5, static_cast<char>(good[3005] ^ 1));
-  changed("trailer.exe", good.size() - 21, 'X');
+  std::string changed = good;
+  changed[good.find("Chk_Backup=1") + 11] = '0';
+  test::WriteFile(dir + "/settings.exe", changed);
   std::filesystem::create_directories(dir + "/full");
   std::filesystem::create_directories(dir + "/folder/MV_Big.bin");
   std::filesystem::create_directories(dir + "/copy/MV.out");
   std::filesystem::create_symlink("/dev/full", dir + "/full/MV_Font.dat");
-  test::WriteFile(dir + "/old.exe", test::ReadFile(ROMSETTER_SOURCE_DIR "/tests/package/data/payload-crc-package.exe"));
   const struct {
     const char* args;
     int status;
@@ -97,10 +91,6 @@ TEST_F(Cli, PackagesUnpackUpgradeOrSayWhatHappened) {
     const char* out;
   } cases[] = {
       {"upgrade --package settings.exe --device emulator:nand.cfg", 1, "damaged: the package checksum is 0x", ""},
-      {"upgrade --package payload.exe --device emulator:nand.cfg", 1, "damaged: the payload checksum is 0x", ""},
-      {"upgrade --package trailer.exe --device emulator:nand.cfg", 1, "damaged: the package checksum is 0x", ""},
-      {"upgrade --package cut.exe --device emulator:nand.cfg", 1, "The package is damaged: ", ""},
-      {"upgrade --package old.exe --device emulator:nand.cfg", 0, "Successful: ", "Upgrade successfully!!"},
       {"upgrade --package prog.exe --device emulator:nand.cfg", 1, "prog.exe is a plain program", ""},
       {"unpack settings.exe --output-dir out", 1, "damaged: the package checksum is 0x", ""},
       {"unpack fw_fonts.exe --output-dir folder", 4, "Writing folder/MV_Big.bin failed.", "Is a directory"},
@@ -109,9 +99,6 @@ TEST_F(Cli, PackagesUnpackUpgradeOrSayWhatHappened) {
        "Is a directory"},
       {"unpack fw_fonts.exe --output-dir made", 0, "", "FlashType=NAND"},
       {"unpack prog.exe --output-dir not-made", 1, "prog.exe is a plain program", ""},
-      {"unpack fw_fonts.exe --output-dir no/parent", 4, "--output-dir no/parent: the folder cannot be made", ""},
-      {"pack --program fw_fonts.exe --firmware fw.bin --small-firmware small.bin", 1, "is a package itself", ""},
-      {"pack --program payload.exe --firmware fw.bin --small-firmware small.bin", 1, "is a damaged package", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -129,7 +116,6 @@ TEST_F(Cli, PackagesUnpackUpgradeOrSayWhatHappened) {
   EXPECT_EQ(test::ReadFile(dir + "/made/MV_Small.bin"), test::ReadFile(dir + "/small.bin"));
   EXPECT_EQ(test::ReadFile(dir + "/made/MV_Big.bin"), test::ReadFile(dir + "/fw.bin"));
   EXPECT_FALSE(std::filesystem::exists(dir + "/not-made"));  // nothing unpacked: the folder goes again
-  EXPECT_FALSE(std::filesystem::exists(dir + "/no"));
 }
 
 // A reader that goes away ends no job: the upgrade finishes, its log is whole, the flash is
