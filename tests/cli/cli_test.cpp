@@ -31,7 +31,6 @@ class Cli : public ::testing::Test {
     test::WriteSampleInputs(dir);
     test::WriteFile(dir + "/nand.cfg", kNand);
   }
-  void Save(const std::string& name, const std::vector<std::uint8_t>& data) { test::SaveBytes(dir + "/" + name, data); }
   CliRun Run(const std::string& args) { return test::RunCli(dir, args); }
   std::string dir;
 };
@@ -64,51 +63,27 @@ TEST_F(Cli, SettingsSurviveARunAndBadSettingsFilesAreRefused) {
   EXPECT_NE(unreadable.err.find("cannot be read"), std::string::npos) << unreadable.err;
 }
 
-// A package made here unpacks to the very images, and upgrades without writing a header or a
-// settings file (its lines are tests/transcripts/packages).
-TEST_F(Cli, PackUnpackAndUpgradeFromAPackage) {
-  const CliRun pack = Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab "
-                          "--backup --fw-version 3.1");
-  ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
-  std::filesystem::create_directory(dir + "/out");
-  EXPECT_EQ(Run("unpack fw_fonts.exe --output-dir out").status, 0);
-  EXPECT_EQ(test::ReadFile(dir + "/out/MV_Big.bin"), test::ReadFile(dir + "/fw.bin"));
-  EXPECT_EQ(test::ReadFile(dir + "/out/MV_Small.bin"), test::ReadFile(dir + "/small.bin"));
-
+// A package unpacks to the very images and upgrades without writing a header or a settings
+// file (its lines are tests/transcripts/packages); a damaged one is refused before the device
+// is touched (which damage a file has is the package suite's), and unpack says which file it
+// could not write (what it cannot make, or a package given as the program to pack, are lines
+// of that transcript).
+TEST_F(Cli, PackagesUnpackUpgradeOrSayWhatHappened) {
+  ASSERT_EQ(Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab --backup")
+                .status, 0);
+  const std::string good = test::ReadFile(dir + "/fw_fonts.exe");
   std::remove((dir + "/fonts.h").c_str());
   std::filesystem::create_directory(dir + "/settings");
   EXPECT_EQ(Run("upgrade --package fw_fonts.exe --device emulator:nand.cfg --settings settings").status, 0);
   EXPECT_FALSE(test::FileExists(dir + "/fonts.h"));
   EXPECT_FALSE(test::FileExists(dir + "/settings/Romsetter.ini"));
-
-  // A package cut short is damaged: nothing runs.
-  const std::string whole = test::ReadFile(dir + "/fw_fonts.exe");
-  test::WriteFile(dir + "/cut.exe", whole.substr(0, whole.size() - 1));
-  const CliRun cut = Run("upgrade --package cut.exe --device emulator:nand.cfg");
-  EXPECT_EQ(cut.status, 1);
-  EXPECT_NE(cut.err.find("The package is damaged: "), std::string::npos) << cut.err;
-  EXPECT_TRUE(cut.out.empty()) << cut.out;
-}
-
-// A package changed anywhere is refused before the device is touched, one built before the
-// whole file was checked still upgrades, and unpack says which file it could not write.
-TEST_F(Cli, ChangedPackagesAndUnwrittenFilesSayWhatHappened) {
-  ASSERT_EQ(Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab --backup")
-                .status, 0);
-  const std::string good = test::ReadFile(dir + "/fw_fonts.exe");
-  auto changed = [&](const char* name, std::size_t at, char to) {
-    std::string b = good;
-    b[at] = to;
-    test::WriteFile(dir + "/" + name, b);
-  };
-  changed("settings.exe", good.find("Chk_Backup=1") + 11, '0');
-  changed("payload.exe", 3000 + 5, static_cast<char>(good[3005] ^ 1));
-  changed("trailer.exe", good.size() - 21, 'X');
+  std::string changed = good;
+  changed[good.find("Chk_Backup=1") + 11] = '0';
+  test::WriteFile(dir + "/settings.exe", changed);
   std::filesystem::create_directories(dir + "/full");
   std::filesystem::create_directories(dir + "/folder/MV_Big.bin");
   std::filesystem::create_directories(dir + "/copy/MV.out");
   std::filesystem::create_symlink("/dev/full", dir + "/full/MV_Font.dat");
-  test::WriteFile(dir + "/old.exe", test::ReadFile(ROMSETTER_SOURCE_DIR "/tests/package/data/payload-crc-package.exe"));
   const struct {
     const char* args;
     int status;
@@ -116,9 +91,6 @@ TEST_F(Cli, ChangedPackagesAndUnwrittenFilesSayWhatHappened) {
     const char* out;
   } cases[] = {
       {"upgrade --package settings.exe --device emulator:nand.cfg", 1, "damaged: the package checksum is 0x", ""},
-      {"upgrade --package payload.exe --device emulator:nand.cfg", 1, "damaged: the payload checksum is 0x", ""},
-      {"upgrade --package trailer.exe --device emulator:nand.cfg", 1, "damaged: the package checksum is 0x", ""},
-      {"upgrade --package old.exe --device emulator:nand.cfg", 0, "Successful: ", "Upgrade successfully!!"},
       {"upgrade --package prog.exe --device emulator:nand.cfg", 1, "prog.exe is a plain program", ""},
       {"unpack settings.exe --output-dir out", 1, "damaged: the package checksum is 0x", ""},
       {"unpack fw_fonts.exe --output-dir folder", 4, "Writing folder/MV_Big.bin failed.", "Is a directory"},
@@ -127,9 +99,6 @@ TEST_F(Cli, ChangedPackagesAndUnwrittenFilesSayWhatHappened) {
        "Is a directory"},
       {"unpack fw_fonts.exe --output-dir made", 0, "", "FlashType=NAND"},
       {"unpack prog.exe --output-dir not-made", 1, "prog.exe is a plain program", ""},
-      {"unpack fw_fonts.exe --output-dir no/parent", 4, "--output-dir no/parent: the folder cannot be made", ""},
-      {"pack --program fw_fonts.exe --firmware fw.bin --small-firmware small.bin", 1, "is a package itself", ""},
-      {"pack --program payload.exe --firmware fw.bin --small-firmware small.bin", 1, "is a damaged package", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -145,8 +114,8 @@ TEST_F(Cli, ChangedPackagesAndUnwrittenFilesSayWhatHappened) {
     }
   }
   EXPECT_EQ(test::ReadFile(dir + "/made/MV_Small.bin"), test::ReadFile(dir + "/small.bin"));
+  EXPECT_EQ(test::ReadFile(dir + "/made/MV_Big.bin"), test::ReadFile(dir + "/fw.bin"));
   EXPECT_FALSE(std::filesystem::exists(dir + "/not-made"));  // nothing unpacked: the folder goes again
-  EXPECT_FALSE(std::filesystem::exists(dir + "/no"));
 }
 
 // A reader that goes away ends no job: the upgrade finishes, its log is whole, the flash is
@@ -199,15 +168,10 @@ TEST(CliPackages, TwoRunsAtOnceInOneFolderKeepTheirOwnPackage) {
 }
 
 #ifndef _WIN32
-TEST_F(Cli, ANodeGivenByHandIsOpenedAsGivenAndABusyOneIsNoDevice) {
+// Another program holding a node given by hand: busy, no device, nothing sent (one opened as
+// given is tests/transcripts/cli-node).
+TEST_F(Cli, ABusyNodeIsNoDevice) {
   test::WriteFile(dir + "/sg-file", "");
-  // A node given by hand is opened as given; an ordinary file takes no SG_IO, so the device fails.
-  const CliRun file = Run("upgrade --device " + dir + "/sg-file --format");
-  EXPECT_EQ(file.status, 3) << file.err;
-  EXPECT_NE(file.out.find("Use " + dir + "/sg-file as given."), std::string::npos) << file.out;
-  EXPECT_NE(file.out.find("\"" + dir + "/sg-file\" is got for InDisk!!"), std::string::npos) << file.out;
-
-  // Another program holding the node: busy, no device, nothing sent.
   const int held = open((dir + "/sg-file").c_str(), O_RDWR);
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);

@@ -15,9 +15,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Rig = test::LinkRig;
 
-class BothTransports : public ::testing::TestWithParam<bool> {};
-INSTANTIATE_TEST_SUITE_P(Link, BothTransports, ::testing::Values(false, true), test::TransportName);
-
 TEST(LinkPassThrough, DeliveryIsEnoughForWritesButReadsAndQueriesNeedAGoodStatus) {
   std::vector<EmulatorFault> faults;
   for (const char* c : {"UPT_WRITE_PAGE", "UPT_READ_PAGE", "UPT_FW_ERASE_MEM", "UPT_FW_RESTART_SYS",
@@ -88,18 +85,6 @@ TEST(LinkAspi, RequestBlocksReserveSenseDataAndWaitThirtySecondsByDefault) {
         << rows[i].name;
   }
   EXPECT_EQ(rig.library.lastWaitMs(), 30000u);
-}
-
-TEST_P(BothTransports, ShortReplyLeavesZerosOverPassThroughAndThePreviousContentOverAspi) {
-  const bool aspi = GetParam();
-  Rig rig(aspi, "link");
-  rig.device.config().product = "ABCDEFGHIJKLMNOPQRST";
-  ASSERT_TRUE(rig.link->QueryProduct(ProductQuery::Product).transport.statusGood);
-  rig.device.config().replyLimit = 4;
-  const auto version = rig.link->QueryProduct(ProductQuery::Version);
-  ASSERT_TRUE(version.transport.statusGood);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(version.value.data()), 8),
-            "01.0" + (aspi ? std::string("EFGH") : std::string(4, '\0')));
 }
 
 }  // namespace

@@ -15,12 +15,10 @@
 #include <tuple>
 
 #include "app/win32/gui/resource.h"
-#include "app/activity_log.h"
-#include "app/in_memory_profile_store.h"
 #include "app/removal_warnings.h"
 #include "device/recording.h"
-#include "package/package_builder.h"
 #include "package/sample_images.h"
+#include "gui/built_package.h"
 #include "support/test_support.h"
 #include "win32/emulated_pass_through.h"
 #include "win32/emulator_dll.h"
@@ -76,6 +74,23 @@ class Dialog : public ::testing::Test {
     return text;
   }
   Selections& Sel() { return dialog->core()->model().selections; }
+  // A settings file of this version (IniVersion 1.72) holding `entries`, written before Open.
+  void Ini(std::initializer_list<std::tuple<const char*, const char*, std::string>> entries) {
+    const std::string ini = dir + "\\Romsetter.ini";
+    WritePrivateProfileStringA("Environment", "IniVersion", "1.72", ini.c_str());
+    for (const auto& [section, key, value] : entries) WritePrivateProfileStringA(section, key, value.c_str(), ini.c_str());
+  }
+  // The emulator library's device from now on.
+  void Attach(const std::string& lines) {
+    test::WriteFile(dir + "/now.cfg", lines);
+    ASSERT_TRUE(emulator.LoadScenario(dir + "/now.cfg"));
+  }
+  void DeviceChange(WPARAM event, DWORD type = DBT_DEVTYP_VOLUME) {
+    DEV_BROADCAST_HDR header{};
+    header.dbch_size = sizeof header;
+    header.dbch_devicetype = type;
+    SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&header));
+  }
 
   std::string dir = test::ScratchForCurrentTest("gui");
   std::string scenario = "[device]\n";
@@ -103,8 +118,8 @@ TEST_F(Dialog, StartsWithTitleAboutEntryHiddenControlsAndTheDevicesVersion) {
     EXPECT_FALSE(Visible(id)) << id;
   }
   EXPECT_TRUE(dialog->core()->devicePresent());
-  // A fresh settings file: NAND, no firmware, the five placeholder names of each history.
-  EXPECT_EQ(Setting("Check"), "0");
+  // A fresh settings file: the five placeholder names of each history (its entries are the
+  // settings suite's).
   EXPECT_EQ(SendMessageA(Item(IDC_BIG_LIST), CB_GETCOUNT, 0, 0), 5);
   EXPECT_EQ(test::ReadLines(dir + "/Romsetter.log").back().substr(8), "Waiting to launch...");
 }
@@ -132,8 +147,7 @@ TEST_F(Dialog, EnablingRules) {
     dialog->core()->UpdateControls();
     EXPECT_EQ(Enabled(IDC_UPGRADE), c.upgrade) << c.big << " " << c.nor;
   }
-  test::WriteFile(dir + "/unplugged.cfg", "[device]\nattached no\n");
-  ASSERT_TRUE(emulator.LoadScenario(dir + "/unplugged.cfg"));
+  Attach("[device]\nattached no\n");
   dialog->core()->ProbeDevice();
   dialog->core()->UpdateControls();
   EXPECT_FALSE(Enabled(IDC_UPGRADE));
@@ -160,22 +174,11 @@ TEST_F(Dialog, ChoicesWriteTheirSettings) {
   Click(IDC_LOAD_FONT);
   EXPECT_EQ(Setting("Check"), "3");
   EXPECT_TRUE(Enabled(IDC_BIG_LIST) && Enabled(IDC_FONT_EDIT));
-
-  // "NONE3" chosen in a history list names the file "NONE".
-  SendMessageA(Item(IDC_BIG_LIST), CB_SETCURSEL, 3, 0);
-  SendMessageA(dialog->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_BIG_LIST, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(IDC_BIG_LIST)));
-  EXPECT_EQ(Sel().bigFirmwarePath, "NONE");
-  EXPECT_EQ(Setting("FW_FileName"), "NONE");
 }
 
 TEST_F(Dialog, HistorySelectionAndFocusLossNameTheFile) {
-  const std::string ini = dir + "\\Romsetter.ini";
-  WritePrivateProfileStringA("Environment", "IniVersion", "1.72", ini.c_str());
-  WritePrivateProfileStringA("Romsetter", "FW_FileName", "D:\\fw\\b.bin", ini.c_str());
-  for (const auto& [key, value] : {std::pair<const char*, const char*>{"FW0", "D:\\fw\\a.bin"},
-                                   {"FW1", "D:\\fw\\b.bin"}, {"FW2", "D:\\fw\\c.bin"}}) {
-    WritePrivateProfileStringA("Romsetter", key, value, ini.c_str());
-  }
+  Ini({{"Romsetter", "FW_FileName", "D:\\fw\\b.bin"}, {"Romsetter", "FW0", "D:\\fw\\a.bin"},
+       {"Romsetter", "FW1", "D:\\fw\\b.bin"}, {"Romsetter", "FW2", "D:\\fw\\c.bin"}});
   ASSERT_NO_FATAL_FAILURE(Open());
   HWND list = Item(IDC_BIG_LIST);
   auto notify = [&](int code) {
@@ -284,7 +287,7 @@ TEST_F(Dialog, PackagePresetsAndLocksTheWindow) {
 // An empty identification must not match every disk on the bus (the settings file's other
 // damage is the settings and profile store suites').
 TEST_F(Dialog, AnEmptyIdentificationFindsNoDevice) {
-  test::WriteFile(dir + "/Romsetter.ini", "[Environment]\r\nIniVersion=1.72\r\n[DiskVen_98]\r\nDiskVen_00=\r\n");
+  Ini({{"DiskVen_98", "DiskVen_00", ""}});
   ASSERT_NO_FATAL_FAILURE(Open());
   EXPECT_FALSE(dialog->core()->devicePresent());
   EXPECT_TRUE(boxes.empty()) << boxes.front();
@@ -293,12 +296,9 @@ TEST_F(Dialog, AnEmptyIdentificationFindsNoDevice) {
 // RecordFile= in the settings records every command the window sends, from the start-up on;
 // a file that cannot be created is said once and the window runs unrecorded.
 TEST_F(Dialog, RecordFileRecordsTheWindowsCommands) {
-  const std::string ini = dir + "\\Romsetter.ini";
   const std::string recording = dir + "\\unit.jsonl";
-  WritePrivateProfileStringA("Environment", "IniVersion", "1.72", ini.c_str());
-  WritePrivateProfileStringA("DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   ", ini.c_str());
-  WritePrivateProfileStringA("Romsetter", "CheckProduct", "1", ini.c_str());
-  WritePrivateProfileStringA("Romsetter", "RecordFile", recording.c_str(), ini.c_str());
+  Ini({{"DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   "}, {"Romsetter", "CheckProduct", "1"},
+       {"Romsetter", "RecordFile", recording}});
   ASSERT_NO_FATAL_FAILURE(Open());
   dialog.reset();
   Recording recorded;
@@ -313,7 +313,7 @@ TEST_F(Dialog, RecordFileRecordsTheWindowsCommands) {
   EXPECT_EQ(versionQueries, 1u);
   EXPECT_TRUE(boxes.empty());
 
-  WritePrivateProfileStringA("Romsetter", "RecordFile", (dir + "\\no such folder\\unit.jsonl").c_str(), ini.c_str());
+  Ini({{"Romsetter", "RecordFile", dir + "\\no such folder\\unit.jsonl"}});
   ASSERT_NO_FATAL_FAILURE(Open());
   EXPECT_EQ(boxes.size(), 1u);
   EXPECT_TRUE(dialog->core()->devicePresent());
@@ -322,10 +322,7 @@ TEST_F(Dialog, RecordFileRecordsTheWindowsCommands) {
 // A device that goes away between the scan and the product query: the window opens without
 // a version and without a device to upgrade.
 TEST_F(Dialog, ADeviceLostDuringTheStartUpProbe) {
-  const std::string ini = dir + "\\Romsetter.ini";
-  WritePrivateProfileStringA("Environment", "IniVersion", "1.72", ini.c_str());
-  WritePrivateProfileStringA("Romsetter", "CheckProduct", "1", ini.c_str());
-  WritePrivateProfileStringA("Romsetter", "Format", "1", ini.c_str());
+  Ini({{"Romsetter", "CheckProduct", "1"}, {"Romsetter", "Format", "1"}});
   scenario = "[device]\nfault detach DEV_GET_VERSION\n";
   ASSERT_NO_FATAL_FAILURE(Open());
   EXPECT_EQ(Text(Item(IDC_VERSION)).find("Ver:01.02.03"), std::string::npos) << Text(Item(IDC_VERSION));
@@ -357,15 +354,8 @@ TEST_F(Dialog, OnTheNtFamilyTheRegistryNamesTheDriveAndPassThroughReachesIt) {
   ASSERT_TRUE(AddInstance(instance, {"USBSTOR\\DiskRsB_Two", "GenDisk"}));
   ASSERT_TRUE(SetRaw(instance, "ParentIdPrefix", REG_SZ, kPrefix + '\0'));
   ASSERT_TRUE(SetRaw(kMounted, Dos('Q'), REG_BINARY, Utf16(kVolume + kVolumeTail)));
-  const std::string ini = dir + "\\Romsetter.ini";
-  for (const auto& [section, key, value] :
-       {std::tuple<const char*, const char*, const char*>{"Environment", "IniVersion", "1.72"},
-        {"HardwareID", "DiskVen_00", "DiskRsB_Two"},
-        {"USBSTOR_SUBKEY", "DiskVen_00", "Disk&Ven_RsB&Prod_Two"},
-        {"DiskVen_98", "DiskVen_00", "RsB Two"},
-        {"Romsetter", "CheckProduct", "1"}}) {
-    WritePrivateProfileStringA(section, key, value, ini.c_str());
-  }
+  Ini({{"HardwareID", "DiskVen_00", "DiskRsB_Two"}, {"USBSTOR_SUBKEY", "DiskVen_00", "Disk&Ven_RsB&Prod_Two"},
+       {"DiskVen_98", "DiskVen_00", "RsB Two"}, {"Romsetter", "CheckProduct", "1"}});
   ntDevice.config().version = "04.05.06";
   platformId = kPlatformWin32Nt;
   ASSERT_NO_FATAL_FAILURE(Open());
@@ -428,17 +418,10 @@ TEST_F(Dialog, VolumeArrivalAndRemovalProbeTheDeviceAgain) {
   Sel().formatChecked = true;  // a format alone: the device's presence decides
   dialog->core()->UpdateControls();
   ASSERT_TRUE(Enabled(IDC_UPGRADE));
-  test::WriteFile(dir + "/unplugged.cfg", "[device]\nattached no\n");
-  ASSERT_TRUE(emulator.LoadScenario(dir + "/unplugged.cfg"));
-  DEV_BROADCAST_HDR header{};
-  header.dbch_size = sizeof header;
-  auto notify = [&](WPARAM event, DWORD type) {
-    header.dbch_devicetype = type;
-    SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&header));
-  };
-  notify(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE);  // not a volume: nothing is probed
+  Attach("[device]\nattached no\n");
+  DeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE);  // not a volume: nothing is probed
   EXPECT_TRUE(dialog->core()->devicePresent());
-  notify(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_VOLUME);
+  DeviceChange(DBT_DEVICEREMOVECOMPLETE);
   EXPECT_FALSE(dialog->core()->devicePresent());
   EXPECT_FALSE(Enabled(IDC_UPGRADE));
   SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);  // no header: ignored, no crash
@@ -448,9 +431,8 @@ TEST_F(Dialog, VolumeArrivalAndRemovalProbeTheDeviceAgain) {
     SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, event, value);
   }
 
-  test::WriteFile(dir + "/back.cfg", "[device]\nversion \"09.08.07\"\n");
-  ASSERT_TRUE(emulator.LoadScenario(dir + "/back.cfg"));
-  notify(DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME);
+  Attach("[device]\nversion \"09.08.07\"\n");
+  DeviceChange(DBT_DEVICEARRIVAL);
   EXPECT_TRUE(dialog->core()->devicePresent());
   EXPECT_TRUE(Enabled(IDC_UPGRADE));
   EXPECT_EQ(Text(Item(IDC_VERSION)).rfind("Ver:09.08.07", 0), 0u) << Text(Item(IDC_VERSION));
@@ -465,14 +447,11 @@ TEST_F(Dialog, AVolumeEventDuringAJobsBoxWaitsForTheJob) {
   ASSERT_NO_FATAL_FAILURE(Open());
   Sel().loadFirmware = Sel().formatChecked = Sel().backupChecked = true;
   Sel().bigFirmwarePath = dir + "/fw.bin";
-  DEV_BROADCAST_HDR header{};
-  header.dbch_size = sizeof header;
-  header.dbch_devicetype = DBT_DEVTYP_VOLUME;
   std::size_t before = 0, after = 0;
   duringBox = [&] {
     before = emulator.Trace().size();
-    SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&header));
-    SendMessageA(dialog->hwnd(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&header));
+    DeviceChange(DBT_DEVICEREMOVECOMPLETE);
+    DeviceChange(DBT_DEVICEARRIVAL);
     after = emulator.Trace().size();
   };
   SendMessageA(dialog->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_UPGRADE, BN_CLICKED), 0);
@@ -527,12 +506,8 @@ TEST_F(Dialog, BannerTakesItsTemplateRectangle) {
 // Saved with BackupFW on and Load F/W off: the window opens without the backup, which would
 // otherwise erase both copies with no image to write.
 TEST_F(Dialog, BackupFWNeedsLoadFWFromTheStart) {
-  const std::string ini = dir + "\\Romsetter.ini";
-  WritePrivateProfileStringA("Environment", "IniVersion", "1.72", ini.c_str());
-  for (const auto& [key, value] : {std::pair<const char*, const char*>{"FW_FileName", "NONE"}, {"SelectType", "0"},
-                                   {"Backup", "1"}, {"Check", "0"}, {"Format", "1"}}) {
-    WritePrivateProfileStringA("Romsetter", key, value, ini.c_str());
-  }
+  Ini({{"Romsetter", "FW_FileName", "NONE"}, {"Romsetter", "SelectType", "0"}, {"Romsetter", "Backup", "1"},
+       {"Romsetter", "Check", "0"}, {"Romsetter", "Format", "1"}});
   ASSERT_NO_FATAL_FAILURE(Open());
   EXPECT_FALSE(Sel().backupChecked);
   EXPECT_NE(SendMessageA(Item(IDC_BACKUP), BM_GETCHECK, 0, 0), BST_CHECKED);
@@ -548,22 +523,10 @@ TEST_F(Dialog, AltBackspaceExtractsAPackagesImages) {
   const std::vector<std::uint8_t> firmware = BalancedImage(8, 3);
   test::WriteFile(dir + "/fw.bin", std::string(firmware.begin(), firmware.end()));
   test::WriteFile(dir + "/prog.exe", "MZ the program");
-  std::string package;
-  {
-    test::RecordingWindow window;
-    ActivityLog log(dir + "/build.log", window);
-    ProcessState building;
-    Selections sel;
-    sel.bigFirmwarePath = sel.smallFirmwarePath = dir + "/fw.bin";
-    ImageStore images;
-    ImagePageCounts pages;
-    InMemoryProfileStore store;
-    FontList fonts(log, window, building, images, pages);
-    StdioPackageFiles program(dir + "/prog.exe");
-    ASSERT_TRUE(BuildPackage(BuildPorts{program, log, window, store, fonts, building}, sel, PackageIdentity{}));
-    package = sel.packPath;
-    files = StdioPackageFiles(package);
-  }
+  const std::string package =
+      test::BuiltPackage(dir + "/prog.exe", dir + "/fw.bin", dir + "/fw.bin", PackageIdentity{}, dir + "/build.log");
+  ASSERT_FALSE(package.empty());
+  files = StdioPackageFiles(package);
   const std::string extracted = dir + "/MV_Big.bin";
   auto altBackspace = [&] { SendMessageA(dialog->hwnd(), WM_SYSCOMMAND, SC_KEYMENU, 8); };
 
