@@ -83,97 +83,29 @@ TEST(CliRefusals, EachLineIsRefusedWithItsReason) {
   std::filesystem::create_symlink(socketPath, dir + "/sock");
   const InFolder here(dir);
 
-  const struct {
-    const char* args;
-    const char* error;  // the whole line
+  struct Row {
+    std::string args;
+    std::string error;  // the whole line
     int status = 1;
-  } rows[] = {
-      {"upgrade --device emulator:nand.cfg --firmware nothere.bin", "--firmware nothere.bin: no such file"},
-      {"info --device emulator:nand.cfg --bogus", "The following argument was not expected: --bogus"},
-      {"upgrade --device emulator:nand.cfg --firmware folder", "--firmware folder: a folder, not a file"},
-      {"upgrade --device emulator:nand.cfg --firmware fw.bin --bogus",
-       "The following argument was not expected: --bogus"},
-      {"upgrade --device emulator:nand.cfg --firmware", "--firmware: 1 required FILE missing"},
-      {"upgrade --device emulator:nand.cfg --firmware=", "--firmware: 1 required FILE missing"},
-      {"upgrade --device emulator:nand.cfg --boot fw.bin",
-       "--boot needs --nor (boot code is written only to NOR devices)"},
-      {"upgrade --device emulator:nand.cfg --nor --format",
-       "--format, --backup and --small-firmware are NAND options; drop --nor or them"},
-      {"upgrade --device emulator:nand.cfg", "nothing to do: give an image, a font list or --format"},
-      {"upgrade --device emulator:nand.cfg --format --backup", "--backup needs --firmware or --small-firmware"},
-      {"extract --device emulator:nand.cfg --firmware fw.bin", "extract needs --output"},
-      {"header --font-list fonts.tab", "header needs --font-list and --report"},
-      {"upgrade --device emulator:nand.cfg --format --settings fw.bin", "--settings fw.bin: not a folder"},
-      {"upgrade --device emulator:nand.cfg --format --log folder", "--log folder: a folder, not a file"},
-      {"upgrade --package fw.bin --firmware fw.bin --device emulator:nand.cfg",
-       "--package carries its own images and choices; drop the image, --nor, --format and --backup options"},
-      {"unpack fw.bin", "unpack needs --output-dir"},
-      {"unpack fw.bin --output-dir fw.bin", "--output-dir fw.bin: not a folder"},
-      {"pack --program fw.bin", "pack needs --program and --firmware"},
-      {"pack --program fw.bin --firmware fw.bin --device emulator:a/nand.cfg --device emulator:b/nand.cfg",
-       "only upgrade takes more than one --device"},
-      // Outputs: regular files or new, never an input or another output, in any spelling.
-      {"upgrade --device emulator:nand.cfg --format --log ./sock",
-       "--log ./sock: a device, pipe or socket, not a regular file; name a file"},
-      {"upgrade --device emulator:nand.cfg --firmware fw.bin --record sock",
-       "--record sock: a device, pipe or socket, not a regular file; name a file"},
-      {"upgrade --device emulator:nand.cfg --firmware fw.bin --record ./fw.bin",
-       "--record ./fw.bin: the same file as --firmware fw.bin, which is read; name another file"},
-      {"upgrade --device emulator:nand.cfg --firmware fw.bin --log fw.bin",
-       "--log fw.bin: the same file as --firmware fw.bin, which is read; name another file"},
-      {"extract --device emulator:nand.cfg --firmware fw.bin --output link.bin",
-       "--output link.bin: the same file as --firmware fw.bin, which is read; name another file"},
-      {"upgrade --device emulator:nand.cfg --font-list fonts.tab --log ./fonts.h",
-       "--report fonts.h: the same file as --log ./fonts.h, which is written too; name another file"},
-      {"upgrade --device emulator:nand.cfg --firmware fw.bin --log x.log --record ./x.log",
-       "--record ./x.log: the same file as --log x.log, which is written too; name another file"},
-      {"upgrade --device emulator:nand.cfg --format --log nand.cfg",
-       "--log nand.cfg: the same file as --device nand.cfg, which is read; name another file"},
-      {"header --font-list fonts.tab --report ./fonts.tab",
-       "--report ./fonts.tab: the same file as --font-list fonts.tab, which is read; name another file"},
-      {"upgrade --device emulator:nand.cfg --font-list fonts.h --report fonts.h",
-       "--report must not name the font list itself"},
-      {"upgrade --device emulator:nand.cfg --font-list fonts.tab --report fonts_In.dat --log x.log",
-       "the font data file of --report fonts_In.dat: the same file as --report fonts_In.dat, which is written too; name another file"},
-      // Devices.
-      {"upgrade --device /dev/no-such-sg --format", "--device /dev/no-such-sg: no such device node", 2},
-      {"info --device /dev/no-such-sg", "--device /dev/no-such-sg: no such device node", 2},
-      {"upgrade --device auto --aspi --format",
-       "--aspi reaches ASPI only on Windows or with --device emulator:CONFIG"},
-      {"upgrade --device emulator-sgio:nand.cfg --aspi --format",
-       "--aspi and emulator-sgio: name two transports; drop one"},
-      {"upgrade --device something:nand.cfg --format",
-       "--device something:nand.cfg: only emulator:CONFIG, emulator-sgio:CONFIG, replay:FILE, a node and auto are known"},
-      {"upgrade --device E: --format", "--device E:: drive letters and aspi:A:T name Windows devices"},
-      {"upgrade --device aspi:0:1 --format", "--device aspi:0:1: drive letters and aspi:A:T name Windows devices"},
-      {"upgrade --device auto --device /dev/null --format",
-       "--device auto with other devices: name each real device by its node (/dev/sgN)"},
-      {"upgrade --device /dev/null --device //dev/./null --format",
-       "--device //dev/./null is named twice (as /dev/null)"},
-      {"upgrade --device emulator:x --record-data --format", "--record-data needs --record FILE"},
-      {"upgrade --device replay:missing.jsonl --format", "--device missing.jsonl: no such file"},
-      // Several devices.
-      {"upgrade --all --device emulator:tray.cfg#2 --firmware fw.bin",
-       "--all with --device emulator:tray.cfg#2: give auto or a whole scenario (emulator:CONFIG)"},
-      {"upgrade --device emulator:tray.cfg#1 --device emulator:tray.cfg#1 --firmware fw.bin",
-       "--device emulator:tray.cfg#1 is named twice (as emulator:tray.cfg#1)"},
-      {"upgrade --device emulator:tray.cfg#1 --device emulator:./tray.cfg#1 --firmware fw.bin",
-       "--device emulator:./tray.cfg#1 is named twice (as emulator:tray.cfg#1)"},
-      {"upgrade --device emulator:a/nand.cfg --device emulator:b/../a/nand.cfg --firmware fw.bin",
-       "--device emulator:b/../a/nand.cfg is named twice (as emulator:a/nand.cfg)"},
-      {"extract --device emulator:tray.cfg#1 --device emulator:tray.cfg#2 --output o.bin",
-       "only upgrade takes more than one --device"},
-      {"upgrade --device emulator:tray.cfg#0 --firmware fw.bin",
-       "--device emulator:tray.cfg#0: #N counts the scenario's devices from 1"},
-      {"upgrade --device emulator:tray.cfg#1 --device emulator:tray.cfg#2 --firmware fw.bin --record r.jsonl",
-       "--record writes one device's commands: give one --device"},
-      {"upgrade --device replay:r.jsonl --device emulator:tray.cfg#2 --firmware fw.bin",
-       "--device replay:r.jsonl: a recording replays alone: give one --device"},
-      {"--json", "A subcommand is required"},  // right after a line with a command
   };
+  // tests/cli/refusals.txt: a command line, then "= STATUS" and its refusal line.
+  std::vector<Row> rows;
+  std::istringstream table(ReadFile(ROMSETTER_SOURCE_DIR "/tests/cli/refusals.txt"));
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    if (line.rfind("= ", 0) != 0) {
+      rows.push_back(Row{line, "", 1});
+      continue;
+    }
+    ASSERT_FALSE(rows.empty()) << line;
+    std::size_t end = 0;
+    rows.back().status = std::stoi(line.substr(2), &end);
+    rows.back().error = line.substr(2 + end + 1);
+  }
+  ASSERT_GT(rows.size(), 40u);
   CliParser parser;
-  for (std::size_t parse = 0; parse < 25 * std::size(rows); ++parse) {
-    const auto& row = rows[parse % std::size(rows)];
+  for (std::size_t parse = 0; parse < 25 * rows.size(); ++parse) {
+    const Row& row = rows[parse % rows.size()];
     SCOPED_TRACE(row.args);
     Parsed p = ParseWith(parser, Split(row.args));
     EXPECT_EQ(p.parse, CliParse::Refused);
