@@ -38,10 +38,7 @@ TEST_P(ExtractBoth, ReadsEveryImagePageIntoTheChosenFile) {
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_EQ(writes[0].pageAddress, 0x20000u);
   EXPECT_EQ(writes[0].data, Bytes(512, 0xFF));
-  EXPECT_EQ(rig.Reads().at(2).pageNumber, 3u);
-  EXPECT_EQ(rig.Lines().back(), "OutPut " + chosen + " OK!");
-  ASSERT_EQ(rig.window.messages.size(), 1u);
-  EXPECT_EQ(rig.window.messages[0].text, "The device must be formatted by user.");
+  EXPECT_EQ(rig.Reads().at(2).pageNumber, 3u);  // its lines and box: the upgrade transcripts
 }
 
 TEST_P(ExtractBoth, AReadFailureKeepsThePagesReadSoFar) {
