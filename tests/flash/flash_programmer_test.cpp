@@ -19,7 +19,8 @@ TEST_P(ProgramBoth, ShortReadBackNeverPassesForVerified) {
   rig.device.config().replyLimit = 100;
   EXPECT_FALSE(Program(rig, ImageKind::Firmware));
   EXPECT_EQ(rig.Marks().size(), static_cast<std::size_t>(kMaxPageRewrites));
-  EXPECT_TRUE(InOrder(rig.Lines(), {"Error occurs at [100]: Src = 0x9B, Err = 0x64"}));
+  const auto lines = rig.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Error occurs at [100]: Src = 0x9B, Err = 0x64"), lines.end());
 }
 
 // Each copy takes its own start time: a clock read once for both would give Backup_2 10
