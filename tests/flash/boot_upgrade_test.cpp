@@ -14,15 +14,13 @@ struct BootRig : FlashRig {
   Bytes image;
 };
 
-// The rewrite itself (same data, same page) is in the fault matrix; here its lines and that no restart follows.
+// The rewrite itself (same data, same page) is in the fault matrix, its lines in the
+// flash-copy-lines transcript; here that no restart follows.
 TEST(BootUpgrade, ARewriteIsMarkedAndTheCopyGoesOn) {
   BootRig rig;
   rig.AddFault(FaultKind::CorruptOnce, "UPT_READ_PAGE", 0x101, 0, 9);
   ASSERT_TRUE(rig.Run());
   EXPECT_EQ(rig.device.trace().front().command, "UPT_BOOT_ERASE_MEM");
-  EXPECT_TRUE(InOrder(rig.Lines(), {"Boot file Upgrading...", "Mark 1 Error page.",
-                                    "Loaded elapsed 0 seconds for F/W:" + rig.selections.bootPath,
-                                    "Written total of the Boot Page size = 0x0005"}));
   EXPECT_EQ(rig.Writes().size(), 6u);
   EXPECT_TRUE(rig.device.TraceOf("UPT_FW_RESTART_SYS").empty());
   EXPECT_FALSE(FileExists(rig.paths.bootWriteDump));

@@ -38,10 +38,7 @@ TEST_P(ExtractBoth, ReadsEveryImagePageIntoTheChosenFile) {
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_EQ(writes[0].pageAddress, 0x20000u);
   EXPECT_EQ(writes[0].data, Bytes(512, 0xFF));
-  EXPECT_EQ(rig.Reads().at(2).pageNumber, 3u);
-  EXPECT_EQ(rig.Lines().back(), "OutPut " + chosen + " OK!");
-  ASSERT_EQ(rig.window.messages.size(), 1u);
-  EXPECT_EQ(rig.window.messages[0].text, "The device must be formatted by user.");
+  EXPECT_EQ(rig.Reads().at(2).pageNumber, 3u);  // its lines and box: the upgrade transcripts
 }
 
 TEST_P(ExtractBoth, AReadFailureKeepsThePagesReadSoFar) {
@@ -91,8 +88,10 @@ TEST(Extract, SmallBlockDeviceProgramsAndReadsTheSmallBlockRegion) {
   rig.map.fwSizeSmall = 0x10;
   rig.map.fwAddr1Small = 0x1001;
   ASSERT_TRUE(FlashProgrammer(*rig.context).ProgramImage(ImageKind::Firmware));
-  EXPECT_TRUE(InOrder(rig.Lines(), {"Loaded elapsed 0 seconds for FlashType:2 BIN:small.bin",
-                                    "Written total of the BIN Page size = 0x0002"}));
+  const auto lines = rig.Lines();
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+            (std::vector<std::string>{"Loaded elapsed 0 seconds for FlashType:2 BIN:small.bin",
+                                      "Written total of the BIN Page size = 0x0002"}));
   EXPECT_TRUE(rig.Run());
   EXPECT_EQ(rig.Output(), std::string(small.begin(), small.end()));
 }

@@ -1,5 +1,6 @@
 #include "flash/flash_programmer.h"
 
+#include <algorithm>
 #include <tuple>
 
 #include "flash/flash_rig.h"
@@ -12,91 +13,28 @@ INSTANTIATE_TEST_SUITE_P(Flash, ProgramBoth, ::testing::Values(false, true), Tra
 
 bool Program(FlashRig& rig, ImageKind kind) { return FlashProgrammer(*rig.context).ProgramImage(kind); }
 
-TEST_P(ProgramBoth, EveryPageIsWrittenReadAndLandsInOrder) {
-  const bool aspi = GetParam();
-  FlashRig rig(aspi);
-  rig.clock.step = 7;
-  const Bytes image = rig.LoadFirmware(64);
-  ASSERT_TRUE(Program(rig, ImageKind::Firmware));
-
-  // Addresses and page numbers of every write: the NOR gap test.
-  EXPECT_EQ(rig.Writes().size(), 64u);
-  EXPECT_EQ(rig.Reads().size(), 64u);
-  for (std::uint32_t k = 0; k < 64; ++k) EXPECT_EQ(rig.Flash(0x1000 + k), PageOf(image, k)) << k;
-  EXPECT_EQ(rig.window.progress.back(), 100);
-  // Over ASPI the programmer erases the region itself; over pass-through the caller does.
-  EXPECT_EQ(rig.device.trace().front().command, aspi ? "UPT_FW_ERASE_MEM" : "UPT_WRITE_PAGE");
-  const char* const tag = aspi ? "F/W" : "BIN";
-  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{aspi ? "F/W Upgrading..." : "F/W Upgrading, Please Wait...",
-                                                   Format("Loaded elapsed 7 seconds for FlashType:1 %s:big.bin", tag),
-                                                   Format("Written total of the %s Page size = 0x0040", tag)}));
-}
-
 TEST_P(ProgramBoth, ShortReadBackNeverPassesForVerified) {
   FlashRig rig(GetParam());
   rig.LoadFirmware(2);
   rig.device.config().replyLimit = 100;
   EXPECT_FALSE(Program(rig, ImageKind::Firmware));
   EXPECT_EQ(rig.Marks().size(), static_cast<std::size_t>(kMaxPageRewrites));
-  EXPECT_TRUE(InOrder(rig.Lines(), {"Error occurs at [100]: Src = 0x9B, Err = 0x64"}));
+  const auto lines = rig.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Error occurs at [100]: Src = 0x9B, Err = 0x64"), lines.end());
 }
 
-// Each copy takes its own start time: a clock read once for both would give Backup_2 10 seconds.
-TEST_P(ProgramBoth, BackupWritesTwoCopiesEachCountedFromOne) {
-  const bool aspi = GetParam();
-  FlashRig rig(aspi);
+// Each copy takes its own start time: a clock read once for both would give Backup_2 10
+// seconds.  Where each copy lands is in the fault matrix, the lines in the transcripts.
+TEST_P(ProgramBoth, BackupCopiesAreEachTimedFromTheirOwnStart) {
+  FlashRig rig(GetParam());
   rig.clock.step = 5;
-  const Bytes image = rig.LoadFirmware(3);
+  rig.LoadFirmware(3);
   ASSERT_TRUE(Program(rig, ImageKind::Backup));
-
-  const auto writes = rig.Writes();
-  ASSERT_EQ(writes.size(), 6u);
-  for (std::uint32_t k = 0; k < 6; ++k) {
-    EXPECT_EQ(writes[k].pageAddress, (k < 3 ? 0x2000 : 0x3000 - 3) + k);
-    EXPECT_EQ(writes[k].pageNumber, k % 3 + 1);
-    EXPECT_EQ(rig.Flash(writes[k].pageAddress), PageOf(image, k % 3));
-  }
-  const char* const tag = aspi ? "F/W" : "BIN";
-  const std::string elapsed = Format("Loaded elapsed 5 seconds for FlashType:1 %s:big.bin", tag);
-  const std::string total = Format("Written total of the %s Page size = 0x0003", tag);
-  std::vector<std::string> expected{"Backup_1 F/W Upgrading, Please Wait...", elapsed, total,
-                                    "Backup_2 F/W Upgrading, Please Wait...", elapsed, total};
-  if (aspi) expected.insert(expected.begin(), "F/W Upgrading...");
-  EXPECT_EQ(rig.Lines(), expected);
-  EXPECT_EQ(rig.device.trace().front().command, aspi ? "BACKUP_FW_ERASE_MEM" : "UPT_WRITE_PAGE");
-}
-
-// NOR: the region check counts the pages from the copy's start less the gap, |offset - gapLength|,
-// so a gap lets the copy run past the region's size, and a long gap that is never reached
-// still shortens it.
-TEST_P(ProgramBoth, NorRegionCheckDiscountsTheGap) {
-  // Image pages, gap start, gap length, region size, pages written, completed.
-  const std::tuple<std::uint32_t, std::uint16_t, std::uint16_t, std::uint16_t, std::size_t, bool> cases[] = {
-      {20, 8, 4, 16, 16, true},    // not discounted: stops after 12 pages
-      {20, 8, 4, 15, 15, false},   // not discounted: stops after 11 pages
-      {6, 8, 12, 8, 1, false},     // |1 - 12| >= 8; not discounted: completes
-      {24, 8, 12, 12, 12, true}};  // not discounted: stops after 8 pages
-  for (const auto& [pages, gapStart, gapLength, region, writes, completes] : cases) {
-    SCOPED_TRACE(testing::Message() << pages << " pages, gap " << gapStart << "+" << gapLength << " in " << region);
-    FlashRig rig(GetParam());
-    rig.LoadFirmware(pages, region);
-    rig.selections.norSelected = true;
-    rig.map.fwGapStart = gapStart;
-    rig.map.fwGapLength = rig.device.config().gapLength = gapLength;
-    EXPECT_EQ(Program(rig, ImageKind::Firmware), completes);
-    EXPECT_EQ(rig.Writes().size(), writes);
-    const char* const full = GetParam() ? "(FW) Device Memory is not enough." : "(F/W) Device Memory is not enough.";
-    EXPECT_EQ(rig.Lines().back() == full, !completes) << rig.Lines().back();
-  }
-}
-
-TEST(FlashProgrammer, AspiEraseFailureEndsBeforeTheStartLine) {
-  FlashRig rig(true);
-  rig.LoadFirmware(2);
-  rig.AddFault(FaultKind::BadStatus, "BACKUP_FW_ERASE_MEM");
-  EXPECT_FALSE(Program(rig, ImageKind::Backup));
-  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{kAspiCheckConditionLine, "Erase FW Block Failed!!"}));
-  EXPECT_TRUE(rig.Writes().empty());
+  const auto lines = rig.Lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.rfind("Loaded elapsed 5 seconds", 0) == 0; }),
+            2);
+  EXPECT_EQ(rig.device.trace().front().command, GetParam() ? "BACKUP_FW_ERASE_MEM" : "UPT_WRITE_PAGE");
 }
 
 // Counts, image lengths, regions and addresses that cannot be written are refused before
@@ -123,26 +61,34 @@ TEST(FlashProgrammer, UnusableInputIsRefused) {
   }
 }
 
-// NOR firmware: pages from the gap's start on are skipped, and the page numbers jump with them.
-TEST(FlashProgrammer, NorGapSkipsPagesAndPageNumbers) {
-  // NOR, gap start, gap length, the image pages from .. to that are never written, total.
-  const std::tuple<bool, std::uint16_t, std::uint16_t, std::uint32_t, std::uint32_t, const char*> cases[] = {
-      {true, 8, 4, 8, 12, "0x0014"},
-      {true, 0, 4, 0, 0, "0x0014"},    // a start of 0 is never reached
-      {true, 8, 0, 0, 0, "0x0014"},    // no length
-      {true, 20, 4, 0, 0, "0x0018"},   // starting at the page count: only the count jumps
-      {false, 8, 4, 0, 0, "0x0014"}};  // NAND has no gap
-  for (const auto& [nor, gapStart, gapLength, skipFrom, skipTo, total] : cases) {
-    SCOPED_TRACE(testing::Message() << nor << " " << gapStart << "+" << gapLength);
-    FlashRig rig(false);
-    const Bytes image = rig.LoadFirmware(20, 0x20);
+// NOR firmware: pages from the gap's start on are skipped with their page numbers, and the
+// region check counts |offset - gapLength|, so a gap lets the copy run past the region's size
+// and a long gap never reached still shortens it.  The lines' wording is in the transcripts.
+TEST_P(ProgramBoth, NorGapSkipsPagesAndDiscountsTheRegion) {
+  // NOR, image pages, gap start and length, region, image pages [from, to) never written,
+  // pages written, the total when it completes.
+  const std::tuple<bool, std::uint32_t, std::uint16_t, std::uint16_t, std::uint16_t, std::uint32_t, std::uint32_t,
+                   std::size_t, const char*>
+      cases[] = {{true, 20, 8, 4, 0x20, 8, 12, 16, "0x0014"},
+                 {true, 20, 0, 4, 0x20, 0, 0, 20, "0x0014"},   // a start of 0 is never reached
+                 {true, 20, 8, 0, 0x20, 0, 0, 20, "0x0014"},   // no length
+                 {true, 20, 20, 4, 0x20, 0, 0, 20, "0x0018"},  // at the page count: only the count jumps
+                 {false, 20, 8, 4, 0x20, 0, 0, 20, "0x0014"},  // NAND has no gap
+                 {true, 20, 8, 4, 16, 8, 12, 16, "0x0014"},    // not discounted: stops after 12 pages
+                 {true, 20, 8, 4, 15, 8, 12, 15, nullptr},     // not discounted: stops after 11 pages
+                 {true, 6, 8, 12, 8, 0, 0, 1, nullptr},        // |1 - 12| >= 8; not discounted: completes
+                 {true, 24, 8, 12, 12, 8, 20, 12, "0x0018"}};  // not discounted: stops after 8 pages
+  for (const auto& [nor, pages, gapStart, gapLength, region, skipFrom, skipTo, written, total] : cases) {
+    SCOPED_TRACE(testing::Message() << nor << " " << pages << " pages, gap " << gapStart << "+" << gapLength
+                                    << " in " << region);
+    FlashRig rig(GetParam());
+    const Bytes image = rig.LoadFirmware(pages, region);
     rig.selections.norSelected = nor;
     rig.map.fwGapStart = gapStart;
-    rig.map.fwGapLength = gapLength;
-    ASSERT_TRUE(Program(rig, ImageKind::Firmware));
-
+    rig.map.fwGapLength = rig.device.config().gapLength = gapLength;
+    EXPECT_EQ(Program(rig, ImageKind::Firmware), total != nullptr);
     const auto writes = rig.Writes();
-    ASSERT_EQ(writes.size(), 20 - (skipTo - skipFrom));
+    ASSERT_EQ(writes.size(), written);
     std::uint32_t k = 0;
     for (const TraceEntry& w : writes) {
       if (k == skipFrom) k = skipTo;
@@ -151,7 +97,8 @@ TEST(FlashProgrammer, NorGapSkipsPagesAndPageNumbers) {
       EXPECT_EQ(w.data, PageOf(image, k));
       ++k;
     }
-    EXPECT_EQ(rig.Lines().back(), std::string("Written total of the BIN Page size = ") + total);
+    const std::string last = rig.Lines().back();
+    EXPECT_EQ(last.substr(last.size() - 6), total != nullptr ? total : "nough.") << last;
   }
 }
 

@@ -89,14 +89,4 @@ struct FlashRig : LinkRig {
   std::unique_ptr<FlashContext> context;
 };
 
-// True when `expected` occur in `lines` in this order (other lines may come between).
-inline ::testing::AssertionResult InOrder(const std::vector<std::string>& lines,
-                                          const std::vector<std::string>& expected) {
-  std::size_t at = 0;
-  for (const std::string& line : lines) at += at < expected.size() && line == expected[at];
-  if (at == expected.size()) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "missing \"" << expected[at] << "\" in order in "
-                                       << ::testing::PrintToString(lines);
-}
-
 }  // namespace romsetter::test
