@@ -5,6 +5,7 @@
 
 #include "app/ini_profile_store.h"
 #include "base/format.h"
+#include "device/data_rows.h"
 #include "support/test_support.h"
 
 namespace romsetter::test {
@@ -41,12 +42,9 @@ struct SettingsFileTest : ::testing::Test {
 
 TEST_F(SettingsFileTest, FreshFileGetsDefaultsInOrderAndMissingHistoriesGetPlaceholders) {
   settings.LoadSettings();
-  const Lines expected = {
-      "SelectType=0", "Format=0", "Backup=0", "LoadBootCode=0", "Boot_FileName=NONE", "Boot0=NONE0", "Boot1=NONE1",
-      "Boot2=NONE2", "Boot3=NONE3", "Boot4=NONE4", "Check=0", "FW_FileName=NONE", "FW0=NONE0", "FW1=NONE1",
-      "FW2=NONE2", "FW3=NONE3", "FW4=NONE4", "FW_FileNameS=NONE", "FWs0=NONE0", "FWs1=NONE1", "FWs2=NONE2",
-      "FWs3=NONE3", "FWs4=NONE4", "FontList=NONE", "Report=NONE", "PackFile=NONE", "CheckProduct=1",
-      "Debug_Write_Page_Error=0", "FW_Version=0000"};
+  Lines expected;
+  for (const auto& row : DataRows("app/data/settings_defaults.txt", 1)) expected.push_back(row[0]);
+  ASSERT_EQ(expected.size(), 29u);
   EXPECT_EQ(SectionLines(), expected);
   for (const HistoryList* list : {&model.bootHistory, &model.bigHistory, &model.smallHistory}) {
     EXPECT_EQ(list->items(), (Lines{"NONE0", "NONE1", "NONE2", "NONE3", "NONE4"}));
@@ -74,11 +72,10 @@ TEST_F(SettingsFileTest, FreshFileGetsDefaultsInOrderAndMissingHistoriesGetPlace
 
 TEST_F(SettingsFileTest, FieldsFollowTheFileValuesExactly) {
   settings.LoadSettings();
-  const std::pair<const char*, int> cases[] = {{"1", 1}, {"2", 2}, {"3", 3}, {"4", 0}, {"7", 0}, {"x", 0}};
-  for (const auto& [check, loads] : cases) {  // firmware 1, font 2
-    Set("Check", check);
+  for (const auto& row : DataRows("app/data/check_values.txt", 2)) {
+    Set("Check", row[0]);
     Reload();
-    EXPECT_EQ(sel.loadFirmware + 2 * sel.loadFont, loads) << check;
+    EXPECT_EQ(sel.loadFirmware + 2 * sel.loadFont, std::stoi(row[1])) << row[0];
   }
   Set("Format", "yes");  // only "1" is true
   Set("Backup", "1");

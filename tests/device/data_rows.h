@@ -1,0 +1,26 @@
+// The rows of a test's data file: its lines without blank ones and comments (#), each cut at
+// single blanks into `fields` fields, the last one taking the rest of the line as it is.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace romsetter::test {
+
+inline std::vector<std::vector<std::string>> DataRows(const std::string& underTests, std::size_t fields) {
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : ReadLines(ROMSETTER_SOURCE_DIR "/tests/" + underTests)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string>& row = rows.emplace_back();
+    std::size_t at = 0;
+    for (std::size_t end; row.size() + 1 < fields && (end = line.find(' ', at)) != std::string::npos; at = end + 1) {
+      row.push_back(line.substr(at, end - at));
+    }
+    row.push_back(line.substr(at));
+  }
+  return rows;
+}
+
+}  // namespace romsetter::test
