@@ -1,5 +1,6 @@
 // The rows of a test's data file: its lines without blank ones and comments (#), each cut at
-// single blanks into `fields` fields, the last one taking the rest of the line as it is.
+// single blanks into `fields` fields, the last one taking the rest of the line as it is (a
+// closing '|' is dropped: it keeps the blanks before it, which editors would strip).
 #pragma once
 
 #include <string>
@@ -18,7 +19,7 @@ inline std::vector<std::vector<std::string>> DataRows(const std::string& underTe
     for (std::size_t end; row.size() + 1 < fields && (end = line.find(' ', at)) != std::string::npos; at = end + 1) {
       row.push_back(line.substr(at, end - at));
     }
-    row.push_back(line.substr(at));
+    row.push_back(line.substr(at, line.size() - at - (line.back() == '|' ? 1 : 0)));
   }
   return rows;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "device/data_rows.h"
 #include "device/discovery_fakes.h"
 #include "support/test_support.h"
 
@@ -199,20 +200,19 @@ TEST(DiscoveryNt, PackageModeTriesOnlyThePresetIdentity) {
 }
 
 TEST(DiscoveryDefaults, OnlyAMissingOrOlderVersionRewritesTheFile) {
-  const Lines defaults = {"Environment/IniVersion=1.72", "DiskVen_98/DiskVen_00=Morvent  USB-MSC Disk INT   ",
-                          "HardwareID/DiskVen_00=DiskMorvent__USB-MSC_Disk_INT___",
-                          "USBSTOR_SUBKEY/DiskVen_00=Disk&Ven_Morvent&Prod__USB-MSC_Disk_IN&Rev_T"};
-  const std::pair<const char*, bool> cases[] = {  // version (nullptr: none), current
-      {"1.71", false}, {nullptr, false}, {"", false},   {"abc", false}, {"1.7", false},
-      {"1.719", false}, {"1.72", true},  {"1.80", true}, {"2", true},    {" 1.72", true}};
+  Lines defaults;
+  for (const auto& row : test::DataRows("device/data/identification_defaults.txt", 1)) defaults.push_back(row[0]);
+  const auto versions = test::DataRows("device/data/ini_versions.txt", 2);
+  ASSERT_EQ(versions.size(), 10u);
   for (bool package : {false, true}) {
-    for (const auto& [version, current] : cases) {
-      SCOPED_TRACE(version == nullptr ? "<none>" : version);
+    for (const auto& row : versions) {
+      const std::string& version = row.at(1);
+      SCOPED_TRACE("\"" + version + "\"");
       NtRig rig({});
-      if (version != nullptr) rig.store.Set("Environment", "IniVersion", version);
+      if (version != "<none>") rig.store.Set("Environment", "IniVersion", version);
       if (package) rig.process.packageMode = PackageMode::Package;
       rig.store.Set("Romsetter", "Big_File", "old.bin");
-      const bool keep = current || package;
+      const bool keep = row[0] == "keep" || package;
       EXPECT_EQ(rig.discovery.WriteIdentificationDefaults(), !keep);
       EXPECT_EQ(rig.store.writes, keep ? Lines{} : defaults);
       EXPECT_EQ(rig.store.inner.Read("Romsetter", "Big_File", "") == "old.bin", keep);  // the file was deleted
