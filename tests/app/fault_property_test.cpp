@@ -33,11 +33,6 @@ constexpr Location kAll[] = {kFirmware, kBackup1, kBackup2, kBoot, kFont1, kFont
 // Pages outside every location that hold old data: nothing may change them.
 constexpr std::uint32_t kOutside[] = {0x0050, 0x00FF, 0x1010, 0x2010, 0x3010, 0x4010, 0x5010, 0x6000};
 
-const char* const kCommands[] = {
-    "*", "SCSI_TST_U_RDY", "INQUIRY", "UPT_FW_GET_SIZE", "UPT_FW_ERASE_MEM", "UPT_WRITE_PAGE", "UPT_MARK_ERROR_PAGE",
-    "UPT_READ_PAGE", "UPT_FW_RESTART_SYS", "UPT_BOOT_GET_SIZE", "UPT_BOOT_ERASE_MEM", "FONT_GET_BLK_INFO",
-    "FONT_ERASE_FONT_BLKS", "FONT_WRITE_PAGE", "FONT_READ_PAGE", "FONT_END_OF_UPDATE", "DEV_FORMAT_16",
-    "DEV_GET_VERSION", "DEV_GET_PRODUCT", "BACKUP_FW_GET_SIZE_32", "BACKUP_FW_ERASE_MEM"};
 const char* const kKindNames[] = {"not_delivered", "bad_status", "no_completion", "corrupt_once",
                                   "bad_page",      "write_ignored", "detach"};
 

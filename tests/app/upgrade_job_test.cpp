@@ -10,6 +10,7 @@
 #include "app/in_memory_profile_store.h"
 #include "app/removal_warnings.h"
 #include "app/update_controls.h"
+#include "device/data_rows.h"
 #include "package/sample_images.h"
 #include "support/job_rig.h"
 
@@ -58,23 +59,21 @@ TEST_P(EachTransport, NoRegionIsErasedThatTheRunCannotRewrite) {
     EXPECT_EQ(rig.Messages(), Lines{"F/W Upgrade: " + why});
     EXPECT_EQ(rig.Log().back(), why);
   }
-  const struct { const char* name, *erase; bool nor; std::uint32_t fwAddr, backupAddr, bootAddr; } ranges[] = {
-      {"firmware past the last address", "UPT_FW_ERASE_MEM", false, 0xFFFFFFFC, 0x2000, 0x100},
-      {"backup past the last address", "BACKUP_FW_ERASE_MEM", false, 0x1000, 0xFFFFFFFC, 0x100},
-      {"boot past the last address", "UPT_BOOT_ERASE_MEM", true, 0x1000, 0x2000, 0xFFFFFFFE},
-  };
+  const auto ranges = DataRows("app/data/unerasable_ranges.txt", 6);
+  ASSERT_EQ(ranges.size(), 3u);
   for (const auto& c : ranges) {
-    SCOPED_TRACE(c.name);
-    EmulatedDeviceConfig config = Device(c.nor);
-    config.firmware.addr1 = c.fwAddr;
-    config.backupAddr1 = c.backupAddr;
-    config.boot.addr1 = c.bootAddr;
+    SCOPED_TRACE(c[5]);
+    const bool nor = c[1] == "nor";
+    EmulatedDeviceConfig config = Device(nor);
+    config.firmware.addr1 = std::stoul(c[2], nullptr, 0);
+    config.backupAddr1 = std::stoul(c[3], nullptr, 0);
+    config.boot.addr1 = std::stoul(c[4], nullptr, 0);
     JobRig rig(aspi, config);
-    if (c.nor) rig.WithBoot();
+    if (nor) rig.WithBoot();
     rig.WithFirmware();
-    rig.sel().backupChecked = !c.nor;
+    rig.sel().backupChecked = !nor;
     EXPECT_EQ(rig.Run(), JobOutcome::DeviceFailure);
-    EXPECT_EQ(rig.Count(c.erase), 0u);
+    EXPECT_EQ(rig.Count(c[0]), 0u);
     const Lines log = rig.Log();
     EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& l) {
       return l.find("pass 0xFFFFFFFF.") != std::string::npos;
