@@ -16,6 +16,7 @@
 
 #include "app/win32/gui/resource.h"
 #include "app/removal_warnings.h"
+#include "device/data_rows.h"
 #include "device/recording.h"
 #include "package/sample_images.h"
 #include "gui/built_package.h"
@@ -126,26 +127,17 @@ TEST_F(Dialog, StartsWithTitleAboutEntryHiddenControlsAndTheDevicesVersion) {
 
 TEST_F(Dialog, EnablingRules) {
   ASSERT_NO_FATAL_FAILURE(Open());
-  const struct {
-    bool nor, firmware, format;
-    const char *big, *small;
-    bool upgrade;
-  } cases[] = {
-      {false, true, false, "NONE", "D:\\fw\\small.bin", true},
-      {true, true, false, "NONE", "D:\\fw\\small.bin", false},
-      {false, true, false, "D:\\NONEXT\\big.bin", "NONE", false},
-      {false, false, true, "NONE", "NONE", true},  // a format alone needs no file
-      {false, false, false, "D:\\fw\\big.bin", "NONE", false},
-  };
+  const auto cases = test::DataRows("gui/data/enabling_rules.txt", 6);
+  ASSERT_EQ(cases.size(), 5u);
   for (const auto& c : cases) {
     Selections& s = Sel();
-    s.norSelected = c.nor;
-    s.loadFirmware = c.firmware;
-    s.formatChecked = c.format;
-    s.bigFirmwarePath = c.big;
-    s.smallFirmwarePath = c.small;
+    s.norSelected = c[1] == "nor";
+    s.loadFirmware = c[2] == "load-fw";
+    s.formatChecked = c[3] == "format";
+    s.bigFirmwarePath = c[4];
+    s.smallFirmwarePath = c[5];
     dialog->core()->UpdateControls();
-    EXPECT_EQ(Enabled(IDC_UPGRADE), c.upgrade) << c.big << " " << c.nor;
+    EXPECT_EQ(Enabled(IDC_UPGRADE), c[0] == "enabled") << c[4] << " " << c[1];
   }
   Attach("[device]\nattached no\n");
   dialog->core()->ProbeDevice();
@@ -255,30 +247,28 @@ TEST_F(Dialog, ToolTipsNameTheirControls) {
 }
 
 TEST_F(Dialog, PackagePresetsAndLocksTheWindow) {
-  const struct {
-    const char* name;
-    bool nor;
-    std::uint32_t boot, font;
-  } cases[] = {{"NAND", false, 0, 1024}, {"NOR with boot", true, 512, 1024}, {"NOR without boot", true, 0, 1024},
-               {"no fonts", false, 0, 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  const auto cases = test::DataRows("gui/data/package_presets.txt", 4);
+  ASSERT_EQ(cases.size(), 4u);
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row[3]);
+    const bool nor = row[0] == "nor";
+    const std::uint32_t boot = std::stoul(row[1]), font = std::stoul(row[2]);
     process = ProcessState{};
-    process.package.nor = c.nor;
+    process.package.nor = nor;
     process.package.format = process.package.backup = true;
-    process.package.bootLength = c.boot;
-    process.package.fontLength = c.font;
+    process.package.bootLength = boot;
+    process.package.fontLength = font;
     ASSERT_NO_FATAL_FAILURE(Open(PackageMode::Package));
     const Selections& s = Sel();
-    EXPECT_EQ(s.norSelected, c.nor);
-    EXPECT_EQ(s.loadBootCode, c.boot != 0);
-    EXPECT_EQ(s.formatChecked, !c.nor);
-    EXPECT_EQ(s.loadFont, c.font != 0);
-    EXPECT_FALSE(Enabled(c.nor ? IDC_NOR : IDC_NAND));
-    EXPECT_FALSE(Visible(c.nor ? IDC_NAND : IDC_NOR));
+    EXPECT_EQ(s.norSelected, nor);
+    EXPECT_EQ(s.loadBootCode, boot != 0);
+    EXPECT_EQ(s.formatChecked, !nor);
+    EXPECT_EQ(s.loadFont, font != 0);
+    EXPECT_FALSE(Enabled(nor ? IDC_NOR : IDC_NAND));
+    EXPECT_FALSE(Visible(nor ? IDC_NAND : IDC_NOR));
     EXPECT_FALSE(Enabled(IDC_PACK_BUTTON) || Enabled(IDC_BIG_LIST) || Enabled(IDC_LOAD_FW));
     EXPECT_FALSE(Visible(IDC_REPORT_BUTTON) || Visible(IDC_REPORT_EDIT));
-    EXPECT_EQ(Visible(IDC_FORMAT), !c.nor);
+    EXPECT_EQ(Visible(IDC_FORMAT), !nor);
     EXPECT_EQ(Text(Item(IDC_PACK_EDIT)), "prog.exe");
     dialog.reset();
   }
