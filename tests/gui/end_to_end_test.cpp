@@ -11,6 +11,7 @@
 #include "app/win32/gui/resource.h"
 #include "app/win32/instance_guard.h"
 #include "base/format.h"
+#include "device/data_rows.h"
 #include "emulator/emulated_device.h"
 #include "package/sample_images.h"
 #include "gui/built_package.h"
@@ -277,17 +278,12 @@ TEST(EndToEnd, CommandLineUpgradesEveryAspiTargetAtOnce) {
   }
 
   // A real device is named by its drive or its ASPI target, never ambiguously.
-  const struct { const char* args; long status; } named[] = {
-      {"upgrade --device E: --aspi --format", 1},          // a drive is reached through pass-through
-      {"upgrade --device aspi:0:8 --format", 1},           // the scan asks targets 0-7
-      {"upgrade --device auto --device E: --format", 1},   // auto beside another device
-      {"upgrade --all --device aspi:0:1 --format", 1},     // --all finds the devices itself
-      {"upgrade --device e: --device E: --format", 1},     // one drive named twice
-  };
+  const auto named = test::DataRows("gui/data/device_name_refusals.txt", 2);
+  ASSERT_EQ(named.size(), 5u);
   for (const auto& c : named) {
     Child refused;
-    ASSERT_TRUE(refused.Start(cli, c.args));
-    EXPECT_EQ(refused.Wait(60000), c.status) << c.args;
+    ASSERT_TRUE(refused.Start(cli, c[1]));
+    EXPECT_EQ(refused.Wait(60000), std::stol(c[0])) << c[1];
   }
 
   // The healthy device holds the image, read back through the ASPI target named alone.

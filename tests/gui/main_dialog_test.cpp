@@ -226,23 +226,19 @@ TEST_F(Dialog, ToolTipsNameTheirControls) {
   ASSERT_NO_FATAL_FAILURE(Open());
   HWND tip = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr);
   ASSERT_NE(tip, nullptr);
-  const std::pair<int, const char*> tips[] = {{IDC_UPGRADE, "Launch to Upgrade F/W or Font"},
-                                              {IDC_BIG_BUTTON, "Select BIN File to Upgrade F/W"},
-                                              {IDC_BOOT_BUTTON, "Select Boot File to Upgrade BootCode"},
-                                              {IDC_FONT_BUTTON, "Font of List"},
-                                              {IDC_REPORT_BUTTON, "Select or Create Report File"},
-                                              {IDC_PACK_BUTTON, "Build Package File"},
-                                              {IDC_SMALL_BUTTON, "Select Small Block F/W."},
-                                              {IDC_STATUS, " Status Bar "}};
-  for (const auto& [id, text] : tips) {
+  const int ids[] = {IDC_UPGRADE,       IDC_BIG_BUTTON,  IDC_BOOT_BUTTON,  IDC_FONT_BUTTON,
+                     IDC_REPORT_BUTTON, IDC_PACK_BUTTON, IDC_SMALL_BUTTON, IDC_STATUS};
+  const auto texts = test::DataRows("gui/data/tool_tips.txt", 1);
+  ASSERT_EQ(texts.size(), std::size(ids));
+  for (std::size_t i = 0; i < texts.size(); ++i) {
     char buffer[128] = {};
     TOOLINFOA info{};
     info.cbSize = TTTOOLINFOA_V1_SIZE;
     info.hwnd = dialog->hwnd();
-    info.uId = reinterpret_cast<UINT_PTR>(Item(id));
+    info.uId = reinterpret_cast<UINT_PTR>(Item(ids[i]));
     info.lpszText = buffer;
     SendMessageA(tip, TTM_GETTEXTA, sizeof buffer, reinterpret_cast<LPARAM>(&info));
-    EXPECT_STREQ(buffer, text);
+    EXPECT_EQ(buffer, texts[i][0]);
   }
 }
 
