@@ -1,7 +1,9 @@
 // The rows of a test's data file: its lines without blank ones and comments (#), each cut at
-// single blanks into `fields` fields, the last one taking the rest of the line as it is (a
+// single blanks into `fields` fields (missing ones empty), the last one taking the rest of the line as it is (a
 // closing '|' is dropped: it keeps the blanks before it, which editors would strip).
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -20,7 +22,9 @@ inline std::vector<std::vector<std::string>> DataRows(const std::string& underTe
       row.push_back(line.substr(at, end - at));
     }
     row.push_back(line.substr(at, line.size() - at - (line.back() == '|' ? 1 : 0)));
+    row.resize(fields);  // a short row reads its missing fields as empty, never past its end
   }
+  EXPECT_FALSE(rows.empty()) << "no rows in tests/" << underTests;  // a lost file must not pass
   return rows;
 }
 

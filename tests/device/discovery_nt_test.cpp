@@ -203,7 +203,6 @@ TEST(DiscoveryDefaults, OnlyAMissingOrOlderVersionRewritesTheFile) {
   Lines defaults;
   for (const auto& row : test::DataRows("device/data/identification_defaults.txt", 1)) defaults.push_back(row[0]);
   const auto versions = test::DataRows("device/data/ini_versions.txt", 2);
-  ASSERT_EQ(versions.size(), 10u);
   for (bool package : {false, true}) {
     for (const auto& row : versions) {
       const std::string& version = row.at(1);
