@@ -8,11 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 #include <set>
 
 #include "app/activity_log.h"
 #include "app/in_memory_profile_store.h"
+#include "base/text.h"
 #include "device/linux/sg_io_transport.h"
 #include "linux/data_rows.h"
 #include "linux/sysfs_tree.h"
@@ -60,20 +60,14 @@ struct LocatorRig {
   // The lines a case ends with, from data/sysfs_discovery_lines.txt.
   Lines Expected(const std::string& name) const {
     Lines lines;
-    for (std::string row : DataRows("sysfs_discovery_lines.txt")) {
+    for (const std::string& row : DataRows("sysfs_discovery_lines.txt")) {
       if (row.rfind(name + ": ", 0) != 0) continue;
-      row.erase(0, name.size() + 2);
-      for (const auto& [key, value] : {std::pair{"{root}", tree.root}, {"{group}", getgrgid(getegid())->gr_name}}) {
-        for (std::size_t at; (at = row.find(key)) != std::string::npos;) row.replace(at, std::strlen(key), value);
-      }
-      lines.push_back(row);
+      lines.push_back(ReplaceAll(ReplaceAll(row.substr(name.size() + 2), "{root}", tree.root), "{group}",
+                                 getgrgid(getegid())->gr_name));  // the scratch nodes' owner
     }
     return lines;
   }
-  Lines LastLog(std::size_t count) const {
-    const Lines all = Log();
-    return Lines(all.end() - static_cast<std::ptrdiff_t>(std::min(count, all.size())), all.end());
-  }
+  Lines LastLog(long count) const { return StripNumbers(Lines(window.allStatus.end() - count, window.allStatus.end())); }
   void AddInternal() { tree.Add(0, "ATA     ", "Samsung SSD 860 ", "1B6Q", "", "", "sda"); }
 
   SysfsTree tree;
