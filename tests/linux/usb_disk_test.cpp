@@ -94,18 +94,13 @@ TEST(UsbDisk, WrappersAreCheckedAndStatusWrappersLaidOut) {
   EXPECT_EQ(std::make_tuple(cbw.tag, cbw.length, cbw.in, int{cbw.cdbLength}), std::make_tuple(0x01020304u, 512u, false, 12));
   EXPECT_EQ(cbw.cdb[10], 0xAB);  // the whole 12 bytes, the last two included
   EXPECT_EQ(cbw.cdb[11], 0xCD);
-  auto bad = raw;
-  bad[0] = 'X';  // signature
-  EXPECT_FALSE(ParseCbw(bad.data(), bad.size(), cbw));
   EXPECT_FALSE(ParseCbw(raw.data(), raw.size() - 1, cbw));
-  for (std::uint8_t length : {0, 17}) {
-    bad = raw;
-    bad[14] = length;
-    EXPECT_FALSE(ParseCbw(bad.data(), bad.size(), cbw)) << int{length};
+  // The signature, a CDB length of 0 or 17, and a second LUN this disk does not have.
+  for (const auto& [at, value] : {std::pair{0, 'X'}, {14, 0}, {14, 17}, {13, 1}}) {
+    auto bad = raw;
+    bad[at] = static_cast<std::uint8_t>(value);
+    EXPECT_FALSE(ParseCbw(bad.data(), bad.size(), cbw)) << at << " " << int{value};
   }
-  bad = raw;
-  bad[13] = 1;  // a second LUN this disk does not have
-  EXPECT_FALSE(ParseCbw(bad.data(), bad.size(), cbw));
   EXPECT_EQ(MakeCsw(0x01020304, 0x1FF, kCswFailed),
             (std::array<std::uint8_t, kCswSize>{'U', 'S', 'B', 'S', 4, 3, 2, 1, 0xFF, 1, 0, 0, 1}));
 }
