@@ -8,11 +8,13 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
 #include "emulator/linux/emulated_sg_io.h"
-#include "support/test_support.h"
+#include "linux/data_rows.h"
 #include "support/transport_conformance.h"
 #include "sysfs_tree.h"
 
@@ -78,48 +80,38 @@ Outcome SendThroughFakeKernel(std::uint8_t code, std::uint8_t* data, std::uint32
 }
 
 TEST(SgIoFailures, EachKindOfFailureEndsAsThePassThroughRulesExpect) {
-  struct Case {
-    const char* name;
-    int ioctlResult, error;
-    std::uint8_t status;
-    std::uint16_t host, driver;
-    std::vector<std::uint8_t> sense;
-    Outcome outcome;
-    std::tuple<int, int, int> decoded;  // sense key, ASC, ASCQ
-  };
-  const std::vector<std::uint8_t> fixed = {0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0x01, 0, 0, 0, 0};
-  const std::vector<std::uint8_t> descriptor = {0x72, 0x06, 0x29, 0x02, 0, 0, 0, 0};
-  const Case cases[] = {
-      {"ioctl refused", -1, EBUSY, 0, 0, 0, {}, {false, false, EBUSY}, {0, 0, 0}},
-      {"check condition, fixed sense", 0, 0, 0x02, 0, 0x08, fixed, {true, false, 0}, {3, 0x11, 0x01}},
-      {"check condition, descriptor sense, a suggestion", 0, 0, 0x02, 0, 0x18, descriptor, {true, false, 0}, {6, 0x29, 2}},
-      {"sense too short to decode", 0, 0, 0x02, 0, 0x08, {0x70, 0, 0x05}, {true, false, 0}, {0, 0, 0}},
-      {"host: no connection", 0, 0, 0, 0x01, 0, {}, {false, false, EIO}, {0, 0, 0}},
-      {"host: time-out", 0, 0, 0, 0x03, 0, {}, {false, false, ETIMEDOUT}, {0, 0, 0}},
-      {"driver: error", 0, 0, 0, 0, 0x04, {}, {false, false, EIO}, {0, 0, 0}},
-      {"driver: time-out", 0, 0, 0, 0, 0x06, {}, {false, false, ETIMEDOUT}, {0, 0, 0}},
-      {"busy status", 0, 0, 0x08, 0, 0, {}, {true, false, 0}, {0, 0, 0}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  const std::map<std::string, int> errors = {{"0", 0}, {"EBUSY", EBUSY}, {"EIO", EIO}, {"ETIMEDOUT", ETIMEDOUT}};
+  const std::vector<std::string> rows = DataRows("sg_io_failures.txt");
+  EXPECT_EQ(rows.size(), 9u);
+  for (const std::string& line : rows) {
+    SCOPED_TRACE(line);
+    std::istringstream row(line.substr(line.rfind(": ") + 2));
+    std::string error, senseHex, arrow, outcomeError;
+    int ioctlResult = 0, status = 0, host = 0, driver = 0, key = 0, asc = 0, ascq = 0;
+    bool delivered = false, good = false;
+    row >> std::hex >> ioctlResult >> error >> status >> host >> driver >> senseHex >> arrow >> delivered >> good >>
+        outcomeError >> key >> asc >> ascq;
+    ASSERT_TRUE(row && errors.count(error) && errors.count(outcomeError));
+    const std::vector<std::uint8_t> sense = HexBytes(senseHex);
     const auto answer = [&](sg_io_hdr_t& h) {
-      if (c.ioctlResult != 0) {
-        errno = c.error;
+      if (ioctlResult != 0) {
+        errno = errors.at(error);
         return -1;
       }
-      h.status = c.status;
-      h.host_status = c.host;
-      h.driver_status = c.driver;
-      if (!c.sense.empty()) std::memcpy(h.sbp, c.sense.data(), std::min<std::size_t>(c.sense.size(), h.mx_sb_len));
-      h.sb_len_wr = static_cast<unsigned char>(c.sense.size());
+      h.status = static_cast<unsigned char>(status);
+      h.host_status = static_cast<std::uint16_t>(host);
+      h.driver_status = static_cast<std::uint16_t>(driver);
+      if (!sense.empty()) std::memcpy(h.sbp, sense.data(), std::min<std::size_t>(sense.size(), h.mx_sb_len));
+      h.sb_len_wr = static_cast<unsigned char>(sense.size());
       h.resid = static_cast<int>(h.dxfer_len);
       return 0;
     };
     std::array<std::uint8_t, 10> reply{};
     SgIoOutcome last;
-    EXPECT_EQ(SendThroughFakeKernel(UPT_FW_GET_SIZE, reply.data(), 10, answer, last), c.outcome);
-    EXPECT_EQ(std::make_tuple(int{last.senseKey}, int{last.asc}, int{last.ascq}), c.decoded);
-    EXPECT_EQ(last.sense.size(), c.ioctlResult == 0 ? c.sense.size() : 0u);
+    EXPECT_EQ(SendThroughFakeKernel(UPT_FW_GET_SIZE, reply.data(), 10, answer, last),
+              Outcome(delivered, good, errors.at(outcomeError)));
+    EXPECT_EQ(std::make_tuple(int{last.senseKey}, int{last.asc}, int{last.ascq}), std::make_tuple(key, asc, ascq));
+    EXPECT_EQ(last.sense.size(), ioctlResult == 0 ? sense.size() : 0u);
   }
 }
 

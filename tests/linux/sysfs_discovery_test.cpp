@@ -12,7 +12,9 @@
 
 #include "app/activity_log.h"
 #include "app/in_memory_profile_store.h"
+#include "base/text.h"
 #include "device/linux/sg_io_transport.h"
+#include "linux/data_rows.h"
 #include "linux/sysfs_tree.h"
 
 namespace romsetter::test {
@@ -55,6 +57,18 @@ struct LocatorRig {
     return locator.Locate(drive, store, process, log);
   }
   Lines Log() const { return StripNumbers(window.allStatus); }
+  // The lines a case ends with, from data/sysfs_discovery_lines.txt.
+  Lines Expected(const std::string& name) const {
+    Lines lines;
+    for (const std::string& row : DataRows("sysfs_discovery_lines.txt")) {
+      if (row.rfind(name + ": ", 0) != 0) continue;
+      lines.push_back(ReplaceAll(ReplaceAll(row.substr(name.size() + 2), "{root}", tree.root), "{group}",
+                                 getgrgid(getegid())->gr_name));  // the scratch nodes' owner
+    }
+    return lines;
+  }
+  Lines LastLog(long count) const { return StripNumbers(Lines(window.allStatus.end() - count, window.allStatus.end())); }
+  void AddInternal() { tree.Add(0, "ATA     ", "Samsung SSD 860 ", "1B6Q", "", "", "sda"); }
 
   SysfsTree tree;
   RecordingWindow window;
@@ -67,7 +81,7 @@ struct LocatorRig {
 
 TEST(SysfsDiscovery, OneMatchAmongOtherDisksNamesItsNodeAndIdentity) {
   LocatorRig rig("sysfs_one");
-  rig.tree.Add(0, "ATA     ", "Samsung SSD 860 ", "1B6Q", "", "", "sda");
+  rig.AddInternal();
   rig.AddMorvent(10, "sdb");
   rig.AddMorvent(2, "");  // sg10 sorts after sg2; this one matches too...
   std::filesystem::remove_all(rig.tree.paths.sysfsRoot + "/class/scsi_generic/sg2");  // ...until unplugged
@@ -80,45 +94,39 @@ TEST(SysfsDiscovery, OneMatchAmongOtherDisksNamesItsNodeAndIdentity) {
             "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\Disk&Ven_Morvent&Prod__USB-MSC_Disk_IN&Rev_T");
   // The settings store drops trailing blanks, as the profile functions do.
   EXPECT_EQ(found->identity.inquiryText, "Morvent  USB-MSC Disk INT");
-  EXPECT_EQ(rig.Log(), (Lines{"SET HardwareID:\"USBSTOR\\DiskMorvent__USB-MSC_Disk_INT___\" (DiskVen_00)",
-                              "Sets:\"Morvent  USB-MSC Disk INT\" len=25",
-                              "Get " + rig.tree.Node("sg0") + ":\"ATA     Samsung SSD 860 1B6Q\" len=28 USB : serial \"\"",
-                              "Get " + rig.tree.Node("sg10") + ":\"Morvent  USB-MSC Disk INT   \" len=28 USB 1b3f:2002 serial \"SN0010\"",
-                              "Bingo " + rig.tree.Node("sg10") + " (DiskVen_00)!"}));
+  EXPECT_EQ(rig.Log(), rig.Expected("one-match"));
   EXPECT_EQ(rig.nodes.opened, Lines{rig.tree.Node("sg10")});  // checked to open, and closed again
   EXPECT_EQ(rig.nodes.openNow, 0);
 }
 
 TEST(SysfsDiscovery, NoneAndTwoMatchesAreRefusedWithoutOpeningAnything) {
   LocatorRig none("sysfs_none");
-  none.tree.Add(0, "ATA     ", "Samsung SSD 860 ", "1B6Q", "", "", "sda");
+  none.AddInternal();
   EXPECT_FALSE(none.Locate());
-  EXPECT_EQ(none.Log().back(), "No SCSI generic device matches the identification entries (1 looked at).");
+  EXPECT_EQ(none.LastLog(1), none.Expected("none"));
   LocatorRig empty("sysfs_empty");
   std::filesystem::remove_all(empty.tree.paths.sysfsRoot);
   EXPECT_FALSE(empty.Locate());
-  EXPECT_EQ(empty.Log().back(), "No SCSI generic device matches the identification entries (0 looked at).");
+  EXPECT_EQ(empty.LastLog(1), empty.Expected("empty"));
 
   LocatorRig two("sysfs_two");
   two.AddMorvent(2, "sdb");
   two.AddMorvent(3, "");
   EXPECT_FALSE(two.Locate());
-  EXPECT_EQ(two.Log().back(), "2 devices match: " + two.tree.Node("sg2") + " (" + two.tree.Node("sdb") +
-                                  ", DiskVen_00), " + two.tree.Node("sg3") +
-                                  " (no disk, DiskVen_00). Name the one to upgrade with --device.");
+  EXPECT_EQ(two.LastLog(1), two.Expected("two"));
   EXPECT_TRUE(none.nodes.opened.empty() && two.nodes.opened.empty());
   // Named on the command line, one of the two is used as given.
   const auto given = two.Locate(two.tree.Node("sg3"));
   ASSERT_TRUE(given);
   EXPECT_EQ(given->devicePath, two.tree.Node("sg3"));
   EXPECT_EQ(given->identity.inquiryText, kText);  // read from sysfs, blanks kept
-  EXPECT_EQ(two.Log().back(), "Use " + two.tree.Node("sg3") + " as given: \"" + kText + "\" USB 1b3f:2002");
+  EXPECT_EQ(two.LastLog(1), two.Expected("given"));
 }
 
 // --all: every match is listed, and each device's job discovers only its own.
 TEST(SysfsDiscovery, SeveralMatchesAreListedAndEachJobTakesOnlyItsOwn) {
   LocatorRig rig("sysfs_all");
-  rig.tree.Add(0, "ATA     ", "Samsung SSD 860 ", "1B6Q", "", "", "sda");
+  rig.AddInternal();
   rig.AddMorvent(2, "sdb");
   rig.AddMorvent(3, "sdc");
   SysfsDriveLocator lister(rig.tree.paths);
@@ -134,7 +142,7 @@ TEST(SysfsDiscovery, SeveralMatchesAreListedAndEachJobTakesOnlyItsOwn) {
     EXPECT_EQ(rig.Log().back(), "Bingo " + rig.tree.Node(sg) + " (DiskVen_00)!");
   }
   LocatorRig none("sysfs_all_none");
-  none.tree.Add(0, "ATA     ", "Samsung SSD 860 ", "1B6Q", "", "", "sda");
+  none.AddInternal();
   EXPECT_TRUE(SysfsDriveLocator(none.tree.paths).MatchingNodes(none.store, none.process).empty());
 }
 
@@ -182,25 +190,17 @@ TEST(SysfsDiscovery, ANodeThatDoesNotOpenOrIsBusyIsNamedWithWhatToDo) {
   rig.AddMorvent(2, "sdb");
   rig.nodes.refused[rig.tree.Node("sg2")] = EACCES;
   EXPECT_FALSE(rig.Locate());
-  const std::string group = getgrgid(getegid())->gr_name;  // the scratch node's owner
-  EXPECT_EQ(rig.Log().back(),
-            "No permission to open " + rig.tree.Node("sg2") + " (group " + group + "): join group " + group +
-                ", or add a udev rule such as SUBSYSTEM==\"scsi_generic\", ATTRS{idVendor}==\"1b3f\", "
-                "ATTRS{idProduct}==\"2002\", GROUP=\"plugdev\", MODE=\"0660\" (docs/linux.md).");
+  EXPECT_EQ(rig.LastLog(1), rig.Expected("denied"));
   // A disk node given by hand, unknown to sysfs: the rule names the kernel's name for it.
   EXPECT_NE(PermissionAdvice("/nonexistent/sdq", nullptr)
                 .find("(group unknown): join group unknown, or add a udev rule such as SUBSYSTEM==\"block\", "
                       "KERNEL==\"sdq\""),
             std::string::npos);
   // A device another program holds is busy, said in one line naming it.
-  const std::pair<int, std::string> others[] = {
-      {ENXIO, " does not open: No such device or address"},
-      {EBUSY, " is busy: another program (another romsetter-cli, or a mounted file system) has it open. Let it "
-              "finish, then run again."}};
-  for (const auto& [error, text] : others) {
+  for (const auto& [error, name] : {std::pair{ENXIO, "no-device"}, {EBUSY, "busy"}}) {
     rig.nodes.refused[rig.tree.Node("sg2")] = error;
     EXPECT_FALSE(rig.Locate());
-    EXPECT_EQ(rig.Log().back(), rig.tree.Node("sg2") + text);
+    EXPECT_EQ(rig.LastLog(1), rig.Expected(name));
   }
 }
 
@@ -213,19 +213,15 @@ TEST(SysfsDiscovery, AMountedDiskOrPartitionIsRefusedUnlessForced) {
   EXPECT_TRUE(rig.Locate());
   rig.tree.Mount(sdb + "1 /media/USB\\040DISK vfat rw 0 0");
   EXPECT_FALSE(rig.Locate());
-  EXPECT_EQ(rig.Log().back(), sdb + " is mounted (" + sdb + "1 on /media/USB DISK): unmount it first, or give --force "
-                                    "to write under its file system.");
+  EXPECT_EQ(rig.LastLog(1), rig.Expected("mounted"));
   EXPECT_EQ(rig.nodes.opened.size(), 1u);  // the refused run opened nothing
   ASSERT_TRUE(rig.Locate("", true));
-  const Lines forced = rig.Log();
-  EXPECT_EQ(forced.back(), sdb + " is mounted (" + sdb + "1 on /media/USB DISK); going on as --force asks.");
-  EXPECT_EQ(forced[forced.size() - 2], "Bingo " + rig.tree.Node("sg2") + " (DiskVen_00)!");
+  EXPECT_EQ(rig.LastLog(2), rig.Expected("forced"));
   // The disk node given by hand is checked too, and an unreadable mounts file refuses.
   EXPECT_FALSE(rig.Locate(sdb));
   std::filesystem::remove(rig.tree.paths.mountsFile);
   EXPECT_FALSE(rig.Locate());
-  EXPECT_EQ(rig.Log().back(), rig.tree.paths.mountsFile + " cannot be read, so whether " + sdb +
-                                  " is mounted is unknown: give --force to go on.");
+  EXPECT_EQ(rig.LastLog(1), rig.Expected("mounts-unreadable"));
   EXPECT_TRUE(rig.Locate("", true));
 }
 

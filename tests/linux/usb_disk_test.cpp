@@ -7,10 +7,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
 #include "device/linux/sg_io_transport.h"
+#include "linux/data_rows.h"
 #include "support/transport_conformance.h"
 
 namespace romsetter::test {
@@ -91,18 +94,13 @@ TEST(UsbDisk, WrappersAreCheckedAndStatusWrappersLaidOut) {
   EXPECT_EQ(std::make_tuple(cbw.tag, cbw.length, cbw.in, int{cbw.cdbLength}), std::make_tuple(0x01020304u, 512u, false, 12));
   EXPECT_EQ(cbw.cdb[10], 0xAB);  // the whole 12 bytes, the last two included
   EXPECT_EQ(cbw.cdb[11], 0xCD);
-  auto bad = raw;
-  bad[0] = 'X';  // signature
-  EXPECT_FALSE(ParseCbw(bad.data(), bad.size(), cbw));
   EXPECT_FALSE(ParseCbw(raw.data(), raw.size() - 1, cbw));
-  for (std::uint8_t length : {0, 17}) {
-    bad = raw;
-    bad[14] = length;
-    EXPECT_FALSE(ParseCbw(bad.data(), bad.size(), cbw)) << int{length};
+  // The signature, a CDB length of 0 or 17, and a second LUN this disk does not have.
+  for (const auto& [at, value] : {std::pair{0, 'X'}, {14, 0}, {14, 17}, {13, 1}}) {
+    auto bad = raw;
+    bad[at] = static_cast<std::uint8_t>(value);
+    EXPECT_FALSE(ParseCbw(bad.data(), bad.size(), cbw)) << at << " " << int{value};
   }
-  bad = raw;
-  bad[13] = 1;  // a second LUN this disk does not have
-  EXPECT_FALSE(ParseCbw(bad.data(), bad.size(), cbw));
   EXPECT_EQ(MakeCsw(0x01020304, 0x1FF, kCswFailed),
             (std::array<std::uint8_t, kCswSize>{'U', 'S', 'B', 'S', 4, 3, 2, 1, 0xFF, 1, 0, 0, 1}));
 }
@@ -115,41 +113,27 @@ TEST(UsbDisk, DiskCommandsAnswerAsADiskWithStatusAndSense) {
   image[3 * UsbDisk::kBlockSize] = 0x5A;
   UsbDisk disk(device, image);
   EXPECT_EQ(disk.blocks(), 16u);
-  struct Case {
-    std::vector<std::uint8_t> cdb;
-    std::uint32_t length;
-    bool in;
-    CswStatus status;
-    std::uint32_t transferred;
-    std::vector<std::uint8_t> reply;  // its first bytes
-    std::uint8_t senseKey, asc;
-  };
-  const Case cases[] = {
-      {{0x12, 0, 0, 0, 36, 0}, 36, true, kCswGood, 36, {0x00, 0x80}, 0, 0},  // the device's own INQUIRY
-      {{0x12, 1, 0x80, 0, 96, 0}, 96, true, kCswFailed, 0, {}, 0x05, 0x24},  // no vital product data
-      {{0x00, 0, 0, 0, 0, 0}, 0, false, kCswGood, 0, {}, 0, 0},
-      {{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, true, kCswGood, 8, {0, 0, 0, 15, 0, 0, 2, 0}, 0, 0},
-      {{0x1A, 0, 0x3F, 0, 192, 0}, 192, true, kCswGood, 4, {3, 0, 0, 0}, 0, 0},
-      {{0x28, 0, 0, 0, 0, 3, 0, 0, 1, 0}, 512, true, kCswGood, 512, {0x5A}, 0, 0},
-      {{0x28, 0, 0, 0, 0, 15, 0, 0, 2, 0}, 1024, true, kCswFailed, 0, {}, 0x05, 0x21},  // past the end
-      {{0x28, 0, 0, 0, 0, 3, 0, 0, 1, 0}, 512, false, kCswPhaseError, 0, {}, 0, 0},  // the wrong way
-      {{0x28, 0, 0, 0, 0, 3, 0, 0, 2, 0}, 512, true, kCswPhaseError, 0, {}, 0, 0},   // too little room
-      {{0x1E, 0, 0, 0, 1, 0}, 0, false, kCswGood, 0, {}, 0, 0},
-      {{0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, false, kCswFailed, 0, {}, 0x05, 0x20},  // unknown
-      {{0xFF, 0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, false, kCswFailed, 0, {}, 0x05, 0x24},  // vendor, unused code
-      {{0xFF, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, true, kCswGood, 8, {'0', '1', '.', '0', '2'}, 0, 0},
-  };
-  for (const Case& c : cases) {
-    std::vector<std::uint8_t> data(c.length, 0xEE);
-    const Cbw cbw = Parsed(CbwBytes(c.cdb.data(), static_cast<std::uint8_t>(c.cdb.size()), c.length, c.in));
+  const std::map<std::string, CswStatus> statuses = {{"good", kCswGood}, {"failed", kCswFailed}, {"phase", kCswPhaseError}};
+  const std::vector<std::string> rows = DataRows("usb_disk_commands.txt");
+  EXPECT_EQ(rows.size(), 13u);
+  for (const std::string& line : rows) {
+    std::istringstream row(line);
+    std::string cdbHex, direction, status, replyHex;
+    std::uint32_t length = 0, transferred = 0;
+    int senseKey = -1, asc = -1;
+    row >> cdbHex >> length >> direction >> status >> transferred >> replyHex >> std::hex >> senseKey >> asc;
+    ASSERT_TRUE(row && statuses.count(status)) << line;
+    const std::vector<std::uint8_t> cdb = HexBytes(cdbHex), reply = HexBytes(replyHex);
+    std::vector<std::uint8_t> data(length, 0xEE);
+    const Cbw cbw = Parsed(CbwBytes(cdb.data(), static_cast<std::uint8_t>(cdb.size()), length, direction == "in"));
     const UsbDisk::Reply r = disk.Run(cbw, data.data());
     const std::string what = UsbDisk::CommandName(cbw);
-    EXPECT_EQ(std::make_tuple(r.status, r.transferred), std::make_tuple(c.status, c.transferred)) << what;
-    EXPECT_TRUE(std::equal(c.reply.begin(), c.reply.end(), data.begin())) << what;
+    EXPECT_EQ(std::make_tuple(r.status, r.transferred), std::make_tuple(statuses.at(status), transferred)) << what;
+    EXPECT_TRUE(std::equal(reply.begin(), reply.end(), data.begin())) << what;
     std::vector<std::uint8_t> sense(18);
     EXPECT_EQ(disk.Run(Parsed(CbwBytes(kRequestSense, 6, 18, true)), sense.data()).transferred, 18u);
     // A phase error leaves no sense: the host resets instead of asking.
-    EXPECT_EQ(std::make_tuple(sense[0], sense[2], sense[12]), std::make_tuple(0x70, c.senseKey, c.asc)) << what;
+    EXPECT_EQ(std::make_tuple(int{sense[0]}, int{sense[2]}, int{sense[12]}), std::make_tuple(0x70, senseKey, asc)) << what;
   }
   // Written blocks read back; the sense of a failure is given once.
   std::vector<std::uint8_t> block(UsbDisk::kBlockSize, 0x42);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "device/discovery_fakes.h"
@@ -15,12 +16,9 @@ namespace romsetter {
 namespace {
 
 struct Session {
-  bool available = false;
-  bool erased = false;
-  bool written = false;
-  bool read = false;
+  bool available = false, erased = false, written = false, read = false, ready = false;
   PageBuffer back{};
-  bool ready = false;
+  auto Answers() const { return std::tie(available, erased, written, read, back, ready); }
 };
 
 Session RunSession(AspiLibrary& library, LogSink& log, const PageBuffer& page) {
@@ -69,12 +67,7 @@ TEST(ReplayDll, ARecordedAspiRunGetsTheSameAnswersAndAChangedPageDiverges) {
 
   ASSERT_TRUE(dll.LoadScenario(dir + "/run.jsonl"));
   const Session replayed = RunSession(library, log, page);
-  EXPECT_EQ(replayed.available, recorded.available);
-  EXPECT_EQ(replayed.erased, recorded.erased);
-  EXPECT_EQ(replayed.written, recorded.written);
-  EXPECT_EQ(replayed.read, recorded.read);
-  EXPECT_EQ(replayed.back, recorded.back);
-  EXPECT_EQ(replayed.ready, recorded.ready);
+  EXPECT_EQ(replayed.Answers(), recorded.Answers());
 
   ASSERT_TRUE(dll.LoadScenario(dir + "/run.jsonl"));
   PageBuffer changed = page;
