@@ -5,7 +5,7 @@
 
 #include "app/ini_profile_store.h"
 #include "base/format.h"
-#include "device/data_rows.h"
+#include "support/data_rows.h"
 #include "support/test_support.h"
 
 namespace romsetter::test {

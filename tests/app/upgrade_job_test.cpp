@@ -10,7 +10,7 @@
 #include "app/in_memory_profile_store.h"
 #include "app/removal_warnings.h"
 #include "app/update_controls.h"
-#include "device/data_rows.h"
+#include "support/data_rows.h"
 #include "package/sample_images.h"
 #include "support/job_rig.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device/data_rows.h"
+#include "support/data_rows.h"
 #include "device/discovery_fakes.h"
 #include "support/test_support.h"
 

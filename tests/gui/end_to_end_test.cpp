@@ -11,7 +11,7 @@
 #include "app/win32/gui/resource.h"
 #include "app/win32/instance_guard.h"
 #include "base/format.h"
-#include "device/data_rows.h"
+#include "support/data_rows.h"
 #include "emulator/emulated_device.h"
 #include "package/sample_images.h"
 #include "gui/built_package.h"

@@ -16,7 +16,7 @@
 
 #include "app/win32/gui/resource.h"
 #include "app/removal_warnings.h"
-#include "device/data_rows.h"
+#include "support/data_rows.h"
 #include "device/recording.h"
 #include "package/sample_images.h"
 #include "gui/built_package.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "emulator/linux/emulated_sg_io.h"
-#include "linux/data_rows.h"
+#include "support/data_rows.h"
 #include "support/transport_conformance.h"
 #include "sysfs_tree.h"
 
@@ -81,7 +81,7 @@ Outcome SendThroughFakeKernel(std::uint8_t code, std::uint8_t* data, std::uint32
 
 TEST(SgIoFailures, EachKindOfFailureEndsAsThePassThroughRulesExpect) {
   const std::map<std::string, int> errors = {{"0", 0}, {"EBUSY", EBUSY}, {"EIO", EIO}, {"ETIMEDOUT", ETIMEDOUT}};
-  const std::vector<std::string> rows = DataRows("sg_io_failures.txt");
+  const std::vector<std::string> rows = DataLines("linux/data/sg_io_failures.txt");
   EXPECT_EQ(rows.size(), 9u);
   for (const std::string& line : rows) {
     SCOPED_TRACE(line);

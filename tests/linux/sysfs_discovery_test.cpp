@@ -14,7 +14,7 @@
 #include "app/in_memory_profile_store.h"
 #include "base/text.h"
 #include "device/linux/sg_io_transport.h"
-#include "linux/data_rows.h"
+#include "support/data_rows.h"
 #include "linux/sysfs_tree.h"
 
 namespace romsetter::test {
@@ -60,7 +60,7 @@ struct LocatorRig {
   // The lines a case ends with, from data/sysfs_discovery_lines.txt.
   Lines Expected(const std::string& name) const {
     Lines lines;
-    for (const std::string& row : DataRows("sysfs_discovery_lines.txt")) {
+    for (const std::string& row : DataLines("linux/data/sysfs_discovery_lines.txt")) {
       if (row.rfind(name + ": ", 0) != 0) continue;
       lines.push_back(ReplaceAll(ReplaceAll(row.substr(name.size() + 2), "{root}", tree.root), "{group}",
                                  getgrgid(getegid())->gr_name));  // the scratch nodes' owner

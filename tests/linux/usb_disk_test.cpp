@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "device/linux/sg_io_transport.h"
-#include "linux/data_rows.h"
+#include "support/data_rows.h"
 #include "support/transport_conformance.h"
 
 namespace romsetter::test {
@@ -114,7 +114,7 @@ TEST(UsbDisk, DiskCommandsAnswerAsADiskWithStatusAndSense) {
   UsbDisk disk(device, image);
   EXPECT_EQ(disk.blocks(), 16u);
   const std::map<std::string, CswStatus> statuses = {{"good", kCswGood}, {"failed", kCswFailed}, {"phase", kCswPhaseError}};
-  const std::vector<std::string> rows = DataRows("usb_disk_commands.txt");
+  const std::vector<std::string> rows = DataLines("linux/data/usb_disk_commands.txt");
   EXPECT_EQ(rows.size(), 13u);
   for (const std::string& line : rows) {
     std::istringstream row(line);
