@@ -149,22 +149,11 @@ TEST(FlashFile, AFailedSaveKeepsThePreviousFile) {
 }
 
 TEST(FlashFile, ScenarioPathsResolveBesideTheScenario) {
-  const struct {
-    const char* scenario;
-    const char* line;
-    const char* expected;
-  } cases[] = {
-      {"t.cfg", "flash_file dev.flash", "dev.flash"},
-      {"runs/t.cfg", "flash_file \"my dev.flash\"", "runs/my dev.flash"},
-      {"C:\\runs\\t.cfg", "flash_file sub/dev.flash", "C:\\runs\\sub/dev.flash"},
-      {"runs/t.cfg", "flash_file /var/dev.flash", "/var/dev.flash"},
-      {"runs/t.cfg", "flash_file D:\\dev.flash", "D:\\dev.flash"},
-  };
-  for (const auto& c : cases) {
+  for (const auto& row : test::ReadTable("emulator/data/flash_file_paths.txt")) {
     EmulatorConfig config;
     std::string error;
-    ASSERT_TRUE(ParseEmulatorConfig(c.line, c.scenario, config, error)) << error;
-    EXPECT_EQ(config.devices[0].flashFile, c.expected) << c.line;
+    ASSERT_TRUE(ParseEmulatorConfig(row.at(1), row.at(0), config, error)) << error;
+    EXPECT_EQ(config.devices[0].flashFile, row.at(2)) << row[1];
   }
 }
 

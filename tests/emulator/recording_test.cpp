@@ -15,14 +15,9 @@ namespace romsetter {
 namespace {
 
 TEST(Sha256, KnownDigests) {
-  const std::string abc = "abc";
-  EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size()),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(Sha256Hex(nullptr, 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  // Two blocks of padding.
-  const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-  EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(two.data()), two.size()),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  for (const auto& row : test::ReadTable("emulator/data/sha256.txt")) {
+    EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(row.at(0).data()), row[0].size()), row.at(1)) << row[0];
+  }
 }
 
 ScsiRequest PageCommand(std::uint8_t code, DataDirection direction, std::uint32_t address, std::uint16_t number) {
@@ -233,39 +228,19 @@ TEST(Recording, HostileFilesAreRefusedWithTheLineAndWhatIsWrong) {
 // file (docs/recording.md), and every field comes back as it was written.
 TEST(Recording, EntriesTakeAtMostTheirLinesInMemory) {
   const std::string dir = test::ScratchDir("recording_memory");
-  const std::string digest(64, 'c');
-  struct Shape {
-    const char* family;
-    std::string rest;  // the line after its "n"
-  };
-  const std::vector<Shape> shapes = {
-      {"pass-through", ",\"entry\":\"close\"}"},
-      {"aspi", ",\"entry\":\"support\",\"info\":0}"},
-      {"pass-through", ",\"entry\":\"open\",\"path\":\"\",\"ok\":false,\"error\":0}"},
-      {"pass-through",
-       ",\"entry\":\"command\",\"cdb\":\"00\",\"direction\":\"in\",\"length\":0,\"delivered\":true,\"good\":true,"
-       "\"error\":0}"},
-      {"aspi",
-       ",\"entry\":\"command\",\"cdb\":\"ff0400001002000000030000\",\"direction\":\"in\",\"length\":512,\"adapter\":1,"
-       "\"target\":2,\"delivered\":true,\"good\":false,\"srb_status\":4,\"waited\":true,\"ha_status\":17,"
-       "\"target_status\":2,\"sense\":\"7000050000\",\"reply_sha256\":\"" + digest +
-           "\",\"reply_xor\":\"011:ff,1ff:01\",\"us\":900}"},
-      {"pass-through",
-       ",\"entry\":\"open\",\"path\":\"\\\\\\\\.\\\\F:\\u00e9\",\"ok\":true,\"error\":0,\"us\":12345678901}"},
-  };
-  for (const Shape& shape : shapes) {
-    std::string text = std::string("{\"format\":\"romsetter-recording\",\"version\":1,\"program\":\"t\",\"family\":\"") +
-                       shape.family + "\",\"os\":\"linux\",\"data\":false}\n";
+  for (const auto& shape : test::ReadTable("emulator/data/recording_shapes.txt")) {
+    std::string text = "{\"format\":\"romsetter-recording\",\"version\":1,\"program\":\"t\",\"family\":\"" +
+                       shape.at(0) + "\",\"os\":\"linux\",\"data\":false}\n";
     std::string last;
-    for (int n = 1; n <= 2000; ++n) text += last = "{\"n\":" + std::to_string(n) + shape.rest + "\n";
+    for (int n = 1; n <= 2000; ++n) text += last = "{\"n\":" + std::to_string(n) + shape.at(1) + "\n";
     const std::string path = dir + "/short.jsonl";
     test::WriteFile(path, text);
     Recording recording;
     std::string error;
     ASSERT_TRUE(LoadRecording(path, recording, error)) << error;
     ASSERT_EQ(recording.entries.size(), 2000u);
-    EXPECT_LE(recording.entries.Footprint(), text.size() * 12 / 10) << shape.rest;
-    if (shape.rest.find("\"us\"") != std::string::npos) {
+    EXPECT_LE(recording.entries.Footprint(), text.size() * 12 / 10) << shape[1];
+    if (shape[1].find("\"us\"") != std::string::npos) {
       EXPECT_EQ(RecordingEntryLine(recording.entries[1999]) + "\n", last);
     }
   }

@@ -3,13 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <random>
 #include <utility>
 #include <vector>
 
 #include "base/bytes.h"
 #include "base/format.h"
+#include "support/test_support.h"
 
 namespace romsetter::test {
 namespace {
@@ -52,36 +52,12 @@ TEST(PackageFormatTest, SettingsTextAndBlock) {
 }
 
 TEST(PackageFormatTest, ReadingRules) {
-  struct Case {
-    std::string text;
-    std::string expected;  // the settings read over a starting set, written back as text
-  };
-  const std::string start = PackageIniText({"hw", "key", "inq", true, true, "v1", true, false, 0});
-  auto with = [&](std::initializer_list<std::pair<std::string, std::string>> changes) {
-    std::string t = start;
-    for (const auto& [from, to] : changes) t.replace(t.find(from), from.size(), to);
-    return t;
-  };
-  const Case cases[] = {
-      {"[other]\nnoise\n", start},
-      {"FW_Version=v2\nChk_Format=1 \nChk_Backup=0\r\nFlashType=nor",
-       with({{"=v1", "=v2"}, {"Format=1", "Format=0"}, {"Backup=1", "Backup=0"}, {"=NOR", "=NAND"}})},
-      {"x NT_DiskVen0=abc\n", with({{"=hw", "=0=abc"}})},                // value after the key's length, not the key
-      {"FW_Version=NT_DiskVen0=x\r\n", with({{"=hw", "=T_DiskVen0=x"}})},  // the first key tried wins
-      {"FW_Version=a\rNT_DiskVen1=b\n", with({{"=key", "=\rNT_DiskVen1=b"}})},  // a lone CR is text
-      {std::string("FW_Version=a\0FW_Version=b", 25), with({{"=v1", "=a"}})},
-      {"FW_Version=a\r\nFW_Version=b\r\n", with({{"=v1", "=b"}})},
-      {"Payload_CRC32=0a1B2c3D", start + "Payload_CRC32=0A1B2C3D\r\n"},
-      {"Payload_CRC32=0A1B2C3D\nPayload_CRC32=0A1B2C3\n", start + "Payload_CRC32=00000000\r\n"},
-      {"Payload_CRC32=0A1B2C3D1", start + "Payload_CRC32=00000000\r\n"},
-      {"Payload_CRC32=0A1B2C3G", start + "Payload_CRC32=00000000\r\n"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& row : ReadTable("package/data/ini_reading.txt")) {
     PackageSettings s{"hw", "key", "inq", true, true, "v1", true, false, 0};
     // Exactly the text's bytes, no terminator: the length alone must bound the reading.
-    const std::vector<char> exact(c.text.begin(), c.text.end());
+    const std::vector<char> exact(row.at(0).begin(), row.at(0).end());
     ReadPackageIni(exact.data(), exact.size(), s);
-    EXPECT_EQ(PackageIniText(s), c.expected) << c.text;
+    EXPECT_EQ(PackageIniText(s), row.at(1)) << row[0];
   }
   PackageSettings s;
   ReadPackageIni("FW_Version=abcdef", 13, s);
@@ -89,28 +65,12 @@ TEST(PackageFormatTest, ReadingRules) {
 }
 
 TEST(PackageFormatTest, PackageNames) {
-  struct Case {
-    std::string big;
-    bool font, nor, boot;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"D:\\fw\\main12.bin", true, false, false, "D:\\fw\\main12_big5.exe"},
-      {"D:\\fw\\main12.bin", false, false, false, "D:\\fw\\main12_NONE.exe"},
-      {"D:\\fw\\nor3.bin", true, true, true, "D:\\fw\\nor3_big5_boot7.exe"},
-      {"D:\\fw\\nor3.bin", true, true, false, "D:\\fw\\nor3_big5_NOBOOT.exe"},
-      {"D:\\fw\\nor3.bin", false, true, false, "D:\\fw\\nor3_NONE_NOBOOT.exe"},
-      {"D:/fw/MAIN.BIN", true, false, false, "D:/fw/MAIN_big5.exe"},
-      {"D:\\x.bin\\fw.BIN", true, false, false, "D:\\x.bin\\fw_big5.exe"},  // folders keep their names
-      {"v1.bin/firmware.bin", true, false, false, "v1.bin/firmware_big5.exe"},
-      {"D:\\fw\\a.BIN.bin", true, false, false, "D:\\fw\\a.BIN_big5.exe"},  // ".BIN" only without any ".bin"
-      {"D:\\fw\\main.dat", true, true, true, "D:\\fw\\main_big5_boot7.dat"},
-      {"D:\\my.dir\\fw", true, false, false, "D:\\my.dir\\fw_big5.exe"},
-      {"D:\\my.dir\\fw", false, true, true, "D:\\my.dir\\fw_NONE_boot7.exe"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(PackageFileName(c.big, c.font, "D:\\lists.x\\big5.tab", c.nor, c.boot, "D:/boot/boot7.bin"), c.expected)
-        << c.big << " " << c.font << c.nor << c.boot;
+  for (const auto& row : ReadTable("package/data/package_names.txt")) {
+    const std::string& flags = row.at(1);
+    EXPECT_EQ(PackageFileName(row[0], flags[0] == 'F', "D:\\lists.x\\big5.tab", flags[1] == 'N', flags[2] == 'B',
+                              "D:/boot/boot7.bin"),
+              row.at(2))
+        << row[0] << " " << flags;
   }
 }
 
