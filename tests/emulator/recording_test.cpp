@@ -156,45 +156,20 @@ TEST(Recording, ARunLongerThanTheRecordingDiverges) {
   EXPECT_EQ(device.divergence(), "replay diverged at command 2: expected the end of the recording, got the drive closed");
 }
 
-// An entry line with `count` keys, all but two unknown.
-std::string ManyKeys(int count) {
-  std::string line = "{\"n\":1,\"entry\":\"close\"";
-  for (int k = 2; k < count; ++k) line += ",\"k" + std::to_string(k) + "\":1";
-  return line + "}\n";
-}
-
 TEST(Recording, HostileFilesAreRefusedWithTheLineAndWhatIsWrong) {
   const std::string good = WriteRun(test::ScratchDir("recording_hostile"), false);
   const std::size_t secondLine = good.find('\n') + 1;
   const std::size_t thirdLine = good.find('\n', secondLine) + 1;
-  struct Case {
-    std::string text;
-    std::string error;
-  };
-  std::string swapped = good;
-  swapped.replace(swapped.find("{\"n\":1"), 6, "{\"n\":2");
-  std::string badVersion = good;
-  badVersion.replace(badVersion.find("\"version\":1"), 11, "\"version\":7");
-  // Byte 511 is the page's last (EntriesTakeAtMostTheirLinesInMemory reads it); 512 is past it.
-  std::string xorPast = good;
-  xorPast.replace(xorPast.find("\"011:ff\""), 8, "\"200:01\"");
-  const std::vector<Case> cases = {
-      {good.substr(0, thirdLine + 20), "r:3: the recording ends in the middle of an entry (truncated)"},
-      {badVersion, "r:1: recording format version 7 is not known (this program reads version 1)"},
-      {swapped, "r:2: entry 1: entry 2 out of order: entry 1 was expected"},
-      {xorPast, "r:4: entry 3: \"reply_xor\" must be rising OFF:MASK pairs (3 and 2 hex digits, masks not 0, at most 64)"},
-      {"", "r: empty, not a recording"},
-      {"{\"n\":1}\n", "r:1: not a Romsetter recording (its first line must carry \"format\":\"romsetter-recording\")"},
-      {good.substr(0, secondLine) + "{\"n\":1,\"entry\":\"dance\"}\n", "r:2: entry 1: unknown entry \"dance\" (command, open, close or support)"},
-      {good.substr(0, secondLine) + ManyKeys(33), "r:2: more than 32 keys in one line"},
-      {good.substr(0, secondLine) + "{\"n\":1,\"entry\":{\"x\":1}}\n",
-       "r:2: a value must be a text, an unsigned whole number, true or false"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& row : test::ReadTable("emulator/data/hostile_recordings.txt")) {
+    const std::string& op = row.at(0);
+    ASSERT_NE(std::string("cut edit second whole").find(op), std::string::npos) << op;
+    std::string text = op == "whole" ? row.at(1) : op == "second" ? good.substr(0, secondLine) + row.at(1) : good;
+    if (op == "cut") text = good.substr(0, thirdLine + std::stoul(row.at(1)));
+    if (op == "edit") text.replace(text.find(row.at(1)), row[1].size(), row.at(2));
     Recording recording;
     std::string error;
-    EXPECT_FALSE(ParseRecording(c.text, "r", recording, error));
-    EXPECT_EQ(error, c.error);
+    EXPECT_FALSE(ParseRecording(text, "r", recording, error));
+    EXPECT_EQ(error, row.back());
     EXPECT_TRUE(recording.entries.empty());
   }
   // Cut anywhere, or with any byte changed: a line or a recording, never a crash.
