@@ -168,7 +168,7 @@ TEST(Recording, HostileFilesAreRefusedWithTheLineAndWhatIsWrong) {
     if (op == "edit") text.replace(text.find(row.at(1)), row[1].size(), row.at(2));
     Recording recording;
     std::string error;
-    EXPECT_FALSE(ParseRecording(text, "r", recording, error));
+    EXPECT_FALSE(ParseRecording(text, "r", recording, error)) << text;
     EXPECT_EQ(error, row.back());
     EXPECT_TRUE(recording.entries.empty());
   }
