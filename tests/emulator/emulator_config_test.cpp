@@ -56,28 +56,12 @@ TEST(EmulatorConfig, ParsesEveryKey) {
   EXPECT_EQ(Parse("# nothing\n").devices.size(), 1u);  // always one device at least
 }
 
-// The C escapes (\n \t \" \\ \xHH) of the bad scenarios' file.
-std::string Unescaped(const std::string& line) {
-  std::string out;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] != '\\' || i + 1 == line.size()) {
-      out += line[i];
-    } else if (line[++i] == 'x') {
-      out += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      out += line[i] == 'n' ? '\n' : line[i] == 't' ? '\t' : line[i];
-    }
-  }
-  return out;
-}
-
 // Each bad scenario, and on the line after it the error naming its file and line; an unreadable
 // file named.
 TEST(EmulatorConfig, BadLinesAndUnreadableFilesAreNamed) {
   const std::vector<std::string> lines = test::ReadLines(ROMSETTER_SOURCE_DIR "/tests/emulator/data/bad_scenarios.txt");
   ASSERT_EQ(lines.size() % 2, 1u);
-  for (std::size_t i = 1; i < lines.size(); i += 2) EXPECT_EQ(Error(Unescaped(lines[i])), Unescaped(lines[i + 1]));
+  for (std::size_t i = 1; i < lines.size(); i += 2) EXPECT_EQ(Error(test::Unescaped(lines[i])), test::Unescaped(lines[i + 1]));
   EmulatorConfig config;
   std::string error;
   EXPECT_FALSE(LoadEmulatorConfig("/no/such/file.cfg", config, error));

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -88,46 +89,31 @@ TEST(FlashFile, PagesAndMarksSurviveIntoTheNextDevice) {
 TEST(FlashFile, DamagedFilesAreRefusedAndLeaveTheDeviceAlone) {
   const std::string dir = test::ScratchForCurrentTest("flash");
   const std::string good = FileBytes({0x10, 0x20}, {0x10});
-  std::string flipped = good;
-  flipped[30] ^= 0x01;
   const std::string huge = dir + "/huge.flash";  // sparse, so cheap to make
   test::WriteFile(huge, good);
   std::filesystem::resize_file(huge, (std::uintmax_t{64} << 20) + 1);
-  const struct {
-    std::string bytes;  // written to bad.flash when `path` is empty
-    std::string path;
-    std::string expected;  // after "PATH: "
-  } cases[] = {
-      {"", "", "truncated emulated flash file (0 bytes, shorter than its header)"},
-      {good.substr(0, 19), "", "truncated emulated flash file (19 bytes, shorter than its header)"},
-      {good.substr(0, good.size() - 1), "",
-       "truncated emulated flash file: 2 pages and 1 marked pages take 1056 bytes, the file has 1055"},
-      {good + "x", "", "overlong emulated flash file: 2 pages and 1 marked pages take 1056 bytes, the file has 1057"},
-      {FileBytes({}, {}, 0, 0, "RSFX"), "", "not an emulated flash file (wrong magic)"},
-      {FileBytes({}, {}, 0, 0, "RSFL", 2), "", "emulated flash file version 2 is not supported (only 1)"},
-      {FileBytes({}, {}, 0xFFFFFFFF, 0), "",
-       "truncated emulated flash file: 4294967295 pages and 0 marked pages take 2216203124240 bytes, the file has 20"},
-      // Counts whose sizes wrap to exactly the file's length in 32-bit arithmetic.
-      {FileBytes({}, {}, 0x40000000, 0x40000000), "",
-       "truncated emulated flash file: 1073741824 pages and 1073741824 marked pages take 558345748500 bytes, "
-       "the file has 20"},
-      {flipped, "", "emulated flash file is damaged (checksum 0x"},
-      {FileBytes({0x20, 0x10}, {}), "", "emulated flash file lists page 0x00000010 out of order or twice"},
-      {FileBytes({0x10, 0x10}, {}), "", "emulated flash file lists page 0x00000010 out of order or twice"},
-      {"", huge, "the emulated flash file is larger than 67108864 bytes"},
-      {"", dir, "cannot "},  // a folder
-#if !defined(_WIN32)
-      {"", huge + "/inside.flash", "cannot "},  // below a file: not missing, yet unreadable
+  for (const auto& row : test::ReadTable("emulator/data/bad_flash_files.txt")) {
+    const std::string& how = row.at(0);
+    const std::uint32_t n = how.find(' ') == std::string::npos ? 0 : std::stoul(how.substr(how.find(' ')), nullptr, 0);
+#if defined(_WIN32)
+    if (how == "below") continue;
 #endif
-  };
-  for (const auto& c : cases) {
-    const std::string path = c.path.empty() ? dir + "/bad.flash" : c.path;
-    if (c.path.empty()) test::WriteFile(path, c.bytes);
+    std::string bytes = how.rfind("head", 0) == 0 ? good.substr(0, n) : how == "append" ? good + "x" : good;
+    if (how.rfind("flip", 0) == 0) bytes[n] ^= 0x01;
+    if (how.rfind("make", 0) == 0) {
+      std::istringstream list(row.at(2));
+      Addresses pages;
+      for (std::string page; list >> page;) pages.push_back(std::stoul(page, nullptr, 0));
+      bytes = FileBytes(pages, {}, std::stoul(row.at(3), nullptr, 0), std::stoul(row.at(4), nullptr, 0), row.at(1).c_str(), n);
+    }
+    const std::string path = how == "huge" ? huge : how == "folder" ? dir : how == "below" ? huge + "/inside.flash"
+                                                                                          : dir + "/bad.flash";
+    if (path == dir + "/bad.flash") test::WriteFile(path, bytes);
     EmulatedDevice d = WithFile(path);
     d.WriteFlash(0x10, Filled(0x42));
     std::string error;
-    EXPECT_FALSE(d.LoadFlash(error)) << c.expected;
-    EXPECT_EQ(error.rfind(path + ": " + c.expected, 0), 0u) << error;  // the start, for system texts
+    EXPECT_FALSE(d.LoadFlash(error)) << how;
+    EXPECT_EQ(error.rfind(path + ": " + row.back(), 0), 0u) << error;  // the start, for system texts
     EXPECT_EQ(error.find('\n'), std::string::npos);
     EXPECT_EQ(d.ReadFlash(0x10), Filled(0x42)) << "a refused file must not change the device";
     EXPECT_TRUE(d.markedPages().empty());
@@ -149,22 +135,11 @@ TEST(FlashFile, AFailedSaveKeepsThePreviousFile) {
 }
 
 TEST(FlashFile, ScenarioPathsResolveBesideTheScenario) {
-  const struct {
-    const char* scenario;
-    const char* line;
-    const char* expected;
-  } cases[] = {
-      {"t.cfg", "flash_file dev.flash", "dev.flash"},
-      {"runs/t.cfg", "flash_file \"my dev.flash\"", "runs/my dev.flash"},
-      {"C:\\runs\\t.cfg", "flash_file sub/dev.flash", "C:\\runs\\sub/dev.flash"},
-      {"runs/t.cfg", "flash_file /var/dev.flash", "/var/dev.flash"},
-      {"runs/t.cfg", "flash_file D:\\dev.flash", "D:\\dev.flash"},
-  };
-  for (const auto& c : cases) {
+  for (const auto& row : test::ReadTable("emulator/data/flash_file_paths.txt")) {
     EmulatorConfig config;
     std::string error;
-    ASSERT_TRUE(ParseEmulatorConfig(c.line, c.scenario, config, error)) << error;
-    EXPECT_EQ(config.devices[0].flashFile, c.expected) << c.line;
+    ASSERT_TRUE(ParseEmulatorConfig(row.at(1), row.at(0), config, error)) << error;
+    EXPECT_EQ(config.devices[0].flashFile, row.at(2)) << row[1];
   }
 }
 

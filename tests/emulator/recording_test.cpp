@@ -15,14 +15,9 @@ namespace romsetter {
 namespace {
 
 TEST(Sha256, KnownDigests) {
-  const std::string abc = "abc";
-  EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size()),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(Sha256Hex(nullptr, 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  // Two blocks of padding.
-  const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-  EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(two.data()), two.size()),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  for (const auto& row : test::ReadTable("emulator/data/sha256.txt")) {
+    EXPECT_EQ(Sha256Hex(reinterpret_cast<const std::uint8_t*>(row.at(0).data()), row[0].size()), row.at(1)) << row[0];
+  }
 }
 
 ScsiRequest PageCommand(std::uint8_t code, DataDirection direction, std::uint32_t address, std::uint16_t number) {
@@ -161,45 +156,20 @@ TEST(Recording, ARunLongerThanTheRecordingDiverges) {
   EXPECT_EQ(device.divergence(), "replay diverged at command 2: expected the end of the recording, got the drive closed");
 }
 
-// An entry line with `count` keys, all but two unknown.
-std::string ManyKeys(int count) {
-  std::string line = "{\"n\":1,\"entry\":\"close\"";
-  for (int k = 2; k < count; ++k) line += ",\"k" + std::to_string(k) + "\":1";
-  return line + "}\n";
-}
-
 TEST(Recording, HostileFilesAreRefusedWithTheLineAndWhatIsWrong) {
   const std::string good = WriteRun(test::ScratchDir("recording_hostile"), false);
   const std::size_t secondLine = good.find('\n') + 1;
   const std::size_t thirdLine = good.find('\n', secondLine) + 1;
-  struct Case {
-    std::string text;
-    std::string error;
-  };
-  std::string swapped = good;
-  swapped.replace(swapped.find("{\"n\":1"), 6, "{\"n\":2");
-  std::string badVersion = good;
-  badVersion.replace(badVersion.find("\"version\":1"), 11, "\"version\":7");
-  // Byte 511 is the page's last (EntriesTakeAtMostTheirLinesInMemory reads it); 512 is past it.
-  std::string xorPast = good;
-  xorPast.replace(xorPast.find("\"011:ff\""), 8, "\"200:01\"");
-  const std::vector<Case> cases = {
-      {good.substr(0, thirdLine + 20), "r:3: the recording ends in the middle of an entry (truncated)"},
-      {badVersion, "r:1: recording format version 7 is not known (this program reads version 1)"},
-      {swapped, "r:2: entry 1: entry 2 out of order: entry 1 was expected"},
-      {xorPast, "r:4: entry 3: \"reply_xor\" must be rising OFF:MASK pairs (3 and 2 hex digits, masks not 0, at most 64)"},
-      {"", "r: empty, not a recording"},
-      {"{\"n\":1}\n", "r:1: not a Romsetter recording (its first line must carry \"format\":\"romsetter-recording\")"},
-      {good.substr(0, secondLine) + "{\"n\":1,\"entry\":\"dance\"}\n", "r:2: entry 1: unknown entry \"dance\" (command, open, close or support)"},
-      {good.substr(0, secondLine) + ManyKeys(33), "r:2: more than 32 keys in one line"},
-      {good.substr(0, secondLine) + "{\"n\":1,\"entry\":{\"x\":1}}\n",
-       "r:2: a value must be a text, an unsigned whole number, true or false"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& row : test::ReadTable("emulator/data/hostile_recordings.txt")) {
+    const std::string& op = row.at(0);
+    ASSERT_NE(std::string("cut edit second whole").find(op), std::string::npos) << op;
+    std::string text = op == "whole" ? row.at(1) : op == "second" ? good.substr(0, secondLine) + row.at(1) : good;
+    if (op == "cut") text = good.substr(0, thirdLine + std::stoul(row.at(1)));
+    if (op == "edit") text.replace(text.find(row.at(1)), row[1].size(), row.at(2));
     Recording recording;
     std::string error;
-    EXPECT_FALSE(ParseRecording(c.text, "r", recording, error));
-    EXPECT_EQ(error, c.error);
+    EXPECT_FALSE(ParseRecording(text, "r", recording, error)) << text;
+    EXPECT_EQ(error, row.back());
     EXPECT_TRUE(recording.entries.empty());
   }
   // Cut anywhere, or with any byte changed: a line or a recording, never a crash.
@@ -233,39 +203,19 @@ TEST(Recording, HostileFilesAreRefusedWithTheLineAndWhatIsWrong) {
 // file (docs/recording.md), and every field comes back as it was written.
 TEST(Recording, EntriesTakeAtMostTheirLinesInMemory) {
   const std::string dir = test::ScratchDir("recording_memory");
-  const std::string digest(64, 'c');
-  struct Shape {
-    const char* family;
-    std::string rest;  // the line after its "n"
-  };
-  const std::vector<Shape> shapes = {
-      {"pass-through", ",\"entry\":\"close\"}"},
-      {"aspi", ",\"entry\":\"support\",\"info\":0}"},
-      {"pass-through", ",\"entry\":\"open\",\"path\":\"\",\"ok\":false,\"error\":0}"},
-      {"pass-through",
-       ",\"entry\":\"command\",\"cdb\":\"00\",\"direction\":\"in\",\"length\":0,\"delivered\":true,\"good\":true,"
-       "\"error\":0}"},
-      {"aspi",
-       ",\"entry\":\"command\",\"cdb\":\"ff0400001002000000030000\",\"direction\":\"in\",\"length\":512,\"adapter\":1,"
-       "\"target\":2,\"delivered\":true,\"good\":false,\"srb_status\":4,\"waited\":true,\"ha_status\":17,"
-       "\"target_status\":2,\"sense\":\"7000050000\",\"reply_sha256\":\"" + digest +
-           "\",\"reply_xor\":\"011:ff,1ff:01\",\"us\":900}"},
-      {"pass-through",
-       ",\"entry\":\"open\",\"path\":\"\\\\\\\\.\\\\F:\\u00e9\",\"ok\":true,\"error\":0,\"us\":12345678901}"},
-  };
-  for (const Shape& shape : shapes) {
-    std::string text = std::string("{\"format\":\"romsetter-recording\",\"version\":1,\"program\":\"t\",\"family\":\"") +
-                       shape.family + "\",\"os\":\"linux\",\"data\":false}\n";
+  for (const auto& shape : test::ReadTable("emulator/data/recording_shapes.txt")) {
+    std::string text = "{\"format\":\"romsetter-recording\",\"version\":1,\"program\":\"t\",\"family\":\"" +
+                       shape.at(0) + "\",\"os\":\"linux\",\"data\":false}\n";
     std::string last;
-    for (int n = 1; n <= 2000; ++n) text += last = "{\"n\":" + std::to_string(n) + shape.rest + "\n";
+    for (int n = 1; n <= 2000; ++n) text += last = "{\"n\":" + std::to_string(n) + shape.at(1) + "\n";
     const std::string path = dir + "/short.jsonl";
     test::WriteFile(path, text);
     Recording recording;
     std::string error;
     ASSERT_TRUE(LoadRecording(path, recording, error)) << error;
     ASSERT_EQ(recording.entries.size(), 2000u);
-    EXPECT_LE(recording.entries.Footprint(), text.size() * 12 / 10) << shape.rest;
-    if (shape.rest.find("\"us\"") != std::string::npos) {
+    EXPECT_LE(recording.entries.Footprint(), text.size() * 12 / 10) << shape[1];
+    if (shape[1].find("\"us\"") != std::string::npos) {
       EXPECT_EQ(RecordingEntryLine(recording.entries[1999]) + "\n", last);
     }
   }

@@ -3,13 +3,15 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
+#include <map>
 #include <random>
+#include <sstream>
 #include <utility>
 #include <vector>
 
 #include "base/bytes.h"
 #include "base/format.h"
+#include "support/test_support.h"
 
 namespace romsetter::test {
 namespace {
@@ -52,36 +54,12 @@ TEST(PackageFormatTest, SettingsTextAndBlock) {
 }
 
 TEST(PackageFormatTest, ReadingRules) {
-  struct Case {
-    std::string text;
-    std::string expected;  // the settings read over a starting set, written back as text
-  };
-  const std::string start = PackageIniText({"hw", "key", "inq", true, true, "v1", true, false, 0});
-  auto with = [&](std::initializer_list<std::pair<std::string, std::string>> changes) {
-    std::string t = start;
-    for (const auto& [from, to] : changes) t.replace(t.find(from), from.size(), to);
-    return t;
-  };
-  const Case cases[] = {
-      {"[other]\nnoise\n", start},
-      {"FW_Version=v2\nChk_Format=1 \nChk_Backup=0\r\nFlashType=nor",
-       with({{"=v1", "=v2"}, {"Format=1", "Format=0"}, {"Backup=1", "Backup=0"}, {"=NOR", "=NAND"}})},
-      {"x NT_DiskVen0=abc\n", with({{"=hw", "=0=abc"}})},                // value after the key's length, not the key
-      {"FW_Version=NT_DiskVen0=x\r\n", with({{"=hw", "=T_DiskVen0=x"}})},  // the first key tried wins
-      {"FW_Version=a\rNT_DiskVen1=b\n", with({{"=key", "=\rNT_DiskVen1=b"}})},  // a lone CR is text
-      {std::string("FW_Version=a\0FW_Version=b", 25), with({{"=v1", "=a"}})},
-      {"FW_Version=a\r\nFW_Version=b\r\n", with({{"=v1", "=b"}})},
-      {"Payload_CRC32=0a1B2c3D", start + "Payload_CRC32=0A1B2C3D\r\n"},
-      {"Payload_CRC32=0A1B2C3D\nPayload_CRC32=0A1B2C3\n", start + "Payload_CRC32=00000000\r\n"},
-      {"Payload_CRC32=0A1B2C3D1", start + "Payload_CRC32=00000000\r\n"},
-      {"Payload_CRC32=0A1B2C3G", start + "Payload_CRC32=00000000\r\n"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& row : ReadTable("package/data/ini_reading.txt")) {
     PackageSettings s{"hw", "key", "inq", true, true, "v1", true, false, 0};
     // Exactly the text's bytes, no terminator: the length alone must bound the reading.
-    const std::vector<char> exact(c.text.begin(), c.text.end());
+    const std::vector<char> exact(row.at(0).begin(), row.at(0).end());
     ReadPackageIni(exact.data(), exact.size(), s);
-    EXPECT_EQ(PackageIniText(s), c.expected) << c.text;
+    EXPECT_EQ(PackageIniText(s), row.at(1)) << row[0];
   }
   PackageSettings s;
   ReadPackageIni("FW_Version=abcdef", 13, s);
@@ -89,28 +67,12 @@ TEST(PackageFormatTest, ReadingRules) {
 }
 
 TEST(PackageFormatTest, PackageNames) {
-  struct Case {
-    std::string big;
-    bool font, nor, boot;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"D:\\fw\\main12.bin", true, false, false, "D:\\fw\\main12_big5.exe"},
-      {"D:\\fw\\main12.bin", false, false, false, "D:\\fw\\main12_NONE.exe"},
-      {"D:\\fw\\nor3.bin", true, true, true, "D:\\fw\\nor3_big5_boot7.exe"},
-      {"D:\\fw\\nor3.bin", true, true, false, "D:\\fw\\nor3_big5_NOBOOT.exe"},
-      {"D:\\fw\\nor3.bin", false, true, false, "D:\\fw\\nor3_NONE_NOBOOT.exe"},
-      {"D:/fw/MAIN.BIN", true, false, false, "D:/fw/MAIN_big5.exe"},
-      {"D:\\x.bin\\fw.BIN", true, false, false, "D:\\x.bin\\fw_big5.exe"},  // folders keep their names
-      {"v1.bin/firmware.bin", true, false, false, "v1.bin/firmware_big5.exe"},
-      {"D:\\fw\\a.BIN.bin", true, false, false, "D:\\fw\\a.BIN_big5.exe"},  // ".BIN" only without any ".bin"
-      {"D:\\fw\\main.dat", true, true, true, "D:\\fw\\main_big5_boot7.dat"},
-      {"D:\\my.dir\\fw", true, false, false, "D:\\my.dir\\fw_big5.exe"},
-      {"D:\\my.dir\\fw", false, true, true, "D:\\my.dir\\fw_NONE_boot7.exe"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(PackageFileName(c.big, c.font, "D:\\lists.x\\big5.tab", c.nor, c.boot, "D:/boot/boot7.bin"), c.expected)
-        << c.big << " " << c.font << c.nor << c.boot;
+  for (const auto& row : ReadTable("package/data/package_names.txt")) {
+    const std::string& flags = row.at(1);
+    EXPECT_EQ(PackageFileName(row[0], flags[0] == 'F', "D:\\lists.x\\big5.tab", flags[1] == 'N', flags[2] == 'B',
+                              "D:/boot/boot7.bin"),
+              row.at(2))
+        << row[0] << " " << flags;
   }
 }
 
@@ -135,71 +97,56 @@ std::string Crc(std::size_t program, std::size_t payload) {
   return PackageIniText(s);
 }
 
+// Both checksums, as the builder writes them.
+Bytes Whole(std::size_t program, std::size_t payload) {
+  PackageSettings s;
+  s.hasPayloadCrc = s.hasPackageCrc = true;
+  Bytes file = Package(program, payload, "");
+  s.payloadCrc = PayloadCrc32(file.data() + program, payload);
+  const std::string text = PackageIniText(s);
+  file = Package(program, payload, text);
+  const std::size_t at = program + payload + PackageCrcDigits(text);
+  const std::string crc = Format("%08X", static_cast<unsigned>(PackageCrc32(nullptr, 0, file.data(), file.size(), at)));
+  std::copy(crc.begin(), crc.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
+  return file;
+}
+
 TEST(PackageFormatTest, Inspection) {
   EXPECT_EQ(PayloadCrc32(reinterpret_cast<const std::uint8_t*>("123456789"), 9), 0xCBF43926u);
-  Bytes nand = Package(0xAA000, 0x3C000 + 0x1D9400 + 0x3C000, Crc(0xAA000, 0x3C000 + 0x1D9400 + 0x3C000),
-                       {0xAA000, 0x3C000, 0x1D9400, 0, 0x3C000});
-  Bytes inProgram = Package(10, 0, "");  // a program that carries a package inside
-  inProgram.resize(inProgram.size() + 100, 0);
-  Bytes missingByte = Package(100, 50, "");
-  missingByte.erase(missingByte.begin() + 120);
-  Bytes badPayload = Package(100, 50, Crc(100, 50));
-  badPayload[149] ^= 1;
-  Bytes badProgram = Package(100, 50, Crc(100, 50));
-  badProgram[99] ^= 1;  // the payload checksum alone does not cover the program
-  struct Case {
-    Bytes file;
-    PackageKind kind;
-    std::string damage;
-  };
-  // Both checksums, as the builder writes them.
-  auto whole = [](std::size_t program, std::size_t payload) {
-    PackageSettings s;
-    s.hasPayloadCrc = s.hasPackageCrc = true;
-    Bytes file = Package(program, payload, "");
-    s.payloadCrc = PayloadCrc32(file.data() + program, payload);
-    const std::string text = PackageIniText(s);
-    file = Package(program, payload, text);
-    const std::size_t at = program + payload + PackageCrcDigits(text);
-    const std::string crc = Format("%08X", static_cast<unsigned>(PackageCrc32(nullptr, 0, file.data(), file.size(), at)));
-    std::copy(crc.begin(), crc.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
-    return file;
-  };
-  Bytes programChanged = whole(100, 50);
-  programChanged[99] ^= 1;
-  Bytes padChanged = whole(100, 50);
-  padChanged[padChanged.size() - 30] = 'x';  // after the text's end: read by no reader, still covered
-  const Case cases[] = {
-      {nand, PackageKind::Package, ""},
-      {whole(100, 50), PackageKind::Package, ""},
-      {programChanged, PackageKind::Damaged, "the package checksum is 0x"},
-      {padChanged, PackageKind::Damaged, "the package checksum is 0x"},
-      {Package(100, 50, "Package_CRC32=0000000\r\n"), PackageKind::Damaged, "the package checksum line is malformed"},
-      // A download cut off at the end: the trailer's start is still there, or gone.
-      {Bytes(nand.begin(), nand.end() - 1), PackageKind::Damaged, "it ends 1 bytes short of its trailer"},
-      {Bytes(nand.begin(), nand.end() - 20), PackageKind::Damaged, "it ends 20 bytes short of its trailer"},
-      {Bytes(nand.begin(), nand.end() - 21), PackageKind::Plain, ""},
-      {missingByte, PackageKind::Damaged, "its parts add up to 2226 bytes, but the file has 2225"},
-      {Package(100, 50, "", {100, 51, 0, 0, 0}), PackageKind::Damaged,
-       "its parts add up to 2227 bytes, but the file has 2226"},
-      {Package(100, 50, "", {151, 0, 0, 0, 0xFFFFFFFF}), PackageKind::Damaged,
-       "its parts add up to 4294969522 bytes, but the file has 2226"},
-      {badPayload, PackageKind::Damaged, "the payload checksum is 0x"},
-      {badProgram, PackageKind::Package, ""},
-      {Package(100, 50, "Payload_CRC32=XYZ\r\n"), PackageKind::Damaged, "the payload checksum line is malformed"},
-      {inProgram, PackageKind::Plain, ""},
-      {Package(100, 50, ""), PackageKind::Package, ""},
-      {Package(100, 50, "FlashType=NOR\r\n"), PackageKind::Package, ""},
-      {Bytes(27, 'M'), PackageKind::Plain, ""},
-  };
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
+  const std::map<std::string, PackageKind> kinds = {
+      {"Package", PackageKind::Package}, {"Damaged", PackageKind::Damaged}, {"Plain", PackageKind::Plain}};
+  for (const auto& row : ReadTable("package/data/inspection.txt")) {
+    std::istringstream how(row.at(0));
+    const auto number = [&how] {
+      std::string word;
+      how >> word;
+      return static_cast<std::uint32_t>(std::stoull(word, nullptr, 0));
+    };
+    std::string word, edit;
+    how >> word;
+    const std::size_t program = number(), payload = word == "bytes" ? 0 : number();
+    PackageTrailer lengths;
+    if (how >> edit && edit == "trailer") {
+      lengths = {number(), number(), number(), number(), number()};
+      edit.clear();
+      how >> edit;
+    }
+    const std::string& ini = row.at(1);
+    Bytes file = word == "bytes" ? Bytes(program, 'M')
+                 : ini == "BOTH"  ? Whole(program, payload)
+                                  : Package(program, payload, ini == "CRC" ? Crc(program, payload) : ini, lengths);
+    const std::size_t n = edit.empty() ? 0 : number();
+    if (edit == "flip") file.at(n) ^= 1;
+    if (edit == "drop") file.erase(file.begin() + static_cast<std::ptrdiff_t>(n));
+    if (edit == "grow") file.resize(file.size() + n, 0);
+    if (edit == "cut") file.resize(file.size() - n);
     PackageTrailer trailer;
     PackageSettings settings;
     std::string damage;
-    const Bytes& file = cases[i].file;
-    EXPECT_EQ(InspectPackage(file.data(), file.size(), trailer, settings, damage), cases[i].kind) << i;
-    EXPECT_EQ(damage.substr(0, cases[i].damage.size()), cases[i].damage) << i;
-    EXPECT_EQ(damage.empty(), cases[i].damage.empty()) << i;
+    EXPECT_EQ(InspectPackage(file.data(), file.size(), trailer, settings, damage), kinds.at(row.at(2))) << row[0];
+    const std::string expected = row.size() > 3 ? row[3] : "";
+    EXPECT_EQ(damage.substr(0, expected.size()), expected) << row[0];
+    EXPECT_EQ(damage.empty(), expected.empty()) << row[0];
   }
 }
 
