@@ -15,6 +15,7 @@
 
 #include "app/cli/cli_options.h"
 #include "base/format.h"
+#include "support/data_rows.h"
 #include "support/test_support.h"
 
 namespace romsetter::test {
@@ -90,9 +91,7 @@ TEST(CliRefusals, EachLineIsRefusedWithItsReason) {
   };
   // tests/cli/refusals.txt: a command line, then "= STATUS" and its refusal line.
   std::vector<Row> rows;
-  std::istringstream table(ReadFile(ROMSETTER_SOURCE_DIR "/tests/cli/refusals.txt"));
-  for (std::string line; std::getline(table, line);) {
-    if (line.empty() || line[0] == '#') continue;
+  for (const std::string& line : DataLines("cli/refusals.txt")) {
     if (line.rfind("= ", 0) != 0) {
       rows.push_back(Row{line, "", 1});
       continue;

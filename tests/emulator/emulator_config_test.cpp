@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "emulator/emulated_device.h"
+#include "support/data_rows.h"
 #include "support/test_support.h"
 
 namespace romsetter {

@@ -12,6 +12,7 @@
 #include "base/bytes.h"
 #include "device/vendor_commands.h"
 #include "emulator/emulated_device.h"
+#include "support/data_rows.h"
 #include "support/test_support.h"
 
 namespace romsetter {

@@ -9,6 +9,7 @@
 #include "base/sha256.h"
 #include "device/recording.h"
 #include "emulator/replay_device.h"
+#include "support/data_rows.h"
 #include "support/test_support.h"
 
 namespace romsetter {

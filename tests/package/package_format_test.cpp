@@ -11,6 +11,7 @@
 
 #include "base/bytes.h"
 #include "base/format.h"
+#include "support/data_rows.h"
 #include "support/test_support.h"
 
 namespace romsetter::test {

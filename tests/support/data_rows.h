@@ -38,6 +38,36 @@ inline std::vector<std::vector<std::string>> DataRows(const std::string& underTe
   return rows;
 }
 
+// C escapes undone: \n \r \t \xHH, and a backslash before any other character keeps it.
+inline std::string Unescaped(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+    } else if (text[++i] == 'x') {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i] == 'n' ? '\n' : text[i] == 'r' ? '\r' : text[i] == 't' ? '\t' : text[i];
+    }
+  }
+  return out;
+}
+
+// Each line's fields parted by " | " and unescaped.
+inline std::vector<std::vector<std::string>> ReadTable(const std::string& underTests) {
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : DataLines(underTests)) {
+    rows.emplace_back();
+    std::size_t from = 0;
+    for (std::size_t bar; (bar = line.find(" | ", from)) != std::string::npos; from = bar + 3) {
+      rows.back().push_back(Unescaped(line.substr(from, bar - from)));
+    }
+    rows.back().push_back(Unescaped(line.substr(from)));
+  }
+  return rows;
+}
+
 // Hex digits as bytes ("-" for none).
 inline std::vector<std::uint8_t> HexBytes(const std::string& hex) {
   std::vector<std::uint8_t> bytes;

@@ -96,34 +96,4 @@ std::vector<std::string> StripNumbers(const std::vector<std::string>& lines) {
   return out;
 }
 
-std::string Unescaped(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      out += text[i];
-    } else if (text[++i] == 'x') {
-      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      out += text[i] == 'n' ? '\n' : text[i] == 'r' ? '\r' : text[i] == 't' ? '\t' : text[i];
-    }
-  }
-  return out;
-}
-
-std::vector<std::vector<std::string>> ReadTable(const std::string& name) {
-  std::vector<std::vector<std::string>> rows;
-  for (const std::string& line : ReadLines(ROMSETTER_SOURCE_DIR "/tests/" + name)) {
-    if (line.empty() || line[0] == '#') continue;
-    rows.emplace_back();
-    std::size_t from = 0;
-    for (std::size_t bar; (bar = line.find(" | ", from)) != std::string::npos; from = bar + 3) {
-      rows.back().push_back(Unescaped(line.substr(from, bar - from)));
-    }
-    rows.back().push_back(Unescaped(line.substr(from)));
-  }
-  EXPECT_FALSE(rows.empty()) << name;
-  return rows;
-}
-
 }  // namespace romsetter::test

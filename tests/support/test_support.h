@@ -107,10 +107,5 @@ bool FileExists(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);
 // The text of numbered log lines without their "0x..... " prefix.
 std::vector<std::string> StripNumbers(const std::vector<std::string>& lines);
-// C escapes undone: \n \r \t \xHH, and a backslash before any other character keeps it.
-std::string Unescaped(const std::string& text);
-// A table kept as a file under tests/ (`name` relative to it): a row a line, its fields parted by
-// " | " and unescaped; blank lines and lines starting with '#' are left out.
-std::vector<std::vector<std::string>> ReadTable(const std::string& name);
 
 }  // namespace romsetter::test
