@@ -12,49 +12,8 @@
 #include "device/win32/transport_choice.h"
 #include "support/test_support.h"
 
-#include <windows.h>
-
 namespace romsetter {
 namespace {
-
-// The text of a program's embedded manifest, read as the loader reads it.
-std::string ManifestOf(const std::string& program) {
-  HMODULE module = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (module == nullptr) return "";
-  std::string text;
-  if (HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24))) {
-    if (HGLOBAL loaded = LoadResource(module, found)) {
-      text.assign(static_cast<const char*>(LockResource(loaded)), SizeofResource(module, found));
-    }
-  }
-  FreeLibrary(module);
-  return text;
-}
-
-// Each shipped program starts and carries its level, run as the Windows of this run (the
-// win98 and winxp runs set it for both programs; some XP service packs refuse a malformed
-// trust section before the program runs).
-TEST(ShippedPrograms, StartAndDeclareTheirExecutionLevel) {
-  const std::string bin = ROMSETTER_BINARY_DIR;
-  const std::string gui = ManifestOf(bin + "/Romsetter.exe");
-  const std::string cli = ManifestOf(bin + "/romsetter-cli.exe");
-  EXPECT_NE(gui.find("<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v2\">"), std::string::npos) << gui;
-  EXPECT_NE(gui.find("level=\"requireAdministrator\""), std::string::npos) << gui;
-  EXPECT_NE(cli.find("level=\"asInvoker\""), std::string::npos) << cli;
-
-  std::string command = "\"" + bin + "/romsetter-cli.exe\" --version";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-      << GetLastError();
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD status = 1;
-  GetExitCodeProcess(process.hProcess, &status);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  EXPECT_EQ(status, 0u);
-}
 
 TEST(TransportChoice, NtChoosesPassThroughAnyOtherPlatformOrAFailedQueryAspi) {
   test::RecordingWindow window;
