@@ -34,8 +34,9 @@ TEST(SgIoJob, AFullNandUpgradeRunsOnTheDriveSysfsFinds) {
   EXPECT_EQ(rig.Messages(), Lines{"Successful: Please Unplug the Device first!"});
   const Lines log = rig.Log();
   EXPECT_EQ(log.back(), " ***** F/W, BackUp F/W and Font Upgrade successfully!!");
-  for (const std::string& line : {"Bingo " + tree.Node("sg2") + " (DiskVen_00)!", "01 CreatFile(" + tree.Node("sg2") + ")",
-                                  "\"" + tree.Node("sg2") + "\" is got for InDisk!!"}) {
+  const std::string node = tree.Node("sg2");
+  for (const std::string& line : {"Bingo " + node + " (DiskVen_00)!", "01 CreatFile(" + node + ")",
+                                  "\"" + node + "\" is got for InDisk!!"}) {
     EXPECT_NE(std::find(log.begin(), log.end(), line), log.end()) << line;
   }
   // The entry matched, as the settings store reads it.
