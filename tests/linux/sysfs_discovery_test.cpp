@@ -92,6 +92,7 @@ TEST(SysfsDiscovery, CasesKeptAsDataEndAsTheySay) {
     std::istringstream in(filled.back() == '|' ? filled.substr(0, filled.size() - 1) : filled);
     std::string step, a, b, text;
     in >> step;
+    ASSERT_TRUE(rig != nullptr || step == "case") << "a step before the first case";
     if (step == "case") {
       checkLog();
       in >> a;
