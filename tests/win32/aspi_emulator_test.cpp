@@ -30,12 +30,6 @@ class AspiEmulatorTest : public ::testing::Test {
     ASSERT_TRUE(dll.LoadScenario(dir + "/scenario.cfg"));
   }
 
-  void BeginJob() {
-    transport.BeginJob();
-    ASSERT_TRUE(transport.Available());
-    ASSERT_TRUE(transport.CreateEvent());
-  }
-
   std::string dir = test::ScratchForCurrentTest("aspi");
   test::RecordingWindow window;
   ActivityLog log{dir + "/romsetter.log", window};
@@ -47,7 +41,8 @@ class AspiEmulatorTest : public ::testing::Test {
 
 TEST_F(AspiEmulatorTest, TimeOutRetiresTheRequestAndARefusalIsNotWaitedFor) {
   Scenario("fault no_completion UPT_READ_PAGE occurrence=1\nfault not_delivered DEV_GET_VERSION\n");
-  BeginJob();
+  transport.BeginJob();
+  ASSERT_TRUE(transport.Available() && transport.CreateEvent());
   PageBuffer page{};
   EXPECT_FALSE(link.ReadPage(0x10, 1, PageArea::Firmware, page));
   EXPECT_EQ(transport.lastWaitResult(), kWaitTimedOut);
