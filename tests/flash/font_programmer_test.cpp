@@ -88,24 +88,6 @@ TEST(FontProgrammer, DifferenceOnPage5MovesTheWholeFontToFont2) {
   }
 }
 
-// Over pass-through a page write or read that fails at Font_1 sends the whole font to Font_2
-// (a failed erase too: the font-second-place transcript).
-TEST(FontProgrammer, FailureOverPassThroughMovesTheWholeFontToFont2) {
-  const std::tuple<FaultKind, const char*, std::uint32_t> cases[] = {
-      {FaultKind::NotDelivered, "FONT_WRITE_PAGE", 0},
-      {FaultKind::NoCompletion, "FONT_WRITE_PAGE", 3},
-      {FaultKind::BadStatus, "FONT_READ_PAGE", 2},
-      {FaultKind::NotDelivered, "FONT_READ_PAGE", kPages - 1}};
-  for (const auto& [kind, command, page] : cases) {
-    SCOPED_TRACE(testing::Message() << command << " " << page);
-    FontRig rig(false);
-    rig.AddFault(kind, command, kFont1 + page);
-    ASSERT_TRUE(rig.Run());
-    EXPECT_EQ(rig.WritesFrom(kFont1).size(), page + 1);
-    rig.ExpectFontAt(kFont2);
-  }
-}
-
 // A failed flag page step gives no fall-back; over pass-through the elapsed and total lines
 // and the font end still follow, over ASPI nothing does.  The flag page is read into a page
 // buffer of 0xFF, so a failed first read leaves nothing else there.
@@ -145,30 +127,8 @@ TEST_P(FlagFailures, EndTheRunWithTheirLine) {
   }
 }
 
-// FONT_END_OF_UPDATE failing at Font_1 sends the font to Font_2 (its lines, and that equal
-// locations are still tried twice at most: the flash-font-lines transcript).
-TEST(FontProgrammer, PassThroughFontEndFailureMovesTheFontToFont2) {
-  FontRig end(false);
-  end.AddFault(FaultKind::NotDelivered, "FONT_END_OF_UPDATE", kAnyPage, 1);
-  EXPECT_TRUE(end.Run());
-  end.ExpectFontAt(kFont2);
-}
-
-TEST(FontProgrammer, AspiFailuresStopAtOnce) {
-  const std::tuple<FaultKind, const char*, std::uint32_t> cases[] = {
-      {FaultKind::BadStatus, "FONT_ERASE_FONT_BLKS", 0},
-      {FaultKind::BadStatus, "FONT_WRITE_PAGE", 3},
-      {FaultKind::NoCompletion, "FONT_READ_PAGE", 2}};
-  for (const auto& [kind, command, occurrence] : cases) {
-    SCOPED_TRACE(command);
-    FontRig rig(true);
-    rig.AddFault(kind, command, kAnyPage, occurrence);
-    EXPECT_FALSE(rig.Run());
-    EXPECT_TRUE(rig.WritesFrom(kFont2).empty());
-    EXPECT_TRUE(rig.device.TraceOf("FONT_END_OF_UPDATE").empty());
-  }
-}
-
+// A page write or read failing over pass-through (or a failed font end) sends the whole font to
+// Font_2, and over ASPI stops at once: the flash-font-lines transcript.
 TEST(FontProgrammer, UnusableFontDataIsRefusedBeforeAnyCommand) {
   const std::pair<void (*)(FontRig&), const char*> cases[] = {
       {[](FontRig& r) { r.SetFont(kRegion); }, "Font file Size is larger then device memory."},
