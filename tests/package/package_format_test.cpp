@@ -82,22 +82,19 @@ Bytes Package(std::size_t program, std::size_t payload, const std::string& ini, 
   return file;
 }
 
-std::string Crc(std::size_t program, std::size_t payload) {
+// The checksum lines as the builder writes them: the payload's, and the package's when `both`.
+std::string Crc(std::size_t program, std::size_t payload, bool both = false) {
   PackageSettings s;
   s.hasPayloadCrc = true;
+  s.hasPackageCrc = both;
   const Bytes file = Package(program, payload, "");
   s.payloadCrc = PayloadCrc32(file.data() + program, payload);
   return PackageIniText(s);
 }
 
-// Both checksums, as the builder writes them.
 Bytes Whole(std::size_t program, std::size_t payload) {
-  PackageSettings s;
-  s.hasPayloadCrc = s.hasPackageCrc = true;
-  Bytes file = Package(program, payload, "");
-  s.payloadCrc = PayloadCrc32(file.data() + program, payload);
-  const std::string text = PackageIniText(s);
-  file = Package(program, payload, text);
+  const std::string text = Crc(program, payload, true);
+  Bytes file = Package(program, payload, text);
   const std::size_t at = program + payload + PackageCrcDigits(text);
   const std::string crc = Format("%08X", static_cast<unsigned>(PackageCrc32(nullptr, 0, file.data(), file.size(), at)));
   std::copy(crc.begin(), crc.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
