@@ -8,6 +8,8 @@
 #include "base/bytes.h"
 #include "base/sha256.h"
 #include "device/recording.h"
+#include "device/recording_transports.h"
+#include "emulator/emulated_transport.h"
 #include "emulator/replay_device.h"
 #include "support/data_rows.h"
 #include "support/test_support.h"
@@ -33,31 +35,32 @@ ScsiRequest PageCommand(std::uint8_t code, DataDirection direction, std::uint32_
   return r;
 }
 
-RecordingEntry CommandEntry(const ScsiRequest& r, const std::vector<std::uint8_t>& bytes, bool good = true) {
-  RecordingEntry e;
-  RecordedCommand& c = e.command;
-  c.cdb = r.cdb;
-  c.cdbLength = r.cdbLength;
-  c.direction = r.direction;
-  c.length = r.length;
-  c.delivered = true;
-  c.statusGood = good;
-  if (r.direction == DataDirection::Out) {
-    c.payload = bytes;
-  } else {
-    c.replyKnown = true;
-    c.reply = bytes;
-  }
-  return e;
-}
-
 std::vector<std::uint8_t> Page(std::uint8_t seed) {
   std::vector<std::uint8_t> page(512);
   for (std::size_t i = 0; i < page.size(); ++i) page[i] = static_cast<std::uint8_t>(seed + i * 7);
   return page;
 }
 
-// A run: open, a page written, read back with byte 17 flipped, close.
+// A run on `drive`: open, a page written with `payload`, read back, close.
+struct Run {
+  ScsiResult written, read;
+  std::vector<std::uint8_t> back = std::vector<std::uint8_t>(512, 0);
+};
+Run RunOn(DriveTransport& drive, std::vector<std::uint8_t> payload) {
+  Run r;
+  std::uint32_t systemError = 0;
+  EXPECT_TRUE(drive.OpenDrive("\\\\.\\F:", systemError));
+  ScsiRequest write = PageCommand(0x03, DataDirection::Out, 0x1002, 3);
+  write.dataOut = payload.data();
+  r.written = drive.Execute(write);
+  ScsiRequest read = PageCommand(0x04, DataDirection::In, 0x1002, 3);
+  read.dataIn = r.back.data();
+  r.read = drive.Execute(read);
+  drive.CloseDrive();
+  return r;
+}
+
+// The run recorded on an emulated drive that reads the page back with byte 17 flipped.
 std::string WriteRun(const std::string& dir, bool data) {
   const std::string path = dir + "/run.jsonl";
   RecordingWriter writer([] { return std::uint64_t{42}; });
@@ -67,42 +70,26 @@ std::string WriteRun(const std::string& dir, bool data) {
   header.data = data;
   std::string error;
   EXPECT_TRUE(writer.Open(path, header, error)) << error;
-  RecordingEntry open;
-  open.kind = RecordingEntryKind::Open;
-  open.path = "\\\\.\\F:";
-  open.ok = true;
-  writer.Write(open);
-  writer.Write(CommandEntry(PageCommand(0x03, DataDirection::Out, 0x1002, 3), Page(1)));
-  std::vector<std::uint8_t> corrupt = Page(1);
-  corrupt[17] ^= 0xFF;
-  writer.Write(CommandEntry(PageCommand(0x04, DataDirection::In, 0x1002, 3), corrupt));
-  RecordingEntry close;
-  close.kind = RecordingEntryKind::Close;
-  writer.Write(close);
+  EmulatedDevice device;
+  device.AddFault({FaultKind::CorruptOnce, "UPT_READ_PAGE", true, 0, 0, 17});
+  EmulatedTransport drive(device, 'F');
+  RecordingDriveTransport recorder(drive);
+  recorder.SetWriter(&writer);
+  RunOn(recorder, Page(1));
   return test::ReadFile(path);
 }
 
 // The run again on the drive of a replaying device, sending `payload` as its write.
 struct Replayed {
-  ScsiResult written, read;
+  Run run;
   bool finished = false;
-  std::vector<std::uint8_t> back;
   std::vector<std::string> reports;
 };
 Replayed Replay(const Recording& recording, std::vector<std::uint8_t> payload) {
   Replayed r;
   ReplayDevice device(recording, [&](const std::string& line) { r.reports.push_back(line); });
   ReplayDriveTransport drive(device);
-  std::uint32_t systemError = 0;
-  EXPECT_TRUE(drive.OpenDrive("\\\\.\\F:", systemError));
-  ScsiRequest write = PageCommand(0x03, DataDirection::Out, 0x1002, 3);
-  write.dataOut = payload.data();
-  r.written = drive.Execute(write);
-  r.back.assign(512, 0);
-  ScsiRequest read = PageCommand(0x04, DataDirection::In, 0x1002, 3);
-  read.dataIn = r.back.data();
-  r.read = drive.Execute(read);
-  drive.CloseDrive();
+  r.run = RunOn(drive, payload);
   r.finished = device.Finish();
   return r;
 }
@@ -128,14 +115,14 @@ TEST(Recording, TheReplayRebuildsTheReadBackAndDivergesAtAPayloadDifferingInOneB
     const Replayed same = Replay(recording, Page(1));
     std::vector<std::uint8_t> expected = Page(1);
     expected[17] ^= 0xFF;
-    EXPECT_TRUE(same.written.statusGood && same.read.statusGood && same.finished);
-    EXPECT_EQ(same.back, expected);
+    EXPECT_TRUE(same.run.written.statusGood && same.run.read.statusGood && same.finished);
+    EXPECT_EQ(same.run.back, expected);
     EXPECT_TRUE(same.reports.empty());
 
     std::vector<std::uint8_t> page = Page(1);
     page[300] ^= 0x01;
     const Replayed differing = Replay(recording, page);
-    EXPECT_FALSE(differing.written.delivered || differing.read.delivered || differing.finished);  // and all after
+    EXPECT_FALSE(differing.run.written.delivered || differing.run.read.delivered || differing.finished);  // and all after
     ASSERT_EQ(differing.reports.size(), 1u);
     const std::string& line = differing.reports[0];
     EXPECT_EQ(line.rfind("replay diverged at command 2: expected UPT_WRITE_PAGE (CDB ff03", 0), 0u) << line;

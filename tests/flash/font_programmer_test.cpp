@@ -58,61 +58,39 @@ struct FontRig : FlashRig {
   FontProgrammer programmer{*context};
 };
 
+class FontBoth : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(Flash, FontBoth, ::testing::Values(false, true), TransportName);
+
 // The lines of a whole font (and a package's "FontData" in them) are in the transcripts.
-TEST(FontProgrammer, WritesEveryPageAtFont1ThenTheFlag) {
-  for (bool aspi : {false, true}) {
-    SCOPED_TRACE(aspi ? "ASPI" : "pass-through");
-    FontRig rig(aspi);
-    ASSERT_TRUE(rig.Run());
-    rig.ExpectFontAt(kFont1);
-    auto expectedFlag = rig.flag;  // over ASPI the erase has cleared it
-    if (aspi) expectedFlag.fill(0xFF);
-    std::copy_n("AAZZ", 4, expectedFlag.end() - 4);
-    EXPECT_EQ(rig.device.ReadFlash(kFlag1), expectedFlag);
-    // Over ASPI the programmer erases and the job ends the update; over pass-through the other way round.
-    EXPECT_EQ(rig.device.TraceOf("FONT_ERASE_FONT_BLKS").size(), aspi ? 1u : 0u);
-    EXPECT_EQ(rig.device.trace().back().command, aspi ? "FONT_READ_PAGE" : "FONT_END_OF_UPDATE");
-  }
+TEST_P(FontBoth, WritesEveryPageAtFont1ThenTheFlag) {
+  const bool aspi = GetParam();
+  FontRig rig(aspi);
+  ASSERT_TRUE(rig.Run());
+  rig.ExpectFontAt(kFont1);
+  auto expectedFlag = rig.flag;  // over ASPI the erase has cleared it
+  if (aspi) expectedFlag.fill(0xFF);
+  std::copy_n("AAZZ", 4, expectedFlag.end() - 4);
+  EXPECT_EQ(rig.device.ReadFlash(kFlag1), expectedFlag);
+  // Over ASPI the programmer erases and the job ends the update; over pass-through the other way round.
+  EXPECT_EQ(rig.device.TraceOf("FONT_ERASE_FONT_BLKS").size(), aspi ? 1u : 0u);
+  EXPECT_EQ(rig.device.trace().back().command, aspi ? "FONT_READ_PAGE" : "FONT_END_OF_UPDATE");
 }
 
-TEST(FontProgrammer, DifferenceOnPage5MovesTheWholeFontToFont2) {
-  for (bool aspi : {false, true}) {
-    SCOPED_TRACE(aspi ? "ASPI" : "pass-through");
-    FontRig rig(aspi);
-    rig.AddFault(FaultKind::CorruptOnce, "FONT_READ_PAGE", kFont1 + 5, 0, 3);
-    ASSERT_TRUE(rig.Run());
-    EXPECT_EQ(rig.WritesFrom(kFont1).size(), 6u);  // pages 0-5, no flag
-    rig.ExpectFontAt(kFont2);
-    EXPECT_EQ(rig.window.progress, (std::vector<int>{16, 33, 50, 66, 83, 16, 33, 50, 66, 83, 100}));
-    EXPECT_EQ(rig.device.TraceOf("FONT_ERASE_FONT_BLKS").size(), aspi ? 1u : 0u);  // Font_2 not erased again
-  }
-}
-
-// Over pass-through a page write or read that fails at Font_1 sends the whole font to Font_2
-// (a failed erase too: the font-second-place transcript).
-TEST(FontProgrammer, FailureOverPassThroughMovesTheWholeFontToFont2) {
-  const std::tuple<FaultKind, const char*, std::uint32_t> cases[] = {
-      {FaultKind::NotDelivered, "FONT_WRITE_PAGE", 0},
-      {FaultKind::NoCompletion, "FONT_WRITE_PAGE", 3},
-      {FaultKind::BadStatus, "FONT_READ_PAGE", 2},
-      {FaultKind::NotDelivered, "FONT_READ_PAGE", kPages - 1}};
-  for (const auto& [kind, command, page] : cases) {
-    SCOPED_TRACE(testing::Message() << command << " " << page);
-    FontRig rig(false);
-    rig.AddFault(kind, command, kFont1 + page);
-    ASSERT_TRUE(rig.Run());
-    EXPECT_EQ(rig.WritesFrom(kFont1).size(), page + 1);
-    rig.ExpectFontAt(kFont2);
-  }
+TEST_P(FontBoth, DifferenceOnPage5MovesTheWholeFontToFont2) {
+  const bool aspi = GetParam();
+  FontRig rig(aspi);
+  rig.AddFault(FaultKind::CorruptOnce, "FONT_READ_PAGE", kFont1 + 5, 0, 3);
+  ASSERT_TRUE(rig.Run());
+  EXPECT_EQ(rig.WritesFrom(kFont1).size(), 6u);  // pages 0-5, no flag
+  rig.ExpectFontAt(kFont2);
+  EXPECT_EQ(rig.window.progress, (std::vector<int>{16, 33, 50, 66, 83, 16, 33, 50, 66, 83, 100}));
+  EXPECT_EQ(rig.device.TraceOf("FONT_ERASE_FONT_BLKS").size(), aspi ? 1u : 0u);  // Font_2 not erased again
 }
 
 // A failed flag page step gives no fall-back; over pass-through the elapsed and total lines
 // and the font end still follow, over ASPI nothing does.  The flag page is read into a page
 // buffer of 0xFF, so a failed first read leaves nothing else there.
-class FlagFailures : public ::testing::TestWithParam<bool> {};
-INSTANTIATE_TEST_SUITE_P(Flash, FlagFailures, ::testing::Values(false, true), TransportName);
-
-TEST_P(FlagFailures, EndTheRunWithTheirLine) {
+TEST_P(FontBoth, FlagFailuresEndTheRunWithTheirLine) {
   const bool aspi = GetParam();
   // The fault, the commands the flag page gets (the lines are in the flash-font-lines transcript).
   const std::tuple<FaultKind, const char*, std::uint32_t, std::size_t> cases[] = {
@@ -145,45 +123,21 @@ TEST_P(FlagFailures, EndTheRunWithTheirLine) {
   }
 }
 
-// FONT_END_OF_UPDATE failing at Font_1 sends the font to Font_2 (its lines, and that equal
-// locations are still tried twice at most: the flash-font-lines transcript).
-TEST(FontProgrammer, PassThroughFontEndFailureMovesTheFontToFont2) {
-  FontRig end(false);
-  end.AddFault(FaultKind::NotDelivered, "FONT_END_OF_UPDATE", kAnyPage, 1);
-  EXPECT_TRUE(end.Run());
-  end.ExpectFontAt(kFont2);
-}
-
-TEST(FontProgrammer, AspiFailuresStopAtOnce) {
-  const std::tuple<FaultKind, const char*, std::uint32_t> cases[] = {
-      {FaultKind::BadStatus, "FONT_ERASE_FONT_BLKS", 0},
-      {FaultKind::BadStatus, "FONT_WRITE_PAGE", 3},
-      {FaultKind::NoCompletion, "FONT_READ_PAGE", 2}};
-  for (const auto& [kind, command, occurrence] : cases) {
-    SCOPED_TRACE(command);
-    FontRig rig(true);
-    rig.AddFault(kind, command, kAnyPage, occurrence);
-    EXPECT_FALSE(rig.Run());
-    EXPECT_TRUE(rig.WritesFrom(kFont2).empty());
-    EXPECT_TRUE(rig.device.TraceOf("FONT_END_OF_UPDATE").empty());
-  }
-}
-
-TEST(FontProgrammer, UnusableFontDataIsRefusedBeforeAnyCommand) {
+// A page write or read failing over pass-through (or a failed font end) sends the whole font to
+// Font_2, and over ASPI stops at once: the flash-font-lines transcript.
+TEST_P(FontBoth, UnusableFontDataIsRefusedBeforeAnyCommand) {
   const std::pair<void (*)(FontRig&), const char*> cases[] = {
       {[](FontRig& r) { r.SetFont(kRegion); }, "Font file Size is larger then device memory."},
       {[](FontRig& r) { r.map.fontSize = 0; }, "The device reports no font region (FontSize=0x0000)."},
       {[](FontRig& r) { r.pages.fontImagePages = kPages + 1; },
        "Font data holds 3072 bytes, less than its 7 pages."}};
-  for (bool aspi : {false, true}) {
-    for (const auto& [setUp, line] : cases) {
-      SCOPED_TRACE(line);
-      FontRig rig(aspi);
-      setUp(rig);
-      EXPECT_FALSE(rig.Run());
-      EXPECT_EQ(rig.Lines(), std::vector<std::string>{line});
-      EXPECT_TRUE(rig.device.trace().empty());
-    }
+  for (const auto& [setUp, line] : cases) {
+    SCOPED_TRACE(line);
+    FontRig rig(GetParam());
+    setUp(rig);
+    EXPECT_FALSE(rig.Run());
+    EXPECT_EQ(rig.Lines(), std::vector<std::string>{line});
+    EXPECT_TRUE(rig.device.trace().empty());
   }
 }
 

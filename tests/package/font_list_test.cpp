@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/activity_log.h"
+#include "support/data_rows.h"
 #include "support/test_support.h"
 
 namespace romsetter::test {
@@ -63,16 +64,13 @@ struct FontListTest : ::testing::Test {
 };
 
 TEST(FontListNames, DerivedFileNamesAndFontNames) {
-  EXPECT_EQ(FontDataFileName("D:\\lists\\big5.h", true), "D:\\LISTS\\BIG5_In.dat");
-  EXPECT_EQ(HeaderBackupFileName("D:\\lists\\big5.h", true), "D:\\LISTS\\BIG5_h.bak");
-  EXPECT_EQ(FontDataFileName("c:\\x.hw\\a.H", true), "C:\\X_In.datW\\A_In.dat");  // every ".H"
-  // Where names keep their case, the folders must stay as they are.
-  EXPECT_EQ(FontDataFileName("/home/u/big5.h", false), "/home/u/big5_In.dat");
-  EXPECT_EQ(HeaderBackupFileName("/home/u/x.hw/a.H", false), "/home/u/x_h.bakw/a_h.bak");
-  EXPECT_EQ(FontNameOf("D:\\fonts\\Big5_16.fnt"), "BIG5_16");
-  EXPECT_EQ(FontNameOf("d:\\v1.2\\ascii"), "ASCII");  // a dot in a folder is no extension
-  EXPECT_EQ(FontNameOf("fonts/gb.2312.bin"), "GB.2312");
-  EXPECT_EQ(FontNameOf("\xe4x\xe9.fnt"), "\xe4X\xe9");  // bytes past ASCII stay as they are
+  for (const auto& row : ReadTable("package/data/font_names.txt")) {
+    const bool windows = row.at(0).find("ignore") != std::string::npos;
+    const std::string name = row[0][0] == 'd'   ? FontDataFileName(row.at(1), windows)
+                             : row[0][0] == 'b' ? HeaderBackupFileName(row.at(1), windows)
+                                                : FontNameOf(row.at(1));
+    EXPECT_EQ(name, row.at(2)) << row[0] << " " << row[1];
+  }
 }
 
 TEST_F(FontListTest, HeaderGivesEachFontItsStartAndPageCount) {

@@ -19,19 +19,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Its reading is the inspection table's (package/data/inspection.txt).
 TEST(PackageFormatTest, TrailerOfTheNandExample) {
-  const PackageTrailer example{0x000AA000, 0x0003C000, 0x001D9400, 0, 0x0003C000};
-  auto bytes = EncodeTrailer(example);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), std::string("MORVENT", 8));
-  const std::uint32_t fields[] = {0x000AA000, 0x0003C000, 0x001D9400, 0, 0x0003C000};
-  for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(ReadLe32(&bytes[8 + 4 * i]), fields[i]) << i;
-  bytes[7] = 'X';  // only the first seven bytes are the magic
-  PackageTrailer decoded;
-  ASSERT_TRUE(DecodeTrailer(bytes.data(), decoded));
-  EXPECT_EQ(decoded.fontLength, 0x001D9400u);
-  EXPECT_EQ(decoded.smallLength, 0x0003C000u);
-  bytes[6] = 'S';
-  EXPECT_FALSE(DecodeTrailer(bytes.data(), decoded));
+  const auto bytes = EncodeTrailer({0x000AA000, 0x0003C000, 0x001D9400, 0, 0x0003C000});
+  EXPECT_EQ(Bytes(bytes.begin(), bytes.end()),
+            HexBytes("4D4F5256454E5400" "00A00A00" "00C00300" "00941D00" "00000000" "00C00300"));
 }
 
 TEST(PackageFormatTest, SettingsTextAndBlock) {
@@ -90,22 +82,19 @@ Bytes Package(std::size_t program, std::size_t payload, const std::string& ini, 
   return file;
 }
 
-std::string Crc(std::size_t program, std::size_t payload) {
+// The checksum lines as the builder writes them: the payload's, and the package's when `both`.
+std::string Crc(std::size_t program, std::size_t payload, bool both = false) {
   PackageSettings s;
   s.hasPayloadCrc = true;
+  s.hasPackageCrc = both;
   const Bytes file = Package(program, payload, "");
   s.payloadCrc = PayloadCrc32(file.data() + program, payload);
   return PackageIniText(s);
 }
 
-// Both checksums, as the builder writes them.
 Bytes Whole(std::size_t program, std::size_t payload) {
-  PackageSettings s;
-  s.hasPayloadCrc = s.hasPackageCrc = true;
-  Bytes file = Package(program, payload, "");
-  s.payloadCrc = PayloadCrc32(file.data() + program, payload);
-  const std::string text = PackageIniText(s);
-  file = Package(program, payload, text);
+  const std::string text = Crc(program, payload, true);
+  Bytes file = Package(program, payload, text);
   const std::size_t at = program + payload + PackageCrcDigits(text);
   const std::string crc = Format("%08X", static_cast<unsigned>(PackageCrc32(nullptr, 0, file.data(), file.size(), at)));
   std::copy(crc.begin(), crc.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
