@@ -11,6 +11,7 @@
 #include "base/format.h"
 #include "package/sample_images.h"
 #include "cli/cli_run.h"
+#include "support/data_rows.h"
 #include "support/test_support.h"
 
 namespace romsetter {
@@ -67,7 +68,7 @@ TEST_F(Cli, SettingsSurviveARunAndBadSettingsFilesAreRefused) {
 // file (its lines are tests/transcripts/packages); a damaged one is refused before the device
 // is touched (which damage a file has is the package suite's), and unpack says which file it
 // could not write (what it cannot make, or a package given as the program to pack, are lines
-// of that transcript).
+// of that transcript; the runs are tests/cli/packages.txt).
 TEST_F(Cli, PackagesUnpackUpgradeOrSayWhatHappened) {
   ASSERT_EQ(Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab --backup")
                 .status, 0);
@@ -84,33 +85,19 @@ TEST_F(Cli, PackagesUnpackUpgradeOrSayWhatHappened) {
   std::filesystem::create_directories(dir + "/folder/MV_Big.bin");
   std::filesystem::create_directories(dir + "/copy/MV.out");
   std::filesystem::create_symlink("/dev/full", dir + "/full/MV_Font.dat");
-  const struct {
-    const char* args;
-    int status;
-    const char* err;  // in standard error; standard output holds `out`
-    const char* out;
-  } cases[] = {
-      {"upgrade --package settings.exe --device emulator:nand.cfg", 1, "damaged: the package checksum is 0x", ""},
-      {"upgrade --package prog.exe --device emulator:nand.cfg", 1, "prog.exe is a plain program", ""},
-      {"unpack settings.exe --output-dir out", 1, "damaged: the package checksum is 0x", ""},
-      {"unpack fw_fonts.exe --output-dir folder", 4, "Writing folder/MV_Big.bin failed.", "Is a directory"},
-      {"unpack fw_fonts.exe --output-dir full", 4, "Writing full/MV_Font.dat failed.", "No space left on device"},
-      {"unpack fw_fonts.exe --output-dir copy", 1, "Copy \"fw_fonts.exe\" to \"copy/MV.out\" ERROR!!",
-       "Is a directory"},
-      {"unpack fw_fonts.exe --output-dir made", 0, "", "FlashType=NAND"},
-      {"unpack prog.exe --output-dir not-made", 1, "prog.exe is a plain program", ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args);
-    const CliRun r = Run(c.args);
-    EXPECT_EQ(r.status, c.status) << r.out << r.err;
-    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("is a plain program") != std::string::npos, std::string(c.err).find("is a plain") != std::string::npos)
+  for (std::vector<std::string> c : test::ReadTable("cli/packages.txt")) {
+    ASSERT_EQ(c.size(), 4u) << c[0];
+    for (std::string& field : c) field = field == "-" ? "" : field;
+    SCOPED_TRACE(c[0]);
+    const CliRun r = Run(c[0]);
+    EXPECT_EQ(r.status, std::stoi(c[1])) << r.out << r.err;
+    EXPECT_NE(r.err.find(c[2]), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("is a plain program") != std::string::npos, c[2].find("is a plain") != std::string::npos)
         << r.err;
-    if (std::string(c.args).rfind("upgrade", 0) == 0 && c.status != 0) {
+    if (c[0].rfind("upgrade", 0) == 0 && c[1] != "0") {
       EXPECT_EQ(r.out, "");  // not one line: the device was never asked
     } else {
-      EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+      EXPECT_NE(r.out.find(c[3]), std::string::npos) << r.out;
     }
   }
   EXPECT_EQ(test::ReadFile(dir + "/made/MV_Small.bin"), test::ReadFile(dir + "/small.bin"));
