@@ -19,15 +19,9 @@ using Lines = std::vector<std::string>;
 
 struct QueryRig : test::LinkRig {
   explicit QueryRig(bool aspi)
-      : LinkRig(aspi, "query",
-                [](std::uint32_t code, std::string& text) {
-                  text = Format("system says %u", code);
-                  return true;
-                }),
-        memory(*link, log, map) {
+      : LinkRig(aspi, "query"), memory(*link, log, map) {
     pages = {1, 1, 1, 1};
   }
-  void Fault(FaultKind kind, const std::string& command) { device.AddFault({kind, command}); }
   bool GetMemInfo(RegionQuery query) { return memory.GetMemInfo(query, pages, selections.norSelected); }
   bool InitDevice() {
     const InitRequest request{selections.norSelected, selections.loadBootCode, selections.loadFirmware,
@@ -128,7 +122,7 @@ TEST(InitDevice, NandAndNorSequences) {
     QueryRig rig(false);
     rig.selections.loadFont = true;
     rig.selections.norSelected = rig.selections.loadBootCode = nor;
-    rig.Fault(FaultKind::BadStatus, "INQUIRY");  // only its delivery counts
+    rig.device.AddFault({FaultKind::BadStatus, "INQUIRY"});  // only its delivery counts
     EXPECT_TRUE(rig.InitDevice());
     EXPECT_EQ(rig.Commands(), (Lines{"INQUIRY", nor ? "UPT_BOOT_GET_SIZE" : "SCSI_TST_U_RDY", "UPT_FW_GET_SIZE",
                                      "FONT_GET_BLK_INFO"}));
@@ -157,11 +151,11 @@ TEST(ProductQuery, LinesHandedOnAndFailuresPerTransport) {
     EXPECT_EQ(rig.window.allStatus.empty(), !aspi);  // over ASPI the scan has its lines
     EXPECT_FALSE(rig.aspiTransport.InJob());
     EXPECT_EQ(rig.library.openEvents(), 0);
-    rig.Fault(FaultKind::BadStatus, "DEV_GET_PRODUCT");
+    rig.device.AddFault({FaultKind::BadStatus, "DEV_GET_PRODUCT"});
     product.told.clear();
     EXPECT_FALSE(discovery.QueryProduct(false));
     EXPECT_EQ(product.told, (aspi ? Lines{"Ver:01.02.03"} : Lines{"Ver:01.02.03", "Checking product is not supported."}));
-    rig.Fault(FaultKind::NoCompletion, "DEV_GET_VERSION");
+    rig.device.AddFault({FaultKind::NoCompletion, "DEV_GET_VERSION"});
     EXPECT_FALSE(discovery.QueryProduct(false));
     EXPECT_EQ(rig.window.versionLine, aspi ? "Checking product is not supported" : "Checking product is not supported.");
     if (aspi) {
