@@ -43,52 +43,32 @@ struct NtRig : NtParts, test::DiscoveryOver {
   }
 };
 
-TEST(DiscoveryNt, DriveThatProbesButWillNotOpenEndsInTheFailureLinesAndMessage) {
-  NtRig rig({"\\\\.\\F:"});
-  rig.drive.successesLeft = 1;  // the probe opens it, the real open fails
-  rig.registry.SetValue(kMounted, Dos('F'), Reg::Utf16(kVolume));
-  EXPECT_FALSE(rig.discovery.OpenDev(true));
-  const Lines lines = rig.Logged();
-  ASSERT_EQ(lines.size(), 9u);
-  EXPECT_EQ(Lines(lines.begin() + 5, lines.end()), (Lines{"01 CreatFile(\\\\.\\F:)", "01 CreatFile() ERROR!!",
-                                                          "Lost InDisk Name!!", "The device opened failure!!"}));
-  EXPECT_EQ(rig.window.events, (Lines{"flash on", "message The device opened failure!!,please check the connection!",
-                                      "flash off"}));
-  EXPECT_EQ(rig.window.messages.at(0).icon, MessageIcon::Error);  // its caption: tests/transcripts/exit-statuses
-  EXPECT_FALSE(rig.drive.DriveOpen());
-
-  // Without the flag: no box, no failure line.
-  rig.window.allStatus.clear();
-  rig.store.DeleteFile();
-  EXPECT_FALSE(rig.discovery.OpenDev(false));
-  EXPECT_EQ(rig.Logged(), (Lines{"OpenDev() to Get InDisk Name", "Lost InDisk Name!!"}));
-  EXPECT_EQ(rig.window.messages.size(), 1u);
-}
-
-// A standard user on Vista and later: the drive is found but its open is refused for want of
-// rights, in the search's probe or in the open itself.  A line and a box of their own say so.
-TEST(DiscoveryNt, AnOpenRefusedForWantOfRightsSaysToRunAsAdministrator) {
-  for (const int successes : {0, 1}) {
-    SCOPED_TRACE(successes);
+// The lines and the box of each case are tests/device/data/open_failures.txt.
+TEST(DiscoveryNt, ADriveThatWillNotOpenEndsInItsLinesAndBox) {
+  for (const std::vector<std::string>& c : test::ReadTable("device/data/open_failures.txt")) {
+    SCOPED_TRACE(c[0] + " " + c[1]);
     NtRig rig({"\\\\.\\F:"});
-    rig.drive.successesLeft = successes;
-    rig.drive.refusal = 5;  // ERROR_ACCESS_DENIED
+    rig.drive.successesLeft = std::stoi(c[0]);
+    rig.drive.refusal = static_cast<std::uint32_t>(std::stoul(c[1]));
     rig.registry.SetValue(kMounted, Dos('F'), Reg::Utf16(kVolume));
     EXPECT_FALSE(rig.discovery.OpenDev(true));
-    EXPECT_TRUE(rig.discovery.accessDenied());
+    EXPECT_EQ(rig.discovery.accessDenied(), c[1] == "5");
     EXPECT_EQ(rig.discovery.identity().instanceKeyPath, kDev);  // the entry matched: a package built now carries it
-    Lines tail = {"Access to \\\\.\\F: is denied: run the program as administrator!!", "Lost InDisk Name!!"};
-    if (successes == 1) tail.insert(tail.begin(), {"01 CreatFile(\\\\.\\F:)", "01 CreatFile() ERROR!!"});
-    const Lines lines = rig.Logged();
+    const Lines tail(c.begin() + 2, c.end() - 1), lines = rig.Logged();
     ASSERT_GE(lines.size(), tail.size());
     EXPECT_EQ(Lines(lines.end() - static_cast<std::ptrdiff_t>(tail.size()), lines.end()), tail);
+    EXPECT_EQ(rig.window.events, (Lines{"flash on", "message " + c.back(), "flash off"}));
     ASSERT_EQ(rig.window.messages.size(), 1u);
-    EXPECT_EQ(rig.window.messages[0].text, "Access to the device is denied.\nPlease run the program as administrator!");
     EXPECT_EQ(rig.window.messages[0].caption, "F/W Upgrade");
-    // Any other refusal is the plain failure again.
+    EXPECT_EQ(rig.window.messages[0].icon, MessageIcon::Error);
+    EXPECT_FALSE(rig.drive.DriveOpen());
+
+    // Without the flag no box and no failure line; any other refusal is the plain failure.
     rig.drive.refusal = 2;
     EXPECT_FALSE(rig.discovery.OpenDev(false));
     EXPECT_FALSE(rig.discovery.accessDenied());
+    EXPECT_EQ(rig.Logged().back(), "Lost InDisk Name!!");
+    EXPECT_EQ(rig.window.messages.size(), 1u);
   }
 }
 
