@@ -11,6 +11,8 @@
 #include "device/discovery.h"
 #include "device/discovery_fakes.h"
 #include "device/memory_query.h"
+#include "support/data_rows.h"
+#include "support/transport_conformance.h"
 
 namespace romsetter {
 namespace {
@@ -56,44 +58,26 @@ struct ProductRig {
 class OnBoth : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Query, OnBoth, ::testing::Values(false, true), test::TransportName);
 
-TEST_P(OnBoth, FlashTypeChoosesTheFirmwareSetAndTheImageItIsComparedWith) {
-  QueryRig rig(GetParam());
-  rig.device.config().firmware = {0x0100, 0x00001000, 0x02003456};  // byte 6 = 2: small-block
-  const MemoryMap& map = rig.map;
-  rig.pages = {0xFFFF, 0x100, 0, 0};  // the small image exactly as large as its region
-  EXPECT_TRUE(rig.GetMemInfo(RegionQuery::Firmware));
-  EXPECT_EQ(std::make_tuple(int{map.flashType}, int{map.fwSizeSmall}, map.fwAddr2Small, int{map.fwSize}),
-            std::make_tuple(2, 0x100, 0x02003456u, 0));
-  rig.pages.smallImagePages = 0x101;  // one page more: refused, the map still filled
-  EXPECT_FALSE(rig.GetMemInfo(RegionQuery::Firmware));
-
-  // Big-block now; the backup query compares the firmware set in force.  The lines each query
-  // logs are transcripts (tests/transcripts/region-queries, job-dry-runs, exit-statuses).
-  rig.device.config().firmware = {0x0200, 0x00000800, 0x01000000};
-  rig.pages.bigImagePages = 0x200;
-  EXPECT_TRUE(rig.GetMemInfo(RegionQuery::Firmware));
-  EXPECT_EQ(std::make_tuple(int{map.flashType}, int{map.fwSize}, int{map.fwSizeSmall}),
-            std::make_tuple(1, 0x200, 0x100));
-  EXPECT_TRUE(rig.GetMemInfo(RegionQuery::Backup));
-  rig.pages.bigImagePages = 0x201;
-  EXPECT_FALSE(rig.GetMemInfo(RegionQuery::Backup));
-}
-
-TEST_P(OnBoth, NorReadsGapsAndKeepsTheFirmwareGapApart) {
-  QueryRig rig(GetParam());
-  rig.device.config().firmware = {0x0300, 0x00000400, 0x02000010};  // NOR: gap of 0x200 pages at 0x10
-  rig.device.config().font = {0x0040, 0x00004000, 0x00050006};
-  rig.selections.norSelected = true;
-  const MemoryMap& map = rig.map;
-  ASSERT_TRUE(rig.GetMemInfo(RegionQuery::Firmware));
-  EXPECT_EQ(std::make_tuple(int{map.flashType}, int{map.fwSize}), std::make_tuple(0, 0x300));  // byte 6: the gap's
-  ASSERT_TRUE(rig.GetMemInfo(RegionQuery::Font));
-  const auto gaps = [&] { return std::vector<int>{map.gapLength, map.gapStart, map.fwGapLength, map.fwGapStart}; };
-  EXPECT_EQ(gaps(), std::vector<int>({5, 6, 0x200, 0x10}));
-  rig.selections.norSelected = false;  // NAND clears the gaps
-  rig.device.config().firmware.addr2 = 0x00000010;
-  ASSERT_TRUE(rig.GetMemInfo(RegionQuery::Firmware));
-  EXPECT_EQ(gaps(), std::vector<int>({0, 0, 0, 0}));
+// The lines each query logs are transcripts (tests/transcripts/region-queries, job-dry-runs,
+// exit-statuses).
+TEST_P(OnBoth, RegionQueriesFillTheMapAndCompareTheImageInForce) {
+  std::unique_ptr<QueryRig> rig;
+  std::string sequence;
+  for (const std::vector<std::string>& f : test::DataRows("device/data/region_queries.txt", 20)) {
+    SCOPED_TRACE(f[0] + " " + f[1] + " " + f[10]);
+    if (f[0] != sequence) rig = std::make_unique<QueryRig>(GetParam());
+    sequence = f[0];
+    const auto n = [&f](std::size_t i) { return static_cast<std::uint32_t>(std::stoul(f[i], nullptr, 16)); };
+    (f[1] == "font" ? rig->device.config().font : rig->device.config().firmware) =
+        RegionReply{static_cast<std::uint16_t>(n(2)), n(3), n(4)};
+    rig->selections.norSelected = f[5] == "nor";
+    rig->pages = {n(6), n(7), n(8), n(9)};
+    EXPECT_EQ(rig->GetMemInfo(test::Region<RegionQuery>(f[10])), f[11] == "yes");
+    const MemoryMap& m = rig->map;
+    EXPECT_EQ((std::vector<std::uint32_t>{m.flashType, m.fwSize, m.fwSizeSmall, m.fwAddr2Small, m.gapLength,
+                                          m.gapStart, m.fwGapLength, m.fwGapStart}),
+              (std::vector<std::uint32_t>{n(12), n(13), n(14), n(15), n(16), n(17), n(18), n(19)}));
+  }
 }
 
 // A boot region of size zero is accepted with its own line (tests/transcripts/no-success-*)
