@@ -68,32 +68,18 @@ TEST(CliRefusals, EachLineIsRefusedWithItsReason) {
   std::filesystem::create_symlink("/dev/null", dir + "/null");
   const InFolder here(dir);
 
-  struct Row {
-    std::string args;
-    std::string error;  // the whole line
-    int status = 1;
-  };
-  // tests/cli/refusals.txt: a command line, then "= STATUS" and its refusal line.
-  std::vector<Row> rows;
-  for (const std::string& line : DataLines("cli/refusals.txt")) {
-    if (line.rfind("= ", 0) != 0) {
-      rows.push_back(Row{line, "", 1});
-      continue;
-    }
-    ASSERT_FALSE(rows.empty()) << line;
-    std::size_t end = 0;
-    rows.back().status = std::stoi(line.substr(2), &end);
-    rows.back().error = line.substr(2 + end + 1);
-  }
+  // tests/cli/refusals.txt: a command line | its exit status | its refusal line.
+  const std::vector<std::vector<std::string>> rows = ReadTable("cli/refusals.txt");
   ASSERT_GT(rows.size(), 40u);
   CliParser parser;
   for (std::size_t parse = 0; parse < 25 * rows.size(); ++parse) {
-    const Row& row = rows[parse % rows.size()];
-    SCOPED_TRACE(row.args);
-    Parsed p = ParseWith(parser, Split(row.args));
+    const std::vector<std::string>& row = rows[parse % rows.size()];
+    ASSERT_EQ(row.size(), 3u) << row[0];
+    SCOPED_TRACE(row[0]);
+    Parsed p = ParseWith(parser, Split(row[0]));
     EXPECT_EQ(p.parse, CliParse::Refused);
-    EXPECT_EQ(p.error, row.error);
-    EXPECT_EQ(p.options.refusalStatus, row.status);
+    EXPECT_EQ(p.error, row[2]);
+    EXPECT_EQ(p.options.refusalStatus, std::stoi(row[1]));
   }
 }
 
