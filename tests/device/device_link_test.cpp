@@ -6,6 +6,7 @@
 #include <tuple>
 #include <vector>
 
+#include "device/aspi_transport.h"
 #include "support/data_rows.h"
 #include "support/link_rig.h"
 #include "support/transport_conformance.h"
@@ -73,6 +74,35 @@ TEST(LinkAspi, RequestBlocksReserveSenseDataAndWaitThirtySecondsByDefault) {
   }
   EXPECT_EQ(rig.library.lastWaitMs(), 30000u);
 }
+
+// The transport contract (tests/support/transport_conformance.h) over the emulated drive and
+// over ASPI with the emulated library.
+using namespace test;  // the contract's suite and its pieces
+
+struct EmulatedDriveMaker : InProcessDevice {
+  static constexpr TransportFamily kFamily = TransportFamily::PassThrough;
+  explicit EmulatedDriveMaker(const std::string& deviceLines) : InProcessDevice(deviceLines) {
+    std::uint32_t error = 0;
+    EXPECT_TRUE(drive.OpenDrive("\\\\.\\E:", error));
+  }
+  ScsiTransport& transport() { return drive; }
+  EmulatedTransport drive{device};
+};
+
+struct EmulatedAspiMaker : InProcessDevice {
+  static constexpr TransportFamily kFamily = TransportFamily::Aspi;
+  explicit EmulatedAspiMaker(const std::string& deviceLines) : InProcessDevice(deviceLines) {
+    aspi.BeginJob();
+    EXPECT_TRUE(aspi.Available() && aspi.CreateEvent());
+    aspi.SetDeviceAddress(kConformanceTarget);
+  }
+  ScsiTransport& transport() { return aspi; }
+  EmulatedAspiLibrary library{{&device}, 2};
+  AspiTransport aspi{library};
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(EmulatedDrive, TransportConformance, EmulatedDriveMaker);
+INSTANTIATE_TYPED_TEST_SUITE_P(EmulatedAspi, TransportConformance, EmulatedAspiMaker);
 
 }  // namespace
 }  // namespace romsetter
