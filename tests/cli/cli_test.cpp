@@ -1,22 +1,106 @@
-// romsetter-cli run as a process, as a script would.
+// romsetter-cli: its command lines parsed in this process (one parser reading many must read
+// each as if it were the first), and the program run as a process, as a script would.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "app/cli/cli_options.h"
 #include "base/format.h"
+#include "device/recording.h"
 #include "package/sample_images.h"
 #include "cli/cli_run.h"
+#include "support/data_rows.h"
 #include "support/test_support.h"
 
 namespace romsetter {
 namespace {
 
 using test::CliRun;
+
+struct Parsed {
+  CliParse parse;
+  CliOptions options;
+  std::string error;
+};
+
+Parsed ParseWith(CliParser& parser, std::vector<std::string> args) {
+  args.insert(args.begin(), "romsetter-cli");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  Parsed p;
+  std::string printed;
+  p.parse = parser.Parse(static_cast<int>(args.size()), argv.data(), p.options, p.error, printed);
+  return p;
+}
+
+std::vector<std::string> Split(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+// The working folder for one scope: the command line names files as a user in it would.
+class InFolder {
+ public:
+  explicit InFolder(const std::string& dir) : before_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~InFolder() { std::filesystem::current_path(before_); }
+
+ private:
+  std::filesystem::path before_;
+};
+
+// Every command line refused before anything runs, with the one line that says why; parsed
+// in this process (the exit statuses of refusals are the process tests' and transcripts').
+// One parser reads them all, round after round past the point where it makes its tables
+// afresh: each line must read as if it were the first (an option of the line before, kept,
+// would change the next line's reason).
+TEST(CliRefusals, EachLineIsRefusedWithItsReason) {
+  const std::string dir = test::ScratchForCurrentTest("refusals");
+  for (const char* file : {"fw.bin", "fonts.tab", "fonts.h", "nand.cfg", "a/nand.cfg", "b/nand.cfg"}) {
+    std::filesystem::create_directories(std::filesystem::path(dir + "/" + file).parent_path());
+    test::WriteFile(dir + "/" + file, "x");
+  }
+  test::WriteFile(dir + "/r.jsonl", "");
+  test::WriteFile(dir + "/tray.cfg", "[device 0 0]\n[device 0 1]\n[device 0 2]\n");
+  std::filesystem::create_directory(dir + "/folder");
+  std::filesystem::create_symlink("fw.bin", dir + "/link.bin");
+  // A special file that never blocks, reached through a link.
+  std::filesystem::create_symlink("/dev/null", dir + "/null");
+  const InFolder here(dir);
+
+  // tests/cli/refusals.txt: a command line | its exit status | its refusal line.
+  const std::vector<std::vector<std::string>> rows = test::ReadTable("cli/refusals.txt");
+  ASSERT_GT(rows.size(), 40u);
+  CliParser parser;
+  for (std::size_t parse = 0; parse < 25 * rows.size(); ++parse) {
+    const std::vector<std::string>& row = rows[parse % rows.size()];
+    ASSERT_EQ(row.size(), 3u) << row[0];
+    SCOPED_TRACE(row[0]);
+    Parsed p = ParseWith(parser, Split(row[0]));
+    EXPECT_EQ(p.parse, CliParse::Refused);
+    EXPECT_EQ(p.error, row[2]);
+    EXPECT_EQ(p.options.refusalStatus, std::stoi(row[1]));
+  }
+}
+
+// The default header sits beside the list; only the list's own name loses ".tab".
+TEST(CliDefaults, TheReportIsNamedAfterTheListInItsFolder) {
+  EXPECT_EQ(DefaultReportPath("my.tables/fonts.tab"), "my.tables/fonts.h");
+  EXPECT_EQ(DefaultReportPath("x.tab\\FONTS.TAB"), "x.tab\\FONTS.H");
+  EXPECT_EQ(DefaultReportPath("my.tab/fonts.h"), "my.tab/fonts.h.h");
+}
 
 constexpr const char* kNand =
     "[device]\nfirmware 0x0100 0x1000 0x01000000\nbackup 0x2000 0x3000\nfont 0x40 0x4000 0x5000\n"
@@ -67,7 +151,7 @@ TEST_F(Cli, SettingsSurviveARunAndBadSettingsFilesAreRefused) {
 // file (its lines are tests/transcripts/packages); a damaged one is refused before the device
 // is touched (which damage a file has is the package suite's), and unpack says which file it
 // could not write (what it cannot make, or a package given as the program to pack, are lines
-// of that transcript).
+// of that transcript; the runs are tests/cli/packages.txt).
 TEST_F(Cli, PackagesUnpackUpgradeOrSayWhatHappened) {
   ASSERT_EQ(Run("pack --program prog.exe --firmware fw.bin --small-firmware small.bin --font-list fonts.tab --backup")
                 .status, 0);
@@ -84,33 +168,19 @@ TEST_F(Cli, PackagesUnpackUpgradeOrSayWhatHappened) {
   std::filesystem::create_directories(dir + "/folder/MV_Big.bin");
   std::filesystem::create_directories(dir + "/copy/MV.out");
   std::filesystem::create_symlink("/dev/full", dir + "/full/MV_Font.dat");
-  const struct {
-    const char* args;
-    int status;
-    const char* err;  // in standard error; standard output holds `out`
-    const char* out;
-  } cases[] = {
-      {"upgrade --package settings.exe --device emulator:nand.cfg", 1, "damaged: the package checksum is 0x", ""},
-      {"upgrade --package prog.exe --device emulator:nand.cfg", 1, "prog.exe is a plain program", ""},
-      {"unpack settings.exe --output-dir out", 1, "damaged: the package checksum is 0x", ""},
-      {"unpack fw_fonts.exe --output-dir folder", 4, "Writing folder/MV_Big.bin failed.", "Is a directory"},
-      {"unpack fw_fonts.exe --output-dir full", 4, "Writing full/MV_Font.dat failed.", "No space left on device"},
-      {"unpack fw_fonts.exe --output-dir copy", 1, "Copy \"fw_fonts.exe\" to \"copy/MV.out\" ERROR!!",
-       "Is a directory"},
-      {"unpack fw_fonts.exe --output-dir made", 0, "", "FlashType=NAND"},
-      {"unpack prog.exe --output-dir not-made", 1, "prog.exe is a plain program", ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args);
-    const CliRun r = Run(c.args);
-    EXPECT_EQ(r.status, c.status) << r.out << r.err;
-    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("is a plain program") != std::string::npos, std::string(c.err).find("is a plain") != std::string::npos)
+  for (std::vector<std::string> c : test::ReadTable("cli/packages.txt")) {
+    ASSERT_EQ(c.size(), 4u) << c[0];
+    for (std::string& field : c) field = field == "-" ? "" : field;
+    SCOPED_TRACE(c[0]);
+    const CliRun r = Run(c[0]);
+    EXPECT_EQ(r.status, std::stoi(c[1])) << r.out << r.err;
+    EXPECT_NE(r.err.find(c[2]), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("is a plain program") != std::string::npos, c[2].find("is a plain") != std::string::npos)
         << r.err;
-    if (std::string(c.args).rfind("upgrade", 0) == 0 && c.status != 0) {
+    if (c[0].rfind("upgrade", 0) == 0 && c[1] != "0") {
       EXPECT_EQ(r.out, "");  // not one line: the device was never asked
     } else {
-      EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+      EXPECT_NE(r.out.find(c[3]), std::string::npos) << r.out;
     }
   }
   EXPECT_EQ(test::ReadFile(dir + "/made/MV_Small.bin"), test::ReadFile(dir + "/small.bin"));
@@ -165,6 +235,55 @@ TEST(CliPackages, TwoRunsAtOnceInOneFolderKeepTheirOwnPackage) {
   }
   EXPECT_FALSE(test::FileExists(dir + "/MV.out"));
   EXPECT_FALSE(test::FileExists(dir + "/MV.ini"));
+}
+
+// A recording keeps digests, never the images.  That a run recorded now replays to its log and
+// verdict over each family is a transcript (tests/transcripts/cli-record-replay); where a
+// replay parts from its recording is the emulator's tests' and tests/transcripts/replays.
+TEST_F(Cli, ARecordingKeepsNoPageOfTheImages) {
+  EXPECT_EQ(Run("upgrade --firmware fw.bin --device emulator:nand.cfg --record run.jsonl").status, 0);
+  Recording recording;
+  std::string error;
+  ASSERT_TRUE(LoadRecording(dir + "/run.jsonl", recording, error)) << error;
+  EXPECT_FALSE(recording.header.data);
+  const std::vector<std::uint8_t> fw = BalancedImage(16, 21);
+  EXPECT_EQ(test::ReadFile(dir + "/run.jsonl").find(HexBytes(fw.data() + 1024, 512)), std::string::npos);
+}
+
+// What several devices' runs log together and alone, a bad image checked before them, a dry
+// run, --all and a second spelling of a scenario are transcripts (tests/transcripts/
+// several-devices*, cli-several-*).  Naming the devices is the same over every family.  The
+// tsan preset runs these tests under the thread sanitizer, where a race between jobs fails.
+
+// One device, one file (spellings of one device are refused by tests/cli/refusals.txt):
+// jobs whose names share a tag still log apart, and a device name that is not UTF-8 (though
+// its first byte looks like a lead byte) reaches JSON as bytes.
+TEST(SeveralDevices, NamesAreNotIdentities) {
+  const std::string dir = test::ScratchForCurrentTest("several");
+  for (const char* folder : {"a", "b", "\xc1\xa9"}) {
+    std::filesystem::create_directories(dir + "/" + folder);
+    test::WriteFile(dir + "/" + folder + "/nand.cfg", "[device]\n");
+  }
+  CliRun r = test::RunCli(dir, "upgrade --device emulator:a/nand.cfg --device emulator:b/nand.cfg --format --log run.log");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string first = test::Timeless(test::ReadFile(dir + "/run-nand-1.log"));
+  EXPECT_EQ(first, test::Timeless(test::ReadFile(dir + "/run-nand-1-2.log")));
+  EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 9) << first;  // one run's lines, not two
+
+  r = test::RunCli(dir, "upgrade --device emulator:\xc1\xa9/nand.cfg --device emulator:a/nand.cfg --format --json");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<nlohmann::json> lines = test::JsonLines(r.out);
+  ASSERT_FALSE(lines.empty());
+  // 0xC1 0xA9 would be an overlong "i": not UTF-8, so its bytes are carried as U+00C1 U+00A9.
+  const std::string odd = "emulator:\xc3\x81\xc2\xa9/nand.cfg#1";
+  int carried = 0;
+  for (const nlohmann::json& line : lines) {
+    if (!line.contains("device") || line["device"] != odd) continue;
+    EXPECT_EQ(line.value("latin1", false), true) << line.dump();
+    ++carried;
+  }
+  EXPECT_GT(carried, 2);
+  EXPECT_EQ(lines.back()["exit"], 0);
 }
 
 #ifndef _WIN32

@@ -2,68 +2,53 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "device/aspi_transport.h"
+#include "support/data_rows.h"
 #include "support/link_rig.h"
 #include "support/transport_conformance.h"
 
 namespace romsetter {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using Rig = test::LinkRig;
 
-TEST(LinkPassThrough, DeliveryIsEnoughForWritesButReadsAndQueriesNeedAGoodStatus) {
-  std::vector<EmulatorFault> faults;
-  for (const char* c : {"UPT_WRITE_PAGE", "UPT_READ_PAGE", "UPT_FW_ERASE_MEM", "UPT_FW_RESTART_SYS",
-                        "UPT_FW_GET_SIZE", "SCSI_TST_U_RDY", "DEV_GET_VERSION", "UPT_MARK_ERROR_PAGE"}) {
-    faults.push_back({FaultKind::BadStatus, c});
+// Each command failing at the device alone, over each family (tests/device/data/link_failures.txt).
+TEST(Link, EachFailedCommandCountsOrFailsAsItsFamilySays) {
+  for (const std::vector<std::string>& f : test::ReadTable("device/data/link_failures.txt")) {
+    ASSERT_EQ(f.size(), 5u) << f[0];
+    SCOPED_TRACE(f[0] + " " + f[1] + " " + f[2]);
+    const bool aspi = f[0] == "aspi";
+    Rig rig(aspi, "link");
+    rig.device.config().faults = {{f[2] == "bad_status" ? FaultKind::BadStatus : FaultKind::NotDelivered, f[1]}};
+    const auto rows = test::EveryCommand(aspi ? TransportFamily::Aspi : TransportFamily::PassThrough);
+    const auto row = std::find_if(rows.begin(), rows.end(), [&f](const test::CommandRow& r) { return r.name == f[1]; });
+    ASSERT_NE(row, rows.end());
+    EXPECT_EQ(test::SendRow(*rig.link, *row), f[3] == "counts");
+    for (const TraceEntry& e : rig.device.trace()) EXPECT_FALSE(e.statusGood) << e.command;  // the fault took
+    EXPECT_EQ(rig.Lines(), f[4] == "-" ? std::vector<std::string>{} : std::vector<std::string>{f[4]});
   }
-  faults.push_back({FaultKind::NotDelivered, "FONT_END_OF_UPDATE"});
-  Rig rig(false, "link");
-  rig.device.config().faults = faults;
-  DeviceLink& link = *rig.link;
-  PageBuffer page{};
-  EXPECT_TRUE(link.WritePage(1, 1, PageArea::Firmware, page));
-  EXPECT_TRUE(link.Erase(EraseCommand::Firmware).transport.delivered);
-  EXPECT_TRUE(link.MarkErrorPage(1));
-  EXPECT_TRUE(link.SendControl(ControlCommand::Restart));
-  EXPECT_FALSE(link.ReadPage(1, 1, PageArea::Firmware, page));
-  EXPECT_FALSE(link.QueryRegion(RegionQuery::Firmware).transport.statusGood);
-  EXPECT_FALSE(link.TestUnitReady());
-  EXPECT_FALSE(link.QueryProduct(ProductQuery::Version).transport.statusGood);
-  EXPECT_FALSE(link.SendControl(ControlCommand::EndOfFontUpdate));  // only an undelivered control command logs
-  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{"FONT_END_OF_UPDATE FAIL!!"}));
 }
 
 TEST(LinkAspi, CompletedButFailedTimedOutAndRefusedRequests) {
   Rig rig(true, "link");
   rig.device.config().faults = {{FaultKind::BadStatus, "UPT_WRITE_PAGE"},
-                                {FaultKind::BadStatus, "UPT_MARK_ERROR_PAGE"},
-                                {FaultKind::BadStatus, "FONT_END_OF_UPDATE"},
-                                {FaultKind::BadStatus, "UPT_FW_RESTART_SYS", true, 0, 1},
-                                {FaultKind::NoCompletion, "UPT_FW_RESTART_SYS", true, 0, 2},
-                                {FaultKind::NotDelivered, "UPT_READ_PAGE"}, {FaultKind::BadStatus, "INQUIRY"}};
+                                {FaultKind::NoCompletion, "UPT_FW_RESTART_SYS"},
+                                {FaultKind::NotDelivered, "UPT_READ_PAGE"}};
   PageBuffer page{};
-  EXPECT_FALSE(rig.link->Inquiry().ok);  // completed with an error status
-  // The mark and the control commands count as done once completed, whatever their status.
-  EXPECT_TRUE(rig.link->MarkErrorPage(1));
-  EXPECT_TRUE(rig.link->SendControl(ControlCommand::EndOfFontUpdate));
-  EXPECT_TRUE(rig.link->SendControl(ControlCommand::Restart));
-  for (const TraceEntry& e : rig.device.trace()) EXPECT_FALSE(e.statusGood) << e.command;
-  const int waitsBefore = rig.library.waits();
   EXPECT_FALSE(rig.link->WritePage(1, 1, PageArea::Firmware, page));  // completed with an error status
-  EXPECT_EQ(rig.library.waits(), waitsBefore + 1);
+  EXPECT_EQ(rig.library.waits(), 1);
   EXPECT_FALSE(rig.link->ReadPage(1, 1, PageArea::Firmware, page));  // refused at once: no wait
-  EXPECT_EQ(rig.library.waits(), waitsBefore + 1);
+  EXPECT_EQ(rig.library.waits(), 1);
   EXPECT_EQ(rig.library.aborts(), 0);
   EXPECT_FALSE(rig.link->SendControl(ControlCommand::Restart));  // the wait runs out: no line over ASPI
   EXPECT_EQ(rig.library.lastWaitMs(), 50u);
   EXPECT_EQ(rig.library.aborts(), 1);  // the hung request is aborted, then retired
-  // The inquiry and the write that completed with an error tell their statuses and sense data.
-  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{test::kAspiCheckConditionLine, test::kAspiCheckConditionLine}));
+  EXPECT_EQ(rig.Lines(), (std::vector<std::string>{test::kAspiCheckConditionLine}));  // the write's
   EXPECT_EQ(rig.aspiTransport.retiredRequests(), 1u);  // never reused; the next command works
   EXPECT_TRUE(rig.link->TestUnitReady());
 }
@@ -86,6 +71,35 @@ TEST(LinkAspi, RequestBlocksReserveSenseDataAndWaitThirtySecondsByDefault) {
   }
   EXPECT_EQ(rig.library.lastWaitMs(), 30000u);
 }
+
+// The transport contract (tests/support/transport_conformance.h) over the emulated drive and
+// over ASPI with the emulated library.
+using namespace test;  // the contract's suite and its pieces
+
+struct EmulatedDriveMaker : InProcessDevice {
+  static constexpr TransportFamily kFamily = TransportFamily::PassThrough;
+  explicit EmulatedDriveMaker(const std::string& deviceLines) : InProcessDevice(deviceLines) {
+    std::uint32_t error = 0;
+    EXPECT_TRUE(drive.OpenDrive("\\\\.\\E:", error));
+  }
+  ScsiTransport& transport() { return drive; }
+  EmulatedTransport drive{device};
+};
+
+struct EmulatedAspiMaker : InProcessDevice {
+  static constexpr TransportFamily kFamily = TransportFamily::Aspi;
+  explicit EmulatedAspiMaker(const std::string& deviceLines) : InProcessDevice(deviceLines) {
+    aspi.BeginJob();
+    EXPECT_TRUE(aspi.Available() && aspi.CreateEvent());
+    aspi.SetDeviceAddress(kConformanceTarget);
+  }
+  ScsiTransport& transport() { return aspi; }
+  EmulatedAspiLibrary library{{&device}, 2};
+  AspiTransport aspi{library};
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(EmulatedDrive, TransportConformance, EmulatedDriveMaker);
+INSTANTIATE_TYPED_TEST_SUITE_P(EmulatedAspi, TransportConformance, EmulatedAspiMaker);
 
 }  // namespace
 }  // namespace romsetter

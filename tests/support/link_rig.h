@@ -41,10 +41,6 @@ struct LinkRig {
     for (const TraceEntry& e : device.trace()) names.push_back(e.command);
     return names;
   }
-  void Clear() {
-    window.allStatus.clear();
-    device.ClearTrace();
-  }
 
   EmulatedDevice device;
   EmulatedTransport drive{device};

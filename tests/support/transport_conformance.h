@@ -4,14 +4,13 @@
 // 1/3) over the one device of ConformanceScenario(deviceLines); transport(); Received(), one
 // "NAME ADAPTER TARGET 0xPAGEADDR pageNumber length" per command the device saw; and kFamily,
 // whose rules apply where the families differ by design (refusals, error codes, short replies).
-// EveryCommand is the one table of the commands the program sends; each transport's own rig
-// walks it to check its own encoding of each row.
+// EveryCommand is the one table of the commands the program sends (kept as data); each
+// transport's own rig walks it to check its own encoding of each row.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -22,6 +21,7 @@
 #include "device/device_link.h"
 #include "device/vendor_commands.h"
 #include "emulator/emulated_transport.h"
+#include "support/data_rows.h"
 #include "support/test_support.h"
 
 namespace romsetter::test {
@@ -78,86 +78,79 @@ inline ScsiRequest Vendor(std::uint8_t code, std::uint32_t address = 0, std::uin
   return r;
 }
 
-// One command as DeviceLink sends it, and what the device must receive: the CDB (its length is
-// the CDB length), the direction and length, and for a page moved the byte filling it (written,
-// or expected back).
+// One command as DeviceLink sends it (a row of tests/support/data/every_command.txt), and what
+// the device must receive: the CDB (its length is the CDB length), the direction and length,
+// and for a page moved the byte filling it (written, or expected back).
 struct CommandRow {
-  const char* name;  // as the device's trace names it
+  std::string name;  // as the device's trace names it
   std::vector<std::uint8_t> cdb;
   DataDirection direction;
   std::uint32_t length;
-  std::function<bool(DeviceLink&)> send;
   std::uint8_t page = 0;
+  std::string call, argument, reply;  // the DeviceLink call, and what its reply must hold
   // The device's trace line at the conformance address ("NAME 1 3 0xPAGEADDR pageNumber length").
   std::string Received() const {
     const bool paged = length == kPageSize;
     char text[128];
-    std::snprintf(text, sizeof text, "%s 1 3 0x%08X %u %u", name, paged ? ReadPageParam(&cdb[3]) + 0u : 0u,
+    std::snprintf(text, sizeof text, "%s 1 3 0x%08X %u %u", name.c_str(), paged ? ReadPageParam(&cdb[3]) + 0u : 0u,
                   paged ? ReadPageParam(&cdb[7]) + 0u : 0u, length + 0u);
     return text;
   }
 };
 
-// Every command the program sends, once, each expected to succeed on an erased device.  Page
-// 0x00012345 numbered 7 is written with 0x5A and read back; the font page is read where nothing
-// was written, so the mark after it shows what each family sends: zeros over pass-through, the
-// page just read (0xFF) over ASPI.  The format alone differs in its CDB: 6 bytes out over
-// pass-through, 12 marked data-in over ASPI.
+// Every command the program sends over `family`, once, in the program's words.
 inline std::vector<CommandRow> EveryCommand(TransportFamily family) {
-  using Bytes = std::vector<std::uint8_t>;
-  const auto in = DataDirection::In, out = DataDirection::Out;
-  const auto vendor = [](std::uint8_t code) { return Bytes{0xFF, code, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}; };
-  // Page 0x000123LL: the halves high first, each low byte first.
-  const auto paged = [](std::uint8_t code, std::uint8_t low, std::uint8_t number) {
-    return Bytes{0xFF, code, 0, 0x01, 0, low, 0x23, 0, 0, number, 0, 0};
-  };
-  const auto query = [](RegionQuery q) { return [q](DeviceLink& l) { return l.QueryRegion(q).ok; }; };
-  const auto erase = [](EraseCommand c) { return [c](DeviceLink& l) { return l.Erase(c).ok; }; };
-  const auto control = [](ControlCommand c) { return [c](DeviceLink& l) { return l.SendControl(c); }; };
-  const auto write = [](PageArea area) {
-    return [area](DeviceLink& l) { return l.WritePage(0x00012345, 7, area, Filled(0x5A)); };
-  };
-  const auto read = [](PageArea area, std::uint32_t address, std::uint8_t expected) {
-    return [=](DeviceLink& l) {
-      PageBuffer page = Filled(0x77);
-      return l.ReadPage(address, 7, area, page) && page == Filled(expected);
-    };
-  };
-  // A reply holding `text` from its byte `at`.
-  const auto replies = [](auto ask, std::size_t at, std::string text) {
-    return [=](DeviceLink& l) {
-      const auto r = ask(l);
-      return r.ok && std::string(r.value.begin() + at, r.value.begin() + at + text.size()) == text;
-    };
-  };
-  const bool aspi = family == TransportFamily::Aspi;
-  return {
-      {"SCSI_TST_U_RDY", Bytes(6, 0), out, 0, [](DeviceLink& l) { return l.TestUnitReady(); }},
-      {"INQUIRY", Bytes{0x12, 0, 0, 0, 0x24, 0}, in, 36,
-       replies([](DeviceLink& l) { return l.Inquiry(); }, 8, "Morvent  USB-MSC Disk INT   ")},
-      {"UPT_FW_GET_SIZE", vendor(0x01), in, 10, query(RegionQuery::Firmware)},
-      {"UPT_BOOT_GET_SIZE", vendor(0x06), in, 10, query(RegionQuery::Boot)},
-      {"FONT_GET_BLK_INFO", vendor(0x09), in, 10, query(RegionQuery::Font)},
-      {"BACKUP_FW_GET_SIZE_32", vendor(0x20), in, 8, query(RegionQuery::Backup)},
-      {"DEV_GET_VERSION", vendor(0x11), in, 8,
-       replies([](DeviceLink& l) { return l.QueryProduct(ProductQuery::Version); }, 0, "01.02.03")},
-      {"DEV_GET_PRODUCT", vendor(0x12), in, 20,
-       replies([](DeviceLink& l) { return l.QueryProduct(ProductQuery::Product); }, 0, std::string("MV-Demo Player", 15))},
-      {"UPT_FW_ERASE_MEM", vendor(0x02), out, 0, erase(EraseCommand::Firmware)},
-      {"UPT_BOOT_ERASE_MEM", vendor(0x07), out, 0, erase(EraseCommand::Boot)},
-      {"FONT_ERASE_FONT_BLKS", vendor(0x0A), out, 0, erase(EraseCommand::Font)},
-      {"BACKUP_FW_ERASE_MEM", vendor(0x21), out, 0, erase(EraseCommand::Backup)},
-      {"UPT_WRITE_PAGE", paged(0x03, 0x45, 7), out, kPageSize, write(PageArea::Firmware), 0x5A},
-      {"UPT_READ_PAGE", paged(0x04, 0x45, 7), in, kPageSize, read(PageArea::Firmware, 0x00012345, 0x5A), 0x5A},
-      {"FONT_WRITE_PAGE", paged(0x0B, 0x45, 7), out, kPageSize, write(PageArea::Font), 0x5A},
-      {"FONT_READ_PAGE", paged(0x0C, 0x99, 7), in, kPageSize, read(PageArea::Font, 0x00012399, 0xFF), 0xFF},
-      {"UPT_MARK_ERROR_PAGE", paged(0x03, 0x45, 0), out, kPageSize,
-       [](DeviceLink& l) { return l.MarkErrorPage(0x00012345); }, std::uint8_t(aspi ? 0xFF : 0x00)},
-      {"FONT_END_OF_UPDATE", vendor(0x0D), out, 0, control(ControlCommand::EndOfFontUpdate)},
-      {"DEV_FORMAT_16", aspi ? vendor(0x10) : Bytes{0xFF, 0x10, 0, 0, 0, 0}, aspi ? in : out, 0,
-       [](DeviceLink& l) { return l.Format().ok; }},
-      {"UPT_FW_RESTART_SYS", vendor(0x05), out, 0, control(ControlCommand::Restart)},
-  };
+  const std::string mine = family == TransportFamily::Aspi ? "aspi" : "pass-through";
+  std::vector<CommandRow> rows;
+  for (const std::vector<std::string>& f : ReadTable("support/data/every_command.txt")) {
+    EXPECT_EQ(f.size(), 9u) << f[0];
+    if (f.size() != 9 || (f[1] != "both" && f[1] != mine)) continue;
+    const std::vector<std::uint8_t> page = HexBytes(f[5]);
+    rows.push_back(CommandRow{f[0], HexBytes(f[2]), f[3] == "in" ? DataDirection::In : DataDirection::Out,
+                              static_cast<std::uint32_t>(std::stoul(f[4])), page.empty() ? std::uint8_t{0} : page[0],
+                              f[6], f[7], f[8]});
+  }
+  return rows;
+}
+
+// A region query's or an erase's command by the region's name.
+template <typename Command>
+Command Region(const std::string& name) {
+  return name == "Boot" ? Command::Boot : name == "Font" ? Command::Font : name == "Backup" ? Command::Backup
+                                                                                             : Command::Firmware;
+}
+
+// Whether a reply came and holds the row's text ("AT TEXT") from its byte AT.
+template <typename Reply>
+bool Holds(const Reply& r, const std::string& reply) {
+  const std::size_t at = std::stoul(reply), from = reply.find(' ') + 1;
+  const std::string text = reply.substr(from);
+  return r.ok && r.value.size() >= at + text.size() &&
+         std::string(r.value.begin() + at, r.value.begin() + at + text.size()) == text;
+}
+
+// Sends `row` through `l` as the program does; a page goes to or comes from the row's CDB address
+// numbered 7, a page read must come back filled with the row's byte.
+inline bool SendRow(DeviceLink& l, const CommandRow& row) {
+  const PageArea area = row.argument == "Font" ? PageArea::Font : PageArea::Firmware;
+  if (row.call == "TestUnitReady") return l.TestUnitReady();
+  if (row.call == "Inquiry") return Holds(l.Inquiry(), row.reply);
+  if (row.call == "QueryRegion") return l.QueryRegion(Region<RegionQuery>(row.argument)).ok;
+  if (row.call == "Erase") return l.Erase(Region<EraseCommand>(row.argument)).ok;
+  if (row.call == "QueryProduct") {
+    return Holds(l.QueryProduct(row.argument == "Version" ? ProductQuery::Version : ProductQuery::Product), row.reply);
+  }
+  if (row.call == "SendControl") {
+    return l.SendControl(row.argument == "Restart" ? ControlCommand::Restart : ControlCommand::EndOfFontUpdate);
+  }
+  if (row.call == "WritePage") return l.WritePage(ReadPageParam(&row.cdb[3]), 7, area, Filled(row.page));
+  if (row.call == "ReadPage") {
+    PageBuffer page = Filled(0x77);
+    return l.ReadPage(ReadPageParam(&row.cdb[3]), 7, area, page) && page == Filled(row.page);
+  }
+  if (row.call == "MarkErrorPage") return l.MarkErrorPage(ReadPageParam(&row.cdb[3]));
+  EXPECT_EQ(row.call, "Format");
+  return l.Format().ok;
 }
 
 // A DeviceLink with its log over any transport, for the rigs that walk the table.
@@ -167,7 +160,7 @@ struct TableLink {
   // Sends every row, expecting each to succeed and to log nothing.
   std::vector<CommandRow> SendEveryCommand(TransportFamily family) {
     std::vector<CommandRow> rows = EveryCommand(family);
-    for (const CommandRow& row : rows) EXPECT_TRUE(row.send(link)) << row.name;
+    for (const CommandRow& row : rows) EXPECT_TRUE(SendRow(link, row)) << row.name;
     EXPECT_EQ(window.allStatus, std::vector<std::string>{});
     return rows;
   }
