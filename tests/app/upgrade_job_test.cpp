@@ -27,6 +27,24 @@ TEST(JobNone, WholeNameIgnoringCaseAgainstTheEnablingRulesSubstring) {
   EXPECT_TRUE(UsableFileName("D:\\none\\fw.bin"));  // only capitals count for the buttons
 }
 
+// Upgrade is enabled only for choices a run can carry out on a present device (that the
+// dialog's button follows is the dialog suite's).
+TEST(JobControls, UpgradeIsEnabledOnlyForARunThatCanStart) {
+  for (const auto& c : DataRows("app/data/enabling_rules.txt", 8)) {
+    Selections s;
+    s.norSelected = c[2] == "nor";
+    s.loadFirmware = c[3] == "load-fw";
+    s.formatChecked = c[4] == "format";
+    s.loadFont = c[5] != "-";
+    s.fontListPath = c[5];
+    s.bigFirmwarePath = c[6];
+    s.smallFirmwarePath = c[7];
+    RecordingWindow window;
+    UpdateControls(s, c[1] == "present", false, window);
+    EXPECT_EQ(window.IsEnabled(Control::Upgrade), c[0] == "enabled") << c[1] << " " << c[5] << " " << c[6];
+  }
+}
+
 // The fonts reached the device but their header did not reach the disk: the device part is
 // finished (and restarted when it holds firmware), the run is not a success.
 TEST_P(EachTransport, UnwrittenHeaderAfterTheFontsIsAFileFailure) {
@@ -234,6 +252,8 @@ TEST(Presence, ArrivalAndRemovalProbeAfterTheirSleeps) {
   JobRig rig(false);
   AppCore& core = *rig.core;
   rig.sel().checkProduct = true;
+  core.ProbeDevice();  // a version shown, for the removal to clear
+  ASSERT_FALSE(rig.window.versionLine.empty());
   rig.device.Detach();
   EXPECT_TRUE(core.OnDeviceChange(DevicePresence::kDeviceRemoveComplete, DevicePresence::kDeviceTypeVolume));
   EXPECT_FALSE(core.devicePresent() || rig.window.IsEnabled(Control::Upgrade, true));
