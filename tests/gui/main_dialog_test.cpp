@@ -104,7 +104,10 @@ class Dialog : public ::testing::Test {
   std::unique_ptr<MainDialog> dialog;
 };
 
-TEST_F(Dialog, StartsWithTitleAboutEntryHiddenControlsAndTheDevicesVersion) {
+// The window as it opens: its title and menu entry, the hidden controls, the device found,
+// the tool tips, and a banner that covers its template's rectangle and nothing below it,
+// whatever the bitmap's own size.
+TEST_F(Dialog, TheWindowAsItOpens) {
   ASSERT_NO_FATAL_FAILURE(Open());
   EXPECT_EQ(Text(dialog->hwnd()), "Romsetter Version:1.74");
   char entry[64] = {};
@@ -119,6 +122,36 @@ TEST_F(Dialog, StartsWithTitleAboutEntryHiddenControlsAndTheDevicesVersion) {
   // settings suite's).
   EXPECT_EQ(SendMessageA(Item(IDC_BIG_LIST), CB_GETCOUNT, 0, 0), 5);
   EXPECT_EQ(test::ReadLines(dir + "/Romsetter.log").back().substr(8), "Waiting to launch...");
+
+  HWND tip = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr);
+  ASSERT_NE(tip, nullptr);
+  const int ids[] = {IDC_UPGRADE,       IDC_BIG_BUTTON,  IDC_BOOT_BUTTON,  IDC_FONT_BUTTON,
+                     IDC_REPORT_BUTTON, IDC_PACK_BUTTON, IDC_SMALL_BUTTON, IDC_STATUS};
+  const auto texts = test::DataRows("gui/data/tool_tips.txt", 1);
+  ASSERT_EQ(texts.size(), std::size(ids));
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    char buffer[128] = {};
+    TOOLINFOA info{};
+    info.cbSize = TTTOOLINFOA_V1_SIZE;
+    info.hwnd = dialog->hwnd();
+    info.uId = reinterpret_cast<UINT_PTR>(Item(ids[i]));
+    info.lpszText = buffer;
+    SendMessageA(tip, TTM_GETTEXTA, sizeof buffer, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(buffer, texts[i][0]);
+  }
+
+  RECT expected{0, 0, BANNER_WIDTH, BANNER_HEIGHT};
+  MapDialogRect(dialog->hwnd(), &expected);
+  auto placed = [&](int id) {
+    RECT r{};
+    GetWindowRect(Item(id), &r);
+    MapWindowPoints(nullptr, dialog->hwnd(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  const RECT banner = placed(IDC_BANNER);
+  EXPECT_EQ(std::tie(banner.left, banner.top, banner.right, banner.bottom),
+            std::tie(expected.left, expected.top, expected.right, expected.bottom));
+  EXPECT_LE(banner.bottom, placed(IDC_NAND).top);
 }
 
 TEST_F(Dialog, ChoicesWriteTheirSettings) {
@@ -198,26 +231,6 @@ TEST_F(Dialog, FontListPickerNamesTheReportAndCancelRemovesNone) {
   EXPECT_EQ(std::fopen("NONE", "rb"), nullptr);
 }
 
-TEST_F(Dialog, ToolTipsNameTheirControls) {
-  ASSERT_NO_FATAL_FAILURE(Open());
-  HWND tip = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr);
-  ASSERT_NE(tip, nullptr);
-  const int ids[] = {IDC_UPGRADE,       IDC_BIG_BUTTON,  IDC_BOOT_BUTTON,  IDC_FONT_BUTTON,
-                     IDC_REPORT_BUTTON, IDC_PACK_BUTTON, IDC_SMALL_BUTTON, IDC_STATUS};
-  const auto texts = test::DataRows("gui/data/tool_tips.txt", 1);
-  ASSERT_EQ(texts.size(), std::size(ids));
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    char buffer[128] = {};
-    TOOLINFOA info{};
-    info.cbSize = TTTOOLINFOA_V1_SIZE;
-    info.hwnd = dialog->hwnd();
-    info.uId = reinterpret_cast<UINT_PTR>(Item(ids[i]));
-    info.lpszText = buffer;
-    SendMessageA(tip, TTM_GETTEXTA, sizeof buffer, reinterpret_cast<LPARAM>(&info));
-    EXPECT_EQ(buffer, texts[i][0]);
-  }
-}
-
 TEST_F(Dialog, PackagePresetsAndLocksTheWindow) {
   for (const auto& row : test::DataRows("gui/data/package_presets.txt", 4)) {
     SCOPED_TRACE(row[3]);
@@ -242,15 +255,6 @@ TEST_F(Dialog, PackagePresetsAndLocksTheWindow) {
     EXPECT_EQ(Text(Item(IDC_PACK_EDIT)), "prog.exe");
     dialog.reset();
   }
-}
-
-// An empty identification must not match every disk on the bus (the settings file's other
-// damage is the settings and profile store suites').
-TEST_F(Dialog, AnEmptyIdentificationFindsNoDevice) {
-  Ini({{"DiskVen_98", "DiskVen_00", ""}});
-  ASSERT_NO_FATAL_FAILURE(Open());
-  EXPECT_FALSE(dialog->core()->devicePresent());
-  EXPECT_TRUE(boxes.empty()) << boxes.front();
 }
 
 // RecordFile= in the settings records every command the window sends, from the start-up on;
@@ -279,9 +283,16 @@ TEST_F(Dialog, RecordFileRecordsTheWindowsCommands) {
   EXPECT_TRUE(dialog->core()->devicePresent());
 }
 
-// A device that goes away between the scan and the product query: the window opens without
-// its version (the query failed) and without a box; it counts as present until a job finds it gone.
-TEST_F(Dialog, ADeviceLostDuringTheStartUpProbe) {
+// The start-up probe: an empty identification must not match every disk on the bus (the
+// settings file's other damage is the settings and profile store suites'); a device that goes
+// away between the scan and the product query leaves the window without its version (the
+// query failed) and without a box, and counts as present until a job finds it gone.
+TEST_F(Dialog, TheStartUpProbeOfAnUnknownOrALostDevice) {
+  Ini({{"DiskVen_98", "DiskVen_00", ""}});
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_FALSE(dialog->core()->devicePresent());
+  EXPECT_TRUE(boxes.empty()) << boxes.front();
+
   Ini({{"DiskVen_98", "DiskVen_00", "Morvent  USB-MSC Disk INT   "}, {"Romsetter", "CheckProduct", "1"}});
   scenario = "[device]\nfault detach DEV_GET_VERSION\n";
   ASSERT_NO_FATAL_FAILURE(Open());
@@ -413,23 +424,6 @@ TEST_F(Dialog, ActivationClosesTheSystemsRemovalWarning) {
   EXPECT_EQ(SendMessageA(dialog->hwnd(), WM_ACTIVATEAPP, TRUE, 0), 0);
   pump();
   EXPECT_FALSE(IsWindow(second));
-}
-
-// The banner covers the template's rectangle and nothing below it, whatever the bitmap's own size.
-TEST_F(Dialog, BannerTakesItsTemplateRectangle) {
-  ASSERT_NO_FATAL_FAILURE(Open());
-  RECT expected{0, 0, BANNER_WIDTH, BANNER_HEIGHT};
-  MapDialogRect(dialog->hwnd(), &expected);
-  auto placed = [&](int id) {
-    RECT r{};
-    GetWindowRect(Item(id), &r);
-    MapWindowPoints(nullptr, dialog->hwnd(), reinterpret_cast<POINT*>(&r), 2);
-    return r;
-  };
-  const RECT banner = placed(IDC_BANNER);
-  EXPECT_EQ(std::tie(banner.left, banner.top, banner.right, banner.bottom),
-            std::tie(expected.left, expected.top, expected.right, expected.bottom));
-  EXPECT_LE(banner.bottom, placed(IDC_NAND).top);
 }
 
 // Saved with BackupFW on and Load F/W off: the window opens without the backup, which would
