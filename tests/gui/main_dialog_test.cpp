@@ -17,7 +17,6 @@
 #include "support/data_rows.h"
 #include "device/recording.h"
 #include "package/sample_images.h"
-#include "gui/built_package.h"
 #include "support/test_support.h"
 #include "win32/emulated_pass_through.h"
 #include "win32/emulator_dll.h"
@@ -446,15 +445,18 @@ TEST_F(Dialog, AltBackspaceExtractsAPackagesImages) {
   const std::vector<std::uint8_t> firmware = BalancedImage(8, 3);
   test::WriteFile(dir + "/fw.bin", std::string(firmware.begin(), firmware.end()));
   test::WriteFile(dir + "/prog.exe", "MZ the program");
-  const std::string package =
-      test::BuiltPackage(dir + "/prog.exe", dir + "/fw.bin", dir + "/fw.bin", PackageIdentity{}, dir + "/build.log");
-  ASSERT_FALSE(package.empty());
-  files = StdioPackageFiles(package);
+  files = StdioPackageFiles(dir + "/prog.exe");
   const std::string extracted = dir + "/MV_Big.bin";
   auto altBackspace = [&] { SendMessageA(dialog->hwnd(), WM_SYSCOMMAND, SC_KEYMENU, 8); };
 
+  // The package, as the window's "Build Package File" makes it.
   ASSERT_NO_FATAL_FAILURE(Open());
-  SendMessageA(dialog->hwnd(), WM_SYSCOMMAND, SC_KEYMENU, 8);
+  Click(IDC_LOAD_FW);
+  Sel().bigFirmwarePath = Sel().smallFirmwarePath = dir + "/fw.bin";
+  SendMessageA(dialog->hwnd(), WM_COMMAND, MAKEWPARAM(IDC_PACK_BUTTON, BN_CLICKED), 0);
+  ASSERT_TRUE(test::FileExists(Sel().packPath)) << Sel().packPath;
+  files = StdioPackageFiles(Sel().packPath);
+  altBackspace();
   EXPECT_EQ(test::ReadFile(extracted), "") << "outside package mode";
   dialog.reset();
 
