@@ -54,6 +54,7 @@ TEST_F(LogFixture, FirstLineReplacesTheOldFileAndStatusLinesAreUnnumberedListOnl
 
 TEST_F(LogFixture, StatusListKeepsTheNewest201WhileTheFileKeepsAll) {
   ActivityLog log(path, window);
+  log.AddStatusLine("unnumbered");  // counts as an item too
   for (int i = 1; i <= 202; ++i) log.Logf("line %d", i);
   ASSERT_EQ(window.status.size(), 201u);
   EXPECT_EQ(window.status.front(), "0x00002 line 2");

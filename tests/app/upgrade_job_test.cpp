@@ -20,11 +20,27 @@ namespace {
 class EachTransport : public ::testing::TestWithParam<bool> {};
 INSTANTIATE_TEST_SUITE_P(Job, EachTransport, ::testing::Values(false, true), TransportName);
 
-TEST(JobNone, WholeNameIgnoringCaseAgainstTheEnablingRulesSubstring) {
+TEST(JobNone, WholeNameIgnoringCase) {
   EXPECT_TRUE(IsNoneName("NoNe"));
   EXPECT_FALSE(IsNoneName("NONE0") || IsNoneName("D:\\NONEXT\\fw.bin"));
-  EXPECT_FALSE(UsableFileName("D:\\NONEXT\\fw.bin"));
-  EXPECT_TRUE(UsableFileName("D:\\none\\fw.bin"));  // only capitals count for the buttons
+}
+
+// Upgrade is enabled only for choices a run can carry out on a present device (that the
+// dialog's button follows is the dialog suite's).
+TEST(JobControls, UpgradeIsEnabledOnlyForARunThatCanStart) {
+  for (const auto& c : DataRows("app/data/enabling_rules.txt", 8)) {
+    Selections s;
+    s.norSelected = c[2] == "nor";
+    s.loadFirmware = c[3] == "load-fw";
+    s.formatChecked = c[4] == "format";
+    s.loadFont = c[5] != "-";
+    s.fontListPath = c[5];
+    s.bigFirmwarePath = c[6];
+    s.smallFirmwarePath = c[7];
+    RecordingWindow window;
+    UpdateControls(s, c[1] == "present", false, window);
+    EXPECT_EQ(window.IsEnabled(Control::Upgrade), c[0] == "enabled") << c[1] << " " << c[5] << " " << c[6];
+  }
 }
 
 // The fonts reached the device but their header did not reach the disk: the device part is
@@ -133,9 +149,10 @@ TEST_P(EachTransport, APresenceEventDuringAJobsBoxWaitsForTheJobToEnd) {
   EXPECT_EQ(rig.clock.sleeps.size(), 1u);  // between jobs: at once
 }
 
-// The job holds the volume locked (and dismounted) from its open; a refused lock is told in a
-// line and the job goes on as before.
-TEST(JobPassThrough, TheVolumeIsLockedForTheJobAndARefusedLockIsTold) {
+// The drive's own refusals.  The job holds the volume locked (and dismounted) from its open;
+// a refused lock is told in a line and the job goes on as before.  An open refused to a
+// standard user on Vista and later ends with the Upgrade's own box: run as administrator.
+TEST(JobPassThrough, ARefusedLockIsToldAndARefusedOpenSaysToRunAsAdministrator) {
   for (const std::uint32_t refusal : {0u, 32u}) {  // 32: ERROR_SHARING_VIOLATION
     SCOPED_TRACE(refusal);
     JobRig rig(false);
@@ -147,10 +164,6 @@ TEST(JobPassThrough, TheVolumeIsLockedForTheJobAndARefusedLockIsTold) {
     const std::string told = "Can't lock the volume of E: (error 32), it stays mounted during the upgrade.";
     EXPECT_EQ(std::count(lines.begin(), lines.end(), told), refusal == 0 ? 0 : 1);
   }
-}
-
-// A standard user on Vista and later: the Upgrade's own box says to run as administrator.
-TEST(JobPassThrough, AnOpenRefusedForWantOfRightsEndsWithTheAdministratorBox) {
   JobRig rig(false);
   rig.drive.openError = 5;  // ERROR_ACCESS_DENIED
   rig.WithFirmware();
@@ -195,16 +208,9 @@ TEST(JobPackage, FontDataIsPaddedWithErasedBytesAndNothingIsWrittenBack) {
   EXPECT_EQ(rig.core->images().Slot(ImageSlot::FontData), font);  // the package's own copy is kept
 }
 
-TEST_P(EachTransport, MissingDeviceIsNoDeviceAndOnlyAspiClearsThePresence) {
-  JobRig rig(GetParam());
-  rig.device.Detach();
-  EXPECT_EQ(rig.Run(), JobOutcome::NoDevice);
-  EXPECT_EQ(rig.core->devicePresent(), !GetParam());
-  EXPECT_FALSE(rig.drive.DriveOpen() || rig.aspi.InJob());
-}
-
-// A drive or target named for the run is the only one taken: the device elsewhere is not.
-TEST_P(EachTransport, OnlyTheNamedDriveOrTargetIsTaken) {
+// No device to take: one elsewhere than the drive or target named for the run, or none at all
+// (after which only ASPI counts it as gone); nothing is left open.
+TEST_P(EachTransport, NoDeviceToTakeIsNoDevice) {
   JobRig rig(GetParam());
   AppPorts ports{rig.window, rig.profile, rig.registry, rig.clock, FixedPaths::UnderFolder(rig.dir)};
   ports.session = GetParam() ? MakeAspiSession(rig.aspi) : MakeDriveSession(rig.drive);
@@ -212,6 +218,11 @@ TEST_P(EachTransport, OnlyTheNamedDriveOrTargetIsTaken) {
   ports.onlyTarget = ScsiTarget{3, 7};
   AppCore named(ports, rig.process);
   EXPECT_EQ(named.Run(JobRequest{JobMode::Upgrade, rig.sel()}), JobOutcome::NoDevice);
+
+  rig.device.Detach();
+  EXPECT_EQ(rig.Run(), JobOutcome::NoDevice);
+  EXPECT_EQ(rig.core->devicePresent(), !GetParam());
+  EXPECT_FALSE(rig.drive.DriveOpen() || rig.aspi.InJob());
 }
 
 // A NOR device is never formatted, whether its boot code was written or it has no boot region
@@ -234,6 +245,8 @@ TEST(Presence, ArrivalAndRemovalProbeAfterTheirSleeps) {
   JobRig rig(false);
   AppCore& core = *rig.core;
   rig.sel().checkProduct = true;
+  core.ProbeDevice();  // a version shown, for the removal to clear
+  ASSERT_FALSE(rig.window.versionLine.empty());
   rig.device.Detach();
   EXPECT_TRUE(core.OnDeviceChange(DevicePresence::kDeviceRemoveComplete, DevicePresence::kDeviceTypeVolume));
   EXPECT_FALSE(core.devicePresent() || rig.window.IsEnabled(Control::Upgrade, true));
