@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -18,6 +17,7 @@
 
 #include "app/activity_log.h"
 #include "base/bytes.h"
+#include "base/format.h"
 #include "device/device_link.h"
 #include "device/vendor_commands.h"
 #include "emulator/emulated_transport.h"
@@ -43,11 +43,9 @@ struct InProcessDevice {
   explicit InProcessDevice(const std::string& deviceLines) : device(Parse(deviceLines)) {}
   std::vector<std::string> Received() const {
     std::vector<std::string> lines;
-    char text[128];
     for (const TraceEntry& e : device.trace()) {
-      std::snprintf(text, sizeof text, "%s %u %u 0x%08X %u %u", e.command.c_str(), device.config().adapterId + 0u,
-                    device.config().targetId + 0u, e.pageAddress + 0u, e.pageNumber + 0u, e.length + 0u);
-      lines.push_back(text);
+      lines.push_back(Format("%s %u %u 0x%08X %u %u", e.command.c_str(), device.config().adapterId + 0u,
+                             device.config().targetId + 0u, e.pageAddress + 0u, e.pageNumber + 0u, e.length + 0u));
     }
     return lines;
   }
@@ -91,10 +89,8 @@ struct CommandRow {
   // The device's trace line at the conformance address ("NAME 1 3 0xPAGEADDR pageNumber length").
   std::string Received() const {
     const bool paged = length == kPageSize;
-    char text[128];
-    std::snprintf(text, sizeof text, "%s 1 3 0x%08X %u %u", name.c_str(), paged ? ReadPageParam(&cdb[3]) + 0u : 0u,
+    return Format("%s 1 3 0x%08X %u %u", name.c_str(), paged ? ReadPageParam(&cdb[3]) + 0u : 0u,
                   paged ? ReadPageParam(&cdb[7]) + 0u : 0u, length + 0u);
-    return text;
   }
 };
 
