@@ -52,6 +52,9 @@ struct PassThroughMaker : InProcessDevice {
 
 struct AspiLibraryMaker {
   static constexpr TransportFamily kFamily = TransportFamily::Aspi;
+  // The library reports its failures in the request, never as a system error.
+  static constexpr std::uint32_t kNotDeliveredError = 0;
+  static constexpr std::uint32_t kTimedOutError = 0;
   explicit AspiLibraryMaker(const std::string& deviceLines) {
     const std::string path = ScratchDir("conformance_aspi") + "\\scenario.cfg";
     WriteFile(path, ConformanceScenario(deviceLines));
