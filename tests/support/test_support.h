@@ -93,11 +93,11 @@ inline Page Filled(std::uint8_t value) {
   return page;
 }
 
-// A fresh, empty folder (emptied again on the next run), or one named after the running test.
 // The line an emulated ASPI request that completed with an error logs before its failure line.
 inline const char* const kAspiCheckConditionLine =
     "ASPI SRB_Status=0x04 HaStat=0x00 TargetStat=0x02 SenseKey=0x5 ASC=0x24 ASCQ=0x00";
 
+// A fresh, empty folder (emptied again on the next run), or one named after the running test.
 std::string ScratchDir(const std::string& name);
 std::string ScratchForCurrentTest(const std::string& tag);
 std::string ReadFile(const std::string& path);

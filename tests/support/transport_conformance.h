@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -18,6 +17,7 @@
 
 #include "app/activity_log.h"
 #include "base/bytes.h"
+#include "base/format.h"
 #include "device/device_link.h"
 #include "device/vendor_commands.h"
 #include "emulator/emulated_transport.h"
@@ -41,13 +41,15 @@ struct InProcessDevice {
     return config.devices.empty() ? EmulatedDeviceConfig{} : config.devices[0];
   }
   explicit InProcessDevice(const std::string& deviceLines) : device(Parse(deviceLines)) {}
+  // The system errors of a command that did not go out and of one that never ended, as the NT
+  // family's transports report them; a maker over another system's calls names its own.
+  static constexpr std::uint32_t kNotDeliveredError = EmulatedTransport::kFailureError;
+  static constexpr std::uint32_t kTimedOutError = EmulatedTransport::kTimeoutError;
   std::vector<std::string> Received() const {
     std::vector<std::string> lines;
-    char text[128];
     for (const TraceEntry& e : device.trace()) {
-      std::snprintf(text, sizeof text, "%s %u %u 0x%08X %u %u", e.command.c_str(), device.config().adapterId + 0u,
-                    device.config().targetId + 0u, e.pageAddress + 0u, e.pageNumber + 0u, e.length + 0u);
-      lines.push_back(text);
+      lines.push_back(Format("%s %u %u 0x%08X %u %u", e.command.c_str(), device.config().adapterId + 0u,
+                             device.config().targetId + 0u, e.pageAddress + 0u, e.pageNumber + 0u, e.length + 0u));
     }
     return lines;
   }
@@ -91,10 +93,8 @@ struct CommandRow {
   // The device's trace line at the conformance address ("NAME 1 3 0xPAGEADDR pageNumber length").
   std::string Received() const {
     const bool paged = length == kPageSize;
-    char text[128];
-    std::snprintf(text, sizeof text, "%s 1 3 0x%08X %u %u", name.c_str(), paged ? ReadPageParam(&cdb[3]) + 0u : 0u,
+    return Format("%s 1 3 0x%08X %u %u", name.c_str(), paged ? ReadPageParam(&cdb[3]) + 0u : 0u,
                   paged ? ReadPageParam(&cdb[7]) + 0u : 0u, length + 0u);
-    return text;
   }
 };
 
@@ -169,19 +169,6 @@ struct TableLink {
   DeviceLink link;
 };
 
-// The system errors of a command that did not go out and of one that never ended: the NT
-// family's, unless the maker names its own (kNotDeliveredError, kTimedOutError).
-template <typename Maker, typename = void>
-struct FailureErrors {
-  static constexpr std::uint32_t kNotDelivered = EmulatedTransport::kFailureError;
-  static constexpr std::uint32_t kTimedOut = EmulatedTransport::kTimeoutError;
-};
-template <typename Maker>
-struct FailureErrors<Maker, std::void_t<decltype(Maker::kNotDeliveredError)>> {
-  static constexpr std::uint32_t kNotDelivered = Maker::kNotDeliveredError;
-  static constexpr std::uint32_t kTimedOut = Maker::kTimedOutError;
-};
-
 template <typename Maker>
 class TransportConformance : public ::testing::Test {};
 TYPED_TEST_SUITE_P(TransportConformance);
@@ -254,8 +241,8 @@ TYPED_TEST_P(TransportConformance, FailuresEndAsTheFamilyReportsThemAndTheTransp
   const ScsiRequest read = Vendor(UPT_READ_PAGE, 0x40, 1, &page);
   EXPECT_EQ(Of(t.Execute(read)), Outcome(true, false, 0));
   // The ASPI library's refusal is a request that ended, with a failure status.
-  EXPECT_EQ(Of(t.Execute(read)), Outcome(aspi, false, aspi ? 0 : FailureErrors<TypeParam>::kNotDelivered));
-  EXPECT_EQ(Of(t.Execute(read)), Outcome(false, false, aspi ? 0 : FailureErrors<TypeParam>::kTimedOut));
+  EXPECT_EQ(Of(t.Execute(read)), Outcome(aspi, false, aspi ? 0 : TypeParam::kNotDeliveredError));
+  EXPECT_EQ(Of(t.Execute(read)), Outcome(false, false, aspi ? 0 : TypeParam::kTimedOutError));
   // Data still moves after a command that never ended.
   EXPECT_EQ(Of(t.Execute(read)), kGood);
   EXPECT_EQ(page, Filled(0xFF));

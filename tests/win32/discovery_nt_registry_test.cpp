@@ -62,7 +62,6 @@ class NtRegistryDiscovery : public ::testing::Test, protected NtRegistryParts, p
     ASSERT_TRUE(store_.Write("HardwareID", key, hardware) && store_.Write("USBSTOR_SUBKEY", key, subkey) &&
                 store_.Write("DiskVen_98", key, inquiry));
   }
-  std::vector<std::string> Lines() const { return Logged(); }
   // The lines a case logs, from data/nt_registry_lines.txt.
   static std::vector<std::string> Expected(const std::string& name) {
     std::vector<std::string> lines;
@@ -91,7 +90,7 @@ TEST_F(NtRegistryDiscovery, SecondEntryIsFoundThroughSetupApiAndMountedDevices) 
   drive_.openable = {"\\\\.\\N:", "\\\\.\\Q:"};  // P: matches too, but will not open
 
   ASSERT_TRUE(discovery.OpenDev(true));
-  EXPECT_EQ(Lines(), Expected("second-entry"));
+  EXPECT_EQ(Logged(), Expected("second-entry"));
   EXPECT_EQ(drive_.opens, (std::vector<std::string>{"\\\\.\\P:", "\\\\.\\Q:", "\\\\.\\Q:"}));
   EXPECT_EQ(discovery.inDiskName(), "Q:");
   EXPECT_EQ(discovery.identity().inquiryText, "RsB Two");
@@ -134,7 +133,7 @@ TEST_F(NtRegistryDiscovery, LaterWindowsFindTheDriveWithoutParentIdPrefix) {
     drive_.openable = {"\\\\.\\O:", "\\\\.\\P:", "\\\\.\\Q:"};
 
     ASSERT_TRUE(discovery.OpenDev(true));
-    EXPECT_EQ(Lines(), expectedLines);
+    EXPECT_EQ(Logged(), expectedLines);
     EXPECT_EQ(drive_.opens, (std::vector<std::string>{"\\\\.\\Q:", "\\\\.\\Q:"}));
     EXPECT_EQ(!numbersAsked_.empty(), shape.numbers);
     numbersAsked_.clear();

@@ -16,10 +16,6 @@
 namespace romsetter::test {
 
 inline bool EmulatedPassThrough(EmulatedDevice& device, void* in, void* out, std::uintptr_t alignmentMask = 0) {
-  if (in == nullptr || out == nullptr) {  // not a request block at all
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
   SCSI_PASS_THROUGH_DIRECT spt;
   std::memcpy(&spt, in, sizeof spt);
   if ((reinterpret_cast<std::uintptr_t>(spt.DataBuffer) & alignmentMask) != 0) {
