@@ -161,16 +161,10 @@ TEST_F(PackageTest, BuildThenUnpackGivesBackEveryImage) {
     EXPECT_EQ(Get(dir + "/MV_Big.bin"), big);  // every part is written, an empty one too
     EXPECT_TRUE(FileExists(dir + "/MV_Small.bin") && FileExists(dir + "/MV_Boot.nor"));
     EXPECT_FALSE(FileExists(dir + "/MV.out"));
-    EXPECT_EQ(process.presetHardwareId, identity.hardwareId);
-    EXPECT_EQ(process.presetInquiryText, identity.inquiryText);
-    EXPECT_EQ(process.fwVersion, "2.05");
-    EXPECT_EQ(process.package.nor, c.nor);
-    EXPECT_EQ(process.package.backup, !c.nor);
-    Selections preset;
+    Selections preset;  // the settings read back are the extraction test's
     ApplyPackageSelections(process, preset);
     EXPECT_TRUE(preset.loadFirmware && preset.norSelected == c.nor && preset.loadBootCode == c.boot &&
                 preset.loadFont == c.font && preset.backupChecked == !c.nor);
-    process.fwVersion = "2.05";
   }
 }
 
