@@ -151,7 +151,7 @@ std::string FileBytes(const Addresses& pages, const Addresses& marks, std::uint3
   return s;
 }
 
-TEST(FlashFile, PagesAndMarksSurviveIntoTheNextDevice) {
+TEST(FlashFile, PagesAndMarksSurviveIntoTheNextDeviceAndAFailedSaveKeepsThem) {
   const std::string path = test::ScratchForCurrentTest("flash") + "/device.flash";
   std::string error;
   EmulatedDevice first = WithFile(path);
@@ -177,6 +177,14 @@ TEST(FlashFile, PagesAndMarksSurviveIntoTheNextDevice) {
   ASSERT_TRUE(first.LoadFlash(error)) << error;
   EXPECT_EQ(first.ReadFlash(0x1000), Filled(0x77));
   EXPECT_FALSE(test::FileExists(path + ".tmp"));
+
+  // A save that cannot make its temporary file keeps the previous file.
+  const std::string saved = test::ReadFile(path);
+  std::filesystem::create_directory(path + ".tmp");
+  second.WriteFlash(0x1000, Filled(0x00));
+  EXPECT_FALSE(second.SaveFlash(error));
+  EXPECT_EQ(error.rfind(path + ".tmp: cannot create the emulated flash file (", 0), 0u) << error;
+  EXPECT_EQ(test::ReadFile(path), saved);
 
   EmulatedDevice none;  // without a file name both do nothing
   none.WriteFlash(0x10, Filled(0));
@@ -216,20 +224,6 @@ TEST(FlashFile, DamagedFilesAreRefusedAndLeaveTheDeviceAlone) {
     EXPECT_EQ(d.ReadFlash(0x10), Filled(0x42)) << "a refused file must not change the device";
     EXPECT_TRUE(d.markedPages().empty());
   }
-}
-
-TEST(FlashFile, AFailedSaveKeepsThePreviousFile) {
-  const std::string path = test::ScratchForCurrentTest("flash") + "/device.flash";
-  EmulatedDevice d = WithFile(path);
-  d.WriteFlash(0x10, Filled(0x01));
-  std::string error;
-  ASSERT_TRUE(d.SaveFlash(error)) << error;
-  const std::string saved = test::ReadFile(path);
-  std::filesystem::create_directory(path + ".tmp");  // the temporary file cannot be made
-  d.WriteFlash(0x10, Filled(0x00));
-  EXPECT_FALSE(d.SaveFlash(error));
-  EXPECT_EQ(error.rfind(path + ".tmp: cannot create the emulated flash file (", 0), 0u) << error;
-  EXPECT_EQ(test::ReadFile(path), saved);
 }
 
 TEST(FlashFile, ScenarioPathsResolveBesideTheScenario) {

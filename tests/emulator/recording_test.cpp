@@ -11,6 +11,7 @@
 #include "device/recording_transports.h"
 #include "emulator/emulated_transport.h"
 #include "emulator/replay_device.h"
+#include "package/sample_images.h"
 #include "support/data_rows.h"
 #include "support/test_support.h"
 
@@ -33,12 +34,6 @@ ScsiRequest PageCommand(std::uint8_t code, DataDirection direction, std::uint32_
   r.direction = direction;
   r.length = 512;
   return r;
-}
-
-std::vector<std::uint8_t> Page(std::uint8_t seed) {
-  std::vector<std::uint8_t> page(512);
-  for (std::size_t i = 0; i < page.size(); ++i) page[i] = static_cast<std::uint8_t>(seed + i * 7);
-  return page;
 }
 
 // A run on `drive`: open, a page written with `payload`, read back, close.
@@ -75,7 +70,7 @@ std::string WriteRun(const std::string& dir, bool data) {
   EmulatedTransport drive(device, 'F');
   RecordingDriveTransport recorder(drive);
   recorder.SetWriter(&writer);
-  RunOn(recorder, Page(1));
+  RunOn(recorder, PatternBytes(512, 1));
   return test::ReadFile(path);
 }
 
@@ -102,7 +97,7 @@ TEST(Recording, TheReplayRebuildsTheReadBackAndDivergesAtAPayloadDifferingInOneB
   for (bool data : {false, true}) {
     SCOPED_TRACE(data);
     const std::string text = WriteRun(dir, data);
-    EXPECT_EQ(text.find(HexBytes(Page(1).data(), 512)) != std::string::npos, data) << text;
+    EXPECT_EQ(text.find(HexBytes(PatternBytes(512, 1).data(), 512)) != std::string::npos, data) << text;
     EXPECT_EQ(text.find("\"reply_xor\":\"011:ff\"") != std::string::npos, !data) << text;
     Recording recording;
     std::string error;
@@ -112,36 +107,31 @@ TEST(Recording, TheReplayRebuildsTheReadBackAndDivergesAtAPayloadDifferingInOneB
     EXPECT_EQ(RecordedDriveLetter(recording, 'E'), 'F');
     EXPECT_EQ(recording.entries[1].micros, 0u);  // the injected clock stood still
 
-    const Replayed same = Replay(recording, Page(1));
-    std::vector<std::uint8_t> expected = Page(1);
+    const Replayed same = Replay(recording, PatternBytes(512, 1));
+    std::vector<std::uint8_t> expected = PatternBytes(512, 1);
     expected[17] ^= 0xFF;
     EXPECT_TRUE(same.run.written.statusGood && same.run.read.statusGood && same.finished);
     EXPECT_EQ(same.run.back, expected);
     EXPECT_TRUE(same.reports.empty());
 
-    std::vector<std::uint8_t> page = Page(1);
+    std::vector<std::uint8_t> page = PatternBytes(512, 1);
     page[300] ^= 0x01;
     const Replayed differing = Replay(recording, page);
     EXPECT_FALSE(differing.run.written.delivered || differing.run.read.delivered || differing.finished);  // and all after
     ASSERT_EQ(differing.reports.size(), 1u);
     const std::string& line = differing.reports[0];
     EXPECT_EQ(line.rfind("replay diverged at command 2: expected UPT_WRITE_PAGE (CDB ff03", 0), 0u) << line;
-    EXPECT_NE(line.find(Sha256Hex(Page(1).data(), 512).substr(0, 16)), std::string::npos);
+    EXPECT_NE(line.find(Sha256Hex(PatternBytes(512, 1).data(), 512).substr(0, 16)), std::string::npos);
     EXPECT_NE(line.find(Sha256Hex(page.data(), 512).substr(0, 16)), std::string::npos);
-  }
-}
 
-// A run left short is the command line's replay suite; one going on past the end diverges here.
-TEST(Recording, ARunLongerThanTheRecordingDiverges) {
-  Recording recording;
-  std::string error;
-  ASSERT_TRUE(ParseRecording(WriteRun(test::ScratchDir("recording_length"), false), "r", recording, error));
-  recording.entries.resize(1);
-  ReplayDevice device(recording, nullptr);
-  std::uint32_t systemError = 0;
-  EXPECT_TRUE(device.Open(systemError));
-  device.Close();
-  EXPECT_EQ(device.divergence(), "replay diverged at command 2: expected the end of the recording, got the drive closed");
+    // A run left short is the command line's replay suite; one going on past the end diverges here.
+    recording.entries.resize(1);
+    ReplayDevice device(recording, nullptr);
+    std::uint32_t systemError = 0;
+    EXPECT_TRUE(device.Open(systemError));
+    device.Close();
+    EXPECT_EQ(device.divergence(), "replay diverged at command 2: expected the end of the recording, got the drive closed");
+  }
 }
 
 TEST(Recording, HostileFilesAreRefusedWithTheLineAndWhatIsWrong) {

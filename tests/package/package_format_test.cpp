@@ -1,10 +1,10 @@
 #include "package/package_format.h"
 #include "package/payload_scrambler.h"
+#include "package/sample_images.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
-#include <random>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -71,8 +71,7 @@ TEST(PackageFormatTest, PackageNames) {
 
 // Program, payload and settings, with the trailer `lengths` (the parts' own sizes when empty).
 Bytes Package(std::size_t program, std::size_t payload, const std::string& ini, PackageTrailer lengths = {}) {
-  Bytes file(program + payload);
-  for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<std::uint8_t>(i * 13 + i / 251);
+  Bytes file = PatternBytes(program + payload, 13);
   std::array<std::uint8_t, kPackageIniSize> block;
   EXPECT_TRUE(PackageIniBlock(ini, block));
   file.insert(file.end(), block.begin(), block.end());
@@ -140,13 +139,6 @@ TEST(PackageFormatTest, Inspection) {
   }
 }
 
-Bytes Random(std::size_t length, unsigned seed) {
-  std::mt19937 random(seed);
-  Bytes bytes(length);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-  return bytes;
-}
-
 TEST(PackageFormatTest, ScramblerReferenceAndTheFastOneMatchingIt) {
   const Bytes check{0x3F, 0xF9, 0xDD, 0xC3, 0xF6};
   Bytes data{0x01, 0x00, 0x00, 0x00, 0x80};
@@ -159,7 +151,7 @@ TEST(PackageFormatTest, ScramblerReferenceAndTheFastOneMatchingIt) {
   EXPECT_EQ(zeros, Bytes(100, 0));
 
   // Descrambling from the middle with a cleared state: only the first 32 bits go wrong.
-  const Bytes plain = Random(200, 1);
+  const Bytes plain = PatternBytes(200, 1);
   Bytes scrambled = plain;
   ScramblePayloadBitwise(scrambled.data(), scrambled.size());
   for (std::size_t k : {1, 5, 77}) {
@@ -169,7 +161,7 @@ TEST(PackageFormatTest, ScramblerReferenceAndTheFastOneMatchingIt) {
   }
   // The fast scrambler matches it bytewise at every length around its word and block sizes.
   for (std::size_t length : {0, 1, 3, 7, 8, 9, 63, 64, 65, 1027}) {
-    const Bytes plain = Random(length, static_cast<unsigned>(length));
+    const Bytes plain = PatternBytes(length, static_cast<std::uint32_t>(length));
     Bytes fast = plain, slow = plain;
     ScramblePayload(fast.data(), fast.size());
     ScramblePayloadBitwise(slow.data(), slow.size());
